@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+
+#include "console/ccontrol.h"
+#include "console/llist.h"
+
+// One line of a list menu.
+class menuItem {
+public:
+    menuItem* next = nullptr;
+    menuItem* previous = nullptr;
+    char text[80];
+    int32_t id = 0;
+    void* data = nullptr;      // the caller's object; not owned
+
+    menuItem(const char* t = "", int32_t nid = 0, void* ndata = nullptr);
+    void setText(const char* t);   // at most 79 characters; null as "(null)"
+};
+
+// The framed, scrolling list from which the operator picks one line.
+class consoleMenu : public consoleControl {
+public:
+    llistN<menuItem> items;
+    char title[81];
+    char borderTitle[81];
+    int32_t visibleRows = 0;
+    int32_t top = 0;
+    int32_t active = 0;
+    char typed[81];
+    int32_t typedLen = 0;
+
+    consoleMenu();
+    int init(_win_st* win, int nx, int ny, int nw, int nh, uint32_t nflags) override;
+    int onKey(KEY_EVENT_RECORD& key) override;
+    void recalcSize() override;
+    void draw() override;
+    virtual int onInsert();
+    virtual int onDelete();
+
+    menuItem* add(const char* text, int32_t id, void* data);
+    menuItem* add(menuItem* item);
+    void setTitle(const char* text);
+    void setBorderTitle(const char* text);
+    menuItem* getItem(int index);
+    menuItem* getActiveItem();
+    int getItemCount() const;
+    int getMaxItemWidth();
+    void goToItem(int delta);
+    void drawItems();
+    void resetTypedown();
+    menuItem* select(const char* prefix);
+};

@@ -1,0 +1,70 @@
+#pragma once
+#include <cstdint>
+
+#include "console/keyboard.h"
+
+struct _win_st;
+
+// The 80 x 25 cell screen: a cell is a 16-bit value, low byte the character
+// (code page 437), high byte the attribute (fg bits 0-2, intensity bit 3,
+// bg bits 4-6, bit 7 ignored on curses).
+constexpr int screenCols = 80;
+constexpr int screenRows = 25;
+
+extern uint16_t screenBuf[screenRows][screenCols];
+extern int16_t cursorX;
+extern int16_t cursorY;
+extern const int colorTable[8];
+extern const int compat_table[256];
+extern const char brd[7];          // double-line frame set
+
+// Cell level: change screenBuf only. Writes clip at column 79; a count of zero
+// or less writes nothing; rows or columns outside the screen write nothing.
+void setChars(int x, int y, unsigned char ch, unsigned char attr, int count);
+void copyText(int x, int y, const char* text, unsigned char attr, int count);
+void copyChars(int x, int y, const char* chars, int count);
+void fillChars(int x, int y, unsigned char ch, int count);
+void copyAttrs(int x, int y, const unsigned char* attrs, int count);
+void setAttrs(int x, int y, unsigned char attr, int count);
+// Copies the w x h rectangle at (x, y) into buffer (w*h*2 bytes: char, attr).
+void saveScreenRect(int x, int y, int w, int h, unsigned char* buffer);
+
+// Console level: change the cell screen, then push the touched rows.
+int consoleDrawBox(_win_st* window, int x, int y, int w, int h, unsigned char attr, const char* frame);
+int consoleFillBox(_win_st* window, int x, int y, int w, int h, unsigned char attr, unsigned char ch);
+int consoleTextLine(_win_st* window, int x, int y, const char* text, int length, unsigned char attr);
+int consoleTextSet(_win_st* window, int x, int y, const char* chars, int length);
+int consoleAttrSet(_win_st* window, int x, int y, const unsigned char* attrs, int length);
+int consoleAttrFill(_win_st* window, int x, int y, int length, unsigned char attr);
+int consoleCharFill(_win_st* window, int x, int y, int length, unsigned char ch);
+int restoreScreenRect(int x, int y, int w, int h, const unsigned char* buffer);
+int SetConsoleCursorPosition(_win_st* window, COORD position);
+int updateScreen(_win_st* window, int first, int count);
+
+// How one cell reaches curses: the character after translation, the colour
+// pair (0 in monochrome mode), bold and the alternate-character-set flag.
+struct CursesCell {
+    unsigned char ch;
+    int pair;
+    bool bold;
+    bool altCharset;
+};
+CursesCell translateCell(uint16_t cell);
+
+// Terminal start-up and shut-down of the curses program (TERM test, display
+// letters of the command line, curses set-up with the colour pairs).
+void terminalStartup(int argc, char** argv);
+void terminalShutdown();
+
+// Screen update decoding (run-encoded character and attribute data).
+void paintCharData(_win_st* window, const unsigned char* data, int32_t length);
+void paintAttrData(_win_st* window, const unsigned char* data, int32_t length);
+// Cursor word, character data, attribute data. Returns 0, or -1 when the
+// payload was malformed (what fitted was painted, nothing outside it read).
+int paintScreenUpdate(_win_st* window, const unsigned char* payload, int32_t length);
+// Size of the unpack buffer for compressed updates.
+constexpr int unpackBufferSize = 4100;
+// Expands a compressed update into dest (capacity destLen). Returns the number
+// of bytes written, or -1 when the data breaks the limits.
+int32_t unpackScreenData(const unsigned char* src, unsigned char* dest, int32_t length,
+                         int32_t destLen = unpackBufferSize);

@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+// Where the cell screen is shown and where keys come from. The program uses
+// the curses terminal; tests use the in-memory one with a scripted key queue.
+class Terminal {
+public:
+    virtual ~Terminal() = default;
+    // Show one row (0..24) of 80 cells (low byte character, high byte attribute).
+    virtual void putRow(int row, const uint16_t* cells) = 0;
+    virtual void moveCursor(int x, int y) = 0;
+    virtual int refresh() = 0;
+    // Waits up to timeoutMs (0: just look, -1: no limit) for a key.
+    // 1 and a curses key code; 0 nothing yet; -1 input is gone for good.
+    virtual int readKey(int timeoutMs, int& keyCode) = 0;
+    // Descriptor that becomes readable when a key may be waiting, or -1.
+    virtual int inputFd() const { return -1; }
+    // True when keys are already buffered inside the terminal layer.
+    virtual bool keyPending() const { return false; }
+};
+
+Terminal* terminal();              // the active terminal (never null)
+void setTerminal(Terminal* t);     // null restores a do-nothing terminal
+
+// In-memory terminal for tests: records what was shown, serves scripted keys.
+class MemoryTerminal : public Terminal {
+public:
+    uint16_t shown[25][80] = {};   // rows as last pushed
+    int cursorX = 0, cursorY = 0;
+    int refreshes = 0;
+    int rowPushes[25] = {};
+    std::deque<int> keys;          // curses key codes still to come
+    bool goneWhenEmpty = true;     // an empty script reads as end of input
+
+    void putRow(int row, const uint16_t* cells) override;
+    void moveCursor(int x, int y) override;
+    int refresh() override;
+    int readKey(int timeoutMs, int& keyCode) override;
+    bool keyPending() const override { return !keys.empty(); }
+
+    void pushKey(int code) { keys.push_back(code); }
+    void pushText(const std::string& text);
+    // Characters of a shown row (80 bytes, as stored).
+    std::string rowText(int row) const;
+};

@@ -1,0 +1,17 @@
+#pragma once
+#include <cstdint>
+
+// One RC4 state. Encryption and decryption are the same operation.
+class rc4Cipher {
+public:
+    unsigned char permutation[256];
+    int32_t i;
+    int32_t j;
+
+    rc4Cipher();
+    void setKey(const char* key);
+    void setKey(const unsigned char* key, int32_t length);
+    int nextState();
+    unsigned char crypt(unsigned char b);
+    void crypt(unsigned char* buffer, int32_t length, int32_t keepState);
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+// In-place trimming, key=value lines, folded comparisons and number parsing
+// over NUL-terminated byte strings. A blank is any byte 1 to 32; folding maps
+// A-Z to a-z only.
+//
+// Comparison rules: the Linux build compares configuration keys exactly
+// (memicmp) and uses the prefix-equal stricmp. Define QUOR_WINDOWS_RULES (the
+// Windows build does) for the letter-folding, terminator-comparing forms.
+
+char* strip(char* str);
+char* stripD(char* str);
+char* getVariable(const char* str, char* var, char marker, int maxLen);
+char* getValue(const char* str, char* value, char marker, int maxLen);
+char* newVariable(const char* str, char marker);
+int isVariable(const char* var, const char* str, char marker);
+int memicmp(const void* s1, const void* s2, int len);
+int stricmp(const char* first, const char* second);
+int strcmpin(const char* first, const char* second, int n);
+int stoi(char* str);
+int stoih(char* str);
+// Exactly len bytes of str plus a terminator on the heap (free()), or null.
+// Overloads the C library's strndup for an int length.
+char* strndup(const char* str, int len);
+
+// A cursor over values separated by a marker (0: a space or a tab).
+class MultiValue {
+public:
+    char* value;
+    char* offs;
+    int len;
+    char marker;
+
+    MultiValue(char* val, char mark);
+    void reset();
+    int available() const;
+    char* getNextValue(char* val, int maxLen);
+    char* getRest(char* val, int maxLen) const;
+};
