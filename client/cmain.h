@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+
+#include "client/pxylist.h"
+#include "client/srvlist.h"
+#include "console/keyboard.h"
+#include "crypto/rc4.h"
+
+struct _win_st;
+class ClientSocket;
+
+// The 26-byte greeting record exchanged at the start of a session.
+struct helloData {
+    unsigned char bytes[26];
+
+    void setCmd(uint32_t v) { setWord(0, v); }
+    uint32_t getCmd() const { return getWord(0); }
+    void setWord(int index, uint32_t v) {
+        for (int b = 0; b < 4; ++b) bytes[index * 4 + b] = static_cast<unsigned char>(v >> (8 * b));
+    }
+    uint32_t getWord(int index) const {
+        uint32_t v = 0;
+        for (int b = 3; b >= 0; --b) v = (v << 8) | bytes[index * 4 + b];
+        return v;
+    }
+};
+
+// The application: owns the window, the connection, the session state and
+// the two list menus for the whole run.
+class consoleMain {
+public:
+    _win_st* window = nullptr;
+    ClientSocket* socket = nullptr;
+    int32_t previousScreenId = 0;
+    int32_t currentScreenId = 0;
+    int32_t receiveStatus = 0;
+    int32_t protocolState = 2;
+    int32_t sessionEstablished = 0;
+    helloData serverGreeting;
+    unsigned char sessionKey[16];
+    rc4Cipher sendCipher;
+    rc4Cipher recvCipher;
+    char* configPath = nullptr;     // modulePath + "quorcli.cfg"
+    serverList servers;
+    proxyList proxies;
+
+    consoleMain();
+    ~consoleMain();
+    consoleMain(const consoleMain&) = delete;
+    consoleMain& operator=(const consoleMain&) = delete;
+
+    int init(_win_st* win);
+    int closeConnection();
+    int execute();
+    int connect(serverInfo* server, proxyInfo* proxy);
+    int processConnection();
+    int onKey(KEY_EVENT_RECORD& key);
+    int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
+    int saveConfig();
+};

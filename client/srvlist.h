@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#include "console/cmenu.h"
+
+// Marker that ends a stored password: digest (16 bytes) + "40981".
+inline constexpr char storedPasswordMarker[] = "40981";
+constexpr int storedPasswordLen = 21;
+
+// One configured QUORVEX server.
+class serverInfo {
+public:
+    char* hostName = nullptr;
+    int32_t port = 4242;
+    unsigned char password[storedPasswordLen];
+    int32_t passwordSet = 0;
+    char* description = nullptr;
+
+    serverInfo();
+    ~serverInfo();
+    serverInfo(const serverInfo&) = delete;
+    serverInfo& operator=(const serverInfo&) = delete;
+
+    int init(char* address, char* end, const char* desc);
+    int init(char* value, char* descBuf, int maxDesc);
+    void decrypt(const char* key);
+    int hasPassword() const { return passwordSet; }
+    void cleanPassword();
+    void setPassword(const char* clear);
+    static void makePassword(unsigned char* out, const char* clear);
+};
+
+// The list menu of configured servers (the main menu).
+class serverList : public consoleMenu {
+public:
+    serverList();
+    ~serverList() override;
+    using consoleMenu::init;
+    int onKey(KEY_EVENT_RECORD& key) override;
+    int onInsert() override;
+    int onDelete() override;
+    virtual int init(_win_st* win);
+    virtual int parse(char* value);
+    virtual int onEditItem();
+    virtual int onSavePassword();
+
+    int hasPasswords();
+    int decrypt(const char* key);
+    void save(FILE* f);
+    // Display line of an entry ("%-35.40s - %.30s", ":%d" unless port 4242).
+    static void makeLine(char* out, const serverInfo* s);
+};
