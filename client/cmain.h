@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "client/pxylist.h"
 #include "client/srvlist.h"
@@ -43,6 +44,8 @@ public:
     char* configPath = nullptr;     // modulePath + "quorcli.cfg"
     serverList servers;
     proxyList proxies;
+    // Why the configuration could not be written at the end (empty: it was).
+    std::string saveError;
 
     consoleMain();
     ~consoleMain();
