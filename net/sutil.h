@@ -16,6 +16,11 @@ char* newVariable(const char* str, char marker);
 int isVariable(const char* var, const char* str, char marker);
 int memicmp(const void* s1, const void* s2, int len);
 int stricmp(const char* first, const char* second);
+// Both rule sets are always built; memicmp and stricmp forward to one of them.
+int memicmpExact(const void* s1, const void* s2, int len);
+int memicmpFolded(const void* s1, const void* s2, int len);
+int stricmpPrefix(const char* first, const char* second);
+int stricmpWhole(const char* first, const char* second);
 int strcmpin(const char* first, const char* second, int n);
 int stoi(char* str);
 int stoih(char* str);
