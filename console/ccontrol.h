@@ -40,4 +40,8 @@ public:
     virtual void draw();
     virtual void setColor(int slot, unsigned char attr);
     virtual unsigned char getColor(int slot);
+
+    // One step of the modal loop: key-down key events go to onKey, all else
+    // is ignored (0).
+    int handleEvent(INPUT_RECORD& record);
 };
