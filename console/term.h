@@ -20,6 +20,8 @@ public:
     virtual int inputFd() const { return -1; }
     // True when keys are already buffered inside the terminal layer.
     virtual bool keyPending() const { return false; }
+    // Teaches the terminal an escape sequence for a key code (curses only).
+    virtual void defineKey(const char* sequence, int keyCode) {}
 };
 
 Terminal* terminal();              // the active terminal (never null)

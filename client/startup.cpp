@@ -1,0 +1,111 @@
+#include "client/startup.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "console/global.h"
+#include "net/sutil.h"
+
+namespace {
+
+constexpr int valueMax = 4000;
+constexpr int maxCmdWords = 32;
+constexpr const char* directConnection = "[Direct Connection]";
+
+bool isBlankByte(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u >= 1 && u <= 32;
+}
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+// Takes the value of "--name=VALUE" into *slot when arg is that option.
+bool takeOption(const char* name, const char* arg, char* work, char** slot) {
+    if (!isVariable(name, arg, '=')) return false;
+    getValue(arg, work, '=', valueMax);
+    setGlobalString(slot, work);
+    return true;
+}
+
+void scanArguments(int argc, char** argv, char* work) {
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!arg) continue;
+        work[0] = 0;
+        if (!takeOption("--proxy", arg, work, &startupProxy))
+            takeOption("--server", arg, work, &startupServer);
+        if (stricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
+    }
+}
+
+void install(int signalNumber) {
+    struct sigaction action {};
+    action.sa_handler = signalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: blocked waits return EINTR
+    sigaction(signalNumber, &action, nullptr);
+}
+
+}  // namespace
+
+char* getModulePath(const char* programPath) {
+    size_t keep = 0;
+    if (programPath)
+        for (size_t i = 0; programPath[i]; ++i)
+            if (programPath[i] == '/' || programPath[i] == '\\' || programPath[i] == ':') keep = i + 1;
+    char* dir = static_cast<char*>(std::malloc(keep + 1));
+    if (!dir) return nullptr;
+    if (keep) std::memcpy(dir, programPath, keep);
+    dir[keep] = 0;
+    return dir;
+}
+
+int parseCmdLine(char* line, char** words, int maxWords) {
+    int n = 0;
+    if (!line || !words) return 0;
+    char* p = line;
+    while (n < maxWords) {
+        while (isBlankByte(*p)) ++p;
+        if (!*p) break;
+        words[n++] = p;
+        while (*p && !isBlankByte(*p)) ++p;
+        if (*p) *p++ = 0;
+    }
+    return n;
+}
+
+int parseCmdArguments(const char* cmdLine, int argc, char** argv) {
+    std::unique_ptr<char, FreeDeleter> work(static_cast<char*>(std::malloc(valueMax + 1)));
+    if (!work) return -2;
+    if (cmdLine) {
+        std::unique_ptr<char, FreeDeleter> line(strdup(cmdLine));
+        if (!line) return -2;
+        char* words[maxCmdWords];
+        const int n = parseCmdLine(line.get(), words, maxCmdWords);
+        scanArguments(n, words, work.get());
+    } else if (argv) {
+        scanArguments(argc, argv, work.get());
+    }
+    return 0;
+}
+
+void signalHandler(int signalNumber) {
+    if (signalNumber == SIGINT) {
+        install(SIGINT);
+        return;
+    }
+    // Only raise the flag: the key waits return at once (the signal breaks
+    // their poll) and every loop leaves as on Esc, in order.
+    EXIT = 1;
+}
+
+void installSignalHandlers() {
+    install(SIGTERM);
+    install(SIGINT);
+    install(SIGHUP);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+// Program start-up: where the program lives, the command-line preselections
+// and the signal handling of the terminal program.
+
+// The program's directory through its last '/', '\' or ':' (heap, free()),
+// "" when the path has none, or null when memory runs out.
+char* getModulePath(const char* programPath);
+
+// Splits line at blanks into at most maxWords words (the line is cut up in
+// place); returns the number of words.
+int parseCmdLine(char* line, char** words, int maxWords);
+
+// Sets startupProxy and startupServer from --proxy=NAME, --server=NAME and
+// --direct. With cmdLine non-null its words are used instead of argv.
+// Returns 0, or -2 when the working buffer could not be had (options ignored).
+int parseCmdArguments(const char* cmdLine, int argc, char** argv);
+
+// SIGINT is ignored; SIGTERM and SIGHUP ask the program to leave (EXIT).
+void signalHandler(int signalNumber);
+// Installs signalHandler for SIGTERM, SIGHUP and SIGINT, without restarting
+// interrupted calls so that a blocked key wait notices at once.
+void installSignalHandlers();
