@@ -1,1 +1,150 @@
-int main(){return 0;}
+// quorvex-sim: a stand-in QUORVEX server for trying the client and for tests.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/server.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int)
+{
+    stopRequested = 1;
+}
+
+const char usage[] =
+    "Usage: quorvex-sim [options]\n"
+    "A stand-in QUORVEX server with three screens (Console, Monitor, Log).\n"
+    "\n"
+    "  --bind=ADDR          listen address (default 127.0.0.1)\n"
+    "  --port=N             listen port (default 4242; 0 picks a free one)\n"
+    "  --password=TEXT      remote console password (default \"quorvex\")\n"
+    "  --update-ms=N        tick of the changing screens (default 1000)\n"
+    "  --heartbeat-ms=N     idle header interval (default 250; 0 none)\n"
+    "  --log=FILE           append every client message to FILE as JSON lines\n"
+    "  --no-greeting        opening block without greeting\n"
+    "  --greeting-cmd=N     command word of the greeting (default 0)\n"
+    "  --no-restart         greeting word 1 = 0 (restart not offered)\n"
+    "  --bad-greeting       alter one byte of the greeting text\n"
+    "  --close-on-accept    close every connection right after accepting it\n"
+    "  --garbage-headers    answer the start word with random headers\n"
+    "  --stall              stop in the middle of a screen update\n"
+    "  --oversize           send an update header with length 32767\n"
+    "  --negative           send an update header with a negative length\n"
+    "  --help               show this text\n"
+    "\n"
+    "Prints \"quorvex-sim listening on ADDR:PORT\" once it listens; ends on SIGTERM or SIGINT.\n";
+
+// Value of "--name=value" when arg has that name, else null.
+const char* valueOf(const char* arg, const char* name)
+{
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) == 0 && arg[n] == '=')
+        return arg + n + 1;
+    return nullptr;
+}
+
+bool parseNumber(const char* text, long low, long high, long& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != 0 || v < low || v > high)
+        return false;
+    out = v;
+    return true;
+}
+
+// 0 parsed, 1 help shown, 2 bad argument.
+int parseArguments(int argc, char** argv, SimOptions& options)
+{
+    struct Flag {
+        const char* name;
+        bool SimOptions::*member;
+        bool value;
+    };
+    static const Flag flags[] = {
+        {"--no-greeting", &SimOptions::greeting, false},   {"--no-restart", &SimOptions::restart, false},
+        {"--bad-greeting", &SimOptions::badGreeting, true}, {"--close-on-accept", &SimOptions::closeOnAccept, true},
+        {"--garbage-headers", &SimOptions::garbageHeaders, true}, {"--stall", &SimOptions::stall, true},
+        {"--oversize", &SimOptions::oversize, true},       {"--negative", &SimOptions::negative, true},
+    };
+    for (int k = 1; k < argc; ++k) {
+        const char* arg = argv[k];
+        const char* v = nullptr;
+        long number = 0;
+        bool known = false;
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 1;
+        }
+        for (const Flag& f : flags) {
+            if (std::strcmp(arg, f.name) == 0) {
+                options.*(f.member) = f.value;
+                known = true;
+            }
+        }
+        if (known)
+            continue;
+        if ((v = valueOf(arg, "--bind"))) {
+            options.bindAddress = v;
+        } else if ((v = valueOf(arg, "--password"))) {
+            options.password = v;
+        } else if ((v = valueOf(arg, "--log"))) {
+            options.logPath = v;
+        } else if ((v = valueOf(arg, "--port")) && parseNumber(v, 0, 65535, number)) {
+            options.port = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--update-ms")) && parseNumber(v, 10, 3600000, number)) {
+            options.updateMs = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--heartbeat-ms")) && parseNumber(v, 0, 3600000, number)) {
+            options.heartbeatMs = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--greeting-cmd")) && parseNumber(v, 0, 0xFFFFFFFFL, number)) {
+            options.greetingCmd = static_cast<uint32_t>(number);
+        } else {
+            std::fprintf(stderr, "quorvex-sim: bad argument: %s (see --help)\n", arg);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+}   // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    const int parsed = parseArguments(argc, argv, options);
+    if (parsed != 0)
+        return parsed == 1 ? 0 : 2;
+
+    // The signals stay blocked except inside the server's waits, so a stop
+    // request is never lost between a check and a wait.
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+
+    SimServer server(options);
+    const int port = server.open();
+    if (port < 0) {
+        std::fprintf(stderr, "quorvex-sim: %s\n", server.error().c_str());
+        return 1;
+    }
+    std::printf("quorvex-sim listening on %s:%d\n", options.bindAddress.c_str(), port);
+    std::fflush(stdout);
+    server.run(&stopRequested);
+    return 0;
+}

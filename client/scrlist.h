@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+
+#include "console/llist.h"
+
+class rc4Cipher;
+
+// One screen the server offers, as its screen list message reported it.
+class serverScreen {
+public:
+    serverScreen* next;
+    serverScreen* previous;
+    uint32_t id;
+    char name[81];
+
+    serverScreen();
+    // Stores the id and at most 80 bytes of the name (null: empty); returns 0.
+    int init(uint32_t newId, const char* newName);
+    uint32_t& getId() { return id; }
+    char* getName() { return name; }
+};
+
+// The server's screens as last reported; owns its items.
+extern llistN<serverScreen> screens;
+
+// Appends one screen per entry of a screen list payload of `length` bytes
+// (4 unused bytes, then entries: id, name length, name). Names are cut to 80
+// bytes; an entry cut short by the end of the payload, or one with a negative
+// name length, ends the parsing. Returns the number of screens added.
+int readScreenList(const unsigned char* payload, int32_t length);
+
+// Screen selection for the session. Each returns 1 when it sent the select
+// screen message (word 2, then the id: 8 bytes in one c_send) and 0 otherwise.
+int selectNextScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
+int selectPreviousScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
+int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
