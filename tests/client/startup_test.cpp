@@ -2,6 +2,7 @@
 // program does not link; they need nothing but the layers below it, so they
 // are compiled in here.
 #include "client/startup.h"
+#include "console/global.h"
 
 #include <signal.h>
 
