@@ -1,1 +1,266 @@
-// placeholder
+#include "client/cmain.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/cinput.h"
+#include "console/cutil.h"
+#include "console/global.h"
+#include "net/iclass.h"
+
+namespace {
+
+constexpr char titleText[] = "ZEV Telvane/IP v.1.7";
+constexpr unsigned char backgroundAttr = 0x18;
+constexpr unsigned char backgroundChar = 0xB1;
+constexpr unsigned char titleAttr = 0x31;
+constexpr unsigned char keyAttr = 0x70;
+constexpr unsigned char textAttr = 0x71;
+constexpr int passwordMax = 50;
+
+struct legendField {
+    int x, y;
+    const char* text;
+    int width;
+    unsigned char attr;
+};
+
+constexpr legendField proxyLegend[] = {
+    {1, 24, "Insert=", 7, keyAttr},   {8, 24, "New Proxy Server", 16, textAttr},
+    {25, 24, "Delete=", 7, keyAttr},  {32, 24, "Remove Proxy Server", 19, textAttr},
+    {52, 24, "F3=", 3, keyAttr},      {55, 24, "Edit Proxy Server", 17, textAttr},
+};
+
+constexpr legendField serverLegend[] = {
+    {1, 23, "Insert=", 7, keyAttr},  {8, 23, "New Server", 10, textAttr},
+    {20, 23, "Delete=", 7, keyAttr}, {27, 23, "Remove Server", 13, textAttr},
+    {42, 23, "F3=", 7, keyAttr},     {45, 23, "Edit Server", 13, textAttr},
+    {58, 23, "F4=", 7, keyAttr},     {61, 23, "Save Password", 13, textAttr},
+    {1, 24, "F5=", 7, keyAttr},      {4, 24, "Set Master Password", 19, textAttr},
+};
+
+void wipe(char* p, size_t n)
+{
+    volatile char* b = p;
+    while (n--) *b++ = 0;
+}
+
+void cursorToStatusLine(_win_st* window) { SetConsoleCursorPosition(window, COORD{0, 24}); }
+
+} // namespace
+
+consoleMain::consoleMain()
+{
+    std::memset(&serverGreeting, 0, sizeof serverGreeting);
+    std::memset(sessionKey, 0, sizeof sessionKey);
+}
+
+consoleMain::~consoleMain()
+{
+    // A connection still open at the end is closed, not leaked.
+    closeConnection();
+    std::memset(sessionKey, 0, sizeof sessionKey);
+    std::free(configPath);
+}
+
+int consoleMain::init(_win_st* win)
+{
+    window = win;
+    return 0;
+}
+
+int consoleMain::closeConnection()
+{
+    delete socket;
+    socket = nullptr;
+    return 0;
+}
+
+void consoleMain::sleepMs(int ms)
+{
+    struct timespec ts {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !EXIT) {
+    }
+}
+
+void consoleMain::drawBackground()
+{
+    consoleFillBox(window, 0, 0, 80, 25, backgroundAttr, backgroundChar);
+    consoleTextLine(window, 0, 0, titleText, 80, titleAttr);
+}
+
+void consoleMain::drawLegend(int proxyScreen)
+{
+    if (proxyScreen) {
+        consoleTextLine(window, 0, 24, "", 80, keyAttr);
+        for (const legendField& f : proxyLegend) consoleTextLine(window, f.x, f.y, f.text, f.width, f.attr);
+    } else {
+        consoleTextLine(window, 0, 23, "", 80, keyAttr);
+        consoleTextLine(window, 0, 24, "", 80, keyAttr);
+        for (const legendField& f : serverLegend) consoleTextLine(window, f.x, f.y, f.text, f.width, f.attr);
+    }
+}
+
+void consoleMain::showStatus(const char* text) { consoleTextLine(window, 0, 24, text, 80, textAttr); }
+
+// The start-up prompt for the master password of the stored passwords.
+// Returns 1 when a master password was accepted, 0 when the operator left.
+int consoleMain::askStartupMasterPassword(char* buffer)
+{
+    drawBackground();
+    consoleTextLine(window, 0, 24, "Enter QUORVEX master password.", 80, keyAttr);
+    consoleInputBox box(1);
+    while (!EXIT) {
+        wipe(buffer, passwordMax + 1);
+        box.init(window, 20, 10, 40, "Master password:", buffer, passwordMax, 0x4E);
+        if (box.execute() != 2) return 0;
+        // An empty master password can never have been set: ask again.
+        if (!*buffer) continue;
+        if (servers.decrypt(buffer) != 0) {
+            pauseMs(1000);
+            continue;
+        }
+        setGlobalString(&masterPassword, buffer);
+        wipe(buffer, passwordMax + 1);
+        return masterPassword ? 1 : 0;
+    }
+    return 0;
+}
+
+// Connects to one chosen server until the attempt is done: a failure, Esc at
+// the password prompt, or a session that ended. A rejected stored password
+// leads to a new connection that asks for the password.
+void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buffer, int& result)
+{
+    int useSavedPassword = 1;
+    bool done = false;
+    while (!done && !EXIT) {
+        consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
+        consoleTextLine(window, 0, 24, "Connecting....", 80, textAttr);
+        consoleTextLine(window, 59, 24, "Esc=", 7, keyAttr);
+        consoleTextLine(window, 63, 24, "Abort connection", 16, textAttr);
+
+        if (connect(server, proxy) != 0) {
+            showStatus("Connection failed.");
+            pauseMs(1000);
+            closeConnection();
+            return;
+        }
+        showStatus("Connected.");
+        if (useSavedPassword && server->hasPassword()) {
+            std::memcpy(sessionKey, server->password, sizeof sessionKey);
+        } else {
+            showStatus("Enter remote password...");
+            wipe(buffer, passwordMax + 1);
+            char prompt[64];
+            std::snprintf(prompt, sizeof prompt, "Password for %.20s:", server->description ? server->description : "");
+            consoleInputBox box(1);
+            box.init(window, 20, 10, 40, prompt, buffer, passwordMax, 0x1E);
+            if (box.execute() != 2) {
+                wipe(buffer, passwordMax + 1);
+                closeConnection();
+                return;
+            }
+            serverInfo::makePassword(sessionKey, buffer);
+            wipe(buffer, passwordMax + 1);
+        }
+
+        result = processConnection();
+        switch (result) {
+        case 0:
+            done = true;
+            break;
+        case 4001:
+            showStatus("Remote server closed connection !");
+            pauseMs(500);
+            done = true;
+            break;
+        case 4002:
+            showStatus("Connection with remote server lost !");
+            pauseMs(500);
+            done = true;
+            break;
+        case 4003:
+            showStatus("Invalid password !");
+            pauseMs(1000);
+            useSavedPassword = 0;
+            break;
+        default:
+            break;   // anything else: connect again at once
+        }
+        closeConnection();
+    }
+}
+
+// The server list under the chosen proxy, shown again after every connection
+// until the operator leaves it.
+void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
+{
+    while (!EXIT) {
+        drawBackground();
+        drawLegend(0);
+        servers.resetTypedown();
+        if (proxy) {
+            char title[96];
+            std::snprintf(title, sizeof title, "Proxy Server: %.20s - %.20s:%d",
+                          proxy->description ? proxy->description : "", proxy->hostName ? proxy->hostName : "",
+                          static_cast<int>(proxy->port));
+            servers.setBorderTitle(title);
+        } else {
+            servers.setBorderTitle(nullptr);
+        }
+        cursorToStatusLine(window);
+
+        bool chosen = startupServer && servers.select(startupServer);
+        if (!chosen) chosen = servers.execute() == 2;
+        setGlobalString(&startupServer, nullptr);
+        if (!chosen) return;
+
+        menuItem* item = servers.getActiveItem();
+        serverInfo* server = item ? static_cast<serverInfo*>(item->data) : nullptr;
+        if (!server) continue;
+        runConnection(server, proxy, buffer, result);
+    }
+}
+
+// The program's interactive life: lists, configuration, master password,
+// proxy list, server list and connections; the configuration is written
+// back however the loop ends.
+int consoleMain::execute()
+{
+    int result = 0;
+    char buffer[passwordMax + 1] = "";
+
+    servers.init(window);
+    proxies.init(window);
+    proxies.add(directConnectionText, proxies.getItemCount() + 1, nullptr);
+    loadConfig("quorcli.cfg", servers, proxies);
+
+    bool quit = false;
+    if (servers.hasPasswords()) quit = !askStartupMasterPassword(buffer);
+    cursorToStatusLine(window);
+
+    while (!quit && !EXIT) {
+        drawBackground();
+        drawLegend(1);
+        proxies.resetTypedown();
+        proxies.setBorderTitle("Select Proxy Server");
+        cursorToStatusLine(window);
+
+        bool chosen = startupProxy && proxies.select(startupProxy);
+        if (!chosen) chosen = proxies.execute() == 2;
+        setGlobalString(&startupProxy, nullptr);
+        if (!chosen) break;
+
+        menuItem* item = proxies.getActiveItem();
+        runServerStep(item ? static_cast<proxyInfo*>(item->data) : nullptr, buffer, result);
+    }
+
+    wipe(buffer, sizeof buffer);
+    saveConfig();
+    return result;
+}

@@ -46,6 +46,8 @@ public:
     proxyList proxies;
     // Why the configuration could not be written at the end (empty: it was).
     std::string saveError;
+    // How the main loop pauses between messages (milliseconds); a plain sleep.
+    void (*pauseMs)(int ms) = sleepMs;
 
     consoleMain();
     ~consoleMain();
@@ -60,4 +62,14 @@ public:
     int onKey(KEY_EVENT_RECORD& key);
     int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
     int saveConfig();
+
+    static void sleepMs(int ms);
+
+private:
+    int askStartupMasterPassword(char* buffer);
+    void runServerStep(proxyInfo* proxy, char* buffer, int& result);
+    void runConnection(serverInfo* server, proxyInfo* proxy, char* buffer, int& result);
+    void drawBackground();
+    void drawLegend(int proxyScreen);
+    void showStatus(const char* text);
 };

@@ -1,1 +1,211 @@
-// placeholder
+#include "client/pxylist.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "client/srvlist.h"
+#include "console/cinput.h"
+#include "net/sutil.h"
+
+namespace {
+
+constexpr unsigned char promptColor = 0x1E;
+
+// Runs one plain input box of the proxy screens (10,10, width 60) over buf,
+// which holds maxLen + 1 bytes. True when the operator accepted with Enter.
+bool askText(_win_st* win, const char* prompt, char* buf, int maxLen)
+{
+    consoleInputBox box(0);
+    box.init(win, 10, 10, 60, prompt, buf, maxLen, promptColor);
+    return box.execute() == 2;
+}
+
+char* copyText(const char* text, size_t len)
+{
+    char* r = static_cast<char*>(std::malloc(len + 1));
+    if (!r) return nullptr;
+    std::memcpy(r, text, len);
+    r[len] = 0;
+    return r;
+}
+
+void replaceText(char*& slot, const char* text)
+{
+    char* copy = text ? copyText(text, std::strlen(text)) : nullptr;
+    std::free(slot);
+    slot = copy;
+}
+
+proxyInfo* entryOf(menuItem* item) { return item ? static_cast<proxyInfo*>(item->data) : nullptr; }
+
+// Asks for the proxy's user name and then its password. Esc at the user-name
+// prompt keeps both; an empty user name removes both.
+void askCredentials(_win_st* win, proxyInfo* entry, bool editing)
+{
+    char user[41] = "";
+    if (editing && entry->userName) std::snprintf(user, sizeof user, "%s", entry->userName);
+    if (!askText(win, "Enter HTTPS proxy username (if required):", user, 40)) return;
+    strip(user);
+    if (!*user) {
+        entry->setUserName(nullptr);
+        entry->cleanPassword();
+        return;
+    }
+    entry->setUserName(user);
+    char pass[41] = "";
+    if (editing && entry->password) std::snprintf(pass, sizeof pass, "%s", entry->password);
+    if (askText(win, "Enter HTTPS proxy password:", pass, 40)) entry->setPassword(pass);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- proxyInfo
+
+proxyInfo::~proxyInfo()
+{
+    std::free(hostName);
+    std::free(description);
+    std::free(userName);
+    std::free(password);
+}
+
+void proxyInfo::setUserName(const char* text) { replaceText(userName, text); }
+
+void proxyInfo::setPassword(const char* text) { replaceText(password, text); }
+
+void proxyInfo::cleanPassword()
+{
+    std::free(password);
+    password = nullptr;
+}
+
+// Sets credentials, host, port and description from an address text of the
+// form [user[:password]@]host[:port] that ends at `end`.
+int proxyInfo::init(char* address, char* end, const char* desc)
+{
+    if (!address || !desc) return -1;
+    size_t len = std::strlen(address);
+    if (!end || end < address || end > address + len) end = address + len;
+
+    char* host = address;
+    if (char* at = static_cast<char*>(std::memchr(address, '@', static_cast<size_t>(end - address)))) {
+        char* colon = static_cast<char*>(std::memchr(address, ':', static_cast<size_t>(at - address)));
+        char* user = copyText(address, static_cast<size_t>((colon ? colon : at) - address));
+        std::free(userName);
+        userName = user;
+        if (colon) {
+            char* pass = copyText(colon + 1, static_cast<size_t>(at - colon - 1));
+            std::free(password);
+            password = pass;
+        }
+        host = at + 1;
+    }
+    if (char* colon = static_cast<char*>(std::memchr(host, ':', static_cast<size_t>(end - host)))) {
+        port = readPortNumber(colon + 1);
+        end = colon;
+    }
+    // Copy first: desc may be this entry's own description.
+    char* newDesc = copyText(desc, std::strlen(desc));
+    char* newHost = copyText(host, static_cast<size_t>(end - host));
+    std::free(description);
+    std::free(hostName);
+    description = newDesc;
+    hostName = newHost;
+    return (newDesc && newHost) ? 0 : -2;
+}
+
+// ---------------------------------------------------------------- proxyList
+
+proxyList::proxyList() = default;
+
+proxyList::~proxyList()
+{
+    for (menuItem* it = items.first; it; it = it->next) {
+        delete entryOf(it);
+        it->data = nullptr;
+    }
+}
+
+int proxyList::init(_win_st* win) { return consoleMenu::init(win, 6, 6, 68, 12, 11); }
+
+void proxyList::makeLine(char* out, const proxyInfo* p)
+{
+    std::snprintf(out, 80, "%-35.40s - %.30s:%d", p && p->description ? p->description : "",
+                  p && p->hostName ? p->hostName : "", p ? static_cast<int>(p->port) : 0);
+}
+
+int proxyList::onKey(KEY_EVENT_RECORD& key)
+{
+    if (key.wVirtualKeyCode == kcF3) return onEditItem();
+    return consoleMenu::onKey(key);
+}
+
+// Adds a new proxy from what the operator types.
+int proxyList::onInsert()
+{
+    char desc[41] = "";
+    char address[257] = "";
+    if (!askText(window, "Enter description:", desc, 40)) return 0;
+    if (!askText(window, "Enter server address (hostname:port).", address, 256)) return 0;
+
+    proxyInfo* entry = new (std::nothrow) proxyInfo;
+    menuItem* item = new (std::nothrow) menuItem(desc, getItemCount() + 1, entry);
+    if (!entry || !item || entry->init(address, address + std::strlen(address), desc) != 0) {
+        delete entry;
+        delete item;
+        return -2;
+    }
+    askCredentials(window, entry, false);
+    char line[80];
+    makeLine(line, entry);
+    item->setText(line);
+    add(item);
+    drawItems();
+    return 0;
+}
+
+// Changes the active proxy; the direct entry cannot be edited.
+int proxyList::onEditItem()
+{
+    menuItem* item = getActiveItem();
+    proxyInfo* entry = entryOf(item);
+    if (!entry) return 0;
+
+    char desc[41];
+    char address[257];
+    std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
+    std::snprintf(address, sizeof address, "%s:%d", entry->hostName ? entry->hostName : "",
+                  static_cast<int>(entry->port));
+    if (!askText(window, "Change description:", desc, 40)) return 0;
+    if (!askText(window, "Change proxy address (hostname:port).", address, 256)) return 0;
+    strip(desc);
+    strip(address);
+    if (!*desc || !*address) return 0;
+
+    if (entry->init(address, address + std::strlen(address), desc) != 0) {
+        delete entry;
+        items.release(item);
+        goToItem(0);
+        draw();
+        return 0;
+    }
+    askCredentials(window, entry, true);
+    char line[80];
+    makeLine(line, entry);
+    item->setText(line);
+    drawItems();
+    return 0;
+}
+
+int proxyList::onDelete()
+{
+    menuItem* item = getActiveItem();
+    proxyInfo* entry = entryOf(item);
+    if (!entry) return 0;
+    delete entry;
+    items.release(item);
+    goToItem(0);
+    draw();
+    return 0;
+}

@@ -1,1 +1,333 @@
-// placeholder
+#include "client/srvlist.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "console/cinput.h"
+#include "console/global.h"
+#include "crypto/md5c.h"
+#include "crypto/rc4.h"
+#include "net/sutil.h"
+
+namespace {
+
+constexpr unsigned char promptColor = 0x1E;
+constexpr unsigned char alertColor = 0x4E;
+constexpr int defaultServerPort = 4242;
+constexpr char pressEnter[] = "Press Enter to continue...";
+
+// Runs one input box of the list screens (10,10, width 60) over buf, which
+// holds maxLen + 1 bytes. True when the operator accepted with Enter.
+bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color, int masked)
+{
+    consoleInputBox box(masked);
+    box.init(win, 10, 10, 60, prompt, buf, maxLen, color);
+    return box.execute() == 2;
+}
+
+// A heap copy of len bytes of text, or null.
+char* copyText(const char* text, size_t len)
+{
+    char* r = static_cast<char*>(std::malloc(len + 1));
+    if (!r) return nullptr;
+    std::memcpy(r, text, len);
+    r[len] = 0;
+    return r;
+}
+
+bool markerMatches(const unsigned char* stored)
+{
+    return std::memcmp(stored + 16, storedPasswordMarker, 5) == 0;
+}
+
+void wipe(void* p, size_t n)
+{
+    volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
+    while (n--) *b++ = 0;
+}
+
+serverInfo* entryOf(menuItem* item) { return item ? static_cast<serverInfo*>(item->data) : nullptr; }
+
+} // namespace
+
+int readPortNumber(const char* text)
+{
+    if (!text) return 0;
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    long long v = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        v = v * 10 + (*text - '0');
+        if (v > INT_MAX) v = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) return static_cast<int>(-v);
+    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+// ---------------------------------------------------------------- serverInfo
+
+serverInfo::serverInfo() { cleanPassword(); }
+
+serverInfo::~serverInfo()
+{
+    std::free(hostName);
+    std::free(description);
+    wipe(password, sizeof password);
+}
+
+// Sets host, port and description from an address text that ends at `end`;
+// a ':' before the end gives the port, otherwise the port stays.
+int serverInfo::init(char* address, char* end, const char* desc)
+{
+    if (!address || !desc) return -1;
+    size_t len = std::strlen(address);
+    if (!end || end < address || end > address + len) end = address + len;
+    const char* colon = static_cast<const char*>(std::memchr(address, ':', static_cast<size_t>(end - address)));
+    if (colon) {
+        port = readPortNumber(colon + 1);
+        end = address + (colon - address);
+    }
+    // Copy first: desc may be this entry's own description.
+    char* newDesc = copyText(desc, std::strlen(desc));
+    char* newHost = copyText(address, static_cast<size_t>(end - address));
+    std::free(description);
+    std::free(hostName);
+    description = newDesc;
+    hostName = newHost;
+    return (newDesc && newHost) ? 0 : -2;
+}
+
+void serverInfo::cleanPassword()
+{
+    wipe(password, sizeof password);
+    passwordSet = 0;
+}
+
+void serverInfo::makePassword(unsigned char* out, const char* clear)
+{
+    if (!out) return;
+    passwordDigest(out, clear);
+}
+
+void serverInfo::setPassword(const char* clear)
+{
+    if (!clear || !*clear) {
+        cleanPassword();
+        return;
+    }
+    makePassword(password, clear);
+    std::memcpy(password + 16, storedPasswordMarker, 5);
+    passwordSet = 1;
+}
+
+// Decrypts the stored password with the master password and keeps it only
+// when its marker comes out right.
+void serverInfo::decrypt(const char* key)
+{
+    if (key) {
+        rc4Cipher cipher;
+        cipher.setKey(key);
+        cipher.crypt(password, storedPasswordLen, 0);
+    }
+    if (markerMatches(password)) passwordSet = 1;
+    else cleanPassword();
+}
+
+// ---------------------------------------------------------------- serverList
+
+serverList::serverList() = default;
+
+serverList::~serverList()
+{
+    for (menuItem* it = items.first; it; it = it->next) {
+        delete entryOf(it);
+        it->data = nullptr;
+    }
+}
+
+int serverList::init(_win_st* win) { return consoleMenu::init(win, 5, 4, 70, 16, 11); }
+
+void serverList::makeLine(char* out, const serverInfo* s)
+{
+    const char* desc = s && s->description ? s->description : "";
+    const char* host = s && s->hostName ? s->hostName : "";
+    if (s && s->port != defaultServerPort)
+        std::snprintf(out, 80, "%-35.40s - %.30s:%d", desc, host, static_cast<int>(s->port));
+    else
+        std::snprintf(out, 80, "%-35.40s - %.30s", desc, host);
+}
+
+int serverList::onKey(KEY_EVENT_RECORD& key)
+{
+    switch (key.wVirtualKeyCode) {
+    case kcF3:
+        return onEditItem();
+    case kcF4:
+        return onSavePassword();
+    case kcF5:
+        askMasterPassword(1);
+        return 0;
+    default:
+        return consoleMenu::onKey(key);
+    }
+}
+
+// Adds a new server from a description and an address typed by the operator.
+int serverList::onInsert()
+{
+    char desc[81] = "";
+    char address[257] = "";
+    if (!askText(window, "Enter description:", desc, 80, promptColor, 0)) return 0;
+    if (!askText(window, "Enter server address (hostname:port).", address, 256, promptColor, 0)) return 0;
+
+    serverInfo* entry = new (std::nothrow) serverInfo;
+    menuItem* item = new (std::nothrow) menuItem(desc, getItemCount() + 1, entry);
+    if (!entry || !item || entry->init(address, address + std::strlen(address), desc) != 0) {
+        delete entry;
+        delete item;
+        return -2;
+    }
+    char line[80];
+    makeLine(line, entry);
+    item->setText(line);
+    add(item);
+    drawItems();
+    return 0;
+}
+
+int serverList::onDelete()
+{
+    menuItem* item = getActiveItem();
+    if (!item) return 0;
+    delete entryOf(item);
+    items.release(item);
+    goToItem(0);
+    draw();
+    return 0;
+}
+
+// Changes the active server's description and address in place.
+int serverList::onEditItem()
+{
+    menuItem* item = getActiveItem();
+    serverInfo* entry = entryOf(item);
+    if (!entry) return 0;
+
+    char desc[81];
+    char address[257];
+    std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
+    if (entry->port != defaultServerPort)
+        std::snprintf(address, sizeof address, "%s:%d", entry->hostName ? entry->hostName : "",
+                      static_cast<int>(entry->port));
+    else
+        std::snprintf(address, sizeof address, "%s", entry->hostName ? entry->hostName : "");
+
+    if (!askText(window, "Change description:", desc, 80, promptColor, 0)) return 0;
+    if (!askText(window, "Change server address (hostname:port).", address, 256, promptColor, 0)) return 0;
+    strip(desc);
+    strip(address);
+    if (!*desc || !*address) return 0;
+
+    if (entry->init(address, address + std::strlen(address), desc) != 0) {
+        delete entry;
+        items.release(item);
+        goToItem(0);
+        draw();
+        return 0;
+    }
+    char line[80];
+    makeLine(line, entry);
+    item->setText(line);
+    drawItems();
+    return 0;
+}
+
+void serverList::askMasterPassword(int reportCleared)
+{
+    char first[51] = "";
+    char second[51] = "";
+    consoleInputBox box(1);
+    box.init(window, 10, 10, 60, "New master password:", first, 50, alertColor);
+    if (box.execute() == 2) {
+        box.init(window, 10, 10, 60, "Retype master password:", second, 50, alertColor);
+        if (box.execute() == 2) {
+            if (std::strcmp(first, second) != 0) {
+                messageBox(window, alertColor, "Entered passwords does not match, try it again please.", pressEnter);
+            } else if (*first) {
+                setGlobalString(&masterPassword, first);
+                // Only a password actually kept is reported as set.
+                if (masterPassword)
+                    messageBox(window, promptColor, "Master password has been succesfully set.", pressEnter);
+            } else {
+                setGlobalString(&masterPassword, nullptr);
+                for (menuItem* it = items.first; it; it = it->next)
+                    if (serverInfo* s = entryOf(it)) s->cleanPassword();
+                if (reportCleared)
+                    messageBox(window, promptColor, "Master password has been succesfully cleared.", pressEnter);
+            }
+        }
+    }
+    wipe(first, sizeof first);
+    wipe(second, sizeof second);
+}
+
+// Stores or removes the active server's password; a master password must
+// exist first, and is asked for when there is none.
+int serverList::onSavePassword()
+{
+    menuItem* item = getActiveItem();
+    if (!masterPassword) {
+        askMasterPassword(0);
+        if (!masterPassword) {
+            messageBox(window, alertColor, "You must set master password before saving server passwords.",
+                       pressEnter);
+            return 0;
+        }
+    }
+    serverInfo* entry = entryOf(item);
+    if (!entry) return 0;
+
+    char prompt[64];
+    std::snprintf(prompt, sizeof prompt, "Enter password for %.20s:", entry->description ? entry->description : "");
+    char clear[51] = "";
+    if (askText(window, prompt, clear, 50, promptColor, 1)) {
+        if (*clear) entry->setPassword(clear);
+        else entry->cleanPassword();
+    }
+    wipe(clear, sizeof clear);
+    return 0;
+}
+
+int serverList::hasPasswords()
+{
+    for (menuItem* it = items.first; it; it = it->next)
+        if (serverInfo* s = entryOf(it); s && s->hasPassword()) return 1;
+    return 0;
+}
+
+// Accepts or rejects a master password by the first stored password in list
+// order; on acceptance every stored password is decrypted.
+int serverList::decrypt(const char* key)
+{
+    if (!key) return 0;
+    for (menuItem* it = items.first; it; it = it->next) {
+        serverInfo* s = entryOf(it);
+        if (!s || !s->hasPassword()) continue;
+        unsigned char trial[storedPasswordLen];
+        std::memcpy(trial, s->password, sizeof trial);
+        rc4Cipher cipher;
+        cipher.setKey(key);
+        cipher.crypt(trial, storedPasswordLen, 0);
+        const bool ok = markerMatches(trial);
+        wipe(trial, sizeof trial);
+        if (!ok) return 1;
+        break;
+    }
+    for (menuItem* it = items.first; it; it = it->next)
+        if (serverInfo* s = entryOf(it); s && s->hasPassword()) s->decrypt(key);
+    return 0;
+}

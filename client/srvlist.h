@@ -50,4 +50,11 @@ public:
     void save(FILE* f);
     // Display line of an entry ("%-35.40s - %.30s", ":%d" unless port 4242).
     static void makeLine(char* out, const serverInfo* s);
+    // Asks twice for a new master password and sets, replaces or clears it;
+    // reportCleared 0 keeps the "cleared" message back.
+    void askMasterPassword(int reportCleared);
 };
+
+// Reads a port number the way atoi does (blanks, sign, digits; 0 when there
+// are none), saturating instead of overflowing.
+int readPortNumber(const char* text);

@@ -1,0 +1,252 @@
+// The proxy list screen driven by scripted keys, and the proxy entry itself.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#define NCURSES_NOMACROS
+#include <curses.h>
+
+#include "client/pxylist.h"
+#include "console/keyboard.h"
+#include "console/term.h"
+
+namespace {
+
+class ScriptTerminal : public MemoryTerminal {
+public:
+    std::vector<std::string> screens;
+
+    int readKey(int timeoutMs, int& keyCode) override
+    {
+        std::string s;
+        for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
+        screens.push_back(s);
+        return MemoryTerminal::readKey(timeoutMs, keyCode);
+    }
+    int firstShown(const std::string& text) const
+    {
+        for (size_t i = 0; i < screens.size(); ++i)
+            if (screens[i].find(text) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    }
+    // The text field of the first input box (10,10) that showed the prompt.
+    std::string fieldWhile(const std::string& prompt) const
+    {
+        int i = firstShown(prompt);
+        if (i < 0) return "<not shown>";
+        std::string field = screens[static_cast<size_t>(i)].substr(12 * 81 + 11, 58);
+        return field.substr(0, field.find_last_not_of(' ') + 1);
+    }
+    void type(const std::string& text)
+    {
+        pushText(text);
+        pushKey(13);
+    }
+    void erase(int n)
+    {
+        for (int i = 0; i < n; ++i) pushKey(KEY_DC);
+    }
+};
+
+class ProxyScreen : public ::testing::Test {
+protected:
+    ScriptTerminal term;
+    proxyList list;
+
+    void SetUp() override
+    {
+        setTerminal(&term);
+        keyboardInputInit(nullptr);
+        list.init(nullptr);
+        list.add(directConnectionText, list.getItemCount() + 1, nullptr);
+    }
+    void TearDown() override { setTerminal(nullptr); }
+
+    void add(const char* value)
+    {
+        std::string v = value;
+        ASSERT_EQ(list.parse(v.data()), 0);
+    }
+    int run() { return list.execute(); }
+    proxyInfo* entry(int i) { return static_cast<proxyInfo*>(list.getItem(i)->data); }
+    std::string text(int i) { return list.getItem(i)->text; }
+    // Makes the item with this description the active one.
+    void activate(const char* desc)
+    {
+        for (int i = 0; i < list.getItemCount(); ++i)
+            if (entry(i) && !strcmp(entry(i)->description, desc)) list.active = i;
+    }
+};
+
+TEST_F(ProxyScreen, InsertTakesCredentialsFromTheAddressWhenTheUserNamePromptIsLeft)
+{
+    term.pushKey(KEY_IC);
+    term.type("Office");
+    term.type("me:pa:ss@10.0.0.9:3128");
+    term.pushKey(27);
+    EXPECT_EQ(run(), 1);
+    ASSERT_EQ(list.getItemCount(), 2);
+    proxyInfo* p = entry(1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p->userName, "me");
+    EXPECT_STREQ(p->password, "pa:ss");
+    EXPECT_STREQ(p->hostName, "10.0.0.9");
+    EXPECT_EQ(p->port, 3128);
+    EXPECT_EQ(text(1), "Office" + std::string(29, ' ') + " - 10.0.0.9:3128");
+    EXPECT_EQ(term.firstShown("Enter HTTPS proxy password:"), -1);
+}
+
+TEST_F(ProxyScreen, InsertAsksForUserNameAndPassword)
+{
+    term.pushKey(KEY_IC);
+    term.type("Gate");
+    term.type("gate.example");
+    term.type("  bob  ");
+    term.type("sesame");
+    term.pushKey(KEY_IC);
+    term.type("Inn");
+    term.type("inn.example:82");
+    term.type("x");
+    term.type("");   // an empty password is a password
+    term.pushKey(KEY_IC);
+    term.type("Hall");
+    term.type("u:p@hall.example:81");
+    term.type("   ");   // an empty user name removes both
+    run();
+    ASSERT_EQ(list.getItemCount(), 4);
+    proxyInfo* gate = entry(1);
+    EXPECT_EQ(gate->port, 8080);
+    EXPECT_STREQ(gate->userName, "bob");
+    EXPECT_STREQ(gate->password, "sesame");
+    proxyInfo* hall = entry(2);
+    EXPECT_EQ(hall->userName, nullptr);
+    EXPECT_EQ(hall->password, nullptr);
+    EXPECT_EQ(hall->port, 81);
+    proxyInfo* inn = entry(3);
+    EXPECT_STREQ(inn->userName, "x");
+    ASSERT_NE(inn->password, nullptr);
+    EXPECT_STREQ(inn->password, "");
+    EXPECT_GE(term.firstShown("Enter HTTPS proxy username (if required):"), 0);
+    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy password:"), "");
+    // The proxy password is shown in clear while it is typed.
+    EXPECT_GE(term.firstShown("sesam"), 0);
+}
+
+TEST_F(ProxyScreen, DescriptionsAreLimitedTo40WhenTypedAndWhenEdited)
+{
+    add(("h:1," + std::string(80, 'w')).c_str());
+    ASSERT_EQ(strlen(entry(1)->description), 80u);
+    list.active = 1;
+    term.pushKey(KEY_F(3));
+    term.pushKey(13);
+    term.pushKey(13);
+    term.pushKey(27);
+    run();
+    EXPECT_EQ(std::string(entry(1)->description), std::string(40, 'w'));
+    EXPECT_EQ(term.fieldWhile("Change proxy address (hostname:port)."), "h:1");
+}
+
+TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
+{
+    add("ann:pw@p.example:3128,Proxy");
+    activate("Proxy");
+    term.pushKey(KEY_F(3));
+    term.erase(5);
+    term.type("Renamed");
+    term.erase(20);
+    term.type("q.example");
+    term.pushKey(KEY_END);
+    term.type("x");
+    term.pushKey(KEY_END);
+    term.type("2");
+    run();
+    proxyInfo* p = entry(1);
+    EXPECT_STREQ(p->description, "Renamed");
+    EXPECT_STREQ(p->hostName, "q.example");
+    EXPECT_EQ(p->port, 3128);
+    EXPECT_STREQ(p->userName, "annx");
+    EXPECT_STREQ(p->password, "pw2");
+    EXPECT_EQ(term.fieldWhile("Change description:"), "Proxy");
+    EXPECT_EQ(term.fieldWhile("Change proxy address (hostname:port)."), "p.example:3128");
+    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy username (if required):"), "ann");
+    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy password:"), "pw");
+    EXPECT_EQ(text(1), "Renamed" + std::string(28, ' ') + " - q.example:3128");
+}
+
+TEST_F(ProxyScreen, EscapeAtTheUserNamePromptKeepsTheCredentialsOfAnEdit)
+{
+    add("ann:pw@p.example:3128,Proxy");
+    activate("Proxy");
+    term.pushKey(KEY_F(3));
+    term.pushKey(13);
+    term.erase(30);
+    term.type("z:pz@r.example");
+    term.pushKey(27);
+    run();
+    proxyInfo* p = entry(1);
+    EXPECT_STREQ(p->userName, "z");
+    EXPECT_STREQ(p->password, "pz");
+    EXPECT_STREQ(p->hostName, "r.example");
+    EXPECT_EQ(p->port, 3128);
+}
+
+TEST_F(ProxyScreen, TheDirectEntryCannotBeEditedOrDeleted)
+{
+    add("p:1,Alpha");
+    list.active = 0;
+    ASSERT_EQ(list.getActiveItem()->data, nullptr);
+    term.pushKey(KEY_F(3));
+    term.pushKey(KEY_DC);
+    term.pushKey(KEY_F(4));
+    term.pushKey(KEY_F(5));
+    run();
+    EXPECT_EQ(list.getItemCount(), 2);
+    EXPECT_EQ(term.firstShown("Change description:"), -1);
+    EXPECT_EQ(term.firstShown("master password"), -1);
+
+    term.pushKey(KEY_DOWN);
+    term.pushKey(KEY_DC);
+    term.pushKey(13);
+    EXPECT_EQ(run(), 2);
+    ASSERT_EQ(list.getItemCount(), 1);
+    EXPECT_STREQ(list.getActiveItem()->text, directConnectionText);
+}
+
+TEST(ProxyEntry, AddressForms)
+{
+    char desc[81];
+    proxyInfo p;
+    char atInDescription[] = "h:1,mail@desc";
+    ASSERT_EQ(p.init(atInDescription, desc, 80), 0);
+    EXPECT_EQ(p.userName, nullptr);
+    EXPECT_STREQ(p.hostName, "h");
+    EXPECT_STREQ(p.description, "mail@desc");
+
+    char userOnly[] = "anon@host";
+    ASSERT_EQ(p.init(userOnly, userOnly + strlen(userOnly), "D"), 0);
+    EXPECT_STREQ(p.userName, "anon");
+    EXPECT_EQ(p.password, nullptr);
+    EXPECT_EQ(p.port, 1);   // no ':' keeps the port
+
+    char noDesc[] = "host:5";
+    EXPECT_EQ(p.init(noDesc, desc, 80), 0);   // the whole value is the description
+    EXPECT_STREQ(p.description, "host:5");
+    char emptyDesc[] = "host:5,  ";
+    EXPECT_EQ(p.init(emptyDesc, desc, 80), -4);
+    EXPECT_EQ(p.init(nullptr, desc, 80), -1);
+
+    p.setPassword("x");
+    p.cleanPassword();
+    EXPECT_EQ(p.password, nullptr);
+    p.setUserName(nullptr);
+    EXPECT_EQ(p.userName, nullptr);
+
+    char line[80];
+    p.port = 123456;
+    proxyList::makeLine(line, &p);
+    EXPECT_EQ(std::string(line), "host:5" + std::string(29, ' ') + " - host:123456");
+}
+
+}  // namespace

@@ -1,0 +1,378 @@
+// The server list screen driven by scripted keys, and the server entry itself.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#define NCURSES_NOMACROS
+#include <curses.h>
+
+#include "client/srvlist.h"
+#include "console/global.h"
+#include "console/keyboard.h"
+#include "console/term.h"
+
+namespace {
+
+// A memory terminal that keeps a picture of the whole screen each time the
+// program asks for a key, so that dialogs shown in between can be checked.
+class ScriptTerminal : public MemoryTerminal {
+public:
+    std::vector<std::string> screens;
+
+    int readKey(int timeoutMs, int& keyCode) override
+    {
+        std::string s;
+        for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
+        screens.push_back(s);
+        return MemoryTerminal::readKey(timeoutMs, keyCode);
+    }
+    // Index of the first picture holding text, or -1.
+    int firstShown(const std::string& text) const
+    {
+        for (size_t i = 0; i < screens.size(); ++i)
+            if (screens[i].find(text) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    }
+    // The text field of the first input box (10,10) that showed the prompt.
+    std::string fieldWhile(const std::string& prompt) const
+    {
+        int i = firstShown(prompt);
+        if (i < 0) return "";
+        return screens[static_cast<size_t>(i)].substr(12 * 81 + 11, 58);
+    }
+    void type(const std::string& text, bool enter = true)
+    {
+        pushText(text);
+        if (enter) pushKey(13);
+    }
+};
+
+const char mismatch[] = "Entered passwords does not match, try it again please.";
+const char mustSet[] = "You must set master password before saving server passwords.";
+const char wasSet[] = "Master password has been succesfully set.";
+const char wasCleared[] = "Master password has been succesfully cleared.";
+
+class ServerScreen : public ::testing::Test {
+protected:
+    ScriptTerminal term;
+    serverList list;
+
+    void SetUp() override
+    {
+        setTerminal(&term);
+        keyboardInputInit(nullptr);
+        setGlobalString(&masterPassword, nullptr);
+        list.init(nullptr);
+    }
+    void TearDown() override
+    {
+        setTerminal(nullptr);
+        setGlobalString(&masterPassword, nullptr);
+    }
+
+    // Adds an entry as the configuration reader would.
+    void add(const char* value)
+    {
+        std::string v = value;
+        ASSERT_EQ(list.parse(v.data()), 0);
+    }
+    // Runs the list until the script ends (which reads as Esc).
+    int run() { return list.execute(); }
+    serverInfo* entry(int i) { return static_cast<serverInfo*>(list.getItem(i)->data); }
+    std::string text(int i) { return list.getItem(i)->text; }
+    void pressF(int n) { term.pushKey(KEY_F(n)); }
+};
+
+std::string padded(const std::string& desc) { return desc + std::string(35 - desc.size(), ' '); }
+
+TEST_F(ServerScreen, InsertShowsThePortOnlyWhenItIsNotTheDefault)
+{
+    term.pushKey(KEY_IC);
+    term.type("Box");
+    term.type("10.1.2.3");
+    term.pushKey(KEY_IC);
+    term.type("Cube");
+    term.type("10.1.2.3:5000");
+    term.pushKey(KEY_IC);
+    term.type("Dome");
+    term.type("10.1.2.3:4242");
+    EXPECT_EQ(run(), 1);
+    ASSERT_EQ(list.getItemCount(), 3);
+    EXPECT_EQ(text(0), padded("Box") + " - 10.1.2.3");
+    EXPECT_EQ(text(1), padded("Cube") + " - 10.1.2.3:5000");
+    EXPECT_EQ(text(2), padded("Dome") + " - 10.1.2.3");
+    EXPECT_EQ(entry(1)->port, 5000);
+    EXPECT_EQ(entry(2)->port, 4242);
+    EXPECT_EQ(list.getItem(1)->id, 2);
+    EXPECT_GE(term.firstShown("Enter description:"), 0);
+    EXPECT_GE(term.firstShown("Enter server address (hostname:port)."), 0);
+}
+
+TEST_F(ServerScreen, LongDescriptionsAreShownCutAndStoredUpTo80)
+{
+    const std::string typed(85, 'q');
+    term.pushKey(KEY_IC);
+    term.type(typed);
+    term.type("a-very-long-host-name-that-goes-past-thirty.example:7");
+    run();
+    ASSERT_EQ(list.getItemCount(), 1);
+    EXPECT_EQ(std::string(entry(0)->description), std::string(80, 'q'));
+    EXPECT_EQ(text(0), std::string(40, 'q') + " - a-very-long-host-name-that-goe:7");
+    EXPECT_LE(text(0).size(), 79u);
+}
+
+TEST_F(ServerScreen, EscapeAtEitherInsertPromptAddsNothing)
+{
+    term.pushKey(KEY_IC);
+    term.pushKey(27);
+    term.pushKey(KEY_IC);
+    term.type("Box");
+    term.pushText("host");
+    term.pushKey(27);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(list.getItemCount(), 0);
+}
+
+TEST_F(ServerScreen, EditKeepsThePlaceAndThePortAndOffersTheCurrentTexts)
+{
+    add("alpha.example:5000,Alpha");
+    add("beta.example,Beta");
+    // Replace "Alpha" by "Zulu" and drop the port from the address.
+    pressF(3);
+    for (int i = 0; i < 5; ++i) term.pushKey(KEY_DC);
+    term.type("Zulu");
+    term.pushKey(KEY_END);
+    for (int i = 0; i < 5; ++i) term.pushKey(KEY_BACKSPACE);
+    term.pushKey(13);
+    run();
+    ASSERT_EQ(list.getItemCount(), 2);
+    EXPECT_STREQ(entry(0)->description, "Zulu");
+    EXPECT_STREQ(entry(0)->hostName, "alpha.example");
+    EXPECT_EQ(entry(0)->port, 5000);
+    EXPECT_EQ(text(0), padded("Zulu") + " - alpha.example:5000");
+    EXPECT_EQ(term.fieldWhile("Change description:").rfind("Alpha", 0), 0u);
+    EXPECT_EQ(term.fieldWhile("Change server address (hostname:port).").rfind("alpha.example:5000 ", 0), 0u);
+
+    // The default port is not offered.
+    term.screens.clear();
+    list.active = 1;
+    pressF(3);
+    term.pushKey(13);
+    run();
+    EXPECT_EQ(term.fieldWhile("Change server address (hostname:port).").rfind("beta.example ", 0), 0u);
+}
+
+TEST_F(ServerScreen, EditWithABlankTextChangesNothing)
+{
+    add("alpha.example:5000,Alpha");
+    pressF(3);
+    for (int i = 0; i < 5; ++i) term.pushKey(KEY_DC);
+    term.type("   ");
+    term.pushKey(13);
+    pressF(3);
+    term.pushKey(13);
+    term.pushKey(27);   // Esc at the address prompt
+    run();
+    EXPECT_STREQ(entry(0)->description, "Alpha");
+    EXPECT_STREQ(entry(0)->hostName, "alpha.example");
+}
+
+TEST_F(ServerScreen, DeleteKeepsThePositionWithinTheList)
+{
+    add("a:1,Alpha");
+    add("b:1,Beta");
+    add("c:1,Gamma");
+    term.pushKey(KEY_END);
+    term.pushKey(KEY_DC);
+    run();
+    ASSERT_EQ(list.getItemCount(), 2);
+    EXPECT_EQ(list.active, 1);
+    EXPECT_STREQ(entry(1)->description, "Beta");
+    term.pushKey(KEY_HOME);
+    term.pushKey(KEY_DC);
+    term.pushKey(KEY_DC);
+    term.pushKey(KEY_DC);   // on an empty list
+    run();
+    EXPECT_EQ(list.getItemCount(), 0);
+    EXPECT_EQ(list.getActiveItem(), nullptr);
+}
+
+TEST_F(ServerScreen, MasterPasswordIsSetOnlyWhenBothTextsMatch)
+{
+    pressF(5);
+    term.type("one");
+    term.type("two");
+    term.pushKey(13);   // closes the message
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(masterPassword, nullptr);
+    EXPECT_GE(term.firstShown(mismatch), 0);
+    EXPECT_GE(term.firstShown("New master password:"), 0);
+    EXPECT_GE(term.firstShown("Retype master password:"), 0);
+    EXPECT_EQ(term.firstShown("one"), -1);   // the texts are masked
+
+    pressF(5);
+    term.type("secret");
+    term.type("secret");
+    term.pushKey(13);
+    run();
+    ASSERT_NE(masterPassword, nullptr);
+    EXPECT_STREQ(masterPassword, "secret");
+    EXPECT_GE(term.firstShown(wasSet), 0);
+}
+
+TEST_F(ServerScreen, EmptyMasterPasswordClearsEveryStoredPassword)
+{
+    add("a:1,Alpha");
+    add("b:1,Beta");
+    entry(0)->setPassword("x");
+    entry(1)->setPassword("y");
+    setGlobalString(&masterPassword, "old");
+    pressF(5);
+    term.pushKey(13);
+    term.pushKey(13);
+    term.pushKey(13);
+    run();
+    EXPECT_EQ(masterPassword, nullptr);
+    EXPECT_EQ(list.hasPasswords(), 0);
+    EXPECT_GE(term.firstShown(wasCleared), 0);
+}
+
+TEST_F(ServerScreen, StorePasswordAsksForTheMasterPasswordFirst)
+{
+    add("a:1,A description longer than twenty");
+    pressF(4);
+    term.type("m");
+    term.type("m");
+    term.pushKey(13);        // "set" message
+    term.type("remote");     // the server's password
+    run();
+    EXPECT_STREQ(masterPassword, "m");
+    ASSERT_EQ(entry(0)->hasPassword(), 1);
+    unsigned char digest[16];
+    serverInfo::makePassword(digest, "remote");
+    EXPECT_EQ(memcmp(entry(0)->password, digest, 16), 0);
+    EXPECT_EQ(memcmp(entry(0)->password + 16, "40981", 5), 0);
+    EXPECT_GE(term.firstShown("Enter password for A description longer:"), 0);
+
+    // With a master password set, only the server's password is asked for;
+    // Esc keeps it, an empty text removes it.
+    const int before = static_cast<int>(term.screens.size());
+    pressF(4);
+    term.pushKey(27);
+    run();
+    EXPECT_EQ(entry(0)->hasPassword(), 1);
+    for (size_t i = before; i < term.screens.size(); ++i)
+        EXPECT_EQ(term.screens[i].find("New master password:"), std::string::npos);
+    pressF(4);
+    term.pushKey(13);
+    run();
+    EXPECT_EQ(entry(0)->hasPassword(), 0);
+}
+
+TEST_F(ServerScreen, StorePasswordWithoutAMasterPasswordEndsWithTheMustSetMessage)
+{
+    add("a:1,Alpha");
+    entry(0)->setPassword("kept until cleared");
+    pressF(4);
+    term.pushKey(13);   // empty
+    term.pushKey(13);   // empty again: stored passwords cleared, no message
+    term.pushKey(13);   // the must-set message
+    run();
+    EXPECT_EQ(entry(0)->hasPassword(), 0);
+    EXPECT_EQ(term.firstShown(wasCleared), -1);
+    EXPECT_GE(term.firstShown(mustSet), 0);
+    EXPECT_EQ(term.firstShown("Enter password for"), -1);
+
+    term.screens.clear();
+    pressF(4);
+    term.type("a");
+    term.type("b");
+    term.pushKey(13);
+    term.pushKey(13);
+    run();
+    const int first = term.firstShown(mismatch);
+    const int second = term.firstShown(mustSet);
+    ASSERT_GE(first, 0);
+    ASSERT_GT(second, first);
+    EXPECT_EQ(term.screens[second].find(mismatch), std::string::npos);
+}
+
+TEST_F(ServerScreen, OnAnEmptyListOnlyTheMasterPasswordDialogRuns)
+{
+    pressF(3);
+    term.pushKey(KEY_DC);
+    run();
+    EXPECT_EQ(term.firstShown("Change description:"), -1);
+    setGlobalString(&masterPassword, "m");
+    pressF(4);
+    run();
+    EXPECT_EQ(term.firstShown("Enter password for"), -1);
+    EXPECT_EQ(term.firstShown("New master password:"), -1);
+    pressF(5);
+    term.pushKey(27);
+    run();
+    EXPECT_GE(term.firstShown("New master password:"), 0);
+    EXPECT_STREQ(masterPassword, "m");
+}
+
+TEST_F(ServerScreen, EnterChoosesTheActiveServer)
+{
+    add("a:1,Alpha");
+    add("b:1,Beta");
+    term.pushText("b");
+    term.pushKey(13);
+    EXPECT_EQ(run(), 2);
+    EXPECT_STREQ(static_cast<serverInfo*>(list.getActiveItem()->data)->description, "Beta");
+}
+
+TEST(ServerEntry, PasswordsAndAddresses)
+{
+    unsigned char digest[16];
+    serverInfo::makePassword(digest, nullptr);
+    const unsigned char zeros[16] = {};
+    EXPECT_EQ(memcmp(digest, zeros, 16), 0);
+    // MD5 of the salt alone, and of "secret" followed by the salt.
+    const unsigned char emptyDigest[16] = {0x35, 0x5f, 0xb1, 0x28, 0x61, 0x65, 0x90, 0x05,
+                                           0x74, 0xdc, 0x09, 0x2b, 0x9a, 0xdc, 0xe1, 0x32};
+    serverInfo::makePassword(digest, "");
+    EXPECT_EQ(memcmp(digest, emptyDigest, 16), 0);
+    const unsigned char secretDigest[16] = {0x58, 0x67, 0x8a, 0x21, 0x67, 0x5b, 0xcc, 0x0c,
+                                            0x54, 0xd6, 0x20, 0xc7, 0xf5, 0xa7, 0x16, 0xf5};
+    serverInfo s;
+    EXPECT_EQ(s.port, 4242);
+    s.setPassword("secret");
+    EXPECT_EQ(s.hasPassword(), 1);
+    EXPECT_EQ(memcmp(s.password, secretDigest, 16), 0);
+    s.setPassword("");
+    EXPECT_EQ(s.hasPassword(), 0);
+    EXPECT_EQ(memcmp(s.password, zeros, 16), 0);
+
+    char address[] = "host:5000";
+    ASSERT_EQ(s.init(address, address + strlen(address), "Desc"), 0);
+    EXPECT_EQ(s.port, 5000);
+    char again[] = "other";
+    ASSERT_EQ(s.init(again, again + 5, s.description), 0);
+    EXPECT_STREQ(s.hostName, "other");
+    EXPECT_STREQ(s.description, "Desc");
+    EXPECT_EQ(s.port, 5000);
+    // A ':' past the end of the address does not count.
+    char value[] = "h,x:1";
+    ASSERT_EQ(s.init(value, value + 1, "D"), 0);
+    EXPECT_STREQ(s.hostName, "h");
+    EXPECT_EQ(s.port, 5000);
+    char big[] = "h:99999999999999";
+    ASSERT_EQ(s.init(big, big + strlen(big), "D"), 0);
+    EXPECT_EQ(s.port, 2147483647);
+
+    char line[] = "h:1,Desc,";
+    char descBuf[81];
+    serverInfo t;
+    EXPECT_EQ(t.init(nullptr, descBuf, 80), -1);
+    EXPECT_EQ(t.init(line, nullptr, 80), -1);
+    char empty[] = "h:1,  ,pw";
+    EXPECT_EQ(t.init(empty, descBuf, 80), -4);
+}
+
+}  // namespace
