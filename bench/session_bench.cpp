@@ -1,0 +1,373 @@
+// The live session end to end: the real quorcli runs in a pseudo-terminal
+// (forkpty) connected to a small server inside this program. Measured:
+//  - key latency: from a key written to the client's terminal to its key
+//    message arriving at the server (median and 99th percentile);
+//  - update throughput: full-screen changes sent as fast as the client's
+//    acknowledgements come back, the client drawing into the real pty;
+//  - idle CPU: the client's user+system time over 10 s of a silent session.
+// The client program is <build>/quorcli (beside this program's folder) or
+// the one named by QUORCLI.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "crypto/ccomm.h"
+#include "crypto/md5c.h"
+#include "crypto/rc4.h"
+#include "sim/encoder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char password[] = "quorvex";
+
+std::string clientPath() {
+    if (const char* p = std::getenv("QUORCLI")) return p;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "quorcli";
+    self[n] = 0;
+    std::string dir(self);
+    dir = dir.substr(0, dir.rfind('/'));          // <build>/bench
+    return dir.substr(0, dir.rfind('/')) + "/quorcli";
+}
+
+void putWord(std::vector<unsigned char>& v, uint32_t w) {
+    for (int b = 0; b < 4; ++b) v.push_back(static_cast<unsigned char>(w >> (8 * b)));
+}
+
+uint32_t getWord(const unsigned char* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// The server's end of one session.
+class BenchServer {
+public:
+    int listenFd = -1;
+    int fd = -1;
+    int port = 0;
+    rc4Cipher in, out;
+
+    BenchServer() {
+        listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listenFd, 1);
+        socklen_t len = sizeof a;
+        ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        unsigned char digest[16];
+        passwordDigest(digest, password);
+        in.setKey(digest, 16);
+        out.setKey(digest, 16);
+    }
+    ~BenchServer() {
+        if (fd >= 0) ::close(fd);
+        if (listenFd >= 0) ::close(listenFd);
+    }
+    bool accept(int timeoutMs) {
+        pollfd p{listenFd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) return false;
+        fd = ::accept(listenFd, nullptr, nullptr);
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return fd >= 0;
+    }
+    bool recvExact(void* buffer, int n, int timeoutMs = 5000) {
+        auto* p = static_cast<unsigned char*>(buffer);
+        int got = 0;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got < n) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return false;
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, static_cast<int>(left)) <= 0) continue;
+            int32_t r = c_recv(in, fd, p + got, n - got);
+            if (r <= 0) return false;
+            got += r;
+        }
+        return true;
+    }
+    bool send(std::vector<unsigned char> bytes) {
+        int32_t n = c_send(out, fd, bytes.data(), static_cast<int32_t>(bytes.size()));
+        return n == static_cast<int32_t>(bytes.size());
+    }
+    bool sendMessage(uint16_t type, const std::vector<unsigned char>& payload) {
+        std::vector<unsigned char> v;
+        putWord(v, type | (static_cast<uint32_t>(payload.size()) << 16));
+        v.insert(v.end(), payload.begin(), payload.end());
+        return send(v);
+    }
+    // Opening blocks, greetings and the start word.
+    bool handshake() {
+        unsigned char buf[128];
+        if (!recvExact(buf, 128)) return false;
+        std::vector<unsigned char> block(128, 0x37);
+        block[127] = '0';
+        std::vector<unsigned char> hello(26, 0);
+        hello[4] = 1;
+        std::memcpy(hello.data() + 12, "QUORVEX Ready", 13);
+        block.insert(block.end(), hello.begin(), hello.end());
+        if (!send(block)) return false;
+        return recvExact(buf, 26) && recvExact(buf, 4) && getWord(buf) == 1;
+    }
+    bool waitAck() {
+        unsigned char b[4];
+        return recvExact(b, 4) && getWord(b) == 0x10004;
+    }
+};
+
+// Two screens that differ in every cell, characters and attributes.
+ScreenImage patternScreen(int phase) {
+    ScreenImage s;
+    for (int r = 0; r < simRows; ++r)
+        for (int c = 0; c < simCols; ++c) {
+            s.chars[r][c] = static_cast<unsigned char>('A' + (r + c + phase) % 26);
+            s.attrs[r][c] = static_cast<unsigned char>(phase ? 0x1F : 0x70);
+        }
+    s.cursorX = 0;
+    s.cursorY = 24;
+    return s;
+}
+
+// quorcli in a pseudo-terminal, started on a configuration that names the
+// bench server; its output is read all the time so that it never blocks.
+class ClientUnderTest {
+public:
+    pid_t pid = -1;
+    int master = -1;
+    std::atomic<long long> outputBytes{0};
+
+    explicit ClientUnderTest(int port) {
+        char templ[] = "/tmp/quorcli-bench-XXXXXX";
+        if (!mkdtemp(templ)) return;
+        dir_ = templ;
+        link_ = dir_ + "/quorcli";
+        if (symlink(clientPath().c_str(), link_.c_str()) != 0) return;
+        std::ofstream(dir_ + "/quorcli.cfg") << "server=127.0.0.1:" << port << ",Bench\r\n";
+        winsize ws{25, 80, 0, 0};
+        pid = forkpty(&master, nullptr, nullptr, &ws);
+        if (pid == 0) {
+            setenv("TERM", "xterm", 1);
+            execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        reader_ = std::thread([this] { drain(); });
+    }
+    ~ClientUnderTest() { stop(); }
+
+    bool waitForOutput(const std::string& text, int timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (seen_.find(text) != std::string::npos) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void type(const std::string& s) const {
+        if (write(master, s.data(), s.size()) < 0) std::perror("write");
+    }
+    // User plus system CPU time of the client so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        size_t close = text.rfind(')');
+        if (close == std::string::npos) return 0;
+        std::istringstream rest(text.substr(close + 2));
+        std::string field;
+        long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) utime = std::atoll(field.c_str());
+            if (i == 15) stime = std::atoll(field.c_str());
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    void stop() {
+        if (pid > 0) {
+            type("\x1b[26~");   // Shift+F2 ends the session
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            type("\x1b");
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            type("\x1b");
+            int i = 0;
+            while (waitpid(pid, nullptr, WNOHANG) != pid && i++ < 200) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (i > 200) {
+                kill(pid, SIGTERM);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+            pid = -1;
+        }
+        done_ = true;
+        if (reader_.joinable()) reader_.join();
+        if (master >= 0) ::close(master);
+        master = -1;
+        if (!dir_.empty()) {
+            std::remove((dir_ + "/quorcli.cfg").c_str());
+            std::remove(link_.c_str());
+            rmdir(dir_.c_str());
+            dir_.clear();
+        }
+    }
+
+private:
+    std::string dir_, link_;
+    std::thread reader_;
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    std::string seen_;
+
+    void drain() {
+        char buf[65536];
+        while (!done_) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            outputBytes += n;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (seen_.size() < 65536) seen_.append(buf, static_cast<size_t>(n));
+        }
+    }
+};
+
+// Starts the client, types the password and opens a session with one full
+// screen; false (and a skip) when something does not come up.
+bool openSession(benchmark::State& state, BenchServer& server, ClientUnderTest& client) {
+    if (client.pid <= 0 || !client.waitForOutput("Password for", 10000)) {
+        state.SkipWithError("the client did not ask for the password");
+        return false;
+    }
+    client.type(std::string(password) + "\r");
+    if (!server.accept(10000) || !server.handshake()) {
+        state.SkipWithError("no session");
+        return false;
+    }
+    std::vector<unsigned char> list;
+    putWord(list, 0);
+    putWord(list, 1);
+    putWord(list, 5);
+    for (char c : std::string("Bench")) list.push_back(static_cast<unsigned char>(c));
+    std::vector<unsigned char> id;
+    putWord(id, 1);
+    ScreenImage first = patternScreen(0);
+    if (!server.sendMessage(0, list) || !server.sendMessage(2, id) ||
+        !server.sendMessage(3, encodeScreenUpdate(nullptr, first)) || !server.waitAck()) {
+        state.SkipWithError("the first update was not acknowledged");
+        return false;
+    }
+    return true;
+}
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void keyLatency(benchmark::State& state) {
+    BenchServer server;
+    ClientUnderTest client(server.port);
+    if (!openSession(state, server, client)) return;
+    const int keys = static_cast<int>(state.range(0));
+    std::vector<double> micros;
+    for (auto _ : state) {
+        micros.clear();
+        for (int k = 0; k < keys; ++k) {
+            const auto t0 = Clock::now();
+            client.type("a");
+            unsigned char msg[4];
+            if (!server.recvExact(msg, 4) || getWord(msg) != 0x1E610005) {
+                state.SkipWithError("key message missing");
+                return;
+            }
+            const auto t1 = Clock::now();
+            micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    state.counters["median_us"] = percentile(micros, 0.5);
+    state.counters["p99_us"] = percentile(micros, 0.99);
+    state.counters["max_us"] = percentile(micros, 1.0);
+}
+
+void updateThroughput(benchmark::State& state) {
+    BenchServer server;
+    ClientUnderTest client(server.port);
+    if (!openSession(state, server, client)) return;
+    ScreenImage screens[2] = {patternScreen(0), patternScreen(1)};
+    std::vector<unsigned char> updates[2] = {encodeScreenUpdate(&screens[0], screens[1]),
+                                            encodeScreenUpdate(&screens[1], screens[0])};
+    const int count = static_cast<int>(state.range(0));
+    long long sent = 0;
+    double seconds = 0;
+    const long long bytesBefore = client.outputBytes;
+    const double cpuBefore = client.cpuSeconds();
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            if (!server.sendMessage(3, updates[i & 1]) || !server.waitAck()) {
+                state.SkipWithError("an update was not acknowledged");
+                return;
+            }
+            ++sent;
+        }
+        seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    state.counters["updates_per_s"] = static_cast<double>(sent) / seconds;
+    state.counters["client_cpu_percent"] = 100.0 * (client.cpuSeconds() - cpuBefore) / seconds;
+    state.counters["payload_bytes"] = static_cast<double>(updates[0].size());
+    state.counters["pty_bytes_per_update"] =
+        static_cast<double>(client.outputBytes - bytesBefore) / static_cast<double>(sent);
+}
+
+void idleCpu(benchmark::State& state) {
+    BenchServer server;
+    ClientUnderTest client(server.port);
+    if (!openSession(state, server, client)) return;
+    const int seconds = static_cast<int>(state.range(0));
+    double used = 0;
+    for (auto _ : state) {
+        const double before = client.cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        used = client.cpuSeconds() - before;
+    }
+    state.counters["cpu_percent"] = 100.0 * used / seconds;
+}
+
+}  // namespace
+
+BENCHMARK(keyLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(updateThroughput)->Arg(5000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(idleCpu)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

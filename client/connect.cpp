@@ -1,0 +1,294 @@
+#include "client/connect.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "client/cmain.h"
+#include "console/cinput.h"
+#include "console/cutil.h"
+#include "console/global.h"
+#include "console/keyboard.h"
+#include "console/term.h"
+#include "net/flags.h"
+#include "net/iclass.h"
+#include "net/sutil.h"
+
+const char base64_table[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+namespace {
+
+constexpr int messageLen = 2000;            // characters of the message buffer
+constexpr int connectWaitMs = 120 * 1000;   // 120 turns of 1 s
+constexpr int turnMs = 1000;
+constexpr int maxHeaderLines = 100;         // proxy header lines after the status line
+constexpr unsigned char errorColor = 0x4E;
+constexpr char pressEnter[] = "Press Enter to continue...";
+
+// Takes one key event without waiting; true on Esc, on the terminal going
+// away and on a termination request, which all abort the wait.
+bool abortRequested(_win_st* window) {
+    if (EXIT) return true;
+    INPUT_RECORD record{};
+    int got = waitKey(window, &record, 0);
+    if (got < 0) return true;
+    return got > 0 && record.EventType == KEY_EVENT && record.Event.bKeyDown &&
+           record.Event.wVirtualKeyCode == kcEsc;
+}
+
+void showError(_win_st* window, const char* text) { messageBox(window, errorColor, text, pressEnter); }
+
+const char* orEmpty(const char* s) { return s ? s : ""; }
+
+bool hasText(const char* s) { return s && *s; }
+
+using Clock = std::chrono::steady_clock;
+
+int msUntil(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits for a non-blocking connect to finish. 0 connected, 4004 failed or
+// timed out, -1 aborted by the operator.
+int waitConnected(Socket& sock, _win_st* window) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
+    for (;;) {
+        int left = msUntil(deadline);
+        int seen = waitSocketOrKey(sock.sock, POLLOUT, left < turnMs ? left : turnMs, true);
+        if (seen & seenSocket) {
+            // Writable also means "failed" on Linux: the pending error tells.
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (getsockopt(sock.sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return 4004;
+            Flags::set(sock.state, Socket::Connected);
+            return 0;
+        }
+        if ((seen & seenKeys) && abortRequested(window)) return -1;
+        if (EXIT) return -1;
+        if (msUntil(deadline) == 0) return 4004;
+    }
+}
+
+// Builds the CONNECT request in buffer (messageLen + 1 bytes). Returns its
+// length, or -1 when it does not fit.
+int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* proxy) {
+    const char* host = orEmpty(server->hostName);
+    int n = -1;
+    if (hasText(proxy->userName) && hasText(proxy->password)) {
+        int c = std::snprintf(buffer, messageLen + 1, "%s:%s", proxy->userName, proxy->password);
+        char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
+        std::memset(buffer, 0, messageLen + 1);   // the credentials in clear
+        if (encoded) {
+            n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n\r\n",
+                              host, server->port, encoded);
+            std::memset(encoded, 0, std::strlen(encoded));
+            std::free(encoded);
+            return (n >= 0 && n <= messageLen) ? n : -1;
+        }
+    }
+    n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\n\r\n", host, server->port);
+    return (n >= 0 && n <= messageLen) ? n : -1;
+}
+
+// Reads the proxy's status line (allowing one empty line before it). True
+// when the proxy granted the tunnel.
+bool readProxyStatus(int fd, char* buffer, _win_st* window) {
+    if (telnetRead(fd, buffer, messageLen, window) != 0) return false;
+    strip(buffer);
+    if (!*buffer) {
+        if (telnetRead(fd, buffer, messageLen, window) != 0) buffer[0] = 0;
+        else strip(buffer);
+    }
+    return *buffer && proxyGranted(buffer);
+}
+
+// Asks the proxy for a tunnel to the server and reads its answer up to the
+// empty line that ends its header, so the tunnel starts clean.
+int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char* buffer, _win_st* window) {
+    int len = buildProxyRequest(buffer, server, proxy);
+    if (len < 0) return 4005;
+    if (sendAll(fd, buffer, len) != 0) return 4005;
+    if (!readProxyStatus(fd, buffer, window)) return 4005;
+    for (int line = 0; line < maxHeaderLines; ++line) {
+        int r = telnetRead(fd, buffer, messageLen, window);
+        if (r != 0) return r;
+        strip(buffer);
+        if (!*buffer) return 0;
+    }
+    return 4005;
+}
+
+}  // namespace
+
+bool proxyGranted(const char* statusLine) {
+    return statusLine &&
+           (std::strncmp(statusLine, "HTTP/1.0 200", 12) == 0 || std::strncmp(statusLine, "HTTP/1.1 200", 12) == 0);
+}
+
+char* make_base64_string(const char* text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(orEmpty(text));
+    size_t len = std::strlen(orEmpty(text));
+    auto* out = static_cast<char*>(std::malloc(4 * ((len + 2) / 3) + 1));
+    if (!out) return nullptr;
+    char* o = out;
+    size_t i = 0;
+    for (; i + 2 < len; i += 3) {
+        uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
+        *o++ = base64_table[(v >> 18) & 63];
+        *o++ = base64_table[(v >> 12) & 63];
+        *o++ = base64_table[(v >> 6) & 63];
+        *o++ = base64_table[v & 63];
+    }
+    if (i < len) {
+        uint32_t v = uint32_t{in[i]} << 16;
+        if (i + 1 < len) v |= uint32_t{in[i + 1]} << 8;
+        *o++ = base64_table[(v >> 18) & 63];
+        *o++ = base64_table[(v >> 12) & 63];
+        *o++ = (i + 1 < len) ? base64_table[(v >> 6) & 63] : '=';
+        *o++ = '=';
+    }
+    *o = 0;
+    return out;
+}
+
+int waitSocketOrKey(int fd, short events, int timeoutMs, bool watchKeys) {
+    pollfd fds[2];
+    int watched = 0;
+    int seen = 0;
+    fds[watched++] = pollfd{fd, events, 0};
+    if (watchKeys) {
+        Terminal* t = terminal();
+        if (t->keyPending()) {
+            seen |= seenKeys;
+            timeoutMs = 0;
+        }
+        int keyFd = t->inputFd();
+        if (keyFd >= 0) {
+            fds[watched++] = pollfd{keyFd, POLLIN, 0};
+        } else {
+            // A terminal without a descriptor can only be asked: look often.
+            seen |= seenKeys;
+            if (timeoutMs < 0 || timeoutMs > 10) timeoutMs = 10;
+        }
+    }
+    if (poll(fds, static_cast<nfds_t>(watched), timeoutMs) <= 0) return seen;
+    if (fds[0].revents & (events | POLLHUP | POLLERR | POLLNVAL)) seen |= seenSocket;
+    if (watched > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) seen |= seenKeys;
+    return seen;
+}
+
+int sendAll(int fd, const char* data, int len) {
+    while (len > 0) {
+        ssize_t n = ::send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        data += n;
+        len -= static_cast<int>(n);
+    }
+    return 0;
+}
+
+int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
+    if (!buffer || maxLen < 1) return 4006;
+    int n = 0;
+    int result = 0;
+    for (;;) {
+        int seen = waitSocketOrKey(sock, POLLIN, turnMs, true);
+        if (seen & seenSocket) {
+            char c = 0;
+            ssize_t got = ::recv(sock, &c, 1, 0);
+            if (got == 0) {
+                result = 4001;
+                break;
+            }
+            if (got < 0) {
+                if (errno == EINTR) {
+                    updateScreen(window, 0, screenRows);
+                } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                    result = 4002;
+                    break;
+                }
+            } else if (c == '\n') {
+                // The line feed is kept only when the terminator still fits.
+                if (n + 1 < maxLen) buffer[n++] = c;
+                break;
+            } else if (n + 1 >= maxLen) {
+                result = 4006;
+                break;
+            } else {
+                buffer[n++] = c;
+            }
+        }
+        if ((seen & seenKeys) && abortRequested(window)) {
+            result = -1;
+            break;
+        }
+        if (EXIT) {
+            result = -1;
+            break;
+        }
+    }
+    buffer[n] = 0;
+    return result;
+}
+
+// Opens the TCP connection to the server, directly or through the proxy's
+// CONNECT tunnel; shows its own message box for every failure it names.
+int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
+    int result = 4004;
+    const bool viaProxy = proxy && hasText(proxy->hostName);
+    const char* host = server ? server->hostName : nullptr;
+    int port = server ? server->port : 0;
+    if (viaProxy) {
+        host = proxy->hostName;
+        port = proxy->port;
+    }
+
+    std::unique_ptr<char[]> message(new (std::nothrow) char[messageLen + 1]);
+    closeConnection();
+    socket = new (std::nothrow) ClientSocket(0);
+    if (!socket || !message || !server) return -2;
+
+    const unsigned int ip = host ? InternetAddress::resolve(host) : INADDR_NONE;
+    if (ip == INADDR_NONE) {
+        std::snprintf(message.get(), messageLen + 1, "IP address resolution has failed for hostname '%.40s'!",
+                      orEmpty(host));
+        showError(window, message.get());
+        return 4007;
+    }
+
+    socket->noblock();
+    int rc = socket->connect(ip, htons(static_cast<unsigned short>(port)));
+    int err = errno;
+    if (rc == 0 || socket->connected()) {
+        result = 0;
+    } else if (socket->sock >= 0 && (err == EINPROGRESS || err == EALREADY)) {
+        result = waitConnected(*socket, window);
+    }
+    if (socket->connected()) result = 0;
+    socket->block();
+
+    if (result == 4004) {
+        const auto* b = reinterpret_cast<const unsigned char*>(&ip);
+        std::snprintf(message.get(), messageLen + 1, "Connection to IP address %d.%d.%d.%d has failed!", b[0], b[1],
+                      b[2], b[3]);
+        showError(window, message.get());
+    }
+
+    if (viaProxy && socket->connected()) result = proxyExchange(socket->sock, server, proxy, message.get(), window);
+
+    if (result == 4005) {
+        std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!", orEmpty(proxy->hostName));
+        showError(window, message.get());
+    }
+    std::memset(message.get(), 0, messageLen + 1);
+    return result;
+}

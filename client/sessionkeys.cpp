@@ -1,0 +1,187 @@
+#include <algorithm>
+#include <cstring>
+
+#include "client/cmain.h"
+#include "client/scrlist.h"
+#include "client/srvlist.h"
+#include "console/cinput.h"
+#include "console/cmenu.h"
+#include "console/keyboard.h"
+#include "crypto/ccomm.h"
+#include "crypto/md5c.h"
+#include "net/iclass.h"
+
+namespace {
+
+// Shift+Fn on the terminal reports 6, which holds the left Alt bit.
+constexpr uint32_t altMask = ksShiftedFunction;
+constexpr uint32_t plainMenu = ctlSaveScreen | ctlAccept;               // 3
+constexpr uint32_t sortedMenu = ctlSaveScreen | ctlAccept | ctlSorted;  // 11
+constexpr unsigned char promptColor = 0x1E;
+constexpr unsigned char errorColor = 0x4E;
+constexpr int passwordMax = 50;
+constexpr int confirmMax = 7;
+
+enum : uint32_t { wordKey = 5, wordPassword = 7, wordEight = 8, wordRestart = 9, wordForced = 10 };
+enum : int32_t { itemSelect = 1, itemEnd = 2, itemResume = 3, itemPassword = 4, itemRestart = 5 };
+
+int sockOf(const consoleMain& app) { return app.socket ? app.socket->sock : -1; }
+
+// One message of the given bytes in one c_send.
+void sendBytes(consoleMain& app, unsigned char* data, int32_t len) { c_send(app.sendCipher, sockOf(app), data, len); }
+
+void sendWord(consoleMain& app, uint32_t word) {
+    unsigned char bytes[4];
+    for (int b = 0; b < 4; ++b) bytes[b] = static_cast<unsigned char>(word >> (8 * b));
+    sendBytes(app, bytes, 4);
+}
+
+void wipe(void* p, size_t n) {
+    auto* v = static_cast<volatile unsigned char*>(p);
+    while (n--) *v++ = 0;
+}
+
+// Low byte the character, high byte the scan code with bit 7 for left Ctrl.
+uint16_t keyWord(const KEY_EVENT_RECORD& key) {
+    unsigned scan = key.wVirtualScanCode & 0xFF;
+    if (key.dwControlKeyState & ksLeftCtrl) scan |= 0x80;
+    return static_cast<uint16_t>((scan << 8) | static_cast<unsigned char>(key.uChar.AsciiChar));
+}
+
+void sendKey(consoleMain& app, uint16_t word) { sendWord(app, wordKey | (uint32_t{word} << 16)); }
+
+serverInfo* sessionServer(consoleMain& app) {
+    menuItem* item = app.servers.getActiveItem();
+    return item ? static_cast<serverInfo*>(item->data) : nullptr;
+}
+
+// New password twice, then its digest to the server. True when sent.
+bool changePassword(consoleMain& app) {
+    char first[passwordMax + 1] = {};
+    char second[passwordMax + 1] = {};
+    bool sent = false;
+    {
+        consoleInputBox box(1);
+        box.init(app.window, 20, 10, 40, "New Password:", first, passwordMax, promptColor);
+        if (box.execute() == 2 && first[0]) {
+            box.init(app.window, 20, 10, 40, "Retype Password:", second, passwordMax, promptColor);
+            if (box.execute() == 2) {
+                if (std::strcmp(first, second) != 0) {
+                    messageBox(app.window, errorColor, "Entered passwords does not match, try it again please.",
+                               "Press Enter to continue...");
+                } else {
+                    unsigned char message[20];
+                    for (int b = 0; b < 4; ++b) message[b] = static_cast<unsigned char>(wordPassword >> (8 * b));
+                    passwordDigest(message + 4, first);
+                    serverInfo* server = sessionServer(app);
+                    if (server && server->hasPassword()) server->setPassword(first);
+                    sendBytes(app, message, sizeof message);
+                    wipe(message, sizeof message);
+                    sent = true;
+                }
+            }
+        }
+    }
+    wipe(first, sizeof first);
+    wipe(second, sizeof second);
+    return sent;
+}
+
+// The restart prompt: "RESTART" sends 9, "GRAVEL" sends 10, any other text
+// keeps the box open. True when a command was sent.
+bool confirmRestart(consoleMain& app) {
+    char text[confirmMax + 1] = {};
+    consoleInputBox box(0);
+    for (;;) {
+        box.init(app.window, 20, 10, 40, "Enter 'RESTART' for confirmation:", text, confirmMax, promptColor);
+        if (box.execute() != 2) return false;
+        if (std::strcmp(text, "RESTART") == 0) {
+            sendWord(app, wordRestart);
+            return true;
+        }
+        if (std::strcmp(text, "GRAVEL") == 0) {
+            sendWord(app, wordForced);
+            return true;
+        }
+    }
+}
+
+// Fills the screen selection submenu: sorted by name, up to 20 rows, centred.
+void buildScreenMenu(consoleMenu& menu, _win_st* window) {
+    const int n = screens.count;
+    const int rows = n < 2 ? 1 : std::min(n, 20);
+    menu.init(window, 15, 13 - (rows + 2) / 2, 50, rows + 2, sortedMenu);
+    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
+        menu.add(s->getName(), static_cast<int32_t>(s->getId()), nullptr);
+}
+
+void sessionMenu(consoleMain& app) {
+    const bool canRestart = app.serverGreeting.getWord(1) != 0;
+    consoleMenu menu;
+    menu.init(app.window, 15, 10, 50, (canRestart ? 5 : 4) + 2, plainMenu);
+    menu.add("Select Screen To View", itemSelect, nullptr);
+    menu.add("End Remote Session With Server", itemEnd, nullptr);
+    menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
+    menu.add("Change Remote Console Password", itemPassword, nullptr);
+    if (canRestart) menu.add("Restart Server", itemRestart, nullptr);
+
+    consoleMenu screenMenu;
+    buildScreenMenu(screenMenu, app.window);
+
+    for (;;) {
+        if (menu.execute() != 2) return;
+        menuItem* item = menu.getActiveItem();
+        if (!item) return;
+        switch (item->id) {
+        case itemSelect: {
+            screenMenu.resetTypedown();
+            menuItem* chosen = screenMenu.execute() == 2 ? screenMenu.getActiveItem() : nullptr;
+            if (!chosen) break;   // nothing chosen: back to the session menu
+            selectScreen(static_cast<uint32_t>(chosen->id), app.currentScreenId, app.previousScreenId,
+                         app.sendCipher, sockOf(app));
+            return;
+        }
+        case itemEnd:
+            app.receiveStatus = 2;
+            return;
+        case itemPassword:
+            if (changePassword(app)) return;
+            break;
+        case itemRestart:
+            if (confirmRestart(app)) return;
+            break;
+        default:
+            return;
+        }
+    }
+}
+
+// The current screen's name in a small list at the bottom left.
+void showScreenName(consoleMain& app) {
+    consoleMenu menu;
+    menu.init(app.window, 1, 21, 50, 1, plainMenu);
+    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
+        if (static_cast<int32_t>(s->getId()) == app.currentScreenId) menu.add(s->getName(), 1, nullptr);
+    menu.execute();
+}
+
+}  // namespace
+
+// Session keys: the shortcuts the client handles itself, everything else goes
+// to the server as a key message.
+int consoleMain::onKey(KEY_EVENT_RECORD& key) {
+    const bool alt = (key.dwControlKeyState & altMask) != 0;
+    const bool leftCtrl = (key.dwControlKeyState & ksLeftCtrl) != 0;
+    const uint32_t code = key.wVirtualKeyCode;
+    const int sock = sockOf(*this);
+
+    if (alt && code == kcF1) sessionMenu(*this);
+    else if (alt && code == kcF2) receiveStatus = 2;
+    else if (alt && code == kcF5) sendWord(*this, wordEight);
+    else if (alt && code == kcF4) selectNextScreen(currentScreenId, previousScreenId, sendCipher, sock);
+    else if (alt && code == kcF3) selectPreviousScreen(currentScreenId, previousScreenId, sendCipher, sock);
+    else if (alt && leftCtrl && code == kcEsc) sendKey(*this, 0x002E);
+    else if (alt && code == kcF6) showScreenName(*this);
+    else sendKey(*this, keyWord(key));
+    return 0;
+}

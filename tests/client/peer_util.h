@@ -1,0 +1,525 @@
+#pragma once
+// Helpers of the connection and session tests: a scripted QUORVEX peer on
+// loopback, the stand-in server process, a terminal whose keys another thread
+// can push, and a headless client around consoleMain.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/cmain.h"
+#include "client/scrlist.h"
+#include "console/cutil.h"
+#include "console/keyboard.h"
+#include "console/term.h"
+#include "crypto/md5c.h"
+#include "crypto/rc4.h"
+#include "net/iclass.h"
+
+namespace peer {
+
+// Curses key codes used by the scripts.
+constexpr int keyEnter = 13;
+constexpr int keyEsc = 27;
+constexpr int keyDown = 0402;
+constexpr int keyUp = 0403;
+constexpr int keyHome = 0406;
+constexpr int keyBackspace = 0407;
+constexpr int keyEnd = 0550;
+constexpr int keyF(int n) { return 0410 + n; }
+constexpr int shiftF(int n) { return keyF(12 + n); }   // Shift+F1..F8 arrive as F13..F20
+
+using Clock = std::chrono::steady_clock;
+
+inline uint32_t word(uint16_t type, uint16_t value) { return type | (uint32_t{value} << 16); }
+
+inline void putWord(std::vector<unsigned char>& v, uint32_t w) {
+    for (int b = 0; b < 4; ++b) v.push_back(static_cast<unsigned char>(w >> (8 * b)));
+}
+
+inline uint32_t getWord(const unsigned char* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// A terminal for tests: keys may be pushed from any thread; every key served
+// and every blocking read that starts leaves a snapshot of the screen text.
+class TestTerminal : public MemoryTerminal {
+public:
+    // How long a blocking read may wait for a pushed key before the terminal
+    // reads as gone (keeps a broken test from hanging).
+    int blockingLimitMs = 10000;
+
+    void push(int code) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(code);
+        cv_.notify_all();
+    }
+    void push(const std::string& text) {
+        for (unsigned char c : text) push(static_cast<int>(c));
+    }
+    void setGone(bool gone) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        goneWhenEmpty = gone;
+        cv_.notify_all();
+    }
+    int readKey(int timeoutMs, int& keyCode) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        keyCode = 0;
+        if (queue_.empty() && timeoutMs != 0 && !goneWhenEmpty) {
+            if (timeoutMs < 0) {
+                snapshotLocked();
+                ++blockingReads_;
+                cv_.notify_all();
+            }
+            int limit = timeoutMs < 0 ? blockingLimitMs : timeoutMs;
+            cv_.wait_for(lock, std::chrono::milliseconds(limit), [&] { return !queue_.empty() || goneWhenEmpty; });
+            if (queue_.empty() && timeoutMs < 0) return -1;
+        }
+        if (queue_.empty()) return goneWhenEmpty ? -1 : 0;
+        keyCode = queue_.front();
+        queue_.pop_front();
+        snapshotLocked();
+        ++served_;
+        return 1;
+    }
+    bool keyPending() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !queue_.empty();
+    }
+    // Waits until a dialog blocks for a key (count of such reads above before).
+    bool waitForBlockingRead(int before, int timeoutMs = 5000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return blockingReads_ > before; });
+    }
+    int blockingReads() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return blockingReads_;
+    }
+    int served() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return served_;
+    }
+    std::vector<std::vector<std::string>> snapshots() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return snapshots_;
+    }
+    // True when some snapshot shows text at (col, row).
+    bool everShown(int col, int row, const std::string& text) const {
+        for (const auto& s : snapshots())
+            if (s[row].compare(col, text.size(), text) == 0) return true;
+        return false;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<int> queue_;
+    std::vector<std::vector<std::string>> snapshots_;
+    int blockingReads_ = 0;
+    int served_ = 0;
+
+    void snapshotLocked() {
+        std::vector<std::string> rows;
+        for (int r = 0; r < 25; ++r) rows.push_back(rowText(r));
+        snapshots_.push_back(std::move(rows));
+    }
+};
+
+// One accepted connection seen from the server's side, with its two ciphers.
+class PeerLink {
+public:
+    int fd = -1;
+    rc4Cipher in;
+    rc4Cipher out;
+
+    void keyWith(const char* password) {
+        unsigned char digest[16];
+        passwordDigest(digest, password);
+        in.setKey(digest, 16);
+        out.setKey(digest, 16);
+    }
+    // Exactly n bytes, decrypted; false on timeout, close or error.
+    bool recvExact(void* buffer, int n, int timeoutMs = 5000) {
+        auto* p = static_cast<unsigned char*>(buffer);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        int got = 0;
+        while (got < n) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+            if (left <= 0) return false;
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, left) <= 0) continue;
+            ssize_t r = ::recv(fd, p + got, static_cast<size_t>(n - got), 0);
+            if (r <= 0) return false;
+            in.crypt(p + got, static_cast<int32_t>(r), 0);
+            got += static_cast<int>(r);
+        }
+        return true;
+    }
+    bool recvWord(uint32_t& w, int timeoutMs = 5000) {
+        unsigned char b[4];
+        if (!recvExact(b, 4, timeoutMs)) return false;
+        w = getWord(b);
+        return true;
+    }
+    bool sendRaw(const void* data, size_t n) {
+        const auto* p = static_cast<const char*>(data);
+        while (n > 0) {
+            ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
+            if (r <= 0) return false;
+            p += r;
+            n -= static_cast<size_t>(r);
+        }
+        return true;
+    }
+    bool send(std::vector<unsigned char> data) {
+        out.crypt(data.data(), static_cast<int32_t>(data.size()), 0);
+        return sendRaw(data.data(), data.size());
+    }
+    bool sendWord(uint32_t w) {
+        std::vector<unsigned char> v;
+        putWord(v, w);
+        return send(v);
+    }
+    // A message: header with type and length, then the payload.
+    bool sendMessage(uint16_t type, const std::vector<unsigned char>& payload) {
+        std::vector<unsigned char> v;
+        putWord(v, word(type, static_cast<uint16_t>(payload.size())));
+        v.insert(v.end(), payload.begin(), payload.end());
+        return send(v);
+    }
+    bool sendScreenId(uint32_t id) {
+        std::vector<unsigned char> v;
+        putWord(v, id);
+        return sendMessage(2, v);
+    }
+    // True when nothing (not even a close) arrives for ms.
+    bool quiet(int ms) {
+        pollfd pfd{fd, POLLIN, 0};
+        return poll(&pfd, 1, ms) == 0;
+    }
+    // True when the client closes its end within timeoutMs (pending bytes are
+    // counted into *extra).
+    bool closedByClient(int timeoutMs, int* extra = nullptr) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        int bytes = 0;
+        for (;;) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+            if (left <= 0) return false;
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, left) <= 0) continue;
+            char b[256];
+            ssize_t r = ::recv(fd, b, sizeof b, 0);
+            if (r <= 0) {
+                if (extra) *extra = bytes;
+                return true;
+            }
+            bytes += static_cast<int>(r);
+        }
+    }
+};
+
+struct Handshake {
+    bool greeting = true;           // byte 127 of the opening block is '0'
+    uint32_t cmd = 0;
+    uint32_t word1 = 1;
+    const char* text = "QUORVEX Ready";
+};
+
+// The server's side of the opening exchange; checks what the client sends.
+inline bool serverHandshake(PeerLink& link, const Handshake& h = {}) {
+    unsigned char opening[128];
+    if (!link.recvExact(opening, 128)) {
+        ADD_FAILURE() << "no opening block from the client";
+        return false;
+    }
+    for (int i = 0; i < 127; ++i) {
+        const unsigned char b = opening[i];
+        EXPECT_EQ(b, static_cast<unsigned char>((b & 0xC8) | 0x37)) << "filler byte " << i;
+    }
+    EXPECT_EQ(opening[127], '0');
+    std::vector<unsigned char> block(128, 0x55);
+    block[127] = h.greeting ? '0' : '1';
+    if (h.greeting) {
+        unsigned char hello[26] = {};
+        for (int b = 0; b < 4; ++b) {
+            hello[b] = static_cast<unsigned char>(h.cmd >> (8 * b));
+            hello[4 + b] = static_cast<unsigned char>(h.word1 >> (8 * b));
+        }
+        std::memcpy(hello + 12, h.text, 13);
+        block.insert(block.end(), hello, hello + 26);
+    }
+    if (!link.send(block)) return false;
+    if (h.greeting) {
+        unsigned char hello[26];
+        if (!link.recvExact(hello, 26)) return false;
+        EXPECT_EQ(getWord(hello), 0u);
+        EXPECT_EQ(getWord(hello + 4), 1u);
+        EXPECT_EQ(getWord(hello + 8), 0u);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(hello + 12), 13), "QUORCLI Ready");
+        EXPECT_EQ(hello[25], 0);
+    }
+    uint32_t start = 0;
+    if (!link.recvWord(start)) return false;
+    EXPECT_EQ(start, 1u);
+    return true;
+}
+
+// Screen list payload: 4 unused bytes, then id, name length, name.
+inline std::vector<unsigned char> screenList(const std::vector<std::pair<uint32_t, std::string>>& list) {
+    std::vector<unsigned char> v;
+    putWord(v, 0);
+    for (const auto& [id, name] : list) {
+        putWord(v, id);
+        putWord(v, static_cast<uint32_t>(name.size()));
+        v.insert(v.end(), name.begin(), name.end());
+    }
+    return v;
+}
+
+// A screen update that writes text at (col, row) in attr, cursor after it.
+inline std::vector<unsigned char> textUpdate(int col, int row, const std::string& text, unsigned char attr) {
+    auto runs = [&](bool attrs) {
+        std::vector<unsigned char> d;
+        if (row > 0) d.push_back(static_cast<unsigned char>(0xC0 | row));
+        if (col > 0) d.push_back(static_cast<unsigned char>(0x80 | col));
+        if (attrs) {
+            d.push_back(static_cast<unsigned char>(0x40 | text.size()));
+            d.push_back(attr);
+        } else {
+            d.push_back(static_cast<unsigned char>(text.size()));
+            d.insert(d.end(), text.begin(), text.end());
+        }
+        return d;
+    };
+    std::vector<unsigned char> v;
+    putWord(v, static_cast<uint32_t>(col + static_cast<int>(text.size())) | (static_cast<uint32_t>(row) << 16));
+    auto c = runs(false);
+    putWord(v, static_cast<uint32_t>(c.size()));
+    v.insert(v.end(), c.begin(), c.end());
+    auto a = runs(true);
+    putWord(v, static_cast<uint32_t>(a.size()));
+    v.insert(v.end(), a.begin(), a.end());
+    return v;
+}
+
+// A listening socket on 127.0.0.1 and a thread that runs a script on the
+// first connection it accepts.
+class ScriptedPeer {
+public:
+    explicit ScriptedPeer(std::function<void(PeerLink&)> script, const char* password = "quorvex")
+        : script_(std::move(script)), password_(password) {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listenFd_, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedPeer() { finish(); }
+    ScriptedPeer(const ScriptedPeer&) = delete;
+    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+    int port() const { return port_; }
+    void finish() {
+        if (thread_.joinable()) thread_.join();
+        if (listenFd_ >= 0) ::close(listenFd_);
+        listenFd_ = -1;
+    }
+    bool accepted() const { return accepted_; }
+
+private:
+    std::function<void(PeerLink&)> script_;
+    const char* password_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> accepted_{false};
+    std::thread thread_;
+
+    void serve() {
+        pollfd pfd{listenFd_, POLLIN, 0};
+        if (poll(&pfd, 1, 10000) <= 0) return;
+        PeerLink link;
+        link.fd = ::accept(listenFd_, nullptr, nullptr);
+        if (link.fd < 0) return;
+        accepted_ = true;
+        link.keyWith(password_);
+        script_(link);
+        ::close(link.fd);
+    }
+};
+
+// The stand-in server program, started with options; stopped by its pid.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> args) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv;
+            std::string path = QUOR_BINARY_DIR "/quorvex-sim";
+            argv.push_back(path.data());
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(path.c_str(), argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        readPort(out[0]);
+        ::close(out[0]);
+    }
+    ~SimProcess() { stop(); }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 300; ++i) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            usleep(10000);
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+
+    void readPort(int fd) {
+        std::string text;
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline && text.find('\n') == std::string::npos) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, 100) <= 0) continue;
+            char b[256];
+            ssize_t r = ::read(fd, b, sizeof b);
+            if (r <= 0) break;
+            text.append(b, static_cast<size_t>(r));
+        }
+        const std::string marker = "listening on 127.0.0.1:";
+        size_t at = text.find(marker);
+        if (at != std::string::npos) port_ = std::atoi(text.c_str() + at + marker.size());
+    }
+};
+
+// Lines of a JSON log file written by the stand-in (one object per line).
+inline std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream f(path);
+    for (std::string line; std::getline(f, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// Lines of the log that contain text.
+inline int countLines(const std::vector<std::string>& lines, const std::string& text) {
+    int n = 0;
+    for (const auto& l : lines) n += l.find(text) != std::string::npos;
+    return n;
+}
+
+// Waits (bounded) until the log holds at least n lines containing text.
+inline bool waitForLog(const std::string& path, const std::string& text, int n = 1, int timeoutMs = 5000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (countLines(readLines(path), text) >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+inline std::string tempDir() {
+    char templ[] = "/tmp/quorcli-test-XXXXXX";
+    const char* d = mkdtemp(templ);
+    return d ? d : "/tmp";
+}
+
+// consoleMain on the test terminal, with one server entry selected.
+class HeadlessClient {
+public:
+    TestTerminal term;
+    consoleMain app;
+    serverInfo* server = nullptr;   // owned by app.servers
+
+    HeadlessClient() {
+        setTerminal(&term);
+        keyboardInputInit(nullptr);
+        app.init(nullptr);
+        app.servers.init(nullptr);
+        server = new serverInfo();
+        server->hostName = strdup("127.0.0.1");
+        app.servers.add("test server", 1, server);
+    }
+    ~HeadlessClient() {
+        app.closeConnection();
+        setTerminal(nullptr);
+    }
+    int connect(int port, proxyInfo* proxy = nullptr) {
+        server->port = port;
+        return app.connect(server, proxy);
+    }
+    // Keys the session with the password's digest and runs it.
+    int session(const char* password = "quorvex") {
+        passwordDigest(app.sessionKey, password);
+        return app.processConnection();
+    }
+};
+
+// Runs the session on this thread while `driver` runs beside it and types.
+// Should the session outlive the driver by graceMs, the stand-in is told to
+// stop, which ends the session (a broken test fails instead of hanging).
+inline int runSimSession(HeadlessClient& c, SimProcess& sim, const std::function<void()>& driver,
+                         int graceMs = 5000) {
+    std::atomic<bool> ended{false};
+    std::thread side([&] {
+        driver();
+        const auto deadline = Clock::now() + std::chrono::milliseconds(graceMs);
+        while (!ended && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!ended && sim.pid() > 0) kill(sim.pid(), SIGTERM);
+    });
+    int r = c.session();
+    ended = true;
+    side.join();
+    c.app.closeConnection();
+    return r;
+}
+
+}  // namespace peer

@@ -1,0 +1,525 @@
+// The session protocol against a scripted peer on loopback and against the
+// stand-in server.
+
+#include <sys/stat.h>
+
+#include "console/global.h"
+#include "peer_util.h"
+
+using namespace peer;
+
+namespace {
+
+// Connects, runs the session, closes the connection, lets the peer finish.
+int runSession(HeadlessClient& c, ScriptedPeer& p, const char* password = "quorvex") {
+    int r = c.connect(p.port());
+    EXPECT_EQ(r, 0);
+    if (r != 0) return -100;
+    int s = c.session(password);
+    c.app.closeConnection();
+    p.finish();
+    return s;
+}
+
+uint32_t keyMessage(uint16_t keyWord) { return word(5, keyWord); }
+
+}  // namespace
+
+TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendMessage(0, screenList({{3, "Console"}, {7, "Logs"}}));
+        l.sendScreenId(3);
+        l.sendMessage(3, textUpdate(10, 5, "hello", 0x1F));
+        uint32_t ack = 0;
+        ASSERT_TRUE(l.recvWord(ack));
+        EXPECT_EQ(ack, 0x10004u);
+        EXPECT_TRUE(l.quiet(200)) << "exactly one acknowledgement";
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+
+    EXPECT_EQ(c.term.rowText(5).substr(10, 5), "hello");
+    EXPECT_EQ(c.term.shown[5][12] >> 8, 0x1F);
+    EXPECT_EQ(c.term.cursorX, 15);
+    EXPECT_EQ(c.term.cursorY, 5);
+    ASSERT_EQ(screens.count, 2);
+    EXPECT_STREQ(screens.first->getName(), "Console");
+    EXPECT_EQ(screens.last->getId(), 7u);
+    EXPECT_EQ(c.app.currentScreenId, 3);
+    EXPECT_EQ(c.app.sessionEstablished, 1);
+    EXPECT_EQ(c.app.serverGreeting.getWord(1), 1u);
+    for (unsigned char b : c.app.sessionKey) EXPECT_EQ(b, 0) << "session key wiped";
+}
+
+TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.app.serverGreeting.setWord(1, 5);   // left over from an earlier session
+    ScriptedPeer p([](PeerLink& l) {
+        Handshake h;
+        h.greeting = false;
+        ASSERT_TRUE(serverHandshake(l, h));
+        l.sendScreenId(4);
+        EXPECT_TRUE(l.quiet(200));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.app.serverGreeting.getWord(1), 0u);
+    EXPECT_EQ(c.app.currentScreenId, 4);
+}
+
+TEST(SessionOpening, CommandWordOneIsAValidGreeting) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        Handshake h;
+        h.cmd = 1;
+        h.word1 = 0;
+        ASSERT_TRUE(serverHandshake(l, h));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.app.serverGreeting.getWord(1), 0u);
+}
+
+// A greeting with command word 2 or a text differing in one byte ends the
+// session with 0 before the client sends anything more.
+TEST(SessionOpening, InvalidGreetingsEndQuietly) {
+    struct Case {
+        uint32_t cmd;
+        const char* text;
+    };
+    for (const Case& k : {Case{2, "QUORVEX Ready"}, Case{0, "QUORVEX ready"}, Case{1, "QUORVEX Readz"}}) {
+        HeadlessClient c;
+        c.term.setGone(false);
+        ScriptedPeer p([&k](PeerLink& l) {
+            unsigned char opening[128];
+            ASSERT_TRUE(l.recvExact(opening, 128));
+            std::vector<unsigned char> block(128, 0);
+            block[127] = '0';
+            std::vector<unsigned char> hello(26, 0);
+            hello[0] = static_cast<unsigned char>(k.cmd);
+            std::memcpy(hello.data() + 12, k.text, 13);
+            block.insert(block.end(), hello.begin(), hello.end());
+            l.send(block);
+            int extra = -1;
+            EXPECT_TRUE(l.closedByClient(5000, &extra));
+            EXPECT_EQ(extra, 0) << "nothing sent after an invalid greeting";
+        });
+        EXPECT_EQ(runSession(c, p), 0) << k.cmd << " " << k.text;
+    }
+}
+
+TEST(SessionFraming, HeadersAndPayloadsAreSplitExactly) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        // Screen id with length bits 0x0010: still exactly 4 payload bytes.
+        std::vector<unsigned char> v;
+        putWord(v, word(2, 0x0010));
+        putWord(v, 9);
+        // Types without payload: the next header follows directly.
+        putWord(v, word(4, 0x0100));
+        putWord(v, word(1, 0x7FFF));
+        putWord(v, word(7, 0xFFFF));
+        putWord(v, word(6, 0x0004));   // no compressed updates on this build
+        // Type 5: payload read and dropped.
+        putWord(v, word(5, 3));
+        v.insert(v.end(), {0x03, 0x00, 0x00});
+        l.send(v);
+        l.sendMessage(3, textUpdate(0, 1, "framed", 0x07));
+        uint32_t ack = 0;
+        ASSERT_TRUE(l.recvWord(ack));
+        EXPECT_EQ(ack, 0x10004u);
+        EXPECT_TRUE(l.quiet(200));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.app.currentScreenId, 9);
+    EXPECT_EQ(c.term.rowText(1).substr(0, 6), "framed");
+}
+
+TEST(SessionFraming, EveryUpdateIsAcknowledgedOnce) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        // Several updates in one burst, an empty one among them.
+        std::vector<unsigned char> burst;
+        for (int i = 0; i < 20; ++i) {
+            auto u = i == 7 ? std::vector<unsigned char>{} : textUpdate(i, 2, "x", 0x07);
+            putWord(burst, word(3, static_cast<uint16_t>(u.size())));
+            burst.insert(burst.end(), u.begin(), u.end());
+        }
+        l.send(burst);
+        for (int i = 0; i < 20; ++i) {
+            uint32_t ack = 0;
+            ASSERT_TRUE(l.recvWord(ack)) << "ack " << i;
+            EXPECT_EQ(ack, 0x10004u);
+        }
+        EXPECT_TRUE(l.quiet(200));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+}
+
+// An update of many items reaches the terminal as one push per touched row
+// and one refresh.
+TEST(SessionFraming, AnUpdateIsShownWithOneRefresh) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        std::vector<unsigned char> chars = {0xC3, 0x02, 'a', 'b', 0x81, 0x43, 'z', 0xC4, 0x01, 'q'};
+        std::vector<unsigned char> attrs = {0xC3, 0x45, 0x1E, 0xC4, 0x41, 0x70};
+        std::vector<unsigned char> u;
+        putWord(u, 5 | (7u << 16));
+        putWord(u, static_cast<uint32_t>(chars.size()));
+        u.insert(u.end(), chars.begin(), chars.end());
+        putWord(u, static_cast<uint32_t>(attrs.size()));
+        u.insert(u.end(), attrs.begin(), attrs.end());
+        l.sendMessage(3, u);
+        uint32_t ack = 0;
+        EXPECT_TRUE(l.recvWord(ack));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.term.rowText(3).substr(0, 2), "ab");
+    EXPECT_EQ(c.term.rowText(3).substr(3, 3), "zzz");
+    EXPECT_EQ(c.term.shown[3][4] >> 8, 0x1E);
+    EXPECT_EQ(c.term.rowText(7).substr(0, 1), "q");
+    EXPECT_EQ(c.term.shown[7][0] >> 8, 0x70);
+    EXPECT_EQ(c.term.cursorX, 5);
+    EXPECT_EQ(c.term.cursorY, 7);
+    EXPECT_EQ(c.term.refreshes, 1);
+    EXPECT_EQ(c.term.rowPushes[3], 1);
+    EXPECT_EQ(c.term.rowPushes[7], 1);
+    EXPECT_EQ(c.term.rowPushes[0], 0);
+}
+
+TEST(SessionFraming, PayloadOfExactlyTheBufferSizeFits) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        std::vector<unsigned char> big(8000, 0xAB);
+        std::vector<unsigned char> v;
+        putWord(v, word(5, 8000));
+        v.insert(v.end(), big.begin(), big.end());
+        l.send(v);
+        l.sendScreenId(2);
+        l.sendMessage(3, textUpdate(0, 0, "ok", 0x07));
+        uint32_t ack = 0;
+        EXPECT_TRUE(l.recvWord(ack));
+        EXPECT_EQ(ack, 0x10004u);
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.app.currentScreenId, 2);
+}
+
+// Lengths that cannot fit the receive buffer end the session as a broken stream.
+TEST(SessionFraming, HostileLengthsEndAs4002) {
+    for (uint16_t type : {0, 3, 5}) {
+        for (uint16_t len : {uint16_t{8001}, uint16_t{0x7FFF}, uint16_t{0xFFFF}, uint16_t{0x8000}}) {
+            HeadlessClient c;
+            c.term.setGone(false);
+            ScriptedPeer p([=](PeerLink& l) {
+                ASSERT_TRUE(serverHandshake(l));
+                l.sendScreenId(1);
+                l.sendWord(word(type, len));
+                l.send(std::vector<unsigned char>(64, 0));
+                EXPECT_TRUE(l.closedByClient(5000));
+            });
+            EXPECT_EQ(runSession(c, p), 4002) << "type " << type << " length " << len;
+        }
+    }
+}
+
+TEST(SessionFraming, EmptyPayloadsNeedNoBytes) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendMessage(0, screenList({{5, "Five"}}));
+        l.sendMessage(5, {});
+        l.sendMessage(0, {});   // an empty list message empties the list
+        l.sendScreenId(5);
+        l.sendMessage(3, {});
+        uint32_t ack = 0;
+        EXPECT_TRUE(l.recvWord(ack));
+        EXPECT_EQ(ack, 0x10004u);
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(screens.count, 0);
+    EXPECT_EQ(c.app.currentScreenId, 5);
+}
+
+TEST(SessionKeysQueue, KeysTypedBeforeTheFirstScreenIdFollowItInOrder) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push("abc");
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        for (int i = 0; i < 5; ++i) l.sendWord(word(7, 0));
+        l.sendMessage(3, textUpdate(0, 0, "wait", 0x07));
+        uint32_t w = 0;
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 0x10004u);
+        EXPECT_TRUE(l.quiet(300)) << "no key before the session is established";
+        l.sendScreenId(8);
+        for (uint16_t expected : {0x1E61, 0x3062, 0x2E63}) {
+            ASSERT_TRUE(l.recvWord(w));
+            EXPECT_EQ(w, keyMessage(expected));
+        }
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+}
+
+// The 35th header without a screen id ends the session; the 34th does not.
+TEST(SessionPassword, ThirtyFiveHeadersWithoutScreenGive4003) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        for (int i = 0; i < 34; ++i) l.sendWord(word(7, 0));
+        EXPECT_TRUE(l.quiet(300)) << "still up after 34 headers";
+        l.sendWord(word(7, 0));
+        EXPECT_TRUE(l.closedByClient(5000));
+    });
+    EXPECT_EQ(runSession(c, p), 4003);
+}
+
+TEST(SessionPassword, WrongPasswordReadsNoiseAndGives4003) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p(
+        [](PeerLink& l) {
+            unsigned char opening[128];
+            ASSERT_TRUE(l.recvExact(opening, 128));
+            std::vector<unsigned char> data(128, 0);
+            data[127] = '0';
+            std::vector<unsigned char> hello(26, 0);
+            std::memcpy(hello.data() + 12, "QUORVEX Ready", 13);
+            data.insert(data.end(), hello.begin(), hello.end());
+            for (int i = 0; i < 4000; ++i) putWord(data, word(7, 0));
+            l.send(data);
+            EXPECT_TRUE(l.closedByClient(5000));
+        },
+        "not the password");
+    EXPECT_EQ(runSession(c, p, "quorvex"), 4003);
+}
+
+TEST(SessionEnd, ResetConnectionIs4002) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        linger lg{1, 0};
+        setsockopt(l.fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);   // close sends a reset
+    });
+    EXPECT_EQ(runSession(c, p), 4002);
+}
+
+TEST(SessionEnd, InputGoneEndsTheSessionInOrder) {
+    HeadlessClient c;   // an empty key script reads as the terminal gone
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        EXPECT_TRUE(l.closedByClient(5000));
+    });
+    EXPECT_EQ(runSession(c, p), 0);
+}
+
+TEST(SessionEnd, TerminationRequestEndsTheSession) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        EXIT = 1;
+        EXPECT_TRUE(l.closedByClient(5000));
+    });
+    int r = runSession(c, p);
+    EXIT = 0;
+    EXPECT_EQ(r, 0);
+}
+
+TEST(SessionEnd, NewSessionStartsWithAnEmptyScreenList) {
+    auto* s = new serverScreen();
+    s->init(99, "old");
+    screens.add(s);
+    HeadlessClient c;
+    c.term.setGone(false);
+    ScriptedPeer p([](PeerLink& l) { ASSERT_TRUE(serverHandshake(l)); });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(screens.count, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Against the stand-in server (its --log has one JSON line per client message).
+
+class SimSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        struct stat st{};
+        if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+        dir_ = tempDir();
+        log_ = dir_ + "/sim.log";
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            std::remove(log_.c_str());
+            rmdir(dir_.c_str());
+        }
+    }
+    // The stand-in with the log and a still picture unless told otherwise.
+    std::unique_ptr<SimProcess> startSim(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port=0", "--log=" + log_, "--update-ms=3600000"});
+        auto sim = std::make_unique<SimProcess>(args);
+        EXPECT_GT(sim->port(), 0);
+        return sim;
+    }
+    std::vector<std::string> log() const { return readLines(log_); }
+    std::string dir_;
+    std::string log_;
+};
+
+TEST_F(SimSession, GreetingExchangeAndOneAcknowledgementPerUpdate) {
+    auto sim = startSim({});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    // A still picture: one full update at the start and one per screen change.
+    int r = runSimSession(c, *sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,\"value\":1}", 1));
+        c.term.push(shiftF(4));
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,\"value\":1}", 2));
+        c.term.push(shiftF(4));
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,\"value\":1}", 3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.term.push(shiftF(2));
+    });
+    sim->stop();
+    EXPECT_EQ(r, 0);
+    auto lines = log();
+    EXPECT_EQ(countLines(lines, "\"type\":\"opening\",\"bytes\":128,\"last\":48"), 1);
+    EXPECT_EQ(countLines(lines, "\"type\":\"greeting\",\"cmd\":0,\"word1\":1,\"word2\":0,\"text\":\"QUORCLI Ready\""), 1);
+    EXPECT_EQ(countLines(lines, "{\"type\":1,\"value\":0}"), 1);
+    EXPECT_EQ(countLines(lines, "{\"type\":2,"), 2);
+    EXPECT_EQ(countLines(lines, "{\"type\":4,\"value\":1}"), 3) << "three updates, three acknowledgements";
+    EXPECT_GE(screens.count, 2);
+    EXPECT_EQ(c.app.serverGreeting.getWord(1), 1u);
+}
+
+TEST_F(SimSession, WithoutGreetingTheStartWordFollowsTheOpeningBlock) {
+    auto sim = startSim({"--no-greeting"});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    int r = runSimSession(c, *sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
+        c.term.push(shiftF(2));
+    });
+    sim->stop();
+    EXPECT_EQ(r, 0);
+    auto lines = log();
+    EXPECT_EQ(countLines(lines, "\"type\":\"greeting\""), 0);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(lines[1].find("opening"), std::string::npos);
+    EXPECT_NE(lines[2].find("{\"type\":1,\"value\":0}"), std::string::npos);
+}
+
+TEST_F(SimSession, InvalidGreetingsEndWithZeroBeforeTheClientGreets) {
+    for (const char* option : {"--greeting-cmd=2", "--bad-greeting"}) {
+        auto sim = startSim({option});
+        HeadlessClient c;
+        c.term.setGone(false);
+        ASSERT_EQ(c.connect(sim->port()), 0);
+        int r = runSimSession(c, *sim, [] {});
+        EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\""));
+        sim->stop();
+        EXPECT_EQ(r, 0) << option;
+        auto lines = log();
+        EXPECT_EQ(countLines(lines, "\"type\":\"greeting\""), 0) << option;
+        EXPECT_EQ(countLines(lines, "{\"type\":1,"), 0) << option;
+        std::remove(log_.c_str());
+    }
+}
+
+TEST_F(SimSession, KeysBeforeTheFirstScreenAreSentAfterItInOrder) {
+    auto sim = startSim({});
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push("abc");
+    c.term.push(keyEsc);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    int r = runSimSession(c, *sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "\"keyword\":\"0x0100\""));
+        c.term.push(shiftF(2));
+    });
+    sim->stop();
+    EXPECT_EQ(r, 0);
+    std::vector<std::string> keywords;
+    for (const auto& line : log()) {
+        size_t at = line.find("\"keyword\":\"");
+        if (at != std::string::npos) keywords.push_back(line.substr(at + 11, 6));
+    }
+    EXPECT_EQ(keywords, (std::vector<std::string>{"0x1e61", "0x3062", "0x2e63", "0x0100"}));
+}
+
+TEST_F(SimSession, ServerClosingIs4001) {
+    auto sim = startSim({"--close-on-accept"});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\""));
+    EXPECT_EQ(c.session(), 4001);
+}
+
+TEST_F(SimSession, HeadersWithoutScreenGive4003) {
+    auto sim = startSim({"--garbage-headers"});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    EXPECT_EQ(runSimSession(c, *sim, [] {}), 4003);
+}
+
+TEST_F(SimSession, WrongPasswordGives4003) {
+    auto sim = startSim({"--password=not quorvex", "--heartbeat-ms=10"});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    EXPECT_EQ(runSimSession(c, *sim, [] {}), 4003);
+}
+
+TEST_F(SimSession, HostileLengthsGive4002) {
+    for (const char* option : {"--oversize", "--negative"}) {
+        auto sim = startSim({option});
+        HeadlessClient c;
+        c.term.setGone(false);
+        ASSERT_EQ(c.connect(sim->port()), 0);
+        EXPECT_EQ(runSimSession(c, *sim, [] {}), 4002) << option;
+    }
+}
+
+// While a payload is on its way no key is read; the session goes on when the
+// server goes away.
+TEST_F(SimSession, StalledPayloadHoldsTheKeys) {
+    auto sim = startSim({"--stall"});
+    HeadlessClient c;
+    c.term.setGone(false);
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    bool pendingDuringStall = false;
+    int r = runSimSession(c, *sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":1,"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.term.push(shiftF(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pendingDuringStall = c.term.keyPending();
+        kill(sim->pid(), SIGTERM);
+    });
+    sim->stop();
+    EXPECT_TRUE(pendingDuringStall);
+    EXPECT_EQ(r, 4001);
+}

@@ -1,0 +1,533 @@
+// Session keys, the session menu and its commands, seen from the server.
+
+#include <sys/stat.h>
+
+#include "peer_util.h"
+
+using namespace peer;
+
+namespace {
+
+constexpr int keyDelete = 0512;
+
+using ScreenSet = std::vector<std::pair<uint32_t, std::string>>;
+
+struct Scenario {
+    Handshake hello;
+    ScreenSet screens{{3, "Console"}, {7, "Logs"}, {9, "Shell"}};
+    uint32_t screenId = 9;
+};
+
+// Runs a session with the keys already queued. The peer opens the session,
+// then `check` reads what the keys must produce; afterwards nothing more may
+// arrive before the client closes (the keys end with Shift+F2 or a menu end).
+int runKeys(HeadlessClient& c, const Scenario& s, std::function<void(PeerLink&)> check) {
+    ScriptedPeer p([&](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l, s.hello));
+        l.sendMessage(0, screenList(s.screens));
+        l.sendScreenId(s.screenId);
+        check(l);
+        int extra = -1;
+        EXPECT_TRUE(l.closedByClient(8000, &extra));
+        EXPECT_EQ(extra, 0) << "unexpected bytes after the expected messages";
+    });
+    EXPECT_EQ(c.connect(p.port()), 0);
+    int r = c.session();
+    c.app.closeConnection();
+    p.finish();
+    return r;
+}
+
+void expectWords(PeerLink& l, const std::vector<uint32_t>& words) {
+    for (uint32_t w : words) {
+        uint32_t got = 0;
+        ASSERT_TRUE(l.recvWord(got)) << "waiting for " << std::hex << w;
+        EXPECT_EQ(got, w) << std::hex << got << " != " << w;
+    }
+}
+
+std::vector<uint32_t> selectMessage(uint32_t id) { return {2, id}; }
+
+std::string screenRow(const std::vector<std::string>& shot, int row, int col, size_t n) {
+    return shot[row].substr(col, n);
+}
+
+// The first snapshot that shows text at (col, row), or null.
+const std::vector<std::string>* shotContaining(const TestTerminal& t, int row, int col, const std::string& text) {
+    static std::vector<std::vector<std::string>> shots;
+    shots = t.snapshots();
+    for (const auto& s : shots)
+        if (s[row].compare(col, text.size(), text) == 0) return &s;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(SessionKeyWords, OrdinaryKeysCarryScanCodeAndCharacter) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push('a');
+    c.term.push(keyEsc);
+    c.term.push('A');
+    c.term.push(keyEnter);
+    c.term.push(keyF(1));   // F1 without Shift is an ordinary key
+    c.term.push(200);
+    c.term.push('-');
+    c.term.push('\t');
+    c.term.push(keyDown);
+    c.term.push(1);   // Ctrl+A
+    c.term.push(shiftF(2));
+    int r = runKeys(c, {}, [](PeerLink& l) {
+        expectWords(l, {word(5, 0x1E61), word(5, 0x0100), word(5, 0x0041), word(5, 0x1C00), word(5, 0x3B00),
+                        word(5, 0x00C8), word(5, 0x4A2D), word(5, 0x0F09), word(5, 0x5000), word(5, 0x0001)});
+    });
+    EXPECT_EQ(r, 0);
+}
+
+// Records that the curses backend never produces: left Ctrl, scan bit 7 and
+// Esc with Alt and Ctrl.
+TEST(SessionKeyWords, ControlBitsAndTheAltCtrlEsc) {
+    HeadlessClient c;
+    ScriptedPeer p([](PeerLink& l) {
+        expectWords(l, {word(5, 0x9E01), word(5, 0x9C0D), word(5, 0x002E), word(5, 0x8100)});
+    });
+    ASSERT_EQ(c.connect(p.port()), 0);
+    unsigned char digest[16];
+    passwordDigest(digest, "quorvex");
+    c.app.sendCipher.setKey(digest, 16);
+    auto key = [](uint32_t code, uint32_t scan, char ch, uint32_t state) {
+        KEY_EVENT_RECORD k{};
+        k.bKeyDown = 1;
+        k.wVirtualKeyCode = code;
+        k.wVirtualScanCode = scan;
+        k.uChar.AsciiChar = ch;
+        k.dwControlKeyState = state;
+        return k;
+    };
+    for (KEY_EVENT_RECORD k : {key(0x1E, 0x1E, 1, ksLeftCtrl), key(0x1C, 0x9C, 13, 0),
+                               key(kcEsc, kcEsc, 27, ksShiftedFunction | ksLeftCtrl), key(kcEsc, kcEsc, 0, ksLeftCtrl)})
+        EXPECT_EQ(c.app.onKey(k), 0);
+    p.finish();
+}
+
+TEST(SessionShortcuts, ShiftF2EndsWithoutSendingAndShiftF5SendsWordEight) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(5));
+    c.term.push(shiftF(2));
+    c.term.push('z');   // never read: the session has ended
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {8}); }), 0);
+    EXPECT_TRUE(c.term.keyPending());
+}
+
+TEST(SessionShortcuts, ShiftF4AndShiftF3WalkTheScreenList) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(4));   // 9 is last: wraps to 3
+    c.term.push(shiftF(3));   // 3 is first: wraps to 9
+    c.term.push(shiftF(3));   // to 7
+    c.term.push(shiftF(2));
+    std::vector<uint32_t> expected;
+    for (uint32_t id : {3u, 9u, 7u})
+        for (uint32_t w : selectMessage(id)) expected.push_back(w);
+    EXPECT_EQ(runKeys(c, {}, [&](PeerLink& l) { expectWords(l, expected); }), 0);
+    EXPECT_EQ(c.app.currentScreenId, 7);
+    EXPECT_EQ(c.app.previousScreenId, 9);
+}
+
+TEST(SessionShortcuts, SingleScreenSelectsNothing) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(4));
+    c.term.push(shiftF(3));
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screens = {{4, "Only"}};
+    s.screenId = 4;
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+}
+
+TEST(SessionShortcuts, ShiftF6ShowsTheCurrentScreenName) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(6));
+    c.term.push(keyEsc);
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screenId = 7;
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+    // Column 1, row 21, three rows high: the name on row 22 from column 4.
+    EXPECT_TRUE(c.term.everShown(4, 22, "Logs"));
+    EXPECT_FALSE(c.term.everShown(4, 22, "Console"));
+}
+
+TEST(SessionMenu, FourItemsWithoutRestartAndEndChoice) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyDown);
+    c.term.push(keyEnter);   // End Remote Session With Server
+    Scenario s;
+    s.hello.word1 = 0;
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+    const auto* shot = shotContaining(c.term, 11, 18, "Select Screen To View");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(screenRow(*shot, 12, 18, 30), "End Remote Session With Server");
+    EXPECT_EQ(screenRow(*shot, 13, 18, 39), "Resume Remote Session With Server (ESC)");
+    EXPECT_EQ(screenRow(*shot, 14, 18, 30), "Change Remote Console Password");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[15][15]), static_cast<unsigned char>(brd[5]))
+        << "the frame closes under four items";
+    EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
+}
+
+TEST(SessionMenu, RestartItemOnlyWhenTheGreetingOffersIt) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEsc);   // leave the menu: the session goes on
+    c.term.push('q');
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x1071)}); }), 0);
+    EXPECT_TRUE(c.term.everShown(18, 15, "Restart Server"));
+}
+
+TEST(SessionMenu, ResumeKeepsTheSession) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyDown);
+    c.term.push(keyDown);
+    c.term.push(keyEnter);
+    c.term.push('1');
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x0231)}); }), 0);
+}
+
+TEST(SessionMenu, ScreenSubmenuIsSortedAndTypeAheadSelects) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnter);   // Select Screen To View
+    c.term.push('s');        // Shell
+    c.term.push(keyEnter);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnter);
+    c.term.push(keyHome);    // the first in name order
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screens = {{9, "Shell"}, {3, "console"}, {7, "Logs"}};
+    s.screenId = 7;
+    std::vector<uint32_t> expected = {2, 9, 2, 3};
+    EXPECT_EQ(runKeys(c, s, [&](PeerLink& l) { expectWords(l, expected); }), 0);
+    // Three screens: height 5 at row 11; names sorted without regard to case.
+    const auto* shot = shotContaining(c.term, 12, 18, "console");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(screenRow(*shot, 13, 18, 4), "Logs");
+    EXPECT_EQ(screenRow(*shot, 14, 18, 5), "Shell");
+}
+
+TEST(SessionMenu, ChoosingTheCurrentScreenSendsNothing) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnter);
+    c.term.push('l');
+    c.term.push(keyEnter);   // Logs, already current
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screenId = 7;
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+}
+
+TEST(SessionMenu, ManyScreensGiveTwentyRowsAtRowTwo) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnter);
+    c.term.push(keyEsc);   // back to the session menu
+    c.term.push(keyEsc);
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screens.clear();
+    for (uint32_t i = 1; i <= 25; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "screen %02u", i);
+        s.screens.push_back({i, name});
+    }
+    s.screenId = 1;
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+    const auto* shot = shotContaining(c.term, 3, 18, "screen 01");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(screenRow(*shot, 22, 18, 9), "screen 20");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[2][15]), static_cast<unsigned char>(brd[2]));
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[23][15]), static_cast<unsigned char>(brd[5]));
+}
+
+// A session with a single screen or none gets a one-row submenu at row 12.
+TEST(SessionMenu, EmptyScreenListGivesOneRowAtRowTwelve) {
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnter);
+    c.term.push(keyEnter);   // nothing to choose: back to the session menu
+    c.term.push(keyEsc);
+    c.term.push(shiftF(2));
+    Scenario s;
+    s.screens.clear();
+    EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
+    bool seen = false;
+    for (const auto& shot : c.term.snapshots())
+        if (static_cast<unsigned char>(shot[12][15]) == static_cast<unsigned char>(brd[2]) &&
+            static_cast<unsigned char>(shot[14][15]) == static_cast<unsigned char>(brd[5]))
+            seen = true;
+    EXPECT_TRUE(seen);
+}
+
+class PasswordChange : public ::testing::Test {
+protected:
+    void openChange(HeadlessClient& c) {
+        c.term.setGone(false);
+        c.term.push(shiftF(1));
+        for (int i = 0; i < 3; ++i) c.term.push(keyDown);
+        c.term.push(keyEnter);
+    }
+    static std::vector<unsigned char> changeMessage(const char* password) {
+        std::vector<unsigned char> m = {7, 0, 0, 0};
+        unsigned char d[16];
+        passwordDigest(d, password);
+        m.insert(m.end(), d, d + 16);
+        return m;
+    }
+    static void expectChange(PeerLink& l, const char* password) {
+        unsigned char got[20];
+        ASSERT_TRUE(l.recvExact(got, 20));
+        EXPECT_EQ(std::vector<unsigned char>(got, got + 20), changeMessage(password));
+    }
+};
+
+TEST_F(PasswordChange, SendsTheDigestAndUpdatesTheSavedPassword) {
+    HeadlessClient c;
+    c.server->setPassword("old one");
+    openChange(c);
+    c.term.push("secret");
+    c.term.push(keyEnter);
+    c.term.push("secret");
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectChange(l, "secret"); }), 0);
+    unsigned char d[16];
+    passwordDigest(d, "secret");
+    EXPECT_TRUE(c.server->hasPassword());
+    EXPECT_EQ(std::memcmp(c.server->password, d, 16), 0);
+    EXPECT_TRUE(c.term.everShown(21, 11, "New Password:"));
+    EXPECT_TRUE(c.term.everShown(21, 11, "Retype Password:"));
+    for (const auto& shot : c.term.snapshots())
+        for (const auto& row : shot) EXPECT_EQ(row.find("secret"), std::string::npos) << "masked";
+}
+
+TEST_F(PasswordChange, EntryWithoutSavedPasswordStaysWithout) {
+    HeadlessClient c;
+    openChange(c);
+    c.term.push("n3w");
+    c.term.push(keyEnter);
+    c.term.push("n3w");
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectChange(l, "n3w"); }), 0);
+    EXPECT_FALSE(c.server->hasPassword());
+}
+
+TEST_F(PasswordChange, MismatchShowsTheMessageAndSendsNothing) {
+    HeadlessClient c;
+    c.server->setPassword("kept");
+    openChange(c);
+    c.term.push("one");
+    c.term.push(keyEnter);
+    c.term.push("two");
+    c.term.push(keyEnter);
+    c.term.push(keyEnter);   // the message box
+    c.term.push(keyEsc);     // the session menu
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
+    bool shown = false;
+    for (const auto& shot : c.term.snapshots())
+        for (const auto& row : shot)
+            if (row.find("Entered passwords does not match, try it again please.") != std::string::npos) shown = true;
+    EXPECT_TRUE(shown);
+    unsigned char d[16];
+    passwordDigest(d, "kept");
+    EXPECT_EQ(std::memcmp(c.server->password, d, 16), 0);
+}
+
+TEST_F(PasswordChange, EmptyPasswordReturnsToTheMenuWithoutSecondPrompt) {
+    HeadlessClient c;
+    openChange(c);
+    c.term.push(keyEnter);   // empty
+    c.term.push(keyUp);      // the menu again: up to "Resume"
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
+    EXPECT_FALSE(c.term.everShown(21, 11, "Retype Password:"));
+}
+
+TEST_F(PasswordChange, CancelAtTheSecondPromptSendsNothing) {
+    HeadlessClient c;
+    openChange(c);
+    c.term.push("abc");
+    c.term.push(keyEnter);
+    c.term.push(keyEsc);
+    c.term.push(keyEsc);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
+    EXPECT_TRUE(c.term.everShown(21, 11, "Retype Password:"));
+}
+
+class RestartConfirm : public ::testing::Test {
+protected:
+    void openRestart(HeadlessClient& c) {
+        c.term.setGone(false);
+        c.term.push(shiftF(1));
+        c.term.push(keyEnd);
+        c.term.push(keyEnter);
+    }
+    static void clearField(HeadlessClient& c) {
+        for (int i = 0; i < 7; ++i) c.term.push(keyDelete);
+    }
+};
+
+TEST_F(RestartConfirm, RestartSendsNineAfterAWrongWordKeptTheBoxOpen) {
+    HeadlessClient c;
+    openRestart(c);
+    c.term.push("restart");
+    c.term.push(keyEnter);   // lower case: the box comes back with the text
+    clearField(c);
+    c.term.push("RESTART");
+    c.term.push(keyEnter);
+    c.term.push('x');        // the menu is closed, the session goes on
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {9, word(5, 0x2D78)}); }), 0);
+    EXPECT_TRUE(c.term.everShown(21, 11, "Enter 'RESTART' for confirmation:"));
+    EXPECT_TRUE(c.term.everShown(21, 12, "restart"));
+}
+
+TEST_F(RestartConfirm, GravelSendsTheForcedRestart) {
+    HeadlessClient c;
+    openRestart(c);
+    c.term.push("GRAVEL");
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {10}); }), 0);
+}
+
+TEST_F(RestartConfirm, TypingStopsAtSevenCharactersAndEscCancels) {
+    HeadlessClient c;
+    openRestart(c);
+    c.term.push("RESTARTX");   // cut to 7 characters by the box: that is RESTART
+    c.term.push(keyEnter);
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {9}); }), 0);
+
+    HeadlessClient d;
+    openRestart(d);
+    d.term.push("RESTAR");
+    d.term.push(keyEnter);
+    d.term.push(keyEsc);   // cancel the box
+    d.term.push(keyEsc);   // leave the menu
+    d.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(d, {}, [](PeerLink&) {}), 0);
+}
+
+// ---------------------------------------------------------------------------
+// The same commands as the stand-in server logs them.
+
+namespace {
+
+std::string hexDigest(const char* password) {
+    unsigned char d[16];
+    passwordDigest(d, password);
+    std::string s;
+    char b[3];
+    for (unsigned char x : d) {
+        std::snprintf(b, sizeof b, "%02x", x);
+        s += b;
+    }
+    return s;
+}
+
+class SimCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        struct stat st{};
+        if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+        dir_ = tempDir();
+        log_ = dir_ + "/sim.log";
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            std::remove(log_.c_str());
+            rmdir(dir_.c_str());
+        }
+    }
+    std::string dir_, log_;
+};
+
+}  // namespace
+
+TEST_F(SimCommands, RestartWordsPasswordChangeAndWordEight) {
+    SimProcess sim({"--port=0", "--log=" + log_});
+    ASSERT_GT(sim.port(), 0);
+    HeadlessClient c;
+    c.term.setGone(false);
+    for (const char* word : {"RESTART", "GRAVEL"}) {
+        c.term.push(shiftF(1));
+        c.term.push(keyEnd);
+        c.term.push(keyEnter);
+        c.term.push(word);
+        c.term.push(keyEnter);
+    }
+    c.term.push(shiftF(1));
+    for (int i = 0; i < 3; ++i) c.term.push(keyDown);
+    c.term.push(keyEnter);
+    for (int i = 0; i < 2; ++i) {
+        c.term.push("pw2");
+        c.term.push(keyEnter);
+    }
+    c.term.push(shiftF(5));
+    ASSERT_EQ(c.connect(sim.port()), 0);
+    int r = runSimSession(c, sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":8,"));
+        c.term.push(shiftF(2));
+    });
+    sim.stop();
+    EXPECT_EQ(r, 0);
+    auto lines = readLines(log_);
+    EXPECT_EQ(countLines(lines, "{\"type\":9,\"value\":0}"), 1);
+    EXPECT_EQ(countLines(lines, "{\"type\":10,\"value\":0}"), 1);
+    EXPECT_EQ(countLines(lines, "{\"type\":7,\"digest\":\"" + hexDigest("pw2") + "\"}"), 1);
+    EXPECT_EQ(countLines(lines, "{\"type\":8,\"value\":0}"), 1);
+    EXPECT_TRUE(c.term.everShown(18, 15, "Restart Server"));
+}
+
+TEST_F(SimCommands, NoRestartItemWhenTheServerDoesNotOfferIt) {
+    SimProcess sim({"--port=0", "--log=" + log_, "--no-restart"});
+    ASSERT_GT(sim.port(), 0);
+    HeadlessClient c;
+    c.term.setGone(false);
+    c.term.push(shiftF(1));
+    c.term.push(keyEnd);
+    c.term.push(keyEnter);   // the last item is the password change here
+    c.term.push(keyEsc);
+    c.term.push(keyEsc);
+    c.term.push(shiftF(5));
+    ASSERT_EQ(c.connect(sim.port()), 0);
+    int r = runSimSession(c, sim, [&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":8,"));
+        c.term.push(shiftF(2));
+    });
+    sim.stop();
+    EXPECT_EQ(r, 0);
+    EXPECT_TRUE(c.term.everShown(18, 14, "Change Remote Console Password"));
+    EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
+    EXPECT_TRUE(c.term.everShown(21, 11, "New Password:"));
+}
