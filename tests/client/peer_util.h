@@ -269,7 +269,8 @@ inline bool serverHandshake(PeerLink& link, const Handshake& h = {}) {
             hello[4 + b] = static_cast<unsigned char>(h.word1 >> (8 * b));
         }
         std::memcpy(hello + 12, h.text, 13);
-        block.insert(block.end(), hello, hello + 26);
+        block.resize(128 + sizeof hello);
+        std::memcpy(block.data() + 128, hello, sizeof hello);
     }
     if (!link.send(block)) return false;
     if (h.greeting) {
