@@ -11,6 +11,7 @@
 #include "console/cutil.h"
 #include "console/global.h"
 #include "net/iclass.h"
+#include "net/sutil.h"
 
 namespace {
 
@@ -42,12 +43,6 @@ constexpr legendField serverLegend[] = {
     {58, 23, "F4=", 7, keyAttr},     {61, 23, "Save Password", 13, textAttr},
     {1, 24, "F5=", 7, keyAttr},      {4, 24, "Set Master Password", 19, textAttr},
 };
-
-void wipe(char* p, size_t n)
-{
-    volatile char* b = p;
-    while (n--) *b++ = 0;
-}
 
 void cursorToStatusLine(_win_st* window) { SetConsoleCursorPosition(window, COORD{0, 24}); }
 
@@ -115,7 +110,7 @@ int consoleMain::askStartupMasterPassword(char* buffer)
     consoleTextLine(window, 0, 24, "Enter QUORVEX master password.", 80, keyAttr);
     consoleInputBox box(1);
     while (!EXIT) {
-        wipe(buffer, passwordMax + 1);
+        wipeMemory(buffer, passwordMax + 1);
         box.init(window, 20, 10, 40, "Master password:", buffer, passwordMax, 0x4E);
         if (box.execute() != 2) return 0;
         // An empty master password can never have been set: ask again.
@@ -125,7 +120,7 @@ int consoleMain::askStartupMasterPassword(char* buffer)
             continue;
         }
         setGlobalString(&masterPassword, buffer);
-        wipe(buffer, passwordMax + 1);
+        wipeMemory(buffer, passwordMax + 1);
         return masterPassword ? 1 : 0;
     }
     return 0;
@@ -155,18 +150,18 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
             std::memcpy(sessionKey, server->password, sizeof sessionKey);
         } else {
             showStatus("Enter remote password...");
-            wipe(buffer, passwordMax + 1);
+            wipeMemory(buffer, passwordMax + 1);
             char prompt[64];
             std::snprintf(prompt, sizeof prompt, "Password for %.20s:", server->description ? server->description : "");
             consoleInputBox box(1);
             box.init(window, 20, 10, 40, prompt, buffer, passwordMax, 0x1E);
             if (box.execute() != 2) {
-                wipe(buffer, passwordMax + 1);
+                wipeMemory(buffer, passwordMax + 1);
                 closeConnection();
                 return;
             }
             serverInfo::makePassword(sessionKey, buffer);
-            wipe(buffer, passwordMax + 1);
+            wipeMemory(buffer, passwordMax + 1);
         }
 
         result = processConnection();
@@ -260,7 +255,7 @@ int consoleMain::execute()
         runServerStep(item ? static_cast<proxyInfo*>(item->data) : nullptr, buffer, result);
     }
 
-    wipe(buffer, sizeof buffer);
+    wipeMemory(buffer, sizeof buffer);
     saveConfig();
     return result;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "client/cmain.h"
+#include "client/listutil.h"
 #include "console/global.h"
 #include "crypto/rc4.h"
 #include "net/sutil.h"
@@ -20,7 +21,6 @@ namespace {
 
 constexpr int lineBufferSize = 4000;   // one line read: at most 3999 characters
 constexpr int maxValueLength = 4000;
-constexpr int maxDescription = 80;
 
 constexpr char serverComment[] = "; QUORVEX servers (hostname:port,description,password)\r\n";
 constexpr char proxyComment[] = "; Proxy servers (user:pass@proxyhostname:port,description)\r\n";
@@ -159,41 +159,9 @@ void proxyInfo::save(FILE* f)
 
 // ---------------------------------------------------------------- lists
 
-int serverList::parse(char* value)
-{
-    serverInfo* entry = new (std::nothrow) serverInfo;
-    menuItem* item = new (std::nothrow) menuItem("", getItemCount() + 1, entry);
-    char desc[maxDescription + 1];
-    int rc = (entry && item) ? entry->init(value, desc, maxDescription) : -2;
-    if (rc != 0) {
-        delete entry;
-        delete item;
-        return rc == -2 ? -2 : 0;
-    }
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
-    add(item);
-    return 0;
-}
+int serverList::parse(char* value) { return addEntryFromValue<serverInfo>(*this, value); }
 
-int proxyList::parse(char* value)
-{
-    proxyInfo* entry = new (std::nothrow) proxyInfo;
-    menuItem* item = new (std::nothrow) menuItem("", getItemCount() + 1, entry);
-    char desc[maxDescription + 1];
-    int rc = (entry && item) ? entry->init(value, desc, maxDescription) : -2;
-    if (rc != 0) {
-        delete entry;
-        delete item;
-        return rc == -2 ? -2 : 0;
-    }
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
-    add(item);
-    return 0;
-}
+int proxyList::parse(char* value) { return addEntryFromValue<proxyInfo>(*this, value); }
 
 // Writes one line per server in list order; stored passwords go out under
 // the master password, or unchanged when none is set.

@@ -4,38 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "client/listutil.h"
 #include "client/srvlist.h"
 #include "console/cinput.h"
 #include "net/sutil.h"
 
 namespace {
-
-constexpr unsigned char promptColor = 0x1E;
-
-// Runs one plain input box of the proxy screens (10,10, width 60) over buf,
-// which holds maxLen + 1 bytes. True when the operator accepted with Enter.
-bool askText(_win_st* win, const char* prompt, char* buf, int maxLen)
-{
-    consoleInputBox box(0);
-    box.init(win, 10, 10, 60, prompt, buf, maxLen, promptColor);
-    return box.execute() == 2;
-}
-
-char* copyText(const char* text, size_t len)
-{
-    char* r = static_cast<char*>(std::malloc(len + 1));
-    if (!r) return nullptr;
-    std::memcpy(r, text, len);
-    r[len] = 0;
-    return r;
-}
-
-void replaceText(char*& slot, const char* text)
-{
-    char* copy = text ? copyText(text, std::strlen(text)) : nullptr;
-    std::free(slot);
-    slot = copy;
-}
 
 proxyInfo* entryOf(menuItem* item) { return item ? static_cast<proxyInfo*>(item->data) : nullptr; }
 
@@ -185,9 +159,7 @@ int proxyList::onEditItem()
 
     if (entry->init(address, address + std::strlen(address), desc) != 0) {
         delete entry;
-        items.release(item);
-        goToItem(0);
-        draw();
+        dropItem(*this, item);
         return 0;
     }
     askCredentials(window, entry, true);
@@ -204,8 +176,6 @@ int proxyList::onDelete()
     proxyInfo* entry = entryOf(item);
     if (!entry) return 0;
     delete entry;
-    items.release(item);
-    goToItem(0);
-    draw();
+    dropItem(*this, item);
     return 0;
 }

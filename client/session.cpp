@@ -17,6 +17,7 @@
 #include "console/term.h"
 #include "crypto/ccomm.h"
 #include "net/iclass.h"
+#include "net/sutil.h"
 
 namespace {
 
@@ -41,12 +42,6 @@ uint32_t readWord(const unsigned char* p) {
 
 void writeWord(unsigned char* p, uint32_t v) {
     for (int b = 0; b < 4; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
-}
-
-// Zeroes memory in a way the compiler may not drop.
-void wipe(void* p, size_t n) {
-    auto* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
 }
 
 // Stands in for the terminal while one screen update is painted: the rows
@@ -309,14 +304,14 @@ int consoleMain::processConnection() {
 
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
-    wipe(sessionKey, sizeof sessionKey);
+    wipeMemory(sessionKey, sizeof sessionKey);
 
     if (!recvBuf || !sendBuf) return -2;
     if (!socket || socket->sock < 0) return 4002;
 
     sessionRun session(*this, recvBuf.get(), sendBuf.get(), socket->sock);
     int result = session.run();
-    wipe(recvBuf.get(), comBufferSize);
-    wipe(sendBuf.get(), comBufferSize);
+    wipeMemory(recvBuf.get(), comBufferSize);
+    wipeMemory(sendBuf.get(), comBufferSize);
     return result;
 }

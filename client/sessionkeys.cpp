@@ -10,6 +10,7 @@
 #include "crypto/ccomm.h"
 #include "crypto/md5c.h"
 #include "net/iclass.h"
+#include "net/sutil.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ void sendWord(consoleMain& app, uint32_t word) {
     unsigned char bytes[4];
     for (int b = 0; b < 4; ++b) bytes[b] = static_cast<unsigned char>(word >> (8 * b));
     sendBytes(app, bytes, 4);
-}
-
-void wipe(void* p, size_t n) {
-    auto* v = static_cast<volatile unsigned char*>(p);
-    while (n--) *v++ = 0;
 }
 
 // Low byte the character, high byte the scan code with bit 7 for left Ctrl.
@@ -76,14 +72,14 @@ bool changePassword(consoleMain& app) {
                     serverInfo* server = sessionServer(app);
                     if (server && server->hasPassword()) server->setPassword(first);
                     sendBytes(app, message, sizeof message);
-                    wipe(message, sizeof message);
+                    wipeMemory(message, sizeof message);
                     sent = true;
                 }
             }
         }
     }
-    wipe(first, sizeof first);
-    wipe(second, sizeof second);
+    wipeMemory(first, sizeof first);
+    wipeMemory(second, sizeof second);
     return sent;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "client/listutil.h"
 #include "console/cinput.h"
 #include "console/global.h"
 #include "crypto/md5c.h"
@@ -19,34 +20,9 @@ constexpr unsigned char alertColor = 0x4E;
 constexpr int defaultServerPort = 4242;
 constexpr char pressEnter[] = "Press Enter to continue...";
 
-// Runs one input box of the list screens (10,10, width 60) over buf, which
-// holds maxLen + 1 bytes. True when the operator accepted with Enter.
-bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color, int masked)
-{
-    consoleInputBox box(masked);
-    box.init(win, 10, 10, 60, prompt, buf, maxLen, color);
-    return box.execute() == 2;
-}
-
-// A heap copy of len bytes of text, or null.
-char* copyText(const char* text, size_t len)
-{
-    char* r = static_cast<char*>(std::malloc(len + 1));
-    if (!r) return nullptr;
-    std::memcpy(r, text, len);
-    r[len] = 0;
-    return r;
-}
-
 bool markerMatches(const unsigned char* stored)
 {
     return std::memcmp(stored + 16, storedPasswordMarker, 5) == 0;
-}
-
-void wipe(void* p, size_t n)
-{
-    volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-    while (n--) *b++ = 0;
 }
 
 serverInfo* entryOf(menuItem* item) { return item ? static_cast<serverInfo*>(item->data) : nullptr; }
@@ -76,7 +52,7 @@ serverInfo::~serverInfo()
 {
     std::free(hostName);
     std::free(description);
-    wipe(password, sizeof password);
+    wipeMemory(password, sizeof password);
 }
 
 // Sets host, port and description from an address text that ends at `end`;
@@ -103,7 +79,7 @@ int serverInfo::init(char* address, char* end, const char* desc)
 
 void serverInfo::cleanPassword()
 {
-    wipe(password, sizeof password);
+    wipeMemory(password, sizeof password);
     passwordSet = 0;
 }
 
@@ -204,9 +180,7 @@ int serverList::onDelete()
     menuItem* item = getActiveItem();
     if (!item) return 0;
     delete entryOf(item);
-    items.release(item);
-    goToItem(0);
-    draw();
+    dropItem(*this, item);
     return 0;
 }
 
@@ -234,9 +208,7 @@ int serverList::onEditItem()
 
     if (entry->init(address, address + std::strlen(address), desc) != 0) {
         delete entry;
-        items.release(item);
-        goToItem(0);
-        draw();
+        dropItem(*this, item);
         return 0;
     }
     char line[80];
@@ -271,8 +243,8 @@ void serverList::askMasterPassword(int reportCleared)
             }
         }
     }
-    wipe(first, sizeof first);
-    wipe(second, sizeof second);
+    wipeMemory(first, sizeof first);
+    wipeMemory(second, sizeof second);
 }
 
 // Stores or removes the active server's password; a master password must
@@ -298,7 +270,7 @@ int serverList::onSavePassword()
         if (*clear) entry->setPassword(clear);
         else entry->cleanPassword();
     }
-    wipe(clear, sizeof clear);
+    wipeMemory(clear, sizeof clear);
     return 0;
 }
 
@@ -323,7 +295,7 @@ int serverList::decrypt(const char* key)
         cipher.setKey(key);
         cipher.crypt(trial, storedPasswordLen, 0);
         const bool ok = markerMatches(trial);
-        wipe(trial, sizeof trial);
+        wipeMemory(trial, sizeof trial);
         if (!ok) return 1;
         break;
     }

@@ -327,3 +327,9 @@ char* MultiValue::getRest(char* val, int maxLen) const {
         return val;
     return copyCut(val, offs, boundedLen(offs, clampMax(maxLen)), maxLen);
 }
+
+void wipeMemory(void* p, size_t n)
+{
+    volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
+    while (n--) *b++ = 0;
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 
 // In-place trimming, key=value lines, folded comparisons and number parsing
 // over NUL-terminated byte strings. A blank is any byte 1 to 32; folding maps
@@ -27,6 +28,8 @@ int stoih(char* str);
 // Exactly len bytes of str plus a terminator on the heap (free()), or null.
 // Overloads the C library's strndup for an int length.
 char* strndup(const char* str, int len);
+// Zeroes n bytes in a way the compiler may not drop (for secrets).
+void wipeMemory(void* p, size_t n);
 
 // A cursor over values separated by a marker (0: a space or a tab).
 class MultiValue {

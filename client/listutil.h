@@ -1,0 +1,45 @@
+#pragma once
+#include <cstddef>
+#include <new>
+
+#include "console/cmenu.h"
+
+struct _win_st;
+
+// Helpers shared by the server and proxy list screens.
+
+// Runs one input box of the list screens (10,10, width 60) over buf, which
+// holds maxLen + 1 bytes. True when the operator accepted with Enter.
+bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color = 0x1E,
+             int masked = 0);
+
+// A heap copy of len bytes of text plus a terminator, or null.
+char* copyText(const char* text, size_t len);
+
+// Replaces a heap string with a copy of text (null clears it).
+void replaceText(char*& slot, const char* text);
+
+// Takes an item off a list screen and keeps the active position in range.
+void dropItem(consoleMenu& menu, menuItem* item);
+
+// One entry and its item from a configuration line value, added in sorted
+// position. 0 when added or when the value was rejected, -2 without memory.
+template <class Entry, class List>
+int addEntryFromValue(List& list, char* value)
+{
+    constexpr int maxDescription = 80;
+    Entry* entry = new (std::nothrow) Entry;
+    menuItem* item = new (std::nothrow) menuItem("", list.getItemCount() + 1, entry);
+    char desc[maxDescription + 1];
+    int rc = (entry && item) ? entry->init(value, desc, maxDescription) : -2;
+    if (rc != 0) {
+        delete entry;
+        delete item;
+        return rc == -2 ? -2 : 0;
+    }
+    char line[80];
+    List::makeLine(line, entry);
+    item->setText(line);
+    list.add(item);
+    return 0;
+}
