@@ -10,80 +10,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "client/cmain.h"
 #include "console/global.h"
-#include "crypto/rc4.h"
+#include "list_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string header = "; QUORVEX servers (hostname:port,description,password)\r\n";
-const std::string proxyHeader = "\r\n; Proxy servers (user:pass@proxyhostname:port,description)\r\n";
+using lists::proxyHeader;
+using lists::serverHeader;
+using lists::storedField;
 
-std::string hexOf(const unsigned char* bytes, int n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
-    return s;
-}
-
-// The stored-password field a file holds for `clear` under `master`.
-std::string storedField(const char* clear, const char* master)
-{
-    serverInfo s;
-    s.setPassword(clear);
-    rc4Cipher c;
-    c.setKey(master);
-    c.crypt(s.password, storedPasswordLen, 0);
-    return hexOf(s.password, storedPasswordLen);
-}
-
-class ConfigFile : public ::testing::Test {
+class ConfigFile : public ::testing::Test, protected lists::ProgramFolder {
 protected:
-    fs::path dir;
     std::unique_ptr<consoleMain> app;
 
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/quorcfgXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        setGlobalString(&modulePath, (dir.string() + "/").c_str());
-        setGlobalString(&masterPassword, nullptr);
-    }
+    void SetUp() override { ASSERT_TRUE(makeFolder()); }
     void TearDown() override
     {
         app.reset();
-        setGlobalString(&modulePath, nullptr);
-        setGlobalString(&masterPassword, nullptr);
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, ec);
-        fs::remove_all(dir, ec);
-    }
-
-    fs::path cfg() const { return dir / "quorcli.cfg"; }
-
-    void writeFile(const std::string& bytes, const fs::path& p = {})
-    {
-        std::ofstream out(p.empty() ? cfg() : p, std::ios::binary);
-        out << bytes;
-    }
-    std::string readFile(const fs::path& p = {}) const
-    {
-        std::ifstream in(p.empty() ? cfg() : p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        removeFolder();
     }
 
     // A fresh application object with its lists prepared as the main loop
@@ -123,7 +73,7 @@ TEST_F(ConfigFile, MissingFileGivesEmptyListsAndIsCreatedWithOnlyTheComments)
     ASSERT_EQ(app->proxies.getItemCount(), 1);
     EXPECT_EQ(app->proxies.getItem(0)->data, nullptr);
     EXPECT_STREQ(app->configPath, cfg().c_str());
-    EXPECT_EQ(saved(), header + proxyHeader);
+    EXPECT_EQ(saved(), serverHeader + proxyHeader);
 }
 
 TEST_F(ConfigFile, ServerLinesReadAndWriteBackSortedWithPortsSpelledOut)
@@ -146,7 +96,7 @@ TEST_F(ConfigFile, ServerLinesReadAndWriteBackSortedWithPortsSpelledOut)
     EXPECT_EQ(server(1)->hasPassword(), 0);
     EXPECT_EQ(server(2)->port, 4242);
     EXPECT_EQ(server(3)->port, -3);
-    EXPECT_EQ(saved(), header +
+    EXPECT_EQ(saved(), serverHeader +
                            "server=10.1.2.3:5000,10.1.2.3:5000\r\n"
                            "server=a.example:80,Alpha\r\n"
                            "server=b.example:4242,Beta\r\n"
@@ -189,7 +139,7 @@ TEST_F(ConfigFile, ProxyLinesKeepTheirCredentialFormsAndSortAroundTheDirectEntry
     EXPECT_STREQ(office->password, "pw:x");
     EXPECT_STREQ(office->hostName, "10.0.0.9");
     EXPECT_EQ(office->port, 3128);
-    EXPECT_EQ(saved(), header + proxyHeader +
+    EXPECT_EQ(saved(), serverHeader + proxyHeader +
                            "proxy=s.example:83,1st floor\r\n"
                            "proxy=anon@p.example:8080,Anonymous\r\n"
                            "proxy=u:@q.example:81,Empty password\r\n"
@@ -207,7 +157,7 @@ TEST_F(ConfigFile, EqualItemTextsComeOutInReverseOrder)
               "server=h:9," + long40 + "-one\n"
               "server=h:9," + long40 + "-two\n");
     load();
-    EXPECT_EQ(saved(), header +
+    EXPECT_EQ(saved(), serverHeader +
                            "server=h:9," + long40 + "-two\r\n"
                            "server=h:9," + long40 + "-one\r\n"
                            "server=h:1,TWIN\r\n"
@@ -238,7 +188,7 @@ TEST_F(ConfigFile, StoredPasswordFieldNeedsExactly42HexDigits)
     std::string expectDamaged = good;
     expectDamaged.replace(4, 2, "ff");
     // No master password: the bytes go back as they were read, in lower case.
-    EXPECT_EQ(saved(), header +
+    EXPECT_EQ(saved(), serverHeader +
                            "server=h:5,Damaged," + expectDamaged + "\r\n"
                            "server=h:3,Long\r\n"
                            "server=h:4,Padded," + good + "\r\n"
@@ -257,7 +207,7 @@ TEST_F(ConfigFile, StoredPasswordsAreEncryptedUnderTheMasterPasswordAndBack)
     const std::string file = saved();
     // A fresh cipher per entry: equal passwords give equal fields.
     const std::string field = storedField("one", "m1");
-    EXPECT_EQ(file, header + "server=a:1,Alpha," + field + "\r\nserver=b:2,Beta," + field +
+    EXPECT_EQ(file, serverHeader + "server=a:1,Alpha," + field + "\r\nserver=b:2,Beta," + field +
                         "\r\nserver=c:3,Gamma\r\n" + proxyHeader);
 
     setGlobalString(&masterPassword, nullptr);
@@ -295,7 +245,7 @@ TEST_F(ConfigFile, OnlyTheFirstStoredPasswordJudgesTheMasterPassword)
     const unsigned char zeros[storedPasswordLen] = {};
     EXPECT_EQ(memcmp(server(1)->password, zeros, storedPasswordLen), 0);
     setGlobalString(&masterPassword, "first");
-    EXPECT_EQ(saved(), header + "server=a:1,Alpha," + storedField("pa", "first") + "\r\nserver=b:2,Beta\r\n" +
+    EXPECT_EQ(saved(), serverHeader + "server=a:1,Alpha," + storedField("pa", "first") + "\r\nserver=b:2,Beta\r\n" +
                            proxyHeader);
 }
 
@@ -342,7 +292,7 @@ TEST_F(ConfigFile, BinaryJunkAndNulBytesNeverBreakTheReader)
         if (!strcmp(server(i)->hostName, "nul")) foundNul = true;
     EXPECT_TRUE(foundNul);
     const std::string out = saved();
-    EXPECT_EQ(out.rfind(header, 0), 0u);
+    EXPECT_EQ(out.rfind(serverHeader, 0), 0u);
     EXPECT_NE(out.find("server=nul:4242,nul\r\n"), std::string::npos);
     EXPECT_NE(out.find("proxy=\xff\xfe:1,\x80\x81\r\n"), std::string::npos);
 }
@@ -370,7 +320,7 @@ TEST_F(ConfigFile, ASymbolicLinkKeepsPointingAtTheWrittenFile)
     app->saveConfig();
     EXPECT_EQ(app->saveError, "");
     EXPECT_TRUE(fs::is_symlink(cfg()));
-    EXPECT_EQ(readFile(dir / "real.cfg"), header + "server=a:1,Alpha\r\n" + proxyHeader);
+    EXPECT_EQ(readFile(dir / "real.cfg"), serverHeader + "server=a:1,Alpha\r\n" + proxyHeader);
 }
 
 TEST_F(ConfigFile, ADirectoryInThePlaceOfTheFileIsReportedAndKept)

@@ -34,25 +34,27 @@ struct SocketPair {
     }
 };
 
-bool anyShotHas(const TestTerminal& t, const std::string& text) {
-    for (const auto& shot : t.snapshots())
-        for (const auto& row : shot)
-            if (row.find(text) != std::string::npos) return true;
-    return false;
-}
+// A listener on 127.0.0.1 whose accept queue one connection already fills,
+// so that a further connect never completes its handshake; closes both.
+struct FullListener {
+    int listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
 
-// A port on 127.0.0.1 where nothing listens.
-int closedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
+    // True when the listener is bound and listening and the filler connected.
+    bool open() {
+        sockaddr_in a = loopback();
+        if (::bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listenFd, 0) != 0)
+            return false;
+        port = boundPort(listenFd);
+        a = loopback(port);
+        return ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~FullListener() {
+        ::close(filler);
+        ::close(listenFd);
+    }
+};
 
 }  // namespace
 
@@ -87,16 +89,19 @@ protected:
         setTerminal(&term);
         keyboardInputInit(nullptr);
         term.setGone(false);
+        std::memset(buf, '#', sizeof buf);
     }
     void TearDown() override { setTerminal(nullptr); }
+    // Reads one line into buf, giving the reader n bytes of it.
+    int readLine(int n) { return telnetRead(pair.fd[0], buf, n, nullptr); }
     TestTerminal term;
     SocketPair pair;
+    char buf[64];   // '#' beyond what a read wrote: a write past its n shows
 };
 
 TEST_F(LineReader, ReadsOneLineAndLeavesTheRest) {
     pair.write("HTTP/1.0 200 OK\r\nnext");
-    char buf[64];
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 64, nullptr), 0);
+    EXPECT_EQ(readLine(64), 0);
     EXPECT_STREQ(buf, "HTTP/1.0 200 OK\r\n");
     EXPECT_EQ(pair.rest(), "next");
 }
@@ -105,16 +110,13 @@ TEST_F(LineReader, ClosedPeerIs4001) {
     pair.write("partial");
     ::close(pair.fd[1]);
     pair.fd[1] = -1;
-    char buf[64];
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 64, nullptr), 4001);
+    EXPECT_EQ(readLine(64), 4001);
     EXPECT_STREQ(buf, "partial");
 }
 
 TEST_F(LineReader, TooLongLineIs4006AndStaysInBounds) {
     pair.write("123456789\n");
-    char buf[12];
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 8, nullptr), 4006);
+    EXPECT_EQ(readLine(8), 4006);
     EXPECT_STREQ(buf, "1234567");
     EXPECT_EQ(buf[8], '#');
     EXPECT_EQ(pair.rest(), "9\n") << "the byte that did not fit is consumed, the rest stays";
@@ -122,32 +124,28 @@ TEST_F(LineReader, TooLongLineIs4006AndStaysInBounds) {
 
 TEST_F(LineReader, LineFillingTheBufferKeepsItsTerminatorInside) {
     pair.write("1234567\nAB\n");
-    char buf[12];
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 8, nullptr), 0);
+    EXPECT_EQ(readLine(8), 0);
     EXPECT_STREQ(buf, "1234567");
     EXPECT_EQ(buf[8], '#');
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 8, nullptr), 0);
+    EXPECT_EQ(readLine(8), 0);
     EXPECT_STREQ(buf, "AB\n");
 }
 
 TEST_F(LineReader, EscAbortsOtherKeysAreDropped) {
     term.push('x');
     term.push(keyEsc);
-    char buf[16];
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 16, nullptr), -1);
+    EXPECT_EQ(readLine(16), -1);
     EXPECT_FALSE(term.keyPending());
 
     term.push('y');
     pair.write("line\n");
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 16, nullptr), 0);
+    EXPECT_EQ(readLine(16), 0);
     EXPECT_STREQ(buf, "line\n");
 }
 
 TEST_F(LineReader, TerminalGoneAborts) {
     term.setGone(true);
-    char buf[16];
-    EXPECT_EQ(telnetRead(pair.fd[0], buf, 16, nullptr), -1);
+    EXPECT_EQ(readLine(16), -1);
 }
 
 TEST(ProxyStatus, GrantedOnlyFor200OfHttp10And11) {
@@ -179,79 +177,55 @@ TEST(Connect, DirectConnectionIsBlockingAndReadsNothing) {
 }
 
 TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     c.term.blockingLimitMs = 200;   // the message box: answered by the terminal going away
-    EXPECT_EQ(c.connect(closedPort()), 4004);
-    EXPECT_TRUE(anyShotHas(c.term, "Connection to IP address 127.0.0.1 has failed!"));
-    EXPECT_TRUE(anyShotHas(c.term, "Press Enter to continue..."));
+    EXPECT_EQ(c.connect(unusedPort()), 4004);
+    EXPECT_TRUE(c.term.everShown("Connection to IP address 127.0.0.1 has failed!"));
+    EXPECT_TRUE(c.term.everShown("Press Enter to continue..."));
     EXPECT_NE(c.app.socket, nullptr) << "the caller deletes the socket object";
 }
 
 TEST(Connect, UnresolvedNameIs4007WithItsMessage) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     c.term.blockingLimitMs = 200;
     std::free(c.server->hostName);
     c.server->hostName = strdup("nohost.invalid");
     EXPECT_EQ(c.app.connect(c.server, nullptr), 4007);
-    EXPECT_TRUE(anyShotHas(c.term, "IP address resolution has failed for hostname 'nohost.invalid'!"));
+    EXPECT_TRUE(c.term.everShown("IP address resolution has failed for hostname 'nohost.invalid'!"));
 }
 
 // A listener whose accept queue is full never completes the handshake, so
 // the connect stays in progress until Esc.
 TEST(Connect, EscDuringTheWaitAbortsAtOnceWithoutMessage) {
-    int l = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(l, 0), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-    int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    FullListener l;
+    ASSERT_TRUE(l.open());
 
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     std::thread esc([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         c.term.push('x');
         c.term.push(keyEsc);
     });
     const auto start = Clock::now();
-    EXPECT_EQ(c.connect(ntohs(a.sin_port)), -1);
+    EXPECT_EQ(c.connect(l.port), -1);
     const auto took = Clock::now() - start;
     esc.join();
     EXPECT_LT(took, std::chrono::milliseconds(1500));
     EXPECT_EQ(c.term.blockingReads(), 0) << "no message box";
     c.app.closeConnection();
-    ::close(filler);
-    ::close(l);
 }
 
 TEST(Connect, TerminationRequestAbortsTheWait) {
-    int l = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(l, 0);
-    socklen_t len = sizeof a;
-    ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-    int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    FullListener l;
+    l.open();
 
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     std::thread stop([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXIT = 1;
     });
-    int r = c.connect(ntohs(a.sin_port));
+    int r = c.connect(l.port);
     stop.join();
     EXIT = 0;
     EXPECT_EQ(r, -1);
-    ::close(filler);
-    ::close(l);
 }

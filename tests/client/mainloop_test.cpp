@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +23,8 @@
 #include "console/keyboard.h"
 #include "console/term.h"
 #include "crypto/rc4.h"
+#include "list_util.h"
+#include "peer_util.h"
 
 namespace {
 
@@ -116,38 +116,6 @@ void recordPause(int ms)
                       pausingTerminal->pictures.size()});
 }
 
-std::string storedField(const char* clear, const char* master)
-{
-    serverInfo s;
-    s.setPassword(clear);
-    rc4Cipher c;
-    c.setKey(master);
-    c.crypt(s.password, storedPasswordLen, 0);
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : s.password) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
-
-// A loopback port on which nothing listens.
-int closedPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        a.sin_port = 0;
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 // A loopback server for one connection: it reads the client's 128-byte
 // opening block, checks it under the expected session key, and then either
 // closes in order (the client sees the server close) or resets (the client
@@ -163,14 +131,10 @@ public:
     {
         serverInfo::makePassword(key_, password);
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
+        sockaddr_in a = peer::loopback();
         bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         listen(listener_, 4);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
+        port = peer::boundPort(listener_);
         thread_ = std::thread([this] { serve(); });
     }
     ~OneShotServer()
@@ -227,22 +191,18 @@ private:
     }
 };
 
-const std::string serverHeader = "; QUORVEX servers (hostname:port,description,password)\r\n";
-const std::string proxyHeader = "\r\n; Proxy servers (user:pass@proxyhostname:port,description)\r\n";
+using lists::proxyHeader;
+using lists::serverHeader;
+using lists::storedField;
 
-class MainLoop : public ::testing::Test {
+class MainLoop : public ::testing::Test, protected lists::ProgramFolder {
 protected:
-    fs::path dir;
     ScriptTerminal term;
     consoleMain app;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/quormainXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        setGlobalString(&modulePath, (dir.string() + "/").c_str());
-        setGlobalString(&masterPassword, nullptr);
+        ASSERT_TRUE(makeFolder());
         setTerminal(&term);
         keyboardInputInit(nullptr);
         pausingTerminal = &term;
@@ -254,24 +214,9 @@ protected:
     {
         setTerminal(nullptr);
         pausingTerminal = nullptr;
-        for (char** g : {&modulePath, &masterPassword, &startupProxy, &startupServer}) setGlobalString(g, nullptr);
+        for (char** g : {&startupProxy, &startupServer}) setGlobalString(g, nullptr);
         EXIT = 0;
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    fs::path cfg() const { return dir / "quorcli.cfg"; }
-    void writeConfig(const std::string& bytes)
-    {
-        std::ofstream out(cfg(), std::ios::binary);
-        out << bytes;
-    }
-    std::string readConfig() const
-    {
-        std::ifstream in(cfg(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        removeFolder();
     }
     int firstPicture(const std::string& text) const
     {
@@ -288,10 +233,10 @@ const std::string sample = serverHeader +
 
 TEST_F(MainLoop, WithoutStoredPasswordsTheProxyListComesFirstAndEscSaves)
 {
-    writeConfig("server=b.example:5000,Beta\nserver=a.example,Alpha\nproxy=user:pw@10.0.0.9:3128,Office\n");
+    writeFile("server=b.example:5000,Beta\nserver=a.example,Alpha\nproxy=user:pw@10.0.0.9:3128,Office\n");
     term.pushKey(27);
     EXPECT_EQ(app.execute(), 0);
-    EXPECT_EQ(readConfig(), sample);
+    EXPECT_EQ(readFile(), sample);
     EXPECT_EQ(app.saveError, "");
     ASSERT_EQ(term.pictures.size(), 1u);   // the Esc; then nothing was asked for
 
@@ -316,7 +261,7 @@ TEST_F(MainLoop, WithoutStoredPasswordsTheProxyListComesFirstAndEscSaves)
 
 TEST_F(MainLoop, ServerListUnderAProxyShowsItsTitleAndBothLegendRows)
 {
-    writeConfig(sample);
+    writeFile(sample);
     term.pushText("o");
     term.pushKey(13);   // Office
     term.pushKey(27);   // leave the server list: the proxy list keeps Office active
@@ -346,7 +291,7 @@ TEST_F(MainLoop, ServerListUnderAProxyShowsItsTitleAndBothLegendRows)
 
     const auto& direct = term.pictures[5].cells;
     EXPECT_EQ(rowChars(direct, 4, 5, 3), "\xC9\xCD\xCD");   // no border title
-    EXPECT_EQ(readConfig(), sample);
+    EXPECT_EQ(readFile(), sample);
 }
 
 std::string serverAt(int port, const std::string& desc, const std::string& stored = "")
@@ -356,7 +301,7 @@ std::string serverAt(int port, const std::string& desc, const std::string& store
 
 TEST_F(MainLoop, AFailedConnectionIsShownForOneSecondAndTheServerListReturns)
 {
-    writeConfig(serverAt(closedPort(), "Beta") + "server=a.example,Alpha\n");
+    writeFile(serverAt(peer::unusedPort(), "Beta") + "server=a.example,Alpha\n");
     term.pushKey(13);       // [Direct Connection]
     term.pushText("b");
     term.pushKey(13);       // Beta
@@ -388,7 +333,7 @@ TEST_F(MainLoop, WithoutAStoredPasswordTheRemotePasswordIsAskedAndEscDrops)
 {
     OneShotServer server(OneShotServer::closeInOrder, "unused");
     const std::string desc = "Beta server with a long name";
-    writeConfig(serverAt(server.port, desc));
+    writeFile(serverAt(server.port, desc));
     term.pushKey(13);
     term.pushKey(13);
     term.pushKey(27);       // at "Password for ..."
@@ -415,7 +360,7 @@ TEST_F(MainLoop, WithoutAStoredPasswordTheRemotePasswordIsAskedAndEscDrops)
 TEST_F(MainLoop, ATypedPasswordKeysTheSessionAndAClosedSessionIsReported)
 {
     OneShotServer server(OneShotServer::closeInOrder, "typed");
-    writeConfig(serverAt(server.port, "Beta"));
+    writeFile(serverAt(server.port, "Beta"));
     term.pushKey(13);
     term.pushKey(13);
     term.type("typed");
@@ -435,7 +380,7 @@ TEST_F(MainLoop, ATypedPasswordKeysTheSessionAndAClosedSessionIsReported)
 TEST_F(MainLoop, AStoredPasswordIsUsedWithoutAskingAndALostSessionIsReported)
 {
     OneShotServer server(OneShotServer::reset, "remote");
-    writeConfig(serverAt(server.port, "Beta", storedField("remote", "m1")));
+    writeFile(serverAt(server.port, "Beta", storedField("remote", "m1")));
     term.type("m1");
     term.pushKey(13);
     term.pushKey(13);
@@ -454,7 +399,7 @@ TEST_F(MainLoop, StoredPasswordsNeedTheMasterPasswordFirst)
 {
     const std::string file = serverHeader + "server=a.example:4242,Alpha," + storedField("remote", "m1") +
                              "\r\n" + proxyHeader;
-    writeConfig(file);
+    writeFile(file);
     term.pushKey(13);          // empty: asked again at once
     term.type("wrong");        // rejected after a pause
     term.type("m1");
@@ -479,7 +424,7 @@ TEST_F(MainLoop, StoredPasswordsNeedTheMasterPasswordFirst)
     const int list = firstPicture("Select Proxy Server");
     ASSERT_GE(list, 0);
     EXPECT_EQ(list, 10);
-    EXPECT_EQ(readConfig(), file);   // saved again under the same master password
+    EXPECT_EQ(readFile(), file);   // saved again under the same master password
 }
 
 TEST_F(MainLoop, EscAtTheMasterPasswordWritesTheFileBackUnchanged)
@@ -487,28 +432,28 @@ TEST_F(MainLoop, EscAtTheMasterPasswordWritesTheFileBackUnchanged)
     const std::string file = serverHeader + "server=a.example:4242,Alpha," + storedField("remote", "m1") +
                              "\r\nserver=b.example:4242,Beta\r\n" + proxyHeader;
     // Read in another order and with other spellings; written back in the canonical form.
-    writeConfig("server = b.example,Beta\nserver=a.example:4242,Alpha, " + storedField("remote", "m1") + "\n");
+    writeFile("server = b.example,Beta\nserver=a.example:4242,Alpha, " + storedField("remote", "m1") + "\n");
     term.pushKey(27);
     app.execute();
     EXPECT_EQ(masterPassword, nullptr);
     EXPECT_EQ(firstPicture("Select Proxy Server"), -1);
-    EXPECT_EQ(readConfig(), file);
+    EXPECT_EQ(readFile(), file);
 }
 
 TEST_F(MainLoop, InputEndingAtTheMasterPasswordPromptStillSaves)
 {
     const std::string file = serverHeader + "server=a.example:4242,Alpha," + storedField("remote", "m1") +
                              "\r\n" + proxyHeader;
-    writeConfig(file);
+    writeFile(file);
     term.type("wrong");
     EXPECT_EQ(app.execute(), 0);
     EXPECT_EQ(pauses.size(), 1u);
-    EXPECT_EQ(readConfig(), file);
+    EXPECT_EQ(readFile(), file);
 }
 
 TEST_F(MainLoop, PreselectionsConnectWithoutShowingTheListsAndAreUsedOnce)
 {
-    writeConfig(serverAt(closedPort(), "Beta") + "server=a.example,Alpha\n");
+    writeFile(serverAt(peer::unusedPort(), "Beta") + "server=a.example,Alpha\n");
     setGlobalString(&startupProxy, directConnectionText);
     setGlobalString(&startupServer, "be");
     term.pushKey(13);   // the connection's error message
@@ -528,7 +473,7 @@ TEST_F(MainLoop, PreselectionsConnectWithoutShowingTheListsAndAreUsedOnce)
 
 TEST_F(MainLoop, APreselectionThatMatchesNothingShowsTheList)
 {
-    writeConfig(sample);
+    writeFile(sample);
     setGlobalString(&startupProxy, "Nowhere");
     setGlobalString(&startupServer, "Nothing");
     term.pushKey(13);   // the proxy list is shown: [Direct Connection]
@@ -559,19 +504,19 @@ TEST_F(MainLoop, EditsMadeInTheListsAreSaved)
     term.type("remote");
     // the script ends: every list leaves as on Esc
     app.execute();
-    EXPECT_EQ(readConfig(), serverHeader + "server=a.example:5000,Alpha," + storedField("remote", "m") + "\r\n" +
+    EXPECT_EQ(readFile(), serverHeader + "server=a.example:5000,Alpha," + storedField("remote", "m") + "\r\n" +
                                 proxyHeader + "proxy=10.0.0.9:3128,Office\r\n");
 }
 
 TEST_F(MainLoop, ATerminationRequestEndsTheLoopAndSaves)
 {
-    writeConfig("server=a.example,Alpha\n");
+    writeFile("server=a.example,Alpha\n");
     EXIT = 1;
     term.pushKey(13);
     term.pushKey(13);
     app.execute();
     EXPECT_EQ(term.keys.size(), 2u);   // nothing was read
-    EXPECT_EQ(readConfig(), serverHeader + "server=a.example:4242,Alpha\r\n" + proxyHeader);
+    EXPECT_EQ(readFile(), serverHeader + "server=a.example:4242,Alpha\r\n" + proxyHeader);
 }
 
 TEST_F(MainLoop, AConfigurationThatCannotBeWrittenIsReported)

@@ -1,7 +1,8 @@
 #pragma once
 // Helpers of the connection and session tests: a scripted QUORVEX peer on
-// loopback, the stand-in server process, a terminal whose keys another thread
-// can push, and a headless client around consoleMain.
+// loopback, the stand-in server process and a fixture reading its log, a
+// terminal whose keys another thread can push, and a headless client around
+// consoleMain.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,10 +18,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -78,6 +82,10 @@ public:
     void push(const std::string& text) {
         for (unsigned char c : text) push(static_cast<int>(c));
     }
+    // Several keys, in order.
+    void pushKeys(std::initializer_list<int> codes) {
+        for (int code : codes) push(code);
+    }
     void setGone(bool gone) {
         std::lock_guard<std::mutex> lock(mutex_);
         goneWhenEmpty = gone;
@@ -128,6 +136,13 @@ public:
     bool everShown(int col, int row, const std::string& text) const {
         for (const auto& s : snapshots())
             if (s[row].compare(col, text.size(), text) == 0) return true;
+        return false;
+    }
+    // True when some snapshot shows text anywhere.
+    bool everShown(const std::string& text) const {
+        for (const auto& shot : snapshots())
+            for (const auto& row : shot)
+                if (row.find(text) != std::string::npos) return true;
         return false;
     }
 
@@ -326,6 +341,32 @@ inline std::vector<unsigned char> textUpdate(int col, int row, const std::string
     return v;
 }
 
+// The address 127.0.0.1:port.
+inline sockaddr_in loopback(int port = 0) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
+
+// The port of a stream socket bound to 127.0.0.1 (0 when it is not bound).
+inline int boundPort(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
+
+// A port on 127.0.0.1 where nothing listens (one the system just gave out).
+inline int unusedPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback();
+    int port = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? boundPort(s) : 0;
+    ::close(s);
+    return port;
+}
+
 // A listening socket on 127.0.0.1 and a thread that runs a script on the
 // first connection it accepts.
 class ScriptedPeer {
@@ -333,14 +374,10 @@ public:
     explicit ScriptedPeer(std::function<void(PeerLink&)> script, const char* password = "quorvex")
         : script_(std::move(script)), password_(password) {
         listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = loopback();
         ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(listenFd_, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = boundPort(listenFd_);
         thread_ = std::thread([this] { serve(); });
     }
     ~ScriptedPeer() { finish(); }
@@ -504,6 +541,12 @@ public:
     }
 };
 
+// A headless client whose terminal waits for keys (up to its blocking limit)
+// instead of reading as gone once the pushed keys are used up.
+struct WaitingClient : HeadlessClient {
+    WaitingClient() { term.setGone(false); }
+};
+
 // Runs the session on this thread while `driver` runs beside it and types.
 // Should the session outlive the driver by graceMs, the stand-in is told to
 // stop, which ends the session (a broken test fails instead of hanging).
@@ -522,5 +565,35 @@ inline int runSimSession(HeadlessClient& c, SimProcess& sim, const std::function
     c.app.closeConnection();
     return r;
 }
+
+// Tests against the stand-in server that read its log (one JSON line per
+// client message) in a temporary folder; skipped when it is not built.
+class SimLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        struct stat st{};
+        if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+        dir_ = tempDir();
+        log_ = dir_ + "/sim.log";
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            std::remove(log_.c_str());
+            rmdir(dir_.c_str());
+        }
+    }
+    // Runs the session as runSimSession does until the log holds text, then
+    // ends it with Shift+F2 and stops the stand-in.
+    int runUntilLogged(HeadlessClient& c, SimProcess& sim, const std::string& text) {
+        int r = runSimSession(c, sim, [&] {
+            EXPECT_TRUE(waitForLog(log_, text));
+            c.term.push(shiftF(2));
+        });
+        sim.stop();
+        return r;
+    }
+    std::string dir_;
+    std::string log_;
+};
 
 }  // namespace peer

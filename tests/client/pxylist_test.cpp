@@ -3,75 +3,21 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
-
-#define NCURSES_NOMACROS
-#include <curses.h>
 
 #include "client/pxylist.h"
 #include "console/keyboard.h"
 #include "console/term.h"
+#include "list_util.h"
 
 namespace {
 
-class ScriptTerminal : public MemoryTerminal {
-public:
-    std::vector<std::string> screens;
-
-    int readKey(int timeoutMs, int& keyCode) override
-    {
-        std::string s;
-        for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
-        screens.push_back(s);
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
-    }
-    int firstShown(const std::string& text) const
-    {
-        for (size_t i = 0; i < screens.size(); ++i)
-            if (screens[i].find(text) != std::string::npos) return static_cast<int>(i);
-        return -1;
-    }
-    // The text field of the first input box (10,10) that showed the prompt.
-    std::string fieldWhile(const std::string& prompt) const
-    {
-        int i = firstShown(prompt);
-        if (i < 0) return "<not shown>";
-        std::string field = screens[static_cast<size_t>(i)].substr(12 * 81 + 11, 58);
-        return field.substr(0, field.find_last_not_of(' ') + 1);
-    }
-    void type(const std::string& text)
-    {
-        pushText(text);
-        pushKey(13);
-    }
-    void erase(int n)
-    {
-        for (int i = 0; i < n; ++i) pushKey(KEY_DC);
-    }
-};
-
-class ProxyScreen : public ::testing::Test {
+class ProxyScreen : public lists::ListScreenTest<proxyList, proxyInfo> {
 protected:
-    ScriptTerminal term;
-    proxyList list;
-
     void SetUp() override
     {
-        setTerminal(&term);
-        keyboardInputInit(nullptr);
-        list.init(nullptr);
+        ListScreenTest::SetUp();
         list.add(directConnectionText, list.getItemCount() + 1, nullptr);
     }
-    void TearDown() override { setTerminal(nullptr); }
-
-    void add(const char* value)
-    {
-        std::string v = value;
-        ASSERT_EQ(list.parse(v.data()), 0);
-    }
-    int run() { return list.execute(); }
-    proxyInfo* entry(int i) { return static_cast<proxyInfo*>(list.getItem(i)->data); }
-    std::string text(int i) { return list.getItem(i)->text; }
     // Makes the item with this description the active one.
     void activate(const char* desc)
     {
@@ -129,7 +75,7 @@ TEST_F(ProxyScreen, InsertAsksForUserNameAndPassword)
     ASSERT_NE(inn->password, nullptr);
     EXPECT_STREQ(inn->password, "");
     EXPECT_GE(term.firstShown("Enter HTTPS proxy username (if required):"), 0);
-    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy password:"), "");
+    EXPECT_EQ(term.trimmedFieldWhile("Enter HTTPS proxy password:"), "");
     // The proxy password is shown in clear while it is typed.
     EXPECT_GE(term.firstShown("sesam"), 0);
 }
@@ -145,7 +91,7 @@ TEST_F(ProxyScreen, DescriptionsAreLimitedTo40WhenTypedAndWhenEdited)
     term.pushKey(27);
     run();
     EXPECT_EQ(std::string(entry(1)->description), std::string(40, 'w'));
-    EXPECT_EQ(term.fieldWhile("Change proxy address (hostname:port)."), "h:1");
+    EXPECT_EQ(term.trimmedFieldWhile("Change proxy address (hostname:port)."), "h:1");
 }
 
 TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
@@ -168,10 +114,10 @@ TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
     EXPECT_EQ(p->port, 3128);
     EXPECT_STREQ(p->userName, "annx");
     EXPECT_STREQ(p->password, "pw2");
-    EXPECT_EQ(term.fieldWhile("Change description:"), "Proxy");
-    EXPECT_EQ(term.fieldWhile("Change proxy address (hostname:port)."), "p.example:3128");
-    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy username (if required):"), "ann");
-    EXPECT_EQ(term.fieldWhile("Enter HTTPS proxy password:"), "pw");
+    EXPECT_EQ(term.trimmedFieldWhile("Change description:"), "Proxy");
+    EXPECT_EQ(term.trimmedFieldWhile("Change proxy address (hostname:port)."), "p.example:3128");
+    EXPECT_EQ(term.trimmedFieldWhile("Enter HTTPS proxy username (if required):"), "ann");
+    EXPECT_EQ(term.trimmedFieldWhile("Enter HTTPS proxy password:"), "pw");
     EXPECT_EQ(text(1), "Renamed" + std::string(28, ' ') + " - q.example:3128");
 }
 

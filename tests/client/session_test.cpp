@@ -1,8 +1,6 @@
 // The session protocol against a scripted peer on loopback and against the
 // stand-in server.
 
-#include <sys/stat.h>
-
 #include "console/global.h"
 #include "peer_util.h"
 
@@ -23,11 +21,20 @@ int runSession(HeadlessClient& c, ScriptedPeer& p, const char* password = "quorv
 
 uint32_t keyMessage(uint16_t keyWord) { return word(5, keyWord); }
 
+// A peer script that opens the session (handshake, then screen id 1) and
+// goes on with `rest`.
+std::function<void(PeerLink&)> onScreenOne(std::function<void(PeerLink&)> rest) {
+    return [rest](PeerLink& l) {
+        ASSERT_TRUE(serverHandshake(l));
+        l.sendScreenId(1);
+        rest(l);
+    };
+}
+
 }  // namespace
 
 TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
         l.sendMessage(0, screenList({{3, "Console"}, {7, "Logs"}}));
@@ -54,8 +61,7 @@ TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
 }
 
 TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     c.app.serverGreeting.setWord(1, 5);   // left over from an earlier session
     ScriptedPeer p([](PeerLink& l) {
         Handshake h;
@@ -70,8 +76,7 @@ TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
 }
 
 TEST(SessionOpening, CommandWordOneIsAValidGreeting) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         Handshake h;
         h.cmd = 1;
@@ -90,8 +95,7 @@ TEST(SessionOpening, InvalidGreetingsEndQuietly) {
         const char* text;
     };
     for (const Case& k : {Case{2, "QUORVEX Ready"}, Case{0, "QUORVEX ready"}, Case{1, "QUORVEX Readz"}}) {
-        HeadlessClient c;
-        c.term.setGone(false);
+        WaitingClient c;
         ScriptedPeer p([&k](PeerLink& l) {
             unsigned char opening[128];
             ASSERT_TRUE(l.recvExact(opening, 128));
@@ -111,8 +115,7 @@ TEST(SessionOpening, InvalidGreetingsEndQuietly) {
 }
 
 TEST(SessionFraming, HeadersAndPayloadsAreSplitExactly) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
         // Screen id with length bits 0x0010: still exactly 4 payload bytes.
@@ -140,11 +143,8 @@ TEST(SessionFraming, HeadersAndPayloadsAreSplitExactly) {
 }
 
 TEST(SessionFraming, EveryUpdateIsAcknowledgedOnce) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    ScriptedPeer p([](PeerLink& l) {
-        ASSERT_TRUE(serverHandshake(l));
-        l.sendScreenId(1);
+    WaitingClient c;
+    ScriptedPeer p(onScreenOne([](PeerLink& l) {
         // Several updates in one burst, an empty one among them.
         std::vector<unsigned char> burst;
         for (int i = 0; i < 20; ++i) {
@@ -159,18 +159,15 @@ TEST(SessionFraming, EveryUpdateIsAcknowledgedOnce) {
             EXPECT_EQ(ack, 0x10004u);
         }
         EXPECT_TRUE(l.quiet(200));
-    });
+    }));
     EXPECT_EQ(runSession(c, p), 4001);
 }
 
 // An update of many items reaches the terminal as one push per touched row
 // and one refresh.
 TEST(SessionFraming, AnUpdateIsShownWithOneRefresh) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    ScriptedPeer p([](PeerLink& l) {
-        ASSERT_TRUE(serverHandshake(l));
-        l.sendScreenId(1);
+    WaitingClient c;
+    ScriptedPeer p(onScreenOne([](PeerLink& l) {
         std::vector<unsigned char> chars = {0xC3, 0x02, 'a', 'b', 0x81, 0x43, 'z', 0xC4, 0x01, 'q'};
         std::vector<unsigned char> attrs = {0xC3, 0x45, 0x1E, 0xC4, 0x41, 0x70};
         std::vector<unsigned char> u;
@@ -182,7 +179,7 @@ TEST(SessionFraming, AnUpdateIsShownWithOneRefresh) {
         l.sendMessage(3, u);
         uint32_t ack = 0;
         EXPECT_TRUE(l.recvWord(ack));
-    });
+    }));
     EXPECT_EQ(runSession(c, p), 4001);
     EXPECT_EQ(c.term.rowText(3).substr(0, 2), "ab");
     EXPECT_EQ(c.term.rowText(3).substr(3, 3), "zzz");
@@ -198,8 +195,7 @@ TEST(SessionFraming, AnUpdateIsShownWithOneRefresh) {
 }
 
 TEST(SessionFraming, PayloadOfExactlyTheBufferSizeFits) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
         std::vector<unsigned char> big(8000, 0xAB);
@@ -221,23 +217,19 @@ TEST(SessionFraming, PayloadOfExactlyTheBufferSizeFits) {
 TEST(SessionFraming, HostileLengthsEndAs4002) {
     for (uint16_t type : {0, 3, 5}) {
         for (uint16_t len : {uint16_t{8001}, uint16_t{0x7FFF}, uint16_t{0xFFFF}, uint16_t{0x8000}}) {
-            HeadlessClient c;
-            c.term.setGone(false);
-            ScriptedPeer p([=](PeerLink& l) {
-                ASSERT_TRUE(serverHandshake(l));
-                l.sendScreenId(1);
+            WaitingClient c;
+            ScriptedPeer p(onScreenOne([=](PeerLink& l) {
                 l.sendWord(word(type, len));
                 l.send(std::vector<unsigned char>(64, 0));
                 EXPECT_TRUE(l.closedByClient(5000));
-            });
+            }));
             EXPECT_EQ(runSession(c, p), 4002) << "type " << type << " length " << len;
         }
     }
 }
 
 TEST(SessionFraming, EmptyPayloadsNeedNoBytes) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
         l.sendMessage(0, screenList({{5, "Five"}}));
@@ -255,8 +247,7 @@ TEST(SessionFraming, EmptyPayloadsNeedNoBytes) {
 }
 
 TEST(SessionKeysQueue, KeysTypedBeforeTheFirstScreenIdFollowItInOrder) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     c.term.push("abc");
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
@@ -277,8 +268,7 @@ TEST(SessionKeysQueue, KeysTypedBeforeTheFirstScreenIdFollowItInOrder) {
 
 // The 35th header without a screen id ends the session; the 34th does not.
 TEST(SessionPassword, ThirtyFiveHeadersWithoutScreenGive4003) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l));
         for (int i = 0; i < 34; ++i) l.sendWord(word(7, 0));
@@ -290,8 +280,7 @@ TEST(SessionPassword, ThirtyFiveHeadersWithoutScreenGive4003) {
 }
 
 TEST(SessionPassword, WrongPasswordReadsNoiseAndGives4003) {
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p(
         [](PeerLink& l) {
             unsigned char opening[128];
@@ -310,36 +299,28 @@ TEST(SessionPassword, WrongPasswordReadsNoiseAndGives4003) {
 }
 
 TEST(SessionEnd, ResetConnectionIs4002) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    ScriptedPeer p([](PeerLink& l) {
-        ASSERT_TRUE(serverHandshake(l));
-        l.sendScreenId(1);
+    WaitingClient c;
+    ScriptedPeer p(onScreenOne([](PeerLink& l) {
         linger lg{1, 0};
         setsockopt(l.fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);   // close sends a reset
-    });
+    }));
     EXPECT_EQ(runSession(c, p), 4002);
 }
 
 TEST(SessionEnd, InputGoneEndsTheSessionInOrder) {
     HeadlessClient c;   // an empty key script reads as the terminal gone
-    ScriptedPeer p([](PeerLink& l) {
-        ASSERT_TRUE(serverHandshake(l));
-        l.sendScreenId(1);
+    ScriptedPeer p(onScreenOne([](PeerLink& l) {
         EXPECT_TRUE(l.closedByClient(5000));
-    });
+    }));
     EXPECT_EQ(runSession(c, p), 0);
 }
 
 TEST(SessionEnd, TerminationRequestEndsTheSession) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    ScriptedPeer p([](PeerLink& l) {
-        ASSERT_TRUE(serverHandshake(l));
-        l.sendScreenId(1);
+    WaitingClient c;
+    ScriptedPeer p(onScreenOne([](PeerLink& l) {
         EXIT = 1;
         EXPECT_TRUE(l.closedByClient(5000));
-    });
+    }));
     int r = runSession(c, p);
     EXIT = 0;
     EXPECT_EQ(r, 0);
@@ -349,8 +330,7 @@ TEST(SessionEnd, NewSessionStartsWithAnEmptyScreenList) {
     auto* s = new serverScreen();
     s->init(99, "old");
     screens.add(s);
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ScriptedPeer p([](PeerLink& l) { ASSERT_TRUE(serverHandshake(l)); });
     EXPECT_EQ(runSession(c, p), 4001);
     EXPECT_EQ(screens.count, 0);
@@ -359,20 +339,8 @@ TEST(SessionEnd, NewSessionStartsWithAnEmptyScreenList) {
 // ---------------------------------------------------------------------------
 // Against the stand-in server (its --log has one JSON line per client message).
 
-class SimSession : public ::testing::Test {
+class SimSession : public SimLogTest {
 protected:
-    void SetUp() override {
-        struct stat st{};
-        if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
-        dir_ = tempDir();
-        log_ = dir_ + "/sim.log";
-    }
-    void TearDown() override {
-        if (!dir_.empty()) {
-            std::remove(log_.c_str());
-            rmdir(dir_.c_str());
-        }
-    }
     // The stand-in with the log and a still picture unless told otherwise.
     std::unique_ptr<SimProcess> startSim(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port=0", "--log=" + log_, "--update-ms=3600000"});
@@ -381,14 +349,11 @@ protected:
         return sim;
     }
     std::vector<std::string> log() const { return readLines(log_); }
-    std::string dir_;
-    std::string log_;
 };
 
 TEST_F(SimSession, GreetingExchangeAndOneAcknowledgementPerUpdate) {
     auto sim = startSim({});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
     // A still picture: one full update at the start and one per screen change.
     int r = runSimSession(c, *sim, [&] {
@@ -414,15 +379,9 @@ TEST_F(SimSession, GreetingExchangeAndOneAcknowledgementPerUpdate) {
 
 TEST_F(SimSession, WithoutGreetingTheStartWordFollowsTheOpeningBlock) {
     auto sim = startSim({"--no-greeting"});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
-    int r = runSimSession(c, *sim, [&] {
-        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
-        c.term.push(shiftF(2));
-    });
-    sim->stop();
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(runUntilLogged(c, *sim, "{\"type\":4,"), 0);
     auto lines = log();
     EXPECT_EQ(countLines(lines, "\"type\":\"greeting\""), 0);
     ASSERT_GE(lines.size(), 3u);
@@ -433,8 +392,7 @@ TEST_F(SimSession, WithoutGreetingTheStartWordFollowsTheOpeningBlock) {
 TEST_F(SimSession, InvalidGreetingsEndWithZeroBeforeTheClientGreets) {
     for (const char* option : {"--greeting-cmd=2", "--bad-greeting"}) {
         auto sim = startSim({option});
-        HeadlessClient c;
-        c.term.setGone(false);
+        WaitingClient c;
         ASSERT_EQ(c.connect(sim->port()), 0);
         int r = runSimSession(c, *sim, [] {});
         EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\""));
@@ -449,17 +407,11 @@ TEST_F(SimSession, InvalidGreetingsEndWithZeroBeforeTheClientGreets) {
 
 TEST_F(SimSession, KeysBeforeTheFirstScreenAreSentAfterItInOrder) {
     auto sim = startSim({});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     c.term.push("abc");
     c.term.push(keyEsc);
     ASSERT_EQ(c.connect(sim->port()), 0);
-    int r = runSimSession(c, *sim, [&] {
-        EXPECT_TRUE(waitForLog(log_, "\"keyword\":\"0x0100\""));
-        c.term.push(shiftF(2));
-    });
-    sim->stop();
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(runUntilLogged(c, *sim, "\"keyword\":\"0x0100\""), 0);
     std::vector<std::string> keywords;
     for (const auto& line : log()) {
         size_t at = line.find("\"keyword\":\"");
@@ -470,8 +422,7 @@ TEST_F(SimSession, KeysBeforeTheFirstScreenAreSentAfterItInOrder) {
 
 TEST_F(SimSession, ServerClosingIs4001) {
     auto sim = startSim({"--close-on-accept"});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
     EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\""));
     EXPECT_EQ(c.session(), 4001);
@@ -479,16 +430,14 @@ TEST_F(SimSession, ServerClosingIs4001) {
 
 TEST_F(SimSession, HeadersWithoutScreenGive4003) {
     auto sim = startSim({"--garbage-headers"});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
     EXPECT_EQ(runSimSession(c, *sim, [] {}), 4003);
 }
 
 TEST_F(SimSession, WrongPasswordGives4003) {
     auto sim = startSim({"--password=not quorvex", "--heartbeat-ms=10"});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
     EXPECT_EQ(runSimSession(c, *sim, [] {}), 4003);
 }
@@ -496,8 +445,7 @@ TEST_F(SimSession, WrongPasswordGives4003) {
 TEST_F(SimSession, HostileLengthsGive4002) {
     for (const char* option : {"--oversize", "--negative"}) {
         auto sim = startSim({option});
-        HeadlessClient c;
-        c.term.setGone(false);
+        WaitingClient c;
         ASSERT_EQ(c.connect(sim->port()), 0);
         EXPECT_EQ(runSimSession(c, *sim, [] {}), 4002) << option;
     }
@@ -507,8 +455,7 @@ TEST_F(SimSession, HostileLengthsGive4002) {
 // server goes away.
 TEST_F(SimSession, StalledPayloadHoldsTheKeys) {
     auto sim = startSim({"--stall"});
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
     bool pendingDuringStall = false;
     int r = runSimSession(c, *sim, [&] {

@@ -1,8 +1,7 @@
 // Session keys, the session menu and its commands, seen from the server.
 
-#include <sys/stat.h>
-
 #include "peer_util.h"
+#include "tests/crypto/hex_util.h"
 
 using namespace peer;
 
@@ -52,6 +51,22 @@ std::string screenRow(const std::vector<std::string>& shot, int row, int col, si
     return shot[row].substr(col, n);
 }
 
+// Types the text into the open box and Enter.
+void typeLine(HeadlessClient& c, const char* text) {
+    c.term.push(text);
+    c.term.push(keyEnter);
+}
+
+// Opens the session menu's password change (its fourth item).
+void openChange(HeadlessClient& c) {
+    c.term.pushKeys({shiftF(1), keyDown, keyDown, keyDown, keyEnter});
+}
+
+// Opens the session menu's last item (Restart Server when offered).
+void openRestart(HeadlessClient& c) {
+    c.term.pushKeys({shiftF(1), keyEnd, keyEnter});
+}
+
 // The first snapshot that shows text at (col, row), or null.
 const std::vector<std::string>* shotContaining(const TestTerminal& t, int row, int col, const std::string& text) {
     static std::vector<std::vector<std::string>> shots;
@@ -64,19 +79,12 @@ const std::vector<std::string>* shotContaining(const TestTerminal& t, int row, i
 }  // namespace
 
 TEST(SessionKeyWords, OrdinaryKeysCarryScanCodeAndCharacter) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push('a');
-    c.term.push(keyEsc);
-    c.term.push('A');
-    c.term.push(keyEnter);
-    c.term.push(keyF(1));   // F1 without Shift is an ordinary key
-    c.term.push(200);
-    c.term.push('-');
-    c.term.push('\t');
-    c.term.push(keyDown);
-    c.term.push(1);   // Ctrl+A
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({'a', keyEsc, 'A', keyEnter,
+                     keyF(1),   // F1 without Shift is an ordinary key
+                     200, '-', '\t', keyDown,
+                     1,   // Ctrl+A
+                     shiftF(2)});
     int r = runKeys(c, {}, [](PeerLink& l) {
         expectWords(l, {word(5, 0x1E61), word(5, 0x0100), word(5, 0x0041), word(5, 0x1C00), word(5, 0x3B00),
                         word(5, 0x00C8), word(5, 0x4A2D), word(5, 0x0F09), word(5, 0x5000), word(5, 0x0001)});
@@ -111,22 +119,19 @@ TEST(SessionKeyWords, ControlBitsAndTheAltCtrlEsc) {
 }
 
 TEST(SessionShortcuts, ShiftF2EndsWithoutSendingAndShiftF5SendsWordEight) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(5));
-    c.term.push(shiftF(2));
-    c.term.push('z');   // never read: the session has ended
+    WaitingClient c;
+    c.term.pushKeys({shiftF(5), shiftF(2),
+                     'z'});   // never read: the session has ended
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {8}); }), 0);
     EXPECT_TRUE(c.term.keyPending());
 }
 
 TEST(SessionShortcuts, ShiftF4AndShiftF3WalkTheScreenList) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(4));   // 9 is last: wraps to 3
-    c.term.push(shiftF(3));   // 3 is first: wraps to 9
-    c.term.push(shiftF(3));   // to 7
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(4),   // 9 is last: wraps to 3
+                     shiftF(3),   // 3 is first: wraps to 9
+                     shiftF(3),   // to 7
+                     shiftF(2)});
     std::vector<uint32_t> expected;
     for (uint32_t id : {3u, 9u, 7u})
         for (uint32_t w : selectMessage(id)) expected.push_back(w);
@@ -136,11 +141,8 @@ TEST(SessionShortcuts, ShiftF4AndShiftF3WalkTheScreenList) {
 }
 
 TEST(SessionShortcuts, SingleScreenSelectsNothing) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(4));
-    c.term.push(shiftF(3));
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(4), shiftF(3), shiftF(2)});
     Scenario s;
     s.screens = {{4, "Only"}};
     s.screenId = 4;
@@ -148,11 +150,8 @@ TEST(SessionShortcuts, SingleScreenSelectsNothing) {
 }
 
 TEST(SessionShortcuts, ShiftF6ShowsTheCurrentScreenName) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(6));
-    c.term.push(keyEsc);
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(6), keyEsc, shiftF(2)});
     Scenario s;
     s.screenId = 7;
     EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
@@ -162,11 +161,8 @@ TEST(SessionShortcuts, ShiftF6ShowsTheCurrentScreenName) {
 }
 
 TEST(SessionMenu, FourItemsWithoutRestartAndEndChoice) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyDown);
-    c.term.push(keyEnter);   // End Remote Session With Server
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyDown, keyEnter});   // End Remote Session With Server
     Scenario s;
     s.hello.word1 = 0;
     EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
@@ -181,40 +177,26 @@ TEST(SessionMenu, FourItemsWithoutRestartAndEndChoice) {
 }
 
 TEST(SessionMenu, RestartItemOnlyWhenTheGreetingOffersIt) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEsc);   // leave the menu: the session goes on
-    c.term.push('q');
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEsc,   // leave the menu: the session goes on
+                     'q', shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x1071)}); }), 0);
     EXPECT_TRUE(c.term.everShown(18, 15, "Restart Server"));
 }
 
 TEST(SessionMenu, ResumeKeepsTheSession) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyDown);
-    c.term.push(keyDown);
-    c.term.push(keyEnter);
-    c.term.push('1');
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyDown, keyDown, keyEnter, '1', shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x0231)}); }), 0);
 }
 
 TEST(SessionMenu, ScreenSubmenuIsSortedAndTypeAheadSelects) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnter);   // Select Screen To View
-    c.term.push('s');        // Shell
-    c.term.push(keyEnter);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnter);
-    c.term.push(keyHome);    // the first in name order
-    c.term.push(keyEnter);
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEnter,   // Select Screen To View
+                     's', keyEnter,         // Shell
+                     shiftF(1), keyEnter,
+                     keyHome, keyEnter,     // the first in name order
+                     shiftF(2)});
     Scenario s;
     s.screens = {{9, "Shell"}, {3, "console"}, {7, "Logs"}};
     s.screenId = 7;
@@ -228,26 +210,18 @@ TEST(SessionMenu, ScreenSubmenuIsSortedAndTypeAheadSelects) {
 }
 
 TEST(SessionMenu, ChoosingTheCurrentScreenSendsNothing) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnter);
-    c.term.push('l');
-    c.term.push(keyEnter);   // Logs, already current
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEnter, 'l', keyEnter,   // Logs, already current
+                     shiftF(2)});
     Scenario s;
     s.screenId = 7;
     EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
 }
 
 TEST(SessionMenu, ManyScreensGiveTwentyRowsAtRowTwo) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnter);
-    c.term.push(keyEsc);   // back to the session menu
-    c.term.push(keyEsc);
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEnter, keyEsc,   // back to the session menu
+                     keyEsc, shiftF(2)});
     Scenario s;
     s.screens.clear();
     for (uint32_t i = 1; i <= 25; ++i) {
@@ -266,13 +240,9 @@ TEST(SessionMenu, ManyScreensGiveTwentyRowsAtRowTwo) {
 
 // A session with a single screen or none gets a one-row submenu at row 12.
 TEST(SessionMenu, EmptyScreenListGivesOneRowAtRowTwelve) {
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnter);
-    c.term.push(keyEnter);   // nothing to choose: back to the session menu
-    c.term.push(keyEsc);
-    c.term.push(shiftF(2));
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEnter, keyEnter,   // nothing to choose: back to the session menu
+                     keyEsc, shiftF(2)});
     Scenario s;
     s.screens.clear();
     EXPECT_EQ(runKeys(c, s, [](PeerLink&) {}), 0);
@@ -286,12 +256,6 @@ TEST(SessionMenu, EmptyScreenListGivesOneRowAtRowTwelve) {
 
 class PasswordChange : public ::testing::Test {
 protected:
-    void openChange(HeadlessClient& c) {
-        c.term.setGone(false);
-        c.term.push(shiftF(1));
-        for (int i = 0; i < 3; ++i) c.term.push(keyDown);
-        c.term.push(keyEnter);
-    }
     static std::vector<unsigned char> changeMessage(const char* password) {
         std::vector<unsigned char> m = {7, 0, 0, 0};
         unsigned char d[16];
@@ -307,13 +271,11 @@ protected:
 };
 
 TEST_F(PasswordChange, SendsTheDigestAndUpdatesTheSavedPassword) {
-    HeadlessClient c;
+    WaitingClient c;
     c.server->setPassword("old one");
     openChange(c);
-    c.term.push("secret");
-    c.term.push(keyEnter);
-    c.term.push("secret");
-    c.term.push(keyEnter);
+    typeLine(c, "secret");
+    typeLine(c, "secret");
     c.term.push(shiftF(2));
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectChange(l, "secret"); }), 0);
     unsigned char d[16];
@@ -327,114 +289,91 @@ TEST_F(PasswordChange, SendsTheDigestAndUpdatesTheSavedPassword) {
 }
 
 TEST_F(PasswordChange, EntryWithoutSavedPasswordStaysWithout) {
-    HeadlessClient c;
+    WaitingClient c;
     openChange(c);
-    c.term.push("n3w");
-    c.term.push(keyEnter);
-    c.term.push("n3w");
-    c.term.push(keyEnter);
+    typeLine(c, "n3w");
+    typeLine(c, "n3w");
     c.term.push(shiftF(2));
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectChange(l, "n3w"); }), 0);
     EXPECT_FALSE(c.server->hasPassword());
 }
 
 TEST_F(PasswordChange, MismatchShowsTheMessageAndSendsNothing) {
-    HeadlessClient c;
+    WaitingClient c;
     c.server->setPassword("kept");
     openChange(c);
-    c.term.push("one");
-    c.term.push(keyEnter);
-    c.term.push("two");
-    c.term.push(keyEnter);
-    c.term.push(keyEnter);   // the message box
-    c.term.push(keyEsc);     // the session menu
-    c.term.push(shiftF(2));
+    typeLine(c, "one");
+    typeLine(c, "two");
+    c.term.pushKeys({keyEnter,   // the message box
+                     keyEsc,     // the session menu
+                     shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
-    bool shown = false;
-    for (const auto& shot : c.term.snapshots())
-        for (const auto& row : shot)
-            if (row.find("Entered passwords does not match, try it again please.") != std::string::npos) shown = true;
-    EXPECT_TRUE(shown);
+    EXPECT_TRUE(c.term.everShown("Entered passwords does not match, try it again please."));
     unsigned char d[16];
     passwordDigest(d, "kept");
     EXPECT_EQ(std::memcmp(c.server->password, d, 16), 0);
 }
 
 TEST_F(PasswordChange, EmptyPasswordReturnsToTheMenuWithoutSecondPrompt) {
-    HeadlessClient c;
+    WaitingClient c;
     openChange(c);
-    c.term.push(keyEnter);   // empty
-    c.term.push(keyUp);      // the menu again: up to "Resume"
-    c.term.push(keyEnter);
-    c.term.push(shiftF(2));
+    c.term.pushKeys({keyEnter,   // empty
+                     keyUp,      // the menu again: up to "Resume"
+                     keyEnter, shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
     EXPECT_FALSE(c.term.everShown(21, 11, "Retype Password:"));
 }
 
 TEST_F(PasswordChange, CancelAtTheSecondPromptSendsNothing) {
-    HeadlessClient c;
+    WaitingClient c;
     openChange(c);
-    c.term.push("abc");
-    c.term.push(keyEnter);
-    c.term.push(keyEsc);
-    c.term.push(keyEsc);
-    c.term.push(shiftF(2));
+    typeLine(c, "abc");
+    c.term.pushKeys({keyEsc, keyEsc, shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
     EXPECT_TRUE(c.term.everShown(21, 11, "Retype Password:"));
 }
 
 class RestartConfirm : public ::testing::Test {
 protected:
-    void openRestart(HeadlessClient& c) {
-        c.term.setGone(false);
-        c.term.push(shiftF(1));
-        c.term.push(keyEnd);
-        c.term.push(keyEnter);
-    }
     static void clearField(HeadlessClient& c) {
         for (int i = 0; i < 7; ++i) c.term.push(keyDelete);
     }
 };
 
 TEST_F(RestartConfirm, RestartSendsNineAfterAWrongWordKeptTheBoxOpen) {
-    HeadlessClient c;
+    WaitingClient c;
     openRestart(c);
-    c.term.push("restart");
-    c.term.push(keyEnter);   // lower case: the box comes back with the text
+    typeLine(c, "restart");   // lower case: the box comes back with the text
     clearField(c);
-    c.term.push("RESTART");
-    c.term.push(keyEnter);
-    c.term.push('x');        // the menu is closed, the session goes on
-    c.term.push(shiftF(2));
+    typeLine(c, "RESTART");
+    c.term.pushKeys({'x',   // the menu is closed, the session goes on
+                     shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {9, word(5, 0x2D78)}); }), 0);
     EXPECT_TRUE(c.term.everShown(21, 11, "Enter 'RESTART' for confirmation:"));
     EXPECT_TRUE(c.term.everShown(21, 12, "restart"));
 }
 
 TEST_F(RestartConfirm, GravelSendsTheForcedRestart) {
-    HeadlessClient c;
+    WaitingClient c;
     openRestart(c);
-    c.term.push("GRAVEL");
-    c.term.push(keyEnter);
+    typeLine(c, "GRAVEL");
     c.term.push(shiftF(2));
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {10}); }), 0);
 }
 
 TEST_F(RestartConfirm, TypingStopsAtSevenCharactersAndEscCancels) {
-    HeadlessClient c;
+    WaitingClient c;
     openRestart(c);
-    c.term.push("RESTARTX");   // cut to 7 characters by the box: that is RESTART
-    c.term.push(keyEnter);
+    typeLine(c, "RESTARTX");   // cut to 7 characters by the box: that is RESTART
     c.term.push(shiftF(2));
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {9}); }), 0);
 
-    HeadlessClient d;
+    WaitingClient d;
     openRestart(d);
-    d.term.push("RESTAR");
-    d.term.push(keyEnter);
-    d.term.push(keyEsc);   // cancel the box
-    d.term.push(keyEsc);   // leave the menu
-    d.term.push(shiftF(2));
+    typeLine(d, "RESTAR");
+    d.term.pushKeys({keyEsc,   // cancel the box
+                     keyEsc,   // leave the menu
+                     shiftF(2)});
     EXPECT_EQ(runKeys(d, {}, [](PeerLink&) {}), 0);
 }
 
@@ -446,61 +385,27 @@ namespace {
 std::string hexDigest(const char* password) {
     unsigned char d[16];
     passwordDigest(d, password);
-    std::string s;
-    char b[3];
-    for (unsigned char x : d) {
-        std::snprintf(b, sizeof b, "%02x", x);
-        s += b;
-    }
-    return s;
+    return hex(d);
 }
 
-class SimCommands : public ::testing::Test {
-protected:
-    void SetUp() override {
-        struct stat st{};
-        if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
-        dir_ = tempDir();
-        log_ = dir_ + "/sim.log";
-    }
-    void TearDown() override {
-        if (!dir_.empty()) {
-            std::remove(log_.c_str());
-            rmdir(dir_.c_str());
-        }
-    }
-    std::string dir_, log_;
-};
+class SimCommands : public SimLogTest {};
 
 }  // namespace
 
 TEST_F(SimCommands, RestartWordsPasswordChangeAndWordEight) {
     SimProcess sim({"--port=0", "--log=" + log_});
     ASSERT_GT(sim.port(), 0);
-    HeadlessClient c;
-    c.term.setGone(false);
+    WaitingClient c;
     for (const char* word : {"RESTART", "GRAVEL"}) {
-        c.term.push(shiftF(1));
-        c.term.push(keyEnd);
-        c.term.push(keyEnter);
-        c.term.push(word);
-        c.term.push(keyEnter);
+        openRestart(c);
+        typeLine(c, word);
     }
-    c.term.push(shiftF(1));
-    for (int i = 0; i < 3; ++i) c.term.push(keyDown);
-    c.term.push(keyEnter);
-    for (int i = 0; i < 2; ++i) {
-        c.term.push("pw2");
-        c.term.push(keyEnter);
-    }
+    openChange(c);
+    typeLine(c, "pw2");
+    typeLine(c, "pw2");
     c.term.push(shiftF(5));
     ASSERT_EQ(c.connect(sim.port()), 0);
-    int r = runSimSession(c, sim, [&] {
-        EXPECT_TRUE(waitForLog(log_, "{\"type\":8,"));
-        c.term.push(shiftF(2));
-    });
-    sim.stop();
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":8,"), 0);
     auto lines = readLines(log_);
     EXPECT_EQ(countLines(lines, "{\"type\":9,\"value\":0}"), 1);
     EXPECT_EQ(countLines(lines, "{\"type\":10,\"value\":0}"), 1);
@@ -512,21 +417,11 @@ TEST_F(SimCommands, RestartWordsPasswordChangeAndWordEight) {
 TEST_F(SimCommands, NoRestartItemWhenTheServerDoesNotOfferIt) {
     SimProcess sim({"--port=0", "--log=" + log_, "--no-restart"});
     ASSERT_GT(sim.port(), 0);
-    HeadlessClient c;
-    c.term.setGone(false);
-    c.term.push(shiftF(1));
-    c.term.push(keyEnd);
-    c.term.push(keyEnter);   // the last item is the password change here
-    c.term.push(keyEsc);
-    c.term.push(keyEsc);
-    c.term.push(shiftF(5));
+    WaitingClient c;
+    openRestart(c);   // the last item is the password change here
+    c.term.pushKeys({keyEsc, keyEsc, shiftF(5)});
     ASSERT_EQ(c.connect(sim.port()), 0);
-    int r = runSimSession(c, sim, [&] {
-        EXPECT_TRUE(waitForLog(log_, "{\"type\":8,"));
-        c.term.push(shiftF(2));
-    });
-    sim.stop();
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":8,"), 0);
     EXPECT_TRUE(c.term.everShown(18, 14, "Change Remote Console Password"));
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
     EXPECT_TRUE(c.term.everShown(21, 11, "New Password:"));

@@ -3,85 +3,32 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
-
-#define NCURSES_NOMACROS
-#include <curses.h>
 
 #include "client/srvlist.h"
 #include "console/global.h"
 #include "console/keyboard.h"
 #include "console/term.h"
+#include "list_util.h"
 
 namespace {
-
-// A memory terminal that keeps a picture of the whole screen each time the
-// program asks for a key, so that dialogs shown in between can be checked.
-class ScriptTerminal : public MemoryTerminal {
-public:
-    std::vector<std::string> screens;
-
-    int readKey(int timeoutMs, int& keyCode) override
-    {
-        std::string s;
-        for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
-        screens.push_back(s);
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
-    }
-    // Index of the first picture holding text, or -1.
-    int firstShown(const std::string& text) const
-    {
-        for (size_t i = 0; i < screens.size(); ++i)
-            if (screens[i].find(text) != std::string::npos) return static_cast<int>(i);
-        return -1;
-    }
-    // The text field of the first input box (10,10) that showed the prompt.
-    std::string fieldWhile(const std::string& prompt) const
-    {
-        int i = firstShown(prompt);
-        if (i < 0) return "";
-        return screens[static_cast<size_t>(i)].substr(12 * 81 + 11, 58);
-    }
-    void type(const std::string& text, bool enter = true)
-    {
-        pushText(text);
-        if (enter) pushKey(13);
-    }
-};
 
 const char mismatch[] = "Entered passwords does not match, try it again please.";
 const char mustSet[] = "You must set master password before saving server passwords.";
 const char wasSet[] = "Master password has been succesfully set.";
 const char wasCleared[] = "Master password has been succesfully cleared.";
 
-class ServerScreen : public ::testing::Test {
+class ServerScreen : public lists::ListScreenTest<serverList, serverInfo> {
 protected:
-    ScriptTerminal term;
-    serverList list;
-
     void SetUp() override
     {
-        setTerminal(&term);
-        keyboardInputInit(nullptr);
         setGlobalString(&masterPassword, nullptr);
-        list.init(nullptr);
+        ListScreenTest::SetUp();
     }
     void TearDown() override
     {
-        setTerminal(nullptr);
+        ListScreenTest::TearDown();
         setGlobalString(&masterPassword, nullptr);
     }
-
-    // Adds an entry as the configuration reader would.
-    void add(const char* value)
-    {
-        std::string v = value;
-        ASSERT_EQ(list.parse(v.data()), 0);
-    }
-    // Runs the list until the script ends (which reads as Esc).
-    int run() { return list.execute(); }
-    serverInfo* entry(int i) { return static_cast<serverInfo*>(list.getItem(i)->data); }
-    std::string text(int i) { return list.getItem(i)->text; }
     void pressF(int n) { term.pushKey(KEY_F(n)); }
 };
 
@@ -141,7 +88,7 @@ TEST_F(ServerScreen, EditKeepsThePlaceAndThePortAndOffersTheCurrentTexts)
     add("beta.example,Beta");
     // Replace "Alpha" by "Zulu" and drop the port from the address.
     pressF(3);
-    for (int i = 0; i < 5; ++i) term.pushKey(KEY_DC);
+    term.erase(5);
     term.type("Zulu");
     term.pushKey(KEY_END);
     for (int i = 0; i < 5; ++i) term.pushKey(KEY_BACKSPACE);
@@ -168,7 +115,7 @@ TEST_F(ServerScreen, EditWithABlankTextChangesNothing)
 {
     add("alpha.example:5000,Alpha");
     pressF(3);
-    for (int i = 0; i < 5; ++i) term.pushKey(KEY_DC);
+    term.erase(5);
     term.type("   ");
     term.pushKey(13);
     pressF(3);

@@ -2,23 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-namespace {
+#include "hex_util.h"
 
-std::string hex(const unsigned char* d, size_t n)
-{
-    std::string s;
-    char b[3];
-    for (size_t k = 0; k < n; ++k) {
-        std::snprintf(b, sizeof b, "%02x", d[k]);
-        s += b;
-    }
-    return s;
-}
+namespace {
 
 std::vector<unsigned char> bytes(const std::string& hexText)
 {

@@ -3,47 +3,14 @@
 # server, driven with send-keys and read back with capture-pane.
 # Usage: terminal_test.sh <build-dir>
 set -u
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 BUILD=${1:?usage: terminal_test.sh <build-dir>}
 DEMO=$(cd "$BUILD" && pwd)/tools/termdemo
-[ -x "$DEMO" ] || { echo "FAIL: $DEMO is missing"; exit 1; }
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed"; exit 1; }
+need "$DEMO"
 
-SOCK="quor-term-$$-$RANDOM"
-WORK=$(mktemp -d)
-PIDS=()
-TARGET=""
-
-cleanup() {
-    local p
-    for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
-    tmux -L "$SOCK" kill-server 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-now_ms() { date +%s%3N; }
-screen() { tmux -L "$SOCK" capture-pane -p -t "$TARGET" 2>/dev/null; }
-keys() { tmux -L "$SOCK" send-keys -t "$TARGET" "$@"; }
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen of $TARGET ---"
-    screen
-    exit 1
-}
-
-# Waits until the screen holds the fixed text, at most $2 seconds.
-wait_for() {
-    local text=$1 deadline=$(( $(now_ms) + ${2:-5} * 1000 ))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        screen | grep -qF -- "$text" && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-expect() { wait_for "$1" "${2:-5}" || fail "expected \"$1\""; }
+# Waits until the screen holds the fixed text, at most $2 seconds (default 5).
+expect() { wait_for "$1" "${2:-5}"; }
 
 # The shell around the demo keeps the pane after it ends and prints its exit
 # status. Its INT trap keeps it alive across Ctrl-C without passing SIG_IGN on
@@ -56,20 +23,18 @@ echo "DEMO-END rc=\$?"
 exec sleep 120
 EOF
 
-# start <session> <TERM> [nullinput]: starts the demo and waits for its title.
-start() {
-    TARGET=$1
-    tmux -L "$SOCK" -f /dev/null new-session -d -s "$1" -x 80 -y 25 "sh $WORK/run.sh $2 ${3:-tty}"
-}
+# start <session> <TERM> [nullinput]: starts the demo in a new private tmux
+# server (ending the server ends the demo with a hang-up).
+start() { new_pane "$1" "sh $WORK/run.sh $2 ${3:-tty}"; }
 
-# The demo's own pid, as it shows it.
+# Sets pid to the demo's own pid, as it shows it.
 demo_pid() {
-    local pid
     pid=$(screen | sed -n 's/.*pid=\([0-9][0-9]*\).*/\1/p' | head -1)
     [ -n "$pid" ] || fail "no pid shown"
-    PIDS+=("$pid")
-    echo "$pid"
 }
+
+# True while the process is still there.
+running() { kill -0 "$1" 2>/dev/null; }
 
 # --- Keys, frame and colours on an xterm description (64 colour pairs) ---
 start keys xterm
@@ -79,11 +44,11 @@ frame="          +$(printf -- '-%.0s' $(seq 58))+"
 [ "$(screen | sed -n 5p)" = "$frame" ] || fail "top of the frame is not + - +"
 [ "$(screen | sed -n 16p)" = "$frame" ] || fail "bottom of the frame is not + - +"
 screen | sed -n 6,15p | grep -qvE '^          \|.{58}\|$' && fail "sides of the frame are not |"
-pid=$(demo_pid)
+demo_pid
 
 # Light grey on light grey shows as a blank on grey; black on grey keeps its text.
 screen | sed -n 14p | grep -qF '0x77:[   ] 0x70:[XXX]' || fail "colour samples"
-tmux -L "$SOCK" capture-pane -e -p -t "$TARGET" | sed -n 14p | grep -qF $'0x77:[\e[0m\e[30m\e[47m   ' ||
+colours | sed -n 14p | grep -qF $'0x77:[\e[0m\e[30m\e[47m   ' ||
     fail "light grey on light grey lost its background"
 
 check_key() {  # check_key <expected line> <send-keys arguments...>
@@ -108,7 +73,7 @@ expect "keys=11"
 # Ctrl-C is not a key and does not end the program.
 keys C-c
 sleep 0.3
-kill -0 "$pid" 2>/dev/null || fail "Ctrl-C ended the program"
+running "$pid" || fail "Ctrl-C ended the program"
 check_key "key code=0x0F char=9 state=0" Tab
 expect "keys=12"
 
@@ -116,30 +81,30 @@ expect "keys=12"
 keys Escape
 expect "DEMO-END rc=0" 3
 expect "termdemo: ended by key code=0x01 char=0 state=0"
-[ "$(tmux -L "$SOCK" display -p -t "$TARGET" '#{alternate_on}')" = 0 ] || fail "still on the program's screen"
+[ "$(tmx display -p -t "$PANE" '#{alternate_on}')" = 0 ] || fail "still on the program's screen"
 screen | grep -qF "ZEV Telvane" && fail "the program's screen was left behind"
-tmux -L "$SOCK" kill-session -t keys
+tmx kill-session -t keys
 
 # --- F10 ends like Esc ---
 start f10 xterm
 expect "ZEV Telvane/IP v.1.7"
-pid=$(demo_pid)
+demo_pid
 keys F10
 expect "DEMO-END rc=0" 3
 expect "termdemo: ended by key code=0x01 char=0 state=0"
-tmux -L "$SOCK" kill-session -t f10
+tmx kill-session -t f10
 
 # --- SIGTERM ends it promptly and in order ---
 start term xterm
 expect "ZEV Telvane/IP v.1.7"
-pid=$(demo_pid)
+demo_pid
 t0=$(now_ms)
 kill -TERM "$pid"
 expect "DEMO-END rc=0" 2
 took=$(( $(now_ms) - t0 ))
 [ "$took" -lt 2000 ] || fail "SIGTERM took ${took} ms"
 expect "termdemo: terminated after no key"
-tmux -L "$SOCK" kill-session -t term
+tmx kill-session -t term
 
 # --- Input at end of file: leaves instead of spinning ---
 start eof xterm nullinput
@@ -147,17 +112,13 @@ t0=$(now_ms)
 expect "DEMO-END rc=0" 5
 expect "termdemo: input gone after no key"
 echo "input at EOF: ended after $(( $(now_ms) - t0 )) ms"
-tmux -L "$SOCK" kill-session -t eof
+tmx kill-session -t eof
 
 # --- The terminal hangs up: the program ends ---
 start hup xterm
 expect "ZEV Telvane/IP v.1.7"
-pid=$(demo_pid)
-tmux -L "$SOCK" kill-session -t hup
-deadline=$(( $(now_ms) + 2000 ))
-while kill -0 "$pid" 2>/dev/null; do
-    [ "$(now_ms)" -lt "$deadline" ] || { echo "FAIL: still running 2 s after the hang-up"; exit 1; }
-    sleep 0.05
-done
+demo_pid
+tmx kill-session -t hup
+wait_until 2 "still running 2 s after the hang-up" not running "$pid"
 
 echo "PASS: terminal_test"

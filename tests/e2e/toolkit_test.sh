@@ -3,47 +3,11 @@
 # terminal in a private tmux server, the way an operator would use it.
 # Usage: toolkit_test.sh <build-dir>
 set -u
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 BUILD=${1:?usage: toolkit_test.sh <build-dir>}
 DEMO=$BUILD/tools/uidemo
-[ -x "$DEMO" ] || { echo "FAIL: $DEMO not built"; exit 1; }
-command -v tmux >/dev/null || { echo "FAIL: tmux not found"; exit 1; }
-
-# One private tmux server per run, its socket in our temporary folder (a
-# fresh one each run, so a new server never meets the previous one while it
-# is still going away).
-WORK=$(mktemp -d)
-RUN=0
-SOCK=$WORK/tmux-0
-cleanup() {
-    local n
-    for ((n = 1; n <= RUN; n++)); do tmux -S "$WORK/tmux-$n" kill-server 2>/dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-screen() { tmux -S "$SOCK" capture-pane -p -t demo 2>/dev/null; }
-colours() { tmux -S "$SOCK" capture-pane -p -e -t demo 2>/dev/null; }
-row() { screen | sed -n "$(($1 + 1))p"; }     # screen row, 0-based
-keys() { tmux -S "$SOCK" send-keys -t demo "$@"; }
-typed() { tmux -S "$SOCK" send-keys -t demo -l "$1"; }
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- screen ---"
-    screen
-    exit 1
-}
-
-# Waits (at most $2 seconds, default 10) until the screen shows the text.
-wait_for() {
-    local deadline=$((SECONDS + ${2:-10}))
-    while ((SECONDS < deadline)); do
-        screen | grep -qF -- "$1" && return 0
-        sleep 0.1
-    done
-    fail "timed out waiting for '$1'"
-}
+need "$DEMO"
 
 expect_row() {
     local got
@@ -55,12 +19,7 @@ expect_row() {
 # terminal modes it left behind.
 start() {
     rm -f "$WORK/stty"
-    [ "$RUN" -gt 0 ] && tmux -S "$SOCK" kill-server 2>/dev/null
-    RUN=$((RUN + 1))
-    SOCK=$WORK/tmux-$RUN
-    tmux -S "$SOCK" new-session -d -s demo -x 80 -y 25 -e TERM=xterm \
-        "sh -c '\"$DEMO\"; echo exit=\$?; stty -a > \"$WORK/stty\"; echo restored; sleep 300'" ||
-        fail "cannot start tmux"
+    new_pane demo "sh -c '\"$DEMO\"; echo exit=\$?; stty -a > \"$WORK/stty\"; echo restored; sleep 300'"
     wait_for "[Fruits]"
 }
 

@@ -1,0 +1,109 @@
+# Shared plumbing of the tmux tests in this folder; each *_test.sh sources it
+# first thing. It gives the script a fresh work folder ($WORK), runs programs
+# in private tmux servers whose sockets live in that folder (a new server for
+# every start, so that a new one never meets the previous one while that is
+# still going away), offers bounded waits on what the pane shows, and on exit
+# ends only what the script started: its own tmux servers through their
+# sockets, its own background processes by pid.
+# shellcheck shell=bash
+
+command -v tmux >/dev/null || { echo "FAIL: tmux not found"; exit 1; }
+
+WORK=$(mktemp -d)
+RUN=0          # tmux servers started so far; server n listens on $WORK/tmux-n
+SOCK=          # the socket of the current server
+PANE=          # the session (and so the pane) of the current server
+E2E_PIDS=()    # background processes to end on exit
+
+e2e_cleanup() {
+    local n p
+    for p in "${E2E_PIDS[@]}"; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
+    for ((n = 1; n <= RUN; n++)); do tmux -S "$WORK/tmux-$n" kill-server 2>/dev/null; done
+    rm -rf "$WORK"
+}
+trap e2e_cleanup EXIT
+
+# Stops the script unless the file is an executable that has been built.
+need() { [ -x "$1" ] || { echo "FAIL: $1 not built"; exit 1; }; }
+
+tmx() { tmux -S "$SOCK" "$@"; }
+screen() { tmx capture-pane -p -t "$PANE" 2>/dev/null; }
+colours() { tmx capture-pane -p -e -t "$PANE" 2>/dev/null; }
+row() { screen | sed -n "$(($1 + 1))p"; }     # screen row, 0-based
+keys() { tmx send-keys -t "$PANE" "$@"; }
+typed() { tmx send-keys -t "$PANE" -l "$1"; }
+now_ms() { date +%s%3N; }
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- screen ---"
+    screen
+    exit 1
+}
+
+# new_pane <session> <command line>: runs the command in an 80x25 xterm pane
+# of a new private tmux server (the previous one is ended first).
+new_pane() {
+    [ "$RUN" -gt 0 ] && tmux -S "$SOCK" kill-server 2>/dev/null
+    RUN=$((RUN + 1))
+    SOCK=$WORK/tmux-$RUN
+    PANE=$1
+    tmux -S "$SOCK" -f /dev/null new-session -d -s "$PANE" -x 80 -y 25 -e TERM=xterm "$2" ||
+        fail "cannot start tmux"
+}
+
+# start_reporting <session> <command line>: new_pane under a shell that keeps
+# the pane when the command ends; its stderr goes to $WORK/stderr, its exit
+# status to $WORK/status, and then "ended" is shown.
+start_reporting() {
+    rm -f "$WORK/status" "$WORK/stderr"
+    new_pane "$1" "sh -c '$2 2>\"$WORK/stderr\"; echo \$? > \"$WORK/status\"; echo ended; sleep 300'"
+}
+
+# Waits until a command started by start_reporting has ended, and checks its
+# exit status.
+ended_with() {
+    wait_for ended
+    [ "$(cat "$WORK/status")" = "$1" ] || fail "exit status $(cat "$WORK/status"), expected $1"
+}
+
+# wait_until <seconds> <message> <command...>: runs the command until it
+# succeeds, at most that many seconds; then fails with the message.
+wait_until() {
+    local deadline=$(($(now_ms) + $1 * 1000)) message=$2
+    shift 2
+    until "$@"; do
+        [ "$(now_ms)" -lt "$deadline" ] || fail "$message"
+        sleep 0.05
+    done
+}
+
+# Conditions for wait_until.
+not() { ! "$@"; }
+shows() { screen | grep -qF -- "$1"; }
+row_begins() { case "$(row "$1")" in "$2"*) return 0 ;; esac; return 1; }
+
+# Waits until the screen shows the text: at most $2 seconds (default 10).
+wait_for() { wait_until "${2:-10}" "timed out waiting for '$1'" shows "$1"; }
+
+# Waits until the text has gone from the screen: at most $2 seconds (default 10).
+wait_gone() { wait_until "${2:-10}" "'$1' is still shown" not shows "$1"; }
+
+# Waits until row $1 begins with the text $2: at most $3 seconds (default 10).
+wait_row() { wait_until "${3:-10}" "row $1 does not begin with '$2'" row_begins "$1" "$2"; }
+
+# start_sim <program> [options]: starts the stand-in server on a free
+# loopback port and waits (at most 5 seconds) until it listens; its port is
+# then in SIM_PORT and what it printed in $WORK/sim.out.
+start_sim() {
+    local program=$1 _
+    shift
+    "$program" --port=0 "$@" >"$WORK/sim.out" 2>&1 &
+    E2E_PIDS+=("$!")
+    for _ in $(seq 100); do
+        grep -q "listening on" "$WORK/sim.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    SIM_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/sim.out" | head -1)
+    [ -n "$SIM_PORT" ] || fail "the stand-in did not start: $(cat "$WORK/sim.out")"
+}
