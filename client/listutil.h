@@ -22,6 +22,16 @@ void replaceText(char*& slot, const char* text);
 // Takes an item off a list screen and keeps the active position in range.
 void dropItem(consoleMenu& menu, menuItem* item);
 
+// Destroys the entry behind every item of a list screen (items own nothing).
+template <class Entry>
+void deleteEntries(consoleMenu& menu)
+{
+    for (menuItem* it = menu.items.first; it; it = it->next) {
+        delete static_cast<Entry*>(it->data);
+        it->data = nullptr;
+    }
+}
+
 // One entry and its item from a configuration line value, added in sorted
 // position. 0 when added or when the value was rejected, -2 without memory.
 template <class Entry, class List>

@@ -93,13 +93,7 @@ int proxyInfo::init(char* address, char* end, const char* desc)
 
 proxyList::proxyList() = default;
 
-proxyList::~proxyList()
-{
-    for (menuItem* it = items.first; it; it = it->next) {
-        delete entryOf(it);
-        it->data = nullptr;
-    }
-}
+proxyList::~proxyList() { deleteEntries<proxyInfo>(*this); }
 
 int proxyList::init(_win_st* win) { return consoleMenu::init(win, 6, 6, 68, 12, 11); }
 

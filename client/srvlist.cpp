@@ -117,13 +117,7 @@ void serverInfo::decrypt(const char* key)
 
 serverList::serverList() = default;
 
-serverList::~serverList()
-{
-    for (menuItem* it = items.first; it; it = it->next) {
-        delete entryOf(it);
-        it->data = nullptr;
-    }
-}
+serverList::~serverList() { deleteEntries<serverInfo>(*this); }
 
 int serverList::init(_win_st* win) { return consoleMenu::init(win, 5, 4, 70, 16, 11); }
 
