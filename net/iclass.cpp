@@ -148,21 +148,12 @@ unsigned int InternetAddress::resolve(const char* hostname) {
     if (ip != INADDR_NONE && ip != 0)
         return ip;
 
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(hostname, nullptr, &hints, &found) != 0 || !found)
+    // The first address in the order the resolver gives them (no re-sorting).
+    const hostent* host = gethostbyname(hostname);
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list ||
+        !host->h_addr_list[0])
         return INADDR_NONE;
-    ip = INADDR_NONE;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addr) {
-            ip = reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-            break;
-        }
-    }
-    freeaddrinfo(found);
+    std::memcpy(&ip, host->h_addr_list[0], 4);
     return ip;
 }
 
@@ -617,11 +608,9 @@ Telnet::SleepFn Telnet::sleepMs = defaultSleep;
 int Telnet::read(AccuStream* io, char* Line, int maxLen) {
     if (!io || !io->ready() || !Line)
         return 0;
-    if (maxLen < 1) {
-        if (maxLen == 0)
-            Line[0] = 0;
+    // No room at all: Line cannot even hold its terminator.
+    if (maxLen < 0)
         return 0;
-    }
     Line[0] = 0;
     char* p = Line;
     const int fullPatience = 1200;

@@ -735,8 +735,6 @@ TEST_F(TelnetTest, RefusesBadArguments) {
     EXPECT_EQ(Telnet::read(&a, nullptr, 32), 0);
     EXPECT_EQ(Telnet::read(&a, line, -1), 0);
     EXPECT_EQ(line[0], '#');
-    EXPECT_EQ(Telnet::read(&a, line, 0), 0);
-    EXPECT_EQ(line[0], 0);
     AccuStream notReady(nullptr, 8);
     EXPECT_EQ(Telnet::read(&notReady, line, 32), 0);
     // Nothing was consumed by the refused calls.
@@ -747,6 +745,17 @@ TEST_F(TelnetTest, RefusesBadArguments) {
     EXPECT_EQ(s.written, "hi\r\n");
     EXPECT_EQ(Telnet::write(&a, nullptr), 0);
     EXPECT_EQ(Telnet::write(&notReady, "x"), 0);
+}
+
+TEST_F(TelnetTest, NoRoomStillConsumesTheLine) {
+    // maxLen 0: the line is read and dropped; Line holds only its terminator.
+    s.chunk("ab").pause().chunk("c\nxy\n");
+    EXPECT_EQ(Telnet::read(&a, line, 0), 0);
+    EXPECT_EQ(line[0], 0);
+    EXPECT_EQ(line[1], '#');
+    EXPECT_EQ(naps, (std::vector<int>{10}));
+    EXPECT_EQ(Telnet::read(&a, line, 32), 3);
+    EXPECT_STREQ(line, "xy\n");
 }
 
 TEST_F(TelnetTest, LinesOverARealConnection) {
