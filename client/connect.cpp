@@ -82,7 +82,8 @@ int waitConnected(Socket& sock, _win_st* window) {
 int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* proxy) {
     const char* host = orEmpty(server->hostName);
     int n = -1;
-    if (hasText(proxy->userName) && hasText(proxy->password)) {
+    // An empty password is still a password: only a missing one leaves the line out.
+    if (proxy->userName && proxy->password) {
         int c = std::snprintf(buffer, messageLen + 1, "%s:%s", proxy->userName, proxy->password);
         char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
         std::memset(buffer, 0, messageLen + 1);   // the credentials in clear

@@ -257,7 +257,9 @@ void SimSession::run()
         if (mode_ == Mode::Normal)
             maybeSendUpdate();
         TimePoint deadline = server_.nextTick_;
-        if (options_.heartbeatMs > 0 && mode_ != Mode::Stalled) {
+        // No heartbeat before the client's opening block: a client still
+        // asking its operator for the password would count them as headers.
+        if (options_.heartbeatMs > 0 && mode_ != Mode::Stalled && phase_ != Phase::Opening) {
             if (Clock::now() - lastSend_ >= beat)
                 heartbeat();
             deadline = std::min(deadline, lastSend_ + beat);

@@ -442,6 +442,17 @@ TEST_F(SimSession, WrongPasswordGives4003) {
     EXPECT_EQ(runSimSession(c, *sim, [] {}), 4003);
 }
 
+// The operator types the password after the connection is made; however long
+// that takes, the right password must not count as a wrong one.
+TEST_F(SimSession, SlowlyTypedPasswordIsStillAccepted) {
+    auto sim = startSim({"--heartbeat-ms=10"});
+    WaitingClient c;
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));   // 80 heartbeat periods
+    EXPECT_EQ(runUntilLogged(c, *sim, "{\"type\":4,"), 0);
+    EXPECT_EQ(c.app.sessionEstablished, 1);
+}
+
 TEST_F(SimSession, HostileLengthsGive4002) {
     for (const char* option : {"--oversize", "--negative"}) {
         auto sim = startSim({option});
