@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,13 +33,27 @@ namespace lists {
 class ScriptTerminal : public MemoryTerminal {
 public:
     std::vector<std::string> screens;
+    std::vector<std::vector<uint16_t>> cells;   // the same pictures, cell by cell
 
     int readKey(int timeoutMs, int& keyCode) override
     {
         std::string s;
         for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
         screens.push_back(s);
+        cells.emplace_back(&shown[0][0], &shown[0][0] + 25 * 80);
         return MemoryTerminal::readKey(timeoutMs, keyCode);
+    }
+    // The attribute of the first cell of text in the first picture holding
+    // it, or -1 when no picture held it.
+    int attrOf(const std::string& text) const
+    {
+        int i = firstShown(text);
+        if (i < 0) return -1;
+        size_t at = screens[static_cast<size_t>(i)].find(text);
+        size_t row = at / 81, col = at % 81;
+        // Tests may clear screens; cells then holds older pictures in front.
+        size_t picture = cells.size() - screens.size() + static_cast<size_t>(i);
+        return cells[picture][row * 80 + col] >> 8;
     }
     // Index of the first picture holding text, or -1.
     int firstShown(const std::string& text) const

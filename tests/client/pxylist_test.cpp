@@ -80,6 +80,33 @@ TEST_F(ProxyScreen, InsertAsksForUserNameAndPassword)
     EXPECT_GE(term.firstShown("sesam"), 0);
 }
 
+// Every proxy dialog is yellow on blue and takes at most its own number of
+// characters: 256 for an address, 40 for a user name and a password.
+TEST_F(ProxyScreen, DialogsAreYellowOnBlueAndKeepToTheirLengths)
+{
+    term.pushKey(KEY_IC);
+    term.type("Gate");
+    term.type(std::string(300, 'h'));
+    term.type(std::string(50, 'u'));
+    term.type(std::string(50, 'p'));
+    term.pushKey(KEY_DOWN);
+    term.pushKey(KEY_F(3));
+    term.pushKey(13);
+    term.pushKey(13);
+    term.pushKey(27);
+    run();
+    ASSERT_EQ(list.getItemCount(), 2);
+    proxyInfo* p = entry(1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(strlen(p->hostName), 256u);
+    EXPECT_EQ(std::string(p->userName), std::string(40, 'u'));
+    EXPECT_EQ(std::string(p->password), std::string(40, 'p'));
+    for (const char* prompt : {"Enter description:", "Enter server address (hostname:port).",
+                               "Enter HTTPS proxy username (if required):", "Enter HTTPS proxy password:",
+                               "Change description:", "Change proxy address (hostname:port)."})
+        EXPECT_EQ(term.attrOf(prompt), 0x1E) << prompt;
+}
+
 TEST_F(ProxyScreen, DescriptionsAreLimitedTo40WhenTypedAndWhenEdited)
 {
     add(("h:1," + std::string(80, 'w')).c_str());

@@ -264,6 +264,61 @@ TEST_F(ServerScreen, OnAnEmptyListOnlyTheMasterPasswordDialogRuns)
     EXPECT_STREQ(masterPassword, "m");
 }
 
+// Ordinary prompts and good news are yellow on blue, master password prompts
+// and bad news yellow on red; only password texts are masked; every box
+// takes at most its own number of characters.
+TEST_F(ServerScreen, DialogsUseTheirColoursMasksAndLengths)
+{
+    add("a:1,Alpha");
+    term.pushKey(KEY_IC);
+    term.type("Box");
+    term.type(std::string(300, 'h'));
+    pressF(5);
+    term.type("one");
+    term.type("two");
+    term.pushKey(13);
+    pressF(5);
+    term.type(std::string(60, 'm'));
+    term.type(std::string(60, 'm'));
+    term.pushKey(13);
+    pressF(4);
+    term.type(std::string(60, 'r'));
+    run();
+
+    EXPECT_EQ(term.attrOf("Enter description:"), 0x1E);
+    EXPECT_EQ(term.attrOf("Enter server address (hostname:port)."), 0x1E);
+    EXPECT_GE(term.firstShown(std::string(40, 'h')), 0);   // the address is shown as typed
+    ASSERT_EQ(list.getItemCount(), 2);
+    EXPECT_EQ(strlen(entry(1)->hostName), 256u);
+
+    EXPECT_EQ(term.attrOf("New master password:"), 0x4E);
+    EXPECT_EQ(term.attrOf("Retype master password:"), 0x4E);
+    EXPECT_EQ(term.attrOf(mismatch), 0x4E);
+    EXPECT_EQ(term.attrOf(wasSet), 0x1E);
+    ASSERT_NE(masterPassword, nullptr);
+    EXPECT_EQ(std::string(masterPassword), std::string(50, 'm'));
+
+    EXPECT_EQ(term.attrOf("Enter password for Alpha:"), 0x1E);
+    EXPECT_EQ(term.firstShown("mmm"), -1);
+    EXPECT_EQ(term.firstShown("rrr"), -1);
+    unsigned char digest[16];
+    serverInfo::makePassword(digest, std::string(50, 'r').c_str());
+    ASSERT_EQ(entry(0)->hasPassword(), 1);
+    EXPECT_EQ(memcmp(entry(0)->password, digest, 16), 0);
+
+    term.screens.clear();
+    pressF(5);
+    term.pushKey(13);
+    term.pushKey(13);
+    term.pushKey(13);
+    pressF(4);
+    term.pushKey(27);
+    term.pushKey(13);
+    run();
+    EXPECT_EQ(term.attrOf(wasCleared), 0x1E);
+    EXPECT_EQ(term.attrOf(mustSet), 0x4E);
+}
+
 TEST_F(ServerScreen, EnterChoosesTheActiveServer)
 {
     add("a:1,Alpha");
