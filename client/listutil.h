@@ -32,6 +32,15 @@ void deleteEntries(consoleMenu& menu)
     }
 }
 
+// Remakes an item's display line from its entry.
+template <class List, class Entry>
+void setItemLine(menuItem* item, const Entry* entry)
+{
+    char line[80];
+    List::makeLine(line, entry);
+    item->setText(line);
+}
+
 // One entry and its item from a configuration line value, added in sorted
 // position. 0 when added or when the value was rejected, -2 without memory.
 template <class Entry, class List>
@@ -47,9 +56,7 @@ int addEntryFromValue(List& list, char* value)
         delete item;
         return rc == -2 ? -2 : 0;
     }
-    char line[80];
-    List::makeLine(line, entry);
-    item->setText(line);
+    setItemLine<List>(item, entry);
     list.add(item);
     return 0;
 }

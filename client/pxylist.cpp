@@ -125,9 +125,7 @@ int proxyList::onInsert()
         return -2;
     }
     askCredentials(window, entry, false);
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
+    setItemLine<proxyList>(item, entry);
     add(item);
     drawItems();
     return 0;
@@ -157,9 +155,7 @@ int proxyList::onEditItem()
         return 0;
     }
     askCredentials(window, entry, true);
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
+    setItemLine<proxyList>(item, entry);
     drawItems();
     return 0;
 }

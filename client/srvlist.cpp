@@ -161,9 +161,7 @@ int serverList::onInsert()
         delete item;
         return -2;
     }
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
+    setItemLine<serverList>(item, entry);
     add(item);
     drawItems();
     return 0;
@@ -205,9 +203,7 @@ int serverList::onEditItem()
         dropItem(*this, item);
         return 0;
     }
-    char line[80];
-    makeLine(line, entry);
-    item->setText(line);
+    setItemLine<serverList>(item, entry);
     drawItems();
     return 0;
 }
