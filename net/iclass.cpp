@@ -2,59 +2,21 @@
 
 #include "net/flags.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 int socketObjects = 0;
 
 // ---------------------------------------------------------------------------
-// Platform differences, kept in one place.
+// Platform differences live in net/sysnet_*.cpp.
 
 namespace {
 
-#ifdef _WIN32
-using SockLen = int;
-const int kNewSocketFlags = Socket::Open | Socket::Blocking;
-const int kSendFlags = 0;
-const int kIsConnectedError = WSAEISCONN;
-const int kNoAcceptResult = -2;
-int lastError() { return WSAGetLastError(); }
-int closeDescriptor(int s) { return closesocket(static_cast<SOCKET>(s)); }
-int setNonBlocking(int s, unsigned long on) { return ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on); }
-#else
-using SockLen = socklen_t;
-const int kNewSocketFlags = Socket::Open;
-// A send to a peer that has gone must report an error, not raise SIGPIPE.
-const int kSendFlags = MSG_NOSIGNAL;
-const int kIsConnectedError = EISCONN;
-const int kNoAcceptResult = -1;
-int lastError() { return errno; }
-int closeDescriptor(int s) { return ::close(s); }
-int setNonBlocking(int s, int on) { return ioctl(s, FIONBIO, &on); }
-#endif
+int newSocketFlags() { return Socket::Open | (sockBlockingByDefault ? Socket::Blocking : 0); }
 
 const int kOpenBound = Socket::Open | Socket::Bound;
 const int kOpenBoundConnected = kOpenBound | Socket::Connected;
 const int kOpenBoundListening = kOpenBound | Socket::Listening;
-
-void defaultSleep(int ms) {
-#ifdef _WIN32
-    Sleep(static_cast<DWORD>(ms));
-#else
-    usleep(static_cast<useconds_t>(ms) * 1000);
-#endif
-}
 
 // A stream's answer to a request for `asked` bytes, made safe to use as a
 // count: any failure is -1 and no answer exceeds what was asked for.
@@ -170,17 +132,9 @@ Socket::Socket() {
 }
 
 Socket::Socket(unsigned int localhost, unsigned short localport) : Socket() {
-    assignSocket(static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0)), kNewSocketFlags);
-    int result = bind(localhost, localport);
-#ifdef _WIN32
-    if (result != 0) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Socket bind error %d\r\n", lastError());
-        MessageBoxA(nullptr, text, "error", MB_OK);
-    }
-#else
-    (void)result;
-#endif
+    assignSocket(sockOpenTcp(), newSocketFlags());
+    if (bind(localhost, localport) != 0)
+        sockReportBindError(sockLastError());
 }
 
 Socket::~Socket() {
@@ -228,7 +182,7 @@ int Socket::connect(unsigned int host, unsigned short port) {
     remote.address.sin_addr.s_addr = host;
     int result = ::connect(sock, remote.getAddress(), sizeof remote.address);
     // A non-blocking connect that has completed meanwhile answers "already connected".
-    if (result == 0 || (result == -1 && !blocking() && lastError() == kIsConnectedError)) {
+    if (result == 0 || (result == -1 && !blocking() && sockLastError() == sockErrIsConnected)) {
         Flags::set(state, Connected);
         return 0;
     }
@@ -241,7 +195,7 @@ int Socket::connect(const char* hostname, unsigned short port) {
 
 int Socket::accept(sockaddr* addr, int* addrLen) {
     if (!Flags::test(state, kOpenBoundListening))
-        return kNoAcceptResult;
+        return sockNoAcceptResult;
     if (!addrLen)
         return static_cast<int>(::accept(sock, addr, nullptr));
     SockLen len = *addrLen < 0 ? 0 : static_cast<SockLen>(*addrLen);
@@ -262,10 +216,8 @@ int Socket::listen(int backlog) {
     int result = ::listen(sock, backlog);
     if (result == 0)
         Flags::set(state, Listening);
-#ifdef _WIN32
     else
-        std::printf("Socket listen error %d\r\n", errno);
-#endif
+        sockReportListenError();
     return result;
 }
 
@@ -273,33 +225,28 @@ int Socket::send(const void* buffer, int len) {
     if (!Flags::test(state, kOpenBoundConnected))
         return 0;
     if (len < 0) {
-        errno = EINVAL;
+        sockSetLastError(sockErrInvalid);
         return -1;
     }
-    return static_cast<int>(::send(sock, static_cast<const char*>(buffer), len, kSendFlags));
+    return sockSend(sock, buffer, len);
 }
 
 int Socket::recv(void* buffer, int len) {
     if (!Flags::test(state, kOpenBoundConnected))
         return 0;
     if (len < 0) {
-        errno = EINVAL;
+        sockSetLastError(sockErrInvalid);
         return -1;
     }
-    return static_cast<int>(::recv(sock, static_cast<char*>(buffer), len, 0));
+    return sockRecv(sock, buffer, len);
 }
 
 // 1 when a byte is waiting; 0 for none, a closed peer or an error.
 int Socket::available() {
     if (!Flags::test(state, kOpenBoundConnected))
         return 0;
-    char c;
     noblock();
-    int peekFlags = MSG_PEEK;
-#ifndef _WIN32
-    peekFlags |= MSG_DONTWAIT;   // never wait here, even if the switch failed
-#endif
-    int n = static_cast<int>(::recv(sock, &c, 1, peekFlags));
+    int n = sockPeekByte(sock);
     block();
     return n > 0 ? 1 : 0;
 }
@@ -307,7 +254,7 @@ int Socket::available() {
 int Socket::close() {
     if (!Flags::test(state, Open))
         return -1;
-    int result = closeDescriptor(sock);
+    int result = sockClose(sock);
     if (result == 0) {
         Flags::clear(state, kOpenBound);
         // The number may be handed out again; never touch it through this object.
@@ -341,9 +288,8 @@ void Socket::assignSocket(int socket, int flags) {
     }
     state = flags;
     if (Flags::test(flags, kOpenBound)) {
-#ifdef _WIN32
-        block();
-#endif
+        if (sockBlockingByDefault)
+            block();
         SockLen len = sizeof local.address;
         getsockname(sock, local.getAddress(), &len);
         if (Flags::test(flags, Connected)) {
@@ -366,14 +312,14 @@ IOStream* Socket::getIOStream() {
 int Socket::connected() { return Flags::test(state, Connected); }
 
 int Socket::block() {
-    int result = setNonBlocking(sock, 0);
+    int result = sockSetNonBlocking(sock, false);
     if (result == 0)
         Flags::set(state, Blocking);
     return result;
 }
 
 int Socket::noblock() {
-    int result = setNonBlocking(sock, 1);
+    int result = sockSetNonBlocking(sock, true);
     if (result == 0)
         Flags::clear(state, Blocking);
     return result;
@@ -601,7 +547,7 @@ void AccuStream::skip(int Len) {
 // ---------------------------------------------------------------------------
 // Telnet
 
-Telnet::SleepFn Telnet::sleepMs = defaultSleep;
+Telnet::SleepFn Telnet::sleepMs = sockSleepMs;
 
 // One line up to and including its line feed into Line (maxLen characters
 // plus the terminator); the count, or 0 when no complete line arrived.
@@ -661,15 +607,6 @@ int Telnet::write(AccuStream* io, const char* Line) {
 // ---------------------------------------------------------------------------
 // Winsock
 
-void Winsock::Initialize() {
-#ifdef _WIN32
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
-#endif
-}
+void Winsock::Initialize() { sockStartup(); }
 
-void Winsock::Cleanup() {
-#ifdef _WIN32
-    WSACleanup();
-#endif
-}
+void Winsock::Cleanup() { sockCleanup(); }

@@ -4,12 +4,7 @@
 // byte streams, a ring-buffered reading stream and line framing on top.
 // Every port handed to this library is already in network byte order.
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
+#include "net/sysnet.h"
 
 // Number of live Socket objects.
 extern int socketObjects;
@@ -192,6 +187,7 @@ public:
 };
 
 // Starts and stops the platform's socket library (nothing to do on Linux).
+// The Windows build holds one for the whole run (net/sysnet_win32.cpp).
 class Winsock {
 public:
     Winsock() { Initialize(); }

@@ -208,7 +208,7 @@ int isVariable(const char* var, const char* str, char /*marker*/) {
     // A line shorter than the name cannot match; checking first keeps the compare inside it.
     if (n > static_cast<size_t>(INT_MAX) || boundedLen(str, n) < n)
         return 0;
-    return memicmp(var, str, static_cast<int>(n)) == 0 ? 1 : 0;
+    return sutilMemicmp(var, str, static_cast<int>(n)) == 0 ? 1 : 0;
 }
 
 int memicmpExact(const void* s1, const void* s2, int len) { return compareBytes<false>(s1, s2, len); }
@@ -246,7 +246,7 @@ int stricmpWhole(const char* first, const char* second) {
     }
 }
 
-int memicmp(const void* s1, const void* s2, int len) {
+int sutilMemicmp(const void* s1, const void* s2, int len) {
 #if defined(_WIN32) || defined(QUOR_WINDOWS_RULES)
     return memicmpFolded(s1, s2, len);
 #else
@@ -254,7 +254,7 @@ int memicmp(const void* s1, const void* s2, int len) {
 #endif
 }
 
-int stricmp(const char* first, const char* second) {
+int sutilStricmp(const char* first, const char* second) {
 #if defined(_WIN32) || defined(QUOR_WINDOWS_RULES)
     return stricmpWhole(first, second);
 #else
@@ -262,7 +262,7 @@ int stricmp(const char* first, const char* second) {
 #endif
 }
 
-// Second minus first, unlike stricmp: the list menu's prefix search depends on it.
+// Second minus first, unlike sutilStricmp: the list menu's prefix search depends on it.
 int strcmpin(const char* first, const char* second, int n) {
     if (n < 1 || !first || !second)
         return 0;

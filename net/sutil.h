@@ -6,8 +6,10 @@
 // A-Z to a-z only.
 //
 // Comparison rules: the Linux build compares configuration keys exactly
-// (memicmp) and uses the prefix-equal stricmp. Define QUOR_WINDOWS_RULES (the
-// Windows build does) for the letter-folding, terminator-comparing forms.
+// (sutilMemicmp) and uses the prefix-equal sutilStricmp. The Windows build,
+// and any build with QUOR_WINDOWS_RULES defined, uses the letter-folding,
+// terminator-comparing forms. The names keep clear of the C runtime's
+// stricmp and memicmp, which Windows headers declare.
 
 char* strip(char* str);
 char* stripD(char* str);
@@ -15,9 +17,9 @@ char* getVariable(const char* str, char* var, char marker, int maxLen);
 char* getValue(const char* str, char* value, char marker, int maxLen);
 char* newVariable(const char* str, char marker);
 int isVariable(const char* var, const char* str, char marker);
-int memicmp(const void* s1, const void* s2, int len);
-int stricmp(const char* first, const char* second);
-// Both rule sets are always built; memicmp and stricmp forward to one of them.
+int sutilMemicmp(const void* s1, const void* s2, int len);
+int sutilStricmp(const char* first, const char* second);
+// Both rule sets are always built; sutilMemicmp and sutilStricmp forward to one of them.
 int memicmpExact(const void* s1, const void* s2, int len);
 int memicmpFolded(const void* s1, const void* s2, int len);
 int stricmpPrefix(const char* first, const char* second);

@@ -3,16 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "net/sysnet.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -35,7 +33,7 @@ bool sameState(const rc4Cipher& a, const rc4Cipher& b)
 void closeFd(int& fd)
 {
     if (fd >= 0)
-        ::close(fd);
+        sockClose(fd);
     fd = -1;
 }
 
@@ -45,19 +43,19 @@ struct TcpPair {
 
     TcpPair()
     {
-        int lst = ::socket(AF_INET, SOCK_STREAM, 0);
+        int lst = sockOpenTcp();
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t alen = sizeof addr;
+        SockLen alen = sizeof addr;
         if (lst < 0 || ::bind(lst, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
             ::listen(lst, 1) != 0 || ::getsockname(lst, reinterpret_cast<sockaddr*>(&addr), &alen) != 0) {
             closeFd(lst);
             return;
         }
-        a = ::socket(AF_INET, SOCK_STREAM, 0);
+        a = sockOpenTcp();
         if (a >= 0 && ::connect(a, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-            b = ::accept(lst, nullptr, nullptr);
+            b = static_cast<int>(::accept(lst, nullptr, nullptr));
         closeFd(lst);
     }
     ~TcpPair()
@@ -68,6 +66,10 @@ struct TcpPair {
     bool ok() const { return a >= 0 && b >= 0; }
 };
 
+#ifdef _WIN32
+// Winsock has no socketpair: the same cases run over TCP.
+using UnixPair = TcpPair;
+#else
 struct UnixPair {
     int a = -1, b = -1;
     UnixPair()
@@ -84,11 +86,17 @@ struct UnixPair {
         closeFd(b);
     }
 };
+#endif
+
+#ifdef _WIN32
+const int kNotASocket = WSAENOTSOCK;
+#else
+const int kNotASocket = EBADF;
+#endif
 
 bool readable(int fd, int ms = 2000)
 {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, ms) == 1;
+    return sockWait(fd, sockReadable, ms) == sockReadable;
 }
 
 // Receives exactly want bytes through c_recv in pieces of at most piece bytes.
@@ -151,7 +159,7 @@ TEST(EncryptedChannel, WireCarriesTheKeystreamXor)
 
     unsigned char wire[64];
     ASSERT_TRUE(readable(p.b));
-    ASSERT_EQ(::recv(p.b, wire, sizeof wire, 0), static_cast<ssize_t>(sizeof text));
+    ASSERT_EQ(sockRecv(p.b, wire, sizeof wire), static_cast<int>(sizeof text));
     EXPECT_EQ(std::memcmp(wire, buf, sizeof text), 0);
 
     rc4Cipher ref = keyed();
@@ -208,22 +216,22 @@ TEST(EncryptedChannel, ClosedOrFailedRecvLeavesCipherAlone)
         EXPECT_TRUE(sameState(c, before));
     }
     {
-        int fd = ::open("/dev/null", O_RDONLY);
+        int fd = sockOpenTcp();
         ASSERT_GE(fd, 0);
-        ::close(fd); // fd now names nothing
-        errno = 0;
+        sockClose(fd); // fd now names nothing
+        sockSetLastError(0);
         EXPECT_EQ(c_recv(c, fd, buf, sizeof buf), -1);
-        EXPECT_EQ(errno, EBADF);
+        EXPECT_EQ(sockLastError(), kNotASocket);
         EXPECT_TRUE(sameState(c, before));
     }
     {
         // Nothing to read on a non-blocking socket is an error, not data.
         UnixPair p;
         ASSERT_GE(p.a, 0);
-        ASSERT_EQ(::fcntl(p.b, F_SETFL, O_NONBLOCK), 0);
-        errno = 0;
+        ASSERT_EQ(sockSetNonBlocking(p.b, true), 0);
+        sockSetLastError(0);
         EXPECT_EQ(c_recv(c, p.b, buf, sizeof buf), -1);
-        EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+        EXPECT_TRUE(sockWouldBlock(sockLastError()));
         EXPECT_TRUE(sameState(c, before));
     }
     for (unsigned char b : buf)
@@ -245,23 +253,24 @@ TEST(EncryptedChannel, EmptyLengthsDoNothing)
     EXPECT_FALSE(readable(p.b, 50)); // nothing went out
 
     unsigned char raw[3] = {9, 9, 9};
-    ASSERT_EQ(::send(p.a, raw, 3, 0), 3);
+    ASSERT_EQ(sockSend(p.a, raw, 3), 3);
     EXPECT_EQ(c_recv(c, p.b, buf, 0), 0);
     EXPECT_EQ(c_recv(c, p.b, buf, -1), 0);
     EXPECT_TRUE(sameState(c, before));
     EXPECT_EQ(buf[0], 1);
     EXPECT_TRUE(readable(p.b, 50)); // the waiting bytes were not consumed
 
-    errno = 0;
+    sockSetLastError(0);
     EXPECT_EQ(c_send(c, p.a, nullptr, 4), -1);
     EXPECT_EQ(c_recv(c, p.b, nullptr, 4), -1);
-    EXPECT_EQ(errno, EFAULT);
+    EXPECT_EQ(sockLastError(), sockErrFault);
     EXPECT_TRUE(sameState(c, before));
 }
 
 // Sending to a peer that has gone must fail with -1, not raise SIGPIPE.
 TEST(EncryptedChannel, SendToClosedPeerFailsWithoutSignal)
 {
+#ifndef _WIN32
     // Make sure the default action (terminate) is what a missing flag would hit.
     auto* old = std::signal(SIGPIPE, SIG_DFL);
     {
@@ -274,6 +283,7 @@ TEST(EncryptedChannel, SendToClosedPeerFailsWithoutSignal)
         EXPECT_EQ(c_send(c, p.a, buf, sizeof buf), -1);
         EXPECT_EQ(errno, EPIPE);
     }
+#endif
     {
         // Over TCP the first sends may still be accepted; the reset shows soon after.
         TcpPair p;
@@ -285,10 +295,12 @@ TEST(EncryptedChannel, SendToClosedPeerFailsWithoutSignal)
         for (int attempt = 0; attempt < 200 && r != -1; ++attempt) {
             r = c_send(c, p.a, buf.data(), static_cast<int32_t>(buf.size()));
             if (r != -1)
-                ::poll(nullptr, 0, 5);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         EXPECT_EQ(r, -1);
-        EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET) << std::strerror(errno);
+        EXPECT_TRUE(sockPeerGone(sockLastError())) << sockLastError();
     }
+#ifndef _WIN32
     std::signal(SIGPIPE, old);
+#endif
 }

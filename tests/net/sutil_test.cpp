@@ -123,10 +123,10 @@ TEST(Compare, MemicmpRules) {
     EXPECT_EQ(memicmpFolded("[", "a", 1), -1); // '[' (0x5B) against 'a', not 'A'
     EXPECT_EQ(memicmpFolded("B", "a", 1), 1);
 #if defined(_WIN32) || defined(QUOR_WINDOWS_RULES)
-    EXPECT_EQ(memicmp("Proxy", "proxy", 5), 0);
+    EXPECT_EQ(sutilMemicmp("Proxy", "proxy", 5), 0);
     EXPECT_EQ(isVariable("proxy", "  PROXY=x", '='), 1);
 #else
-    EXPECT_EQ(memicmp("Proxy", "proxy", 5), -1);
+    EXPECT_EQ(sutilMemicmp("Proxy", "proxy", 5), -1);
     EXPECT_EQ(isVariable("proxy", "  PROXY=x", '='), 0);
 #endif
 }
@@ -150,10 +150,10 @@ TEST(Compare, StricmpWholeComparesTerminators) {
     EXPECT_EQ(stricmpWhole("", ""), 0);
     EXPECT_EQ(stricmpWhole("b", "A"), 1);
 #if defined(_WIN32) || defined(QUOR_WINDOWS_RULES)
-    EXPECT_EQ(stricmp("", ""), 0);
+    EXPECT_EQ(sutilStricmp("", ""), 0);
 #else
-    EXPECT_EQ(stricmp("", ""), -1);
-    EXPECT_EQ(stricmp("--dir", "--direct"), 0);
+    EXPECT_EQ(sutilStricmp("", ""), -1);
+    EXPECT_EQ(sutilStricmp("--dir", "--direct"), 0);
 #endif
 }
 
@@ -166,7 +166,7 @@ TEST(Compare, StrcmpinSecondMinusFirst) {
     // One text ends first: the terminator counts as 0.
     EXPECT_EQ(strcmpin("ab", "abc", 5), 'c');
     EXPECT_EQ(strcmpin("abc", "ab", 5), -'c');
-    // Unsigned bytes, unlike stricmp.
+    // Unsigned bytes, unlike sutilStricmp.
     EXPECT_EQ(strcmpin("a", "\xff", 1), 0xff - 'a');
     EXPECT_EQ(strcmpin("a", "b", 0), 0);
     EXPECT_EQ(strcmpin("a", "b", -1), 0);

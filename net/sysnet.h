@@ -1,0 +1,71 @@
+#pragma once
+
+// The few socket and waiting calls whose names, flags or error codes differ
+// between POSIX sockets and Winsock, so that the code above them reads the
+// same in both builds. Descriptors are ints in both (Winsock's handles fit).
+
+#ifdef _WIN32
+#include <winsock2.h>
+using SockLen = int;
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+using SockLen = socklen_t;
+#endif
+
+// True on Windows: new sockets count as blocking, and a socket taken over
+// with a descriptor is switched to blocking mode (Winsock hands out accepted
+// sockets with the listening socket's mode).
+extern const bool sockBlockingByDefault;
+// What Socket::accept(addr, len) returns when the socket cannot accept.
+extern const int sockNoAcceptResult;
+
+// Starts and stops the platform's socket library (Winsock 1.1).
+void sockStartup();
+void sockCleanup();
+
+// A new IPv4 TCP socket, or -1.
+int sockOpenTcp();
+int sockClose(int s);
+// FIONBIO: 0 on success.
+int sockSetNonBlocking(int s, bool on);
+// One send or recv without flags, except that a send to a peer that has
+// gone reports an error instead of raising a signal.
+int sockSend(int s, const void* buffer, int len);
+int sockRecv(int s, void* buffer, int len);
+// Peeks at one byte without waiting and without taking it.
+int sockPeekByte(int s);
+
+// The error code of the last failed socket call (errno, WSAGetLastError).
+int sockLastError();
+void sockSetLastError(int err);
+// Error codes as sockLastError reports them.
+extern const int sockErrInvalid;       // an invalid argument
+extern const int sockErrFault;         // a bad buffer address
+extern const int sockErrIsConnected;   // the socket is already connected
+// A non-blocking call that would have had to wait.
+bool sockWouldBlock(int err);
+// A non-blocking connect that is still under way.
+bool sockInProgress(int err);
+// A call cut short by a signal.
+bool sockInterrupted(int err);
+// The peer has gone: reset, aborted or a broken pipe.
+bool sockPeerGone(int err);
+
+// What sockWait watches and reports.
+enum : int { sockReadable = 1, sockWritable = 2, sockExcept = 4 };
+// Waits up to ms milliseconds (-1: no limit) until the socket is ready for
+// one of `events`. Returns the ready events, 0 after the time, -1 on an
+// error. A closed peer shows as readable. A connect that failed shows as
+// writable on Linux and only as sockExcept on Windows: wait for both.
+int sockWait(int s, int events, int ms);
+
+// Sleeps for ms milliseconds.
+void sockSleepMs(int ms);
+
+// The two messages the Windows build shows when setting up a socket fails;
+// nothing on Linux.
+void sockReportBindError(int err);
+void sockReportListenError();

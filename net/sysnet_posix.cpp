@@ -1,0 +1,86 @@
+#include "net/sysnet.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+const bool sockBlockingByDefault = false;
+const int sockNoAcceptResult = -1;
+const int sockErrInvalid = EINVAL;
+const int sockErrFault = EFAULT;
+const int sockErrIsConnected = EISCONN;
+
+void sockStartup() {}
+
+void sockCleanup() {}
+
+int sockOpenTcp() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+
+int sockClose(int s) { return ::close(s); }
+
+int sockSetNonBlocking(int s, bool on) {
+    int value = on ? 1 : 0;
+    return ioctl(s, FIONBIO, &value);
+}
+
+int sockSend(int s, const void* buffer, int len) {
+    return static_cast<int>(::send(s, buffer, static_cast<size_t>(len), MSG_NOSIGNAL));
+}
+
+int sockRecv(int s, void* buffer, int len) {
+    return static_cast<int>(::recv(s, buffer, static_cast<size_t>(len), 0));
+}
+
+int sockPeekByte(int s) {
+    char c;
+    return static_cast<int>(::recv(s, &c, 1, MSG_PEEK | MSG_DONTWAIT));
+}
+
+int sockLastError() { return errno; }
+
+void sockSetLastError(int err) { errno = err; }
+
+bool sockWouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
+
+bool sockInProgress(int err) { return err == EINPROGRESS || err == EALREADY; }
+
+bool sockInterrupted(int err) { return err == EINTR; }
+
+bool sockPeerGone(int err) { return err == EPIPE || err == ECONNRESET || err == ECONNABORTED; }
+
+int sockWait(int s, int events, int ms) {
+    pollfd p{s, 0, 0};
+    if (events & sockReadable)
+        p.events |= POLLIN;
+    if (events & sockWritable)
+        p.events |= POLLOUT;
+    if (events & sockExcept)
+        p.events |= POLLPRI;
+    int n = poll(&p, 1, ms < 0 ? -1 : ms);
+    if (n <= 0)
+        return n;
+    int seen = 0;
+    const short broken = POLLHUP | POLLERR | POLLNVAL;
+    if (p.revents & (POLLIN | broken))
+        seen |= sockReadable;
+    if (p.revents & (POLLOUT | broken))
+        seen |= sockWritable;
+    if (p.revents & POLLPRI)
+        seen |= sockExcept;
+    return seen & events;
+}
+
+void sockSleepMs(int ms) {
+    if (ms <= 0)
+        return;
+    timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void sockReportBindError(int) {}
+
+void sockReportListenError() {}

@@ -1,0 +1,106 @@
+#include "net/sysnet.h"
+
+#include "net/iclass.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+const bool sockBlockingByDefault = true;
+const int sockNoAcceptResult = -2;
+const int sockErrInvalid = WSAEINVAL;
+const int sockErrFault = WSAEFAULT;
+const int sockErrIsConnected = WSAEISCONN;
+
+namespace {
+
+SOCKET handle(int s) { return static_cast<SOCKET>(s); }
+
+// The socket library is up from before main until after it.
+Winsock winsock;
+
+} // namespace
+
+void sockStartup() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+}
+
+void sockCleanup() { WSACleanup(); }
+
+// INVALID_SOCKET becomes -1.
+int sockOpenTcp() { return static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0)); }
+
+int sockClose(int s) { return closesocket(handle(s)); }
+
+int sockSetNonBlocking(int s, bool on) {
+    u_long value = on ? 1 : 0;
+    return ioctlsocket(handle(s), FIONBIO, &value);
+}
+
+// Winsock raises no signal for a send to a peer that has gone.
+int sockSend(int s, const void* buffer, int len) {
+    return ::send(handle(s), static_cast<const char*>(buffer), len, 0);
+}
+
+int sockRecv(int s, void* buffer, int len) { return ::recv(handle(s), static_cast<char*>(buffer), len, 0); }
+
+// Winsock has no per-call "don't wait": callers switch the socket to
+// non-blocking mode around this.
+int sockPeekByte(int s) {
+    char c;
+    return ::recv(handle(s), &c, 1, MSG_PEEK);
+}
+
+int sockLastError() { return WSAGetLastError(); }
+
+void sockSetLastError(int err) { WSASetLastError(err); }
+
+bool sockWouldBlock(int err) { return err == WSAEWOULDBLOCK; }
+
+bool sockInProgress(int err) { return err == WSAEWOULDBLOCK || err == WSAEINPROGRESS || err == WSAEALREADY; }
+
+bool sockInterrupted(int err) { return err == WSAEINTR; }
+
+bool sockPeerGone(int err) { return err == WSAECONNRESET || err == WSAECONNABORTED || err == WSAESHUTDOWN; }
+
+int sockWait(int s, int events, int ms) {
+    fd_set readSet, writeSet, exceptSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    if (events & sockReadable)
+        FD_SET(handle(s), &readSet);
+    if (events & sockWritable)
+        FD_SET(handle(s), &writeSet);
+    if (events & sockExcept)
+        FD_SET(handle(s), &exceptSet);
+    timeval limit{ms / 1000, (ms % 1000) * 1000};
+    int n = select(0, &readSet, &writeSet, &exceptSet, ms < 0 ? nullptr : &limit);
+    if (n <= 0)
+        return n;
+    int seen = 0;
+    if (FD_ISSET(handle(s), &readSet))
+        seen |= sockReadable;
+    if (FD_ISSET(handle(s), &writeSet))
+        seen |= sockWritable;
+    if (FD_ISSET(handle(s), &exceptSet))
+        seen |= sockExcept;
+    return seen;
+}
+
+void sockSleepMs(int ms) {
+    if (ms > 0)
+        Sleep(static_cast<DWORD>(ms));
+}
+
+void sockReportBindError(int err) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Socket bind error %d\r\n", err);
+    MessageBoxA(nullptr, text, "error", MB_OK);
+}
+
+// The socket library's own code is not what is printed here: the message
+// has always shown the C runtime's errno.
+void sockReportListenError() { std::printf("Socket listen error %d\r\n", errno); }
