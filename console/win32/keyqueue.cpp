@@ -1,0 +1,132 @@
+#include "console/win32/keyqueue.h"
+
+#include <process.h>
+
+namespace {
+
+// The ring and everything that guards and announces it. Built before main,
+// so that a control event arriving at any time finds a working lock, and
+// never torn down: the input thread is never stopped and may still use them
+// while the process exits, when the system reclaims them.
+struct KeyQueue {
+    INPUT_RECORD slots[keyQueueSlots];
+    int write = 0;
+    int read = 0;
+    CRITICAL_SECTION lock;
+    HANDLE keys;   // manual reset: set while keys may be waiting
+    HANDLE room;   // auto reset: a slot has been freed
+
+    KeyQueue() {
+        InitializeCriticalSection(&lock);
+        keys = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    KeyQueue(const KeyQueue&) = delete;
+    KeyQueue& operator=(const KeyQueue&) = delete;
+
+    int count() const { return write >= read ? write - read : write - read + keyQueueSlots; }
+};
+
+KeyQueue queue;
+
+class Locked {
+public:
+    Locked() { EnterCriticalSection(&queue.lock); }
+    ~Locked() { LeaveCriticalSection(&queue.lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+int keyQueueRoom() {
+    Locked held;
+    return keyQueueSlots - 1 - queue.count();
+}
+
+} // namespace
+
+bool putKeyEvent(const INPUT_RECORD& record) {
+    if (record.EventType != KEY_EVENT)
+        return false;
+    Locked held;
+    int next = (queue.write + 1) % keyQueueSlots;
+    if (next == queue.read)
+        return false;
+    queue.slots[queue.write] = record;
+    queue.write = next;
+    SetEvent(queue.keys);
+    return true;
+}
+
+bool getKeyEvent(HANDLE, INPUT_RECORD& record) {
+    Locked held;
+    if (queue.read == queue.write) {
+        ResetEvent(queue.keys);
+        return false;
+    }
+    record = queue.slots[queue.read];
+    queue.read = (queue.read + 1) % keyQueueSlots;
+    if (queue.read == queue.write)
+        ResetEvent(queue.keys);
+    SetEvent(queue.room);
+    return true;
+}
+
+int keyEventCount() {
+    Locked held;
+    return queue.count();
+}
+
+HANDLE keyEventSignal() { return queue.keys; }
+
+BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
+    if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
+        INPUT_RECORD r{};
+        r.EventType = KEY_EVENT;
+        r.Event.KeyEvent.bKeyDown = TRUE;
+        r.Event.KeyEvent.wRepeatCount = 0;
+        r.Event.KeyEvent.wVirtualKeyCode = 0;
+        r.Event.KeyEvent.wVirtualScanCode = 0x2E;
+        r.Event.KeyEvent.uChar.AsciiChar = 3;
+        r.Event.KeyEvent.dwControlKeyState = 0;
+        putKeyEvent(r);
+    }
+    return TRUE;
+}
+
+// Reads at most as many events as the queue can take, so that none is ever
+// dropped for want of room; while it is full, waits for the main thread to
+// take some instead of reading.
+unsigned __stdcall keyboardThread(void* input) {
+    HANDLE in = static_cast<HANDLE>(input);
+    INPUT_RECORD batch[16];
+    for (;;) {
+        int room = keyQueueRoom();
+        if (room == 0) {
+            WaitForSingleObject(queue.room, 2000);
+            continue;
+        }
+        // A handle that cannot be waited on (no console) must not make this spin.
+        if (WaitForSingleObject(in, 2000) == WAIT_FAILED)
+            Sleep(2000);
+        DWORD waiting = 0;
+        if (!GetNumberOfConsoleInputEvents(in, &waiting) || waiting == 0)
+            continue;
+        DWORD want = 16;
+        if (want > static_cast<DWORD>(room))
+            want = static_cast<DWORD>(room);
+        DWORD got = 0;
+        if (!ReadConsoleInputA(in, batch, want, &got))
+            continue;
+        for (DWORD i = 0; i < got; i++)
+            if (batch[i].EventType == KEY_EVENT && batch[i].Event.KeyEvent.bKeyDown)
+                putKeyEvent(batch[i]);
+    }
+}
+
+// The stack size is a request for the least; the system rounds it up.
+void startKeyboardThread() {
+    HANDLE thread = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 2000, keyboardThread, GetStdHandle(STD_INPUT_HANDLE), 0, nullptr));
+    if (thread)
+        CloseHandle(thread);
+}

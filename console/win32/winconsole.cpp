@@ -1,0 +1,92 @@
+#include "console/win32/winconsole.h"
+
+#include "console/win32/keyqueue.h"
+
+namespace {
+
+const int kColumns = 80;
+const int kRows = 25;
+
+} // namespace
+
+HANDLE openConsoleScreen() {
+    // Fails harmlessly when the process already has a console.
+    AllocConsole();
+    HANDLE screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (screen == INVALID_HANDLE_VALUE)
+        return screen;
+    // A buffer cannot be smaller than its window, which starts at the size
+    // of the console (or terminal): shrink the window first when it is larger.
+    if (!SetConsoleScreenBufferSize(screen, COORD{kColumns, kRows})) {
+        SMALL_RECT window{0, 0, kColumns - 1, kRows - 1};
+        SetConsoleWindowInfo(screen, TRUE, &window);
+        SetConsoleScreenBufferSize(screen, COORD{kColumns, kRows});
+    }
+    SetConsoleActiveScreenBuffer(screen);
+    SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
+    // The input's mode stays: Ctrl+C must keep reaching the control handler.
+    SetConsoleMode(screen, 0);
+
+    // Looked up at run time: older systems have no GetConsoleWindow.
+    if (HMODULE kernel = LoadLibraryA("kernel32.dll")) {
+        using GetWindowFn = HWND(WINAPI*)();
+        auto getWindow = reinterpret_cast<GetWindowFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "GetConsoleWindow")));
+        if (getWindow) {
+            if (HWND window = getWindow())
+                BringWindowToTop(window);
+        }
+        FreeLibrary(kernel);
+    }
+    return screen;
+}
+
+void closeConsoleScreen(HANDLE screen) {
+    if (screen != INVALID_HANDLE_VALUE)
+        CloseHandle(screen);
+    FreeConsole();
+}
+
+bool setConsoleTitle(const char* title) { return SetConsoleTitleA(title) != 0; }
+
+void WinConsoleTerminal::putRow(int row, const uint16_t* cells) { putCells(0, row, cells, kColumns); }
+
+// The attribute byte becomes the low byte of the console's attribute word;
+// its high byte, the console's extra flags, stays 0.
+int WinConsoleTerminal::putCells(int x, int y, const uint16_t* cells, int count) {
+    if (!cells || x < 0 || x >= kColumns || y < 0 || y >= kRows)
+        return 0;
+    if (count > kColumns - x)
+        count = kColumns - x;
+    if (count <= 0)
+        return 0;
+    CHAR_INFO row[kColumns];
+    for (int i = 0; i < count; i++) {
+        row[i].Char.AsciiChar = static_cast<CHAR>(cells[i] & 0xFF);
+        row[i].Attributes = static_cast<WORD>(cells[i] >> 8);
+    }
+    SMALL_RECT area{static_cast<SHORT>(x), static_cast<SHORT>(y), static_cast<SHORT>(x + count - 1),
+                    static_cast<SHORT>(y)};
+    WriteConsoleOutputA(screen_, row, COORD{static_cast<SHORT>(count), 1}, COORD{0, 0}, &area);
+    return count;
+}
+
+void WinConsoleTerminal::moveCursor(int x, int y) {
+    SetConsoleCursorPosition(screen_, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
+}
+
+int WinConsoleTerminal::readKey(int timeoutMs, int& keyCode) {
+    keyCode = 0;
+    INPUT_RECORD record;
+    if (!getKeyEvent(screen_, record)) {
+        DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+        if (timeoutMs == 0 || WaitForSingleObject(keyEventSignal(), wait) != WAIT_OBJECT_0 ||
+            !getKeyEvent(screen_, record))
+            return 0;
+    }
+    keyCode = static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar);
+    return 1;
+}
+
+bool WinConsoleTerminal::keyPending() const { return keyEventCount() > 0; }

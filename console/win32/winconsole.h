@@ -1,0 +1,35 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "console/term.h"
+
+// The program's own 80 x 25 console screen buffer, made active, with the
+// control handler installed and the console window brought to the top.
+// Returns the buffer, or INVALID_HANDLE_VALUE when no buffer could be made.
+HANDLE openConsoleScreen();
+// Closes the buffer and leaves the console.
+void closeConsoleScreen(HANDLE screen);
+bool setConsoleTitle(const char* title);
+
+// Shows the program's cell screen in a console screen buffer: rows of cells
+// (low byte character, high byte attribute) and the cursor. The console
+// shows every write at once. Keys come from the key queue (keyqueue.h).
+class WinConsoleTerminal : public Terminal {
+public:
+    explicit WinConsoleTerminal(HANDLE screen) : screen_(screen) {}
+
+    void putRow(int row, const uint16_t* cells) override;
+    // Writes count cells from column x of row y, cut at column 79: the
+    // console itself would go on past it. Returns the number written.
+    int putCells(int x, int y, const uint16_t* cells, int count);
+    void moveCursor(int x, int y) override;
+    int refresh() override { return 0; }
+    // Waits up to timeoutMs for a queued key; keyCode is its character.
+    int readKey(int timeoutMs, int& keyCode) override;
+    bool keyPending() const override;
+
+private:
+    HANDLE screen_;
+};
