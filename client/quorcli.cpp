@@ -1,6 +1,8 @@
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #define NCURSES_NOMACROS
 #include <curses.h>
@@ -11,7 +13,60 @@
 #include "console/global.h"
 #include "console/keyboard.h"
 
+namespace {
+
+const char versionText[] = "quorcli v.1.7\n";
+
+void printUsage(const char* programPath) {
+    char* dir = getModulePath(programPath);
+    std::printf(
+        "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [-m] [-a | -n | -u]\n"
+        "Remote console client for QUORVEX servers.\n"
+        "\n"
+        "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
+        "  --direct       connect without a proxy\n"
+        "  --server=NAME  connect to the first server entry that begins with NAME\n"
+        "  -m             monochrome\n"
+        "  -a             plain ASCII line drawing\n"
+        "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"
+        "  -u             Unicode glyphs (the default in a UTF-8 locale)\n"
+        "  --help         show this text\n"
+        "  --version      show the version\n"
+        "\n"
+        "Servers and proxies are kept in %squorcli.cfg.\n",
+        dir && *dir ? dir : "./");
+    std::free(dir);
+}
+
+// --help and --version, given as exactly that argument, answer and end the
+// program before anything else happens. True when one of them did.
+bool answeredInfoOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!argv[i]) continue;
+        if (std::strcmp(argv[i], "--help") == 0) {
+            printUsage(argv[0]);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(versionText, stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (answeredInfoOption(argc, argv)) return 0;
+    std::setlocale(LC_CTYPE, "");
+    // A terminal that cannot show the screen gets a refusal, before the
+    // configuration is touched and before curses takes the terminal.
+    const std::string refusal = terminalRefusal();
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "quorcli: %s\n", refusal.c_str());
+        return 1;
+    }
     ++count;
     installSignalHandlers();
     modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
@@ -26,9 +81,10 @@ int main(int argc, char** argv) {
             app.execute();
         }
         terminalShutdown();
-        // The terminal is ours again: say so when the configuration was lost.
-        if (!app.saveError.empty()) {
-            std::fprintf(stderr, "quorcli: cannot write %s\n", app.saveError.c_str());
+        // The terminal is ours again: say so when the configuration could not
+        // be read (it was then left alone) or written.
+        if (!app.configError.empty()) {
+            std::fprintf(stderr, "quorcli: %s\n", app.configError.c_str());
             result = 1;
         }
     }

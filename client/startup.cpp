@@ -39,7 +39,7 @@ void scanArguments(int argc, char** argv, char* work) {
         work[0] = 0;
         if (!takeOption("--proxy", arg, work, &startupProxy))
             takeOption("--server", arg, work, &startupServer);
-        if (stricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
+        if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
     }
 }
 
@@ -106,6 +106,7 @@ void signalHandler(int signalNumber) {
 
 void installSignalHandlers() {
     install(SIGTERM);
+    install(SIGQUIT);  // Ctrl+\ leaves in order too, the terminal restored
     install(SIGINT);
     install(SIGHUP);
 }

@@ -16,8 +16,8 @@ int parseCmdLine(char* line, char** words, int maxWords);
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
 int parseCmdArguments(const char* cmdLine, int argc, char** argv);
 
-// SIGINT is ignored; SIGTERM and SIGHUP ask the program to leave (EXIT).
+// SIGINT is ignored; SIGTERM, SIGQUIT and SIGHUP ask the program to leave (EXIT).
 void signalHandler(int signalNumber);
-// Installs signalHandler for SIGTERM, SIGHUP and SIGINT, without restarting
+// Installs signalHandler for SIGTERM, SIGQUIT, SIGHUP and SIGINT, without restarting
 // interrupted calls so that a blocked key wait notices at once.
 void installSignalHandlers();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "console/cp437.h"
 #include "console/global.h"
 #include "console/term.h"
 
@@ -244,6 +245,14 @@ int updateScreen(_win_st*, int first, int rows) {
     return t->refresh();
 }
 
+namespace {
+
+// Perceived brightness of the 16 PC colours (VGA palette, Rec. 601 weights).
+constexpr int luminance[16] = {0, 194, 998, 1192, 508, 702, 1007, 1700,
+                               850, 1044, 1848, 2042, 1358, 1552, 2356, 2550};
+
+}  // namespace
+
 CursesCell translateCell(uint16_t cell) {
     const unsigned char ch = static_cast<unsigned char>(cell & 0xFF);
     const unsigned char attr = static_cast<unsigned char>(cell >> 8);
@@ -252,15 +261,24 @@ CursesCell translateCell(uint16_t cell) {
         out.ch = static_cast<unsigned char>(compat_table[ch]);
         // curses would spell DEL out as two cells ("^?") and shift the row.
         if (out.ch == 0x7F) out.ch = ' ';
-    } else {
-        // The Linux console shows 0x1E and 0x1F as glyphs; lower codes and DEL
-        // would act as controls.
-        out.ch = (ch < 0x1E || ch == 0x7F) ? ' ' : ch;
+    } else if (unicodeMode) {
+        out.glyph = cp437Unicode[ch];
+    } else if (ch >= 0x20 && ch < 0x7F) {
+        out.ch = ch;  // the alternate set would turn letters into line pieces
+    } else if ((out.acs = cp437AcsName(ch)) != 0) {
+        out.ch = ' ';
+    } else if (ch >= 0x80) {
+        out.ch = ch;
         out.altCharset = true;
+    } else {
+        out.ch = ' ';  // other controls and DEL would act on the terminal
     }
     const int fg = colorTable[attr & 7];
     const int bg = colorTable[(attr >> 4) & 7];
     out.pair = monochromeMode ? 0 : fg * 8 + bg + 1;
     out.bold = (attr & 0x08) != 0;
+    // Without colours a dark text on a light ground (a caret, a selection)
+    // would look like any other text.
+    out.reverse = monochromeMode && luminance[(attr >> 4) & 7] > luminance[attr & 0x0F];
     return out;
 }

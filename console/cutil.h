@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "console/keyboard.h"
 
@@ -41,18 +42,34 @@ int restoreScreenRect(int x, int y, int w, int h, const unsigned char* buffer);
 int SetConsoleCursorPosition(_win_st* window, COORD position);
 int updateScreen(_win_st* window, int first, int count);
 
-// How one cell reaches curses: the character after translation, the colour
-// pair (0 in monochrome mode), bold and the alternate-character-set flag.
+// How one cell reaches curses. In Unicode mode glyph holds the character;
+// in native mode acs names a glyph of the terminal's line-drawing set and
+// altCharset marks a byte sent with the alternate character set; otherwise
+// ch is sent as it is. pair is 0 in monochrome mode, where reverse shows a
+// background brighter than its foreground.
 struct CursesCell {
     unsigned char ch;
+    char32_t glyph;
+    char acs;
     int pair;
     bool bold;
     bool altCharset;
+    bool reverse;
 };
 CursesCell translateCell(uint16_t cell);
 
-// Terminal start-up and shut-down of the curses program (TERM test, display
-// letters of the command line, curses set-up with the colour pairs).
+// Why the terminal cannot carry the program (standard input or output is no
+// terminal, TERM is unknown or cannot address the cursor), or "" when it can.
+std::string terminalRefusal();
+
+// Settles alternateCharset, monochromeMode and unicodeMode from TERM, the
+// display letters of the command line (-m, -a, -n, -u) and whether the
+// locale's character set is UTF-8. True when Unicode was asked for in a
+// locale that is not UTF-8 (the caller then has to switch the locale).
+bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale);
+
+// Terminal start-up and shut-down of the curses program (display mode, curses
+// set-up with the colour pairs, the first picture).
 void terminalStartup(int argc, char** argv);
 void terminalShutdown();
 

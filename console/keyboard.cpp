@@ -7,6 +7,7 @@
 #include <curses.h>
 
 #include "console/global.h"
+#include "console/keyhold.h"
 #include "console/term.h"
 
 // Unshifted character of each PC scan code on a US keyboard, or 0.
@@ -32,17 +33,29 @@ struct KeySequence {
     int keyCode;
 };
 
-// Sequences that terminals send but their descriptions often lack; the
-// Linux console's Shift+F1..F8 arrive as F13..F20.
+// Sequences that terminals send, defined whatever their descriptions say.
+// xterm, VTE, tmux, screen and the Linux console number F6..F10 from 17 (16
+// is skipped). Shift+F1..F10 arrive as F13..F22: the xterm form, its older
+// SS3 form and the Linux console's (which stops at Shift+F8).
 const KeySequence keySequences[] = {
-    {"\033[1~", KEY_HOME},     {"\033[4~", KEY_END},      {"\033OP", KEY_F(1)},
-    {"\033OQ", KEY_F(2)},      {"\033OR", KEY_F(3)},      {"\033OS", KEY_F(4)},
-    {"\033[11~", KEY_F(1)},    {"\033[12~", KEY_F(2)},    {"\033[13~", KEY_F(3)},
-    {"\033[14~", KEY_F(4)},    {"\033[15~", KEY_F(5)},    {"\033[16~", KEY_F(6)},
-    {"\033[17~", KEY_F(7)},    {"\033[18~", KEY_F(8)},    {"\033[19~", KEY_F(9)},
-    {"\033[20~", KEY_F(10)},   {"\033[25~", KEY_F(13)},   {"\033[26~", KEY_F(14)},
-    {"\033[28~", KEY_F(15)},   {"\033[29~", KEY_F(16)},   {"\033[31~", KEY_F(17)},
-    {"\033[32~", KEY_F(18)},   {"\033[33~", KEY_F(19)},   {"\033[34~", KEY_F(20)},
+    {"\033[1~", KEY_HOME},      {"\033[7~", KEY_HOME},      {"\033[H", KEY_HOME},
+    {"\033OH", KEY_HOME},       {"\033[4~", KEY_END},       {"\033[8~", KEY_END},
+    {"\033[F", KEY_END},        {"\033OF", KEY_END},        {"\033OM", KEY_ENTER},
+    {"\033OP", KEY_F(1)},       {"\033OQ", KEY_F(2)},       {"\033OR", KEY_F(3)},
+    {"\033OS", KEY_F(4)},       {"\033[[A", KEY_F(1)},      {"\033[[B", KEY_F(2)},
+    {"\033[[C", KEY_F(3)},      {"\033[[D", KEY_F(4)},      {"\033[[E", KEY_F(5)},
+    {"\033[11~", KEY_F(1)},     {"\033[12~", KEY_F(2)},     {"\033[13~", KEY_F(3)},
+    {"\033[14~", KEY_F(4)},     {"\033[15~", KEY_F(5)},     {"\033[17~", KEY_F(6)},
+    {"\033[18~", KEY_F(7)},     {"\033[19~", KEY_F(8)},     {"\033[20~", KEY_F(9)},
+    {"\033[21~", KEY_F(10)},    {"\033[23~", KEY_F(11)},    {"\033[24~", KEY_F(12)},
+    {"\033[1;2P", KEY_F(13)},   {"\033[1;2Q", KEY_F(14)},   {"\033[1;2R", KEY_F(15)},
+    {"\033[1;2S", KEY_F(16)},   {"\033O2P", KEY_F(13)},     {"\033O2Q", KEY_F(14)},
+    {"\033O2R", KEY_F(15)},     {"\033O2S", KEY_F(16)},     {"\033[15;2~", KEY_F(17)},
+    {"\033[17;2~", KEY_F(18)},  {"\033[18;2~", KEY_F(19)},  {"\033[19;2~", KEY_F(20)},
+    {"\033[20;2~", KEY_F(21)},  {"\033[21;2~", KEY_F(22)},  {"\033[25~", KEY_F(13)},
+    {"\033[26~", KEY_F(14)},    {"\033[28~", KEY_F(15)},    {"\033[29~", KEY_F(16)},
+    {"\033[31~", KEY_F(17)},    {"\033[32~", KEY_F(18)},    {"\033[33~", KEY_F(19)},
+    {"\033[34~", KEY_F(20)},
 };
 
 struct KeyMapping {
@@ -51,14 +64,15 @@ struct KeyMapping {
 };
 
 // Keys that carry no character: Enter, Esc (and F10 as Esc), cursor and
-// editing keys, Backspace. A resize maps to scan code 0, i.e. no entry.
+// editing keys, Backspace. A resize never arrives as a key: the terminal
+// redraws itself.
 const KeyMapping plainKeys[] = {
     {13, kcEnter},           {27, kcEsc},           {KEY_F(10), kcEsc},
     {KEY_UP, kcUp},          {KEY_DOWN, kcDown},    {KEY_LEFT, kcLeft},
     {KEY_RIGHT, kcRight},    {KEY_PPAGE, kcPageUp}, {KEY_NPAGE, kcPageDown},
     {KEY_IC, kcInsert},      {KEY_DC, kcDelete},    {KEY_HOME, kcHome},
     {KEY_END, kcEnd},        {KEY_ENTER, kcEnter},  {127, kcBackspace},
-    {KEY_BACKSPACE, kcBackspace}, {KEY_RESIZE, 0},
+    {KEY_BACKSPACE, kcBackspace},
 };
 
 }  // namespace
@@ -97,6 +111,8 @@ void keyboardInputInit(_win_st*) {
     initKeyMap();
     for (const KeySequence& k : keySequences) terminal()->defineKey(k.sequence, k.keyCode);
     for (const KeyMapping& k : plainKeys) mapKey(k.keyCode, k.scanCode, 0, 0);
+    // Where Backspace sends ^H, byte 8 is that key, not Ctrl+H.
+    if (terminal()->backspaceIsCtrlH()) mapKey(8, kcBackspace, 0, 0);
     for (int n = 0; n < 10; ++n) mapKey(KEY_F(13 + n), kcF1 + n, 0, ksShiftedFunction);
     for (int n = 0; n < 9; ++n) mapKey(KEY_F(1 + n), kcF1 + n, 0, 0);
 }
@@ -124,6 +140,7 @@ INPUT_RECORD escEvent() {
 }
 
 int getKey(_win_st*, INPUT_RECORD* record) {
+    if (record && takeHeldKey(record)) return 1;
     int code = 0;
     if (terminal()->readKey(1, code) != 1 || code <= 0 || !record) return 0;
     makeKeyEvent(code, record);
@@ -133,6 +150,7 @@ int getKey(_win_st*, INPUT_RECORD* record) {
 int waitKey(_win_st*, INPUT_RECORD* record, int timeoutMs) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    if (!EXIT && record && takeHeldKey(record)) return 1;
     for (;;) {
         if (EXIT) return -1;
         int wait = -1;

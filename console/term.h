@@ -18,10 +18,13 @@ public:
     virtual int readKey(int timeoutMs, int& keyCode) = 0;
     // Descriptor that becomes readable when a key may be waiting, or -1.
     virtual int inputFd() const { return -1; }
-    // True when keys are already buffered inside the terminal layer.
+    // True when keys are already buffered inside the terminal layer, or a
+    // change of the terminal's size waits to be shown (the next readKey does).
     virtual bool keyPending() const { return false; }
     // Teaches the terminal an escape sequence for a key code (curses only).
     virtual void defineKey(const char* sequence, int keyCode) {}
+    // True when the terminal's Backspace key sends byte 8 (^H).
+    virtual bool backspaceIsCtrlH() const { return false; }
 };
 
 Terminal* terminal();              // the active terminal (never null)

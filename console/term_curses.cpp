@@ -1,12 +1,18 @@
+#include <langinfo.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
 #define NCURSES_NOMACROS
+#define NCURSES_WIDECHAR 1
 #include <curses.h>
 
 #include "console/cutil.h"
@@ -15,16 +21,27 @@
 
 namespace {
 
-// The program's terminal: rows go to stdscr, keys come from stdin.
+volatile sig_atomic_t resizePending = 0;
+
+void onResize(int) { resizePending = 1; }
+
+// The program's terminal: rows go to stdscr, keys come from stdin. A
+// terminal with fewer than 25 rows shows the cell-screen rows [top, top +
+// LINES), moved so that the cursor's row stays in view.
 class CursesTerminal : public Terminal {
 public:
     void putRow(int row, const uint16_t* cells) override;
-    void moveCursor(int x, int y) override { wmove(stdscr, y, x); }
+    void moveCursor(int x, int y) override;
     int refresh() override { return wrefresh(stdscr); }
     int readKey(int timeoutMs, int& keyCode) override;
     int inputFd() const override { return STDIN_FILENO; }
-    bool keyPending() const override { return queued > 0 || moreBuffered; }
+    bool keyPending() const override { return queued > 0 || moreBuffered || resizePending; }
     void defineKey(const char* sequence, int keyCode) override { define_key(sequence, keyCode); }
+    bool backspaceIsCtrlH() const override { return ctrlHErases; }
+
+    // Paints the whole terminal again from the cell screen.
+    void redrawAll();
+    bool ctrlHErases = false;
 
 private:
     static constexpr int queueSize = 64;
@@ -33,50 +50,115 @@ private:
     int queued = 0;
     bool moreBuffered = false;  // the last drain stopped on a full queue
     bool gone = false;
+    int top = 0;                // first cell-screen row shown
+    int cursorCol = 0, cursorRow = 0;
 
+    int viewTop(int row) const;
+    void resized();
     void drain();
     int pop();
 };
 
 CursesTerminal cursesTerminal;
-bool pairMade[65];  // colour pairs that init_pair accepted
+bool pairMade[65];       // colour pairs that init_pair accepted
+bool greyPairZero;       // pair 0 is light grey on light grey (64-pair terminals)
 
-// Pair and character that reach curses for a cell. Terminals with only 64
-// pairs (0..63) cannot be relied on for pair 64, light grey on light grey;
-// such a cell shows nothing but its background, so a blank in another pair
-// of the same background looks the same.
+// Pair and attributes that reach curses for a cell. Terminals with only 64
+// pairs (0..63) have no pair 64, light grey on light grey: pair 0 stands in
+// for it when it could be made grey on grey, or else a blank in another pair
+// of the same background, which looks the same.
 struct Shown {
-    chtype ch;
+    chtype ch;        // character (plain or alternate set) with attributes
+    attr_t attrs;     // attributes alone, for Unicode glyphs
     int pair;
+    char32_t glyph;   // 0 unless the cell goes out as a Unicode glyph
 };
 
 Shown cursesCell(uint16_t cell) {
     const CursesCell c = translateCell(cell);
-    chtype ch = c.ch;
     int pair = c.pair;
-    if (pair > 0 && (pair >= COLOR_PAIRS || !pairMade[pair])) {
+    if (pair > 0 && !pairMade[pair]) {
         const int fg = (pair - 1) / 8, bg = (pair - 1) % 8;
         const int blankPair = (fg == 0 ? 1 : 0) * 8 + bg + 1;
-        if (fg == bg && blankPair < COLOR_PAIRS && pairMade[blankPair])
-            return {' ' | static_cast<chtype>(COLOR_PAIR(blankPair)), blankPair};
-        pair = 0;
+        if (fg == bg && fg == COLOR_WHITE && greyPairZero) {
+            pair = 0;
+        } else if (fg == bg && pairMade[blankPair]) {
+            return {' ' | static_cast<chtype>(COLOR_PAIR(blankPair)), static_cast<attr_t>(COLOR_PAIR(blankPair)),
+                    blankPair, 0};
+        } else {
+            pair = 0;
+        }
     }
-    if (c.bold) ch |= A_BOLD;
-    if (c.altCharset) ch |= A_ALTCHARSET;
-    return {ch | static_cast<chtype>(COLOR_PAIR(pair)), pair};
+    attr_t attrs = static_cast<attr_t>(COLOR_PAIR(pair));
+    if (c.bold) attrs |= A_BOLD;
+    if (c.reverse) attrs |= A_REVERSE;
+    chtype ch = c.ch;
+    if (c.acs) ch = NCURSES_ACS(c.acs);  // carries A_ALTCHARSET when the terminal has the glyph
+    else if (c.altCharset) ch |= A_ALTCHARSET;
+    return {ch | attrs, attrs, pair, c.glyph};
 }
+
+// Black blanks where the terminal reaches past the picture.
+chtype outsideBlank() { return ' ' | static_cast<chtype>(COLOR_PAIR(!monochromeMode && pairMade[1] ? 1 : 0)); }
 
 void CursesTerminal::putRow(int row, const uint16_t* cells) {
     if (row < 0 || row >= screenRows || !cells) return;
+    const int y = row - top;
+    if (y < 0 || y >= LINES) return;
     int lastPair = 0;
     for (int c = 0; c < screenCols; ++c) {
         const Shown s = cursesCell(cells[c]);
         lastPair = s.pair;
-        if (wmove(stdscr, row, c) == OK) waddch(stdscr, s.ch);
+        if (wmove(stdscr, y, c) != OK) continue;
+        if (s.glyph) {
+            const wchar_t text[2] = {static_cast<wchar_t>(s.glyph), 0};
+            cchar_t wide;
+            if (setcchar(&wide, text, s.attrs & ~A_COLOR, static_cast<short>(s.pair), nullptr) == OK)
+                wadd_wch(stdscr, &wide);
+        } else {
+            waddch(stdscr, s.ch);
+        }
     }
     // A wider terminal gets the rest of the row blank in column 79's colours.
     for (int c = screenCols; c < COLS; ++c)
-        if (wmove(stdscr, row, c) == OK) waddch(stdscr, ' ' | static_cast<chtype>(COLOR_PAIR(lastPair)));
+        if (wmove(stdscr, y, c) == OK) waddch(stdscr, ' ' | static_cast<chtype>(COLOR_PAIR(lastPair)));
+}
+
+int CursesTerminal::viewTop(int row) const {
+    if (LINES >= screenRows) return 0;
+    return std::max(0, std::min(screenRows - LINES, row));
+}
+
+void CursesTerminal::moveCursor(int x, int y) {
+    cursorCol = x;
+    cursorRow = y;
+    const int t = viewTop(y);
+    if (t != top) {
+        top = t;
+        redrawAll();
+    }
+    wmove(stdscr, y - top, x);
+}
+
+void CursesTerminal::redrawAll() {
+    top = viewTop(cursorRow);
+    for (int r = 0; r < screenRows; ++r) putRow(r, screenBuf[r]);
+    for (int y = screenRows - top; y < LINES; ++y)
+        for (int c = 0; c < COLS; ++c)
+            if (wmove(stdscr, y, c) == OK) waddch(stdscr, outsideBlank());
+    wmove(stdscr, cursorRow - top, cursorCol);
+}
+
+// The window changed its size: curses learns the new size and the whole
+// picture is sent again, since the terminal may have lost or moved parts.
+void CursesTerminal::resized() {
+    resizePending = 0;
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+        resizeterm(size.ws_row, size.ws_col);
+    clearok(curscr, TRUE);
+    redrawAll();
+    wrefresh(stdscr);
 }
 
 int CursesTerminal::pop() {
@@ -93,6 +175,7 @@ void CursesTerminal::drain() {
     while (queued < queueSize) {
         const int k = wgetch(stdscr);
         if (k == ERR) return;
+        if (k == KEY_RESIZE) continue;  // resizeterm's own note of a resize we handle already
         queue[(queueHead + queued) % queueSize] = k;
         ++queued;
     }
@@ -101,16 +184,31 @@ void CursesTerminal::drain() {
 
 int CursesTerminal::readKey(int timeoutMs, int& keyCode) {
     keyCode = 0;
+    if (resizePending) resized();
     if (queued == 0 && moreBuffered) drain();
     if (queued > 0) {
         keyCode = pop();
         return 1;
     }
     if (gone) return -1;
+    // A resize or a termination request that comes between the looks at
+    // resizePending and EXIT and the start of the wait would go unnoticed
+    // until the next key: their signals stay blocked until ppoll begins.
+    sigset_t watched, old;
+    sigemptyset(&watched);
+    for (int s : {SIGWINCH, SIGTERM, SIGQUIT, SIGHUP}) sigaddset(&watched, s);
+    sigprocmask(SIG_BLOCK, &watched, &old);
+    if (EXIT || resizePending) {
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+        return 0;  // the caller looks at EXIT, or comes back for the resize
+    }
+    timespec wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     pollfd p{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    const int ready = ppoll(&p, 1, timeoutMs < 0 ? nullptr : &wait, &old);
+    const int pollErrno = errno;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
     if (ready < 0) {
-        if (errno == EINTR || errno == EAGAIN) return 0;  // a signal: let the caller look at EXIT
+        if (pollErrno == EINTR || pollErrno == EAGAIN) return 0;  // a signal: let the caller look at EXIT
         gone = true;
         return -1;
     }
@@ -129,25 +227,66 @@ int CursesTerminal::readKey(int timeoutMs, int& keyCode) {
         gone = true;
         return -1;
     }
-    keyCode = k;
+    if (k != KEY_RESIZE) {
+        keyCode = k;
+        drain();
+        return 1;
+    }
     drain();
+    if (queued == 0) return 0;
+    keyCode = pop();
     return 1;
+}
+
+bool localeIsUtf8() {
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
 }
 
 }  // namespace
 
-void terminalStartup(int argc, char** argv) {
-    const char* term = std::getenv("TERM");
+bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale) {
     alternateCharset = (term && std::strcmp(term, "linux") != 0 && std::strcmp(term, "LINUX") != 0) ? 1 : 0;
-    // Display letters: -m, /m, --m... (the program path itself is not an option).
+    unicodeMode = 0;
+    // Display letters: -m, /m, --m... (the program path itself is not an
+    // option); of a, n and u the last one counts.
+    char display = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (!arg || (arg[0] != '-' && arg[0] != '/') || arg[1] == 0) continue;
         const char letter = arg[1] == '-' ? arg[2] : arg[1];
         if (letter == 'm') monochromeMode = 1;
-        else if (letter == 'n') alternateCharset = 0;
-        else if (letter == 'a') alternateCharset = 1;
+        else if (letter == 'n' || letter == 'a' || letter == 'u') display = letter;
     }
+    switch (display) {
+    case 'a':
+        alternateCharset = 1;
+        return false;
+    case 'u':
+        alternateCharset = 0;
+        unicodeMode = 1;
+        return !utf8Locale;
+    case 'n':
+        alternateCharset = 0;
+        unicodeMode = utf8Locale ? 1 : 0;
+        return false;
+    default:
+        // A UTF-8 terminal shows the real glyphs, the Linux console included.
+        if (utf8Locale) {
+            alternateCharset = 0;
+            unicodeMode = 1;
+        }
+        return false;
+    }
+}
+
+void terminalStartup(int argc, char** argv) {
+    if (chooseDisplayMode(std::getenv("TERM"), argc, argv, localeIsUtf8())) {
+        // Unicode asked for in another locale: curses must write UTF-8.
+        if (!std::setlocale(LC_CTYPE, "C.UTF-8") || !localeIsUtf8()) unicodeMode = 0;
+    }
+    termios modes{};
+    const bool ctrlHErase = tcgetattr(STDIN_FILENO, &modes) == 0 && modes.c_cc[VERASE] == 8;
     if (initscr()) {
         start_color();
         cbreak();
@@ -159,11 +298,29 @@ void terminalStartup(int argc, char** argv) {
         nodelay(stdscr, TRUE);  // waits happen in poll(), never inside curses
         // A lone Esc should not keep the operator waiting a second.
         if (!std::getenv("ESCDELAY")) set_escdelay(100);
+        // Native mode in an 8-bit locale sends the other high bytes as they are.
+        if (!alternateCharset && !unicodeMode) use_legacy_coding(2);
+        bool allButLast = true;
         for (int f = 0; f < 8; ++f)
-            for (int b = 0; b < 8; ++b)
-                pairMade[f * 8 + b + 1] =
-                    init_pair(static_cast<short>(f * 8 + b + 1), static_cast<short>(f), static_cast<short>(b)) == OK;
+            for (int b = 0; b < 8; ++b) {
+                const int pair = f * 8 + b + 1;
+                // Some curses accept pair 64 on a 64-pair terminal all the same.
+                pairMade[pair] = init_pair(static_cast<short>(pair), static_cast<short>(f), static_cast<short>(b)) == OK &&
+                                 pair < COLOR_PAIRS;
+                if (pair < 64) allButLast = allButLast && pairMade[pair];
+            }
+        greyPairZero = !monochromeMode && !pairMade[64] && allButLast &&
+                       assume_default_colors(COLOR_WHITE, COLOR_WHITE) == OK;
+        const char* kbs = tigetstr("kbs");
+        cursesTerminal.ctrlHErases = ctrlHErase || (kbs && kbs != reinterpret_cast<char*>(-1) && std::strcmp(kbs, "\b") == 0);
+        // Our own handler, so that a resize also ends a wait in poll().
+        struct sigaction action {};
+        action.sa_handler = onResize;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &action, nullptr);
         setTerminal(&cursesTerminal);
+        cursesTerminal.redrawAll();
     }
     wrefresh(stdscr);
 }

@@ -170,6 +170,9 @@ void MonitorScreen::tick(const TickInfo& info)
     std::snprintf(text, sizeof text, "%u", nextRandom() % 250);
     put(2, 12, "Requests/s", attrLabel);
     put(16, 12, text, attrFigure);
+    // A sample of the code page's glyphs: shades, block, accent, frame.
+    put(2, 14, "Charset", attrLabel);
+    put(16, 14, "\xB0\xB1\xB2\xDB \x82 \xC9\xCD\xBB\xBA", attrFigure);
     statusBar("Figures change every tick");
 }
 

@@ -10,6 +10,10 @@
 command -v tmux >/dev/null || { echo "FAIL: tmux not found"; exit 1; }
 
 WORK=$(mktemp -d)
+# The locale of the programs in the panes: the display depends on it (Unicode
+# glyphs in a UTF-8 locale, plain ASCII line drawing in "C"). A script sets it
+# before new_pane; tmux itself always shows UTF-8 (-u).
+PANE_LOCALE=C
 RUN=0          # tmux servers started so far; server n listens on $WORK/tmux-n
 SOCK=          # the socket of the current server
 PANE=          # the session (and so the pane) of the current server
@@ -26,7 +30,7 @@ trap e2e_cleanup EXIT
 # Stops the script unless the file is an executable that has been built.
 need() { [ -x "$1" ] || { echo "FAIL: $1 not built"; exit 1; }; }
 
-tmx() { tmux -S "$SOCK" "$@"; }
+tmx() { tmux -u -S "$SOCK" "$@"; }
 screen() { tmx capture-pane -p -t "$PANE" 2>/dev/null; }
 colours() { tmx capture-pane -p -e -t "$PANE" 2>/dev/null; }
 row() { screen | sed -n "$(($1 + 1))p"; }     # screen row, 0-based
@@ -41,23 +45,26 @@ fail() {
     exit 1
 }
 
-# new_pane <session> <command line>: runs the command in an 80x25 xterm pane
-# of a new private tmux server (the previous one is ended first).
+# new_pane <session> <command line> [TERM] [rows]: runs the command in a pane
+# of 80 columns and 25 rows (default) with TERM=xterm (default) and the locale
+# PANE_LOCALE, in a new private tmux server (the previous one is ended first).
 new_pane() {
     [ "$RUN" -gt 0 ] && tmux -S "$SOCK" kill-server 2>/dev/null
     RUN=$((RUN + 1))
     SOCK=$WORK/tmux-$RUN
     PANE=$1
-    tmux -S "$SOCK" -f /dev/null new-session -d -s "$PANE" -x 80 -y 25 -e TERM=xterm "$2" ||
-        fail "cannot start tmux"
+    # tmux gives the pane its default-terminal as TERM, whatever -e says.
+    printf 'set -g default-terminal "%s"\n' "${3:-xterm}" >"$SOCK.conf"
+    tmux -u -S "$SOCK" -f "$SOCK.conf" new-session -d -s "$PANE" -x 80 -y "${4:-25}" \
+        -e LC_ALL="$PANE_LOCALE" -e LANG="$PANE_LOCALE" "$2" || fail "cannot start tmux"
 }
 
-# start_reporting <session> <command line>: new_pane under a shell that keeps
+# start_reporting <session> <command line> [TERM] [rows]: new_pane under a shell that keeps
 # the pane when the command ends; its stderr goes to $WORK/stderr, its exit
 # status to $WORK/status, and then "ended" is shown.
 start_reporting() {
     rm -f "$WORK/status" "$WORK/stderr"
-    new_pane "$1" "sh -c '$2 2>\"$WORK/stderr\"; echo \$? > \"$WORK/status\"; echo ended; sleep 300'"
+    new_pane "$1" "sh -c '$2 2>\"$WORK/stderr\"; echo \$? > \"$WORK/status\"; echo ended; sleep 300'" "${@:3}"
 }
 
 # Waits until a command started by start_reporting has ended, and checks its

@@ -18,14 +18,14 @@ expect() { wait_for "$1" "${2:-5}"; }
 cat >"$WORK/run.sh" <<EOF
 trap 'echo shell-saw-INT' INT
 export TERM=\$1
-if [ "\$2" = nullinput ]; then "$DEMO" </dev/null; else "$DEMO"; fi
+if [ "\$2" = nullinput ]; then "$DEMO" </dev/null; else "$DEMO" \$3; fi
 echo "DEMO-END rc=\$?"
 exec sleep 120
 EOF
 
-# start <session> <TERM> [nullinput]: starts the demo in a new private tmux
-# server (ending the server ends the demo with a hang-up).
-start() { new_pane "$1" "sh $WORK/run.sh $2 ${3:-tty}"; }
+# start <session> <TERM> [nullinput|tty] [display letter]: starts the demo in
+# a new private tmux server (ending the server ends the demo with a hang-up).
+start() { new_pane "$1" "sh $WORK/run.sh $2 ${3:-tty} ${4:-}"; }
 
 # Sets pid to the demo's own pid, as it shows it.
 demo_pid() {
@@ -46,10 +46,12 @@ frame="          +$(printf -- '-%.0s' $(seq 58))+"
 screen | sed -n 6,15p | grep -qvE '^          \|.{58}\|$' && fail "sides of the frame are not |"
 demo_pid
 
-# Light grey on light grey shows as a blank on grey; black on grey keeps its text.
-screen | sed -n 14p | grep -qF '0x77:[   ] 0x70:[XXX]' || fail "colour samples"
-colours | sed -n 14p | grep -qF $'0x77:[\e[0m\e[30m\e[47m   ' ||
-    fail "light grey on light grey lost its background"
+# 64 pairs: light grey on light grey is grey on grey (pair 0), bright white
+# on grey keeps its text in bold, black on grey has its own pair.
+screen | sed -n 14p | grep -qF '0x77:[XXX] 0x70:[XXX] 0x7F:[XXX]' || fail "colour samples"
+colours | sed -n 14p | grep -qF $'0x77:[\e[0m\e[37m\e[47mXXX' || fail "light grey on light grey"
+colours | sed -n 14p | grep -qF $'\e[1m\e[37m\e[44m] 0x7F:[\e[47mXXX' || fail "bright white on light grey"
+screen | sed -n 13p | grep -qF 'glyphs:[   # -|><]' || fail "glyphs in plain ASCII: $(screen | sed -n 13p)"
 
 check_key() {  # check_key <expected line> <send-keys arguments...>
     local want=$1
@@ -64,18 +66,22 @@ check_key "key code=0x4B char=0 state=0" Left
 check_key "key code=0x4D char=0 state=0" Right
 check_key "key code=0x3B char=0 state=0" F1
 check_key "key code=0x3B char=0 state=6" -H 1b 5b 32 35 7e   # Shift+F1 of the Linux console
+check_key "key code=0x40 char=0 state=0" F6
+check_key "key code=0x43 char=0 state=0" F9
+check_key "key code=0x3B char=0 state=6" S-F1
+check_key "key code=0x44 char=0 state=6" S-F10
 check_key "key code=0x1E char=97 state=0" -l a
 check_key "key code=0x00 char=65 state=0" -l A
 check_key "key code=0x4A char=45 state=0" -l -- -
 check_key "key code=0x0E char=0 state=0" BSpace
-expect "keys=11"
+expect "keys=15"
 
 # Ctrl-C is not a key and does not end the program.
 keys C-c
 sleep 0.3
 running "$pid" || fail "Ctrl-C ended the program"
 check_key "key code=0x0F char=9 state=0" Tab
-expect "keys=12"
+expect "keys=16"
 
 # Esc ends it and gives the terminal back.
 keys Escape
@@ -84,6 +90,35 @@ expect "termdemo: ended by key code=0x01 char=0 state=0"
 [ "$(tmx display -p -t "$PANE" '#{alternate_on}')" = 0 ] || fail "still on the program's screen"
 screen | grep -qF "ZEV Telvane" && fail "the program's screen was left behind"
 tmx kill-session -t keys
+
+# --- -u: code page 437 as Unicode glyphs, even from the C locale ---
+start utf xterm-256color tty -u
+expect "ZEV Telvane/IP v.1.7"
+bg=$(printf '▒%.0s' $(seq 10))
+[ "$(screen | sed -n 5p)" = "$bg╔$(printf '═%.0s' $(seq 58))╗$bg" ] || fail "frame: $(screen | sed -n 5p)"
+screen | sed -n 13p | grep -qF 'glyphs:[░▒▓█é─│►◄]' || fail "glyphs: $(screen | sed -n 13p)"
+keys Escape
+expect "DEMO-END rc=0" 3
+
+# --- Native mode on the Linux console's description: letters stay letters,
+# frames come from the terminal's line-drawing set (shift-out) ---
+start native linux
+expect "ZEV Telvane/IP v.1.7"
+[ "$(screen | head -1)" = "ZEV Telvane/IP v.1.7" ] || fail "title: $(screen | head -1)"
+colours | head -1 | grep -q $'\x0e' && fail "the title went through the line-drawing set"
+# The line-drawing set's own names: a checkerboard, corners, lines.
+ck=$(printf 'a%.0s' $(seq 10))
+[ "$(screen | sed -n 5p)" = "${ck}l$(printf 'q%.0s' $(seq 58))k$ck" ] || fail "frame: $(screen | sed -n 5p)"
+colours | grep -q $'\x0e' || fail "the line-drawing set is never switched on"
+keys Escape
+expect "DEMO-END rc=0" 3
+
+# --- Monochrome: dark text on a light ground shows in reverse video ---
+start mono xterm tty -m
+expect "ZEV Telvane/IP v.1.7"
+colours | sed -n 14p | grep -qF $'0x70:[\e[0;7m' || fail "black on grey is not reversed"
+keys Escape
+expect "DEMO-END rc=0" 3
 
 # --- F10 ends like Esc ---
 start f10 xterm

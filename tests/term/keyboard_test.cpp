@@ -119,18 +119,32 @@ TEST_F(KeyboardTest, SetUpTeachesTheTerminalItsSequences) {
     RecordingTerminal rec;
     setTerminal(&rec);
     keyboardInputInit(nullptr);
-    EXPECT_EQ(rec.defined.size(), 24u);
-    EXPECT_EQ(rec.defined["\033[1~"], KEY_HOME);
-    EXPECT_EQ(rec.defined["\033[4~"], KEY_END);
-    EXPECT_EQ(rec.defined["\033OP"], KEY_F(1));
-    EXPECT_EQ(rec.defined["\033OS"], KEY_F(4));
-    EXPECT_EQ(rec.defined["\033[11~"], KEY_F(1));
-    EXPECT_EQ(rec.defined["\033[16~"], KEY_F(6));
-    EXPECT_EQ(rec.defined["\033[17~"], KEY_F(7));  // numbered without the gap
-    EXPECT_EQ(rec.defined["\033[20~"], KEY_F(10));
-    EXPECT_EQ(rec.defined["\033[25~"], KEY_F(13));
-    EXPECT_EQ(rec.defined["\033[28~"], KEY_F(15));
-    EXPECT_EQ(rec.defined["\033[34~"], KEY_F(20));
+    EXPECT_EQ(rec.defined.size(), 52u);
+    const std::pair<const char*, int> sequences[] = {
+        {"\033[1~", KEY_HOME},    {"\033OH", KEY_HOME},     {"\033[4~", KEY_END},     {"\033OF", KEY_END},
+        {"\033OM", KEY_ENTER},    {"\033OP", KEY_F(1)},     {"\033OS", KEY_F(4)},     {"\033[[A", KEY_F(1)},
+        {"\033[[E", KEY_F(5)},    {"\033[11~", KEY_F(1)},   {"\033[15~", KEY_F(5)},   {"\033[17~", KEY_F(6)},
+        {"\033[20~", KEY_F(9)},   {"\033[21~", KEY_F(10)},  {"\033[24~", KEY_F(12)},  {"\033[1;2P", KEY_F(13)},
+        {"\033[1;2S", KEY_F(16)}, {"\033O2P", KEY_F(13)},   {"\033[15;2~", KEY_F(17)}, {"\033[17;2~", KEY_F(18)},
+        {"\033[21;2~", KEY_F(22)}, {"\033[25~", KEY_F(13)}, {"\033[28~", KEY_F(15)},  {"\033[34~", KEY_F(20)},
+    };
+    for (auto [sequence, code] : sequences) EXPECT_EQ(rec.defined[sequence], code) << sequence + 1;
+    EXPECT_EQ(rec.defined.count("\033[16~"), 0u);  // no terminal sends it
+}
+
+// A terminal whose Backspace key sends ^H.
+class CtrlHTerminal : public MemoryTerminal {
+public:
+    bool backspaceIsCtrlH() const override { return true; }
+};
+
+TEST_F(KeyboardTest, ByteEightIsBackspaceWhereTheTerminalSaysSo) {
+    EXPECT_EQ(info(8), Info(0, 8, 0));  // elsewhere it is Ctrl+H
+    CtrlHTerminal ctrlH;
+    setTerminal(&ctrlH);
+    keyboardInputInit(nullptr);
+    EXPECT_EQ(info(8), Info(kcBackspace, 0, 0));
+    EXPECT_EQ(info(127), Info(kcBackspace, 0, 0));
 }
 
 TEST_F(KeyboardTest, GetKeyFillsRecordsFromScriptedKeys) {

@@ -1,10 +1,15 @@
+#include <iconv.h>
+
 #include <climits>
+#include <clocale>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "console/cp437.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/term.h"
@@ -20,12 +25,14 @@ protected:
         cursorX = cursorY = 0;
         alternateCharset = 0;
         monochromeMode = 0;
+        unicodeMode = 0;
         setTerminal(&term);
     }
     void TearDown() override {
         setTerminal(nullptr);
         alternateCharset = 0;
         monochromeMode = 0;
+        unicodeMode = 0;
     }
 
     static unsigned char ch(int x, int y) { return static_cast<unsigned char>(screenBuf[y][x] & 0xFF); }
@@ -298,23 +305,90 @@ unsigned char expectedCompat(int c) {
     return ' ';
 }
 
-TEST_F(ScreenTest, TranslateCellCharactersInBothModes) {
+// Code page 437 as the C library knows it: the oracle for 0x20..0xFF.
+char32_t libraryGlyph(unsigned char code) {
+    iconv_t cd = iconv_open("UTF-32LE", "IBM437");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return 0;
+    char in[1] = {static_cast<char>(code)};
+    unsigned char out[4] = {};
+    char* inp = in;
+    char* outp = reinterpret_cast<char*>(out);
+    size_t inLeft = 1, outLeft = 4;
+    const size_t done = iconv(cd, &inp, &inLeft, &outp, &outLeft);
+    iconv_close(cd);
+    if (done == static_cast<size_t>(-1)) return 0;
+    return out[0] | out[1] << 8 | out[2] << 16 | static_cast<char32_t>(out[3]) << 24;
+}
+
+TEST_F(ScreenTest, UnicodeModeShowsEveryCodeAsItsGlyph) {
+    const std::u32string controls = U" ☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶§▬↨↑↓→←∟↔▲▼";
+    const char* saved = std::setlocale(LC_CTYPE, nullptr);
+    const std::string before = saved ? saved : "C";
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    unicodeMode = 1;
     for (int c = 0; c < 256; ++c) {
-        const CursesCell native = translateCell(static_cast<uint16_t>(c | 0x0700));
-        const unsigned char want = (c < 0x1E || c == 0x7F) ? ' ' : static_cast<unsigned char>(c);
-        EXPECT_EQ(native.ch, want) << std::hex << c;
-        EXPECT_TRUE(native.altCharset);
+        const CursesCell cell = translateCell(static_cast<uint16_t>(c | 0x0700));
+        const char32_t want = c < 0x20 ? controls[c] : c == 0x7F ? U'⌂' : libraryGlyph(static_cast<unsigned char>(c));
+        EXPECT_EQ(cell.glyph, want) << std::hex << c;
+        EXPECT_EQ(cell.glyph, cp437Unicode[c]) << std::hex << c;
+        EXPECT_FALSE(cell.altCharset);
+        EXPECT_EQ(cell.acs, 0);
+        // One column each, or the rest of the row would shift.
+        EXPECT_EQ(wcwidth(static_cast<wchar_t>(cell.glyph)), 1) << std::hex << c;
     }
+    std::setlocale(LC_CTYPE, before.c_str());
+
+    consoleDrawBox(nullptr, 0, 0, 4, 3, 0x1F, brd);
+    std::u32string shown;
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 4; ++x) shown.push_back(translateCell(term.shown[y][x]).glyph);
+        shown.push_back(U'\n');
+    }
+    EXPECT_EQ(shown, U"╔══╗\n║  ║\n╚══╝\n");
+    alternateCharset = 1;  // -a wins over Unicode
+    EXPECT_EQ(translateCell(0x07CD).glyph, 0u);
+    EXPECT_EQ(translateCell(0x07CD).ch, '-');
+}
+
+TEST_F(ScreenTest, NativeModeKeepsAsciiAndDrawsWithTheTerminalsLineSet) {
+    const std::string acsNames = "`afghjklmnopqrstuvwxyz{|}~,+-.0";
+    for (int c = 0; c < 256; ++c) {
+        const CursesCell cell = translateCell(static_cast<uint16_t>(c | 0x0700));
+        EXPECT_EQ(cell.glyph, 0u);
+        if (c >= 0x20 && c < 0x7F) {
+            EXPECT_EQ(cell.ch, c) << std::hex << c;
+            EXPECT_FALSE(cell.altCharset) << std::hex << c;
+            EXPECT_EQ(cell.acs, 0) << std::hex << c;
+        } else if (cell.acs) {
+            EXPECT_NE(acsNames.find(cell.acs), std::string::npos) << std::hex << c;
+            EXPECT_FALSE(cell.altCharset);
+        } else if (c >= 0x80) {
+            EXPECT_EQ(cell.ch, c) << std::hex << c;  // the other high bytes as they are
+            EXPECT_TRUE(cell.altCharset) << std::hex << c;
+        } else {
+            EXPECT_EQ(cell.ch, ' ') << std::hex << c;  // controls and DEL never reach the terminal
+            EXPECT_FALSE(cell.altCharset) << std::hex << c;
+        }
+    }
+    // Every line-drawing code, single, double or mixed, has a line piece.
+    for (int c = 0xB3; c <= 0xDA; ++c) EXPECT_NE(translateCell(static_cast<uint16_t>(c)).acs, 0) << std::hex << c;
+    std::string frame, shades;
+    for (char c : std::string(brd)) frame.push_back(translateCell(static_cast<unsigned char>(c)).acs);
+    EXPECT_EQ(frame, "qxlkjm");
+    for (int c : {0xB0, 0xB1, 0xB2, 0xDB, 0x1E, 0x1F}) shades.push_back(translateCell(static_cast<uint16_t>(c)).acs);
+    EXPECT_EQ(shades, "haa0-.");
+}
+
+TEST_F(ScreenTest, TranslatedModeUsesTheAsciiTable) {
     alternateCharset = 1;
+    unicodeMode = 1;  // -a wins
     for (int c = 0; c < 256; ++c) {
         const CursesCell plain = translateCell(static_cast<uint16_t>(c | 0x0700));
         EXPECT_EQ(plain.ch, expectedCompat(c)) << std::hex << c;
         EXPECT_FALSE(plain.altCharset);
+        EXPECT_EQ(plain.acs, 0);
+        EXPECT_EQ(plain.glyph, 0u);
     }
-}
-
-TEST_F(ScreenTest, DoubleFrameShowsAsPlusMinusBarWhenTranslated) {
-    alternateCharset = 1;
     consoleDrawBox(nullptr, 0, 0, 4, 3, 0x1F, brd);
     std::string shown;
     for (int y = 0; y < 3; ++y) {
@@ -352,12 +426,50 @@ TEST_F(ScreenTest, TranslateCellColours) {
     }
 }
 
-TEST_F(ScreenTest, MonochromeUsesPairZeroAndKeepsBold) {
+TEST_F(ScreenTest, MonochromeUsesPairZeroKeepsBoldAndReversesLightGrounds) {
+    EXPECT_FALSE(translateCell(0x2000).reverse);  // colours show the caret
     monochromeMode = 1;
     for (int a = 0; a < 256; ++a) {
         const CursesCell cell = translateCell(static_cast<uint16_t>(a << 8 | 'm'));
         EXPECT_EQ(cell.pair, 0) << a;
         EXPECT_EQ(cell.bold, (a & 8) != 0) << a;
+    }
+    // Caret (black on green), active list item (blue on grey), status bar.
+    for (int a : {0x20, 0x71, 0x70, 0x30, 0x74, 0xF0})
+        EXPECT_TRUE(translateCell(static_cast<uint16_t>(a << 8)).reverse) << std::hex << a;
+    for (int a : {0x1F, 0x1E, 0x07, 0x4E, 0x00, 0x77, 0x7F, 0x7E, 0x3F, 0x2F})
+        EXPECT_FALSE(translateCell(static_cast<uint16_t>(a << 8)).reverse) << std::hex << a;
+}
+
+TEST_F(ScreenTest, DisplayModeFromTermLettersAndLocale) {
+    struct Case {
+        const char* term;
+        std::vector<std::string> args;
+        bool utf8;
+        int translated, unicode, mono;
+        bool switchLocale;
+    };
+    const Case cases[] = {
+        {"xterm", {}, false, 1, 0, 0, false},          {"xterm", {}, true, 0, 1, 0, false},
+        {"linux", {}, false, 0, 0, 0, false},          {"LINUX", {}, true, 0, 1, 0, false},
+        {nullptr, {}, false, 0, 0, 0, false},          {"xterm", {"-a"}, true, 1, 0, 0, false},
+        {"linux", {"/a"}, false, 1, 0, 0, false},      {"xterm", {"-n"}, false, 0, 0, 0, false},
+        {"xterm", {"--n"}, true, 0, 1, 0, false},      {"xterm", {"-u"}, false, 0, 1, 0, true},
+        {"xterm", {"-u"}, true, 0, 1, 0, false},       {"linux", {"-u", "-a"}, true, 1, 0, 0, false},
+        {"xterm", {"-a", "--unicode"}, false, 0, 1, 0, true},
+        {"xterm", {"-m", "-x", "--server=u", "-"}, false, 1, 0, 1, false},
+    };
+    for (const Case& c : cases) {
+        monochromeMode = 0;
+        std::vector<char*> argv{const_cast<char*>("-u")};  // the program path is no option
+        for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+        const bool switchLocale = chooseDisplayMode(c.term, static_cast<int>(argv.size()), argv.data(), c.utf8);
+        const std::string what = std::string(c.term ? c.term : "(none)") + " " + std::to_string(c.args.size()) +
+                                 " args, utf8 " + std::to_string(c.utf8);
+        EXPECT_EQ(alternateCharset, c.translated) << what;
+        EXPECT_EQ(unicodeMode, c.unicode) << what;
+        EXPECT_EQ(monochromeMode, c.mono) << what;
+        EXPECT_EQ(switchLocale, c.switchLocale) << what;
     }
 }
 

@@ -2,6 +2,7 @@
 // program's start-up, a title row, a frame, and one line per key event.
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -29,10 +30,13 @@ void drawScreen() {
     std::snprintf(line, sizeof line, "pid=%ld", static_cast<long>(getpid()));
     consoleTextLine(stdscr, 12, 6, line, 40, 0x1F);
     consoleTextLine(stdscr, 12, 7, "Press keys; Esc or F10 ends.", 56, 0x1F);
-    // Colour samples: light grey on light grey, black on light grey.
-    consoleTextLine(stdscr, 12, 13, "0x77:[XXX] 0x70:[XXX]", 30, 0x1F);
+    // Colour samples: light grey, black and bright white on light grey.
+    consoleTextLine(stdscr, 12, 13, "0x77:[XXX] 0x70:[XXX] 0x7F:[XXX]", 40, 0x1F);
     consoleAttrFill(stdscr, 18, 13, 3, 0x77);
     consoleAttrFill(stdscr, 29, 13, 3, 0x70);
+    consoleAttrFill(stdscr, 40, 13, 3, 0x7F);
+    // Code page 437: shades, block, an accented letter, single lines, arrows.
+    consoleTextLine(stdscr, 12, 12, "glyphs:[\xB0\xB1\xB2\xDB\x82\xC4\xB3\x10\x11]", 40, 0x1F);
     COORD home{12, 10};
     SetConsoleCursorPosition(stdscr, home);
 }
@@ -40,6 +44,7 @@ void drawScreen() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setlocale(LC_CTYPE, "");
     ++count;
     installSignalHandlers();
     terminalStartup(argc, argv);

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Program entry of the real quorcli: --help and --version answer on standard
+# output and touch nothing; a terminal that cannot carry the program (output
+# to a file, input not a terminal, TERM=dumb, an unknown TERM) gets a one-line
+# refusal, status 1, the tty as it was and no configuration file; Ctrl+\
+# (SIGQUIT) leaves in order: the terminal restored, the configuration saved.
+# Usage: entry_test.sh <build-dir>
+set -u
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+BUILD=${1:?usage: entry_test.sh <build-dir>}
+BIN=$BUILD/quorcli
+need "$BIN"
+ln -s "$BIN" "$WORK/quorcli"
+CFG=$WORK/quorcli.cfg
+
+# run <TERM> <arguments and redirections>: starts the program in a shell
+# that records the tty modes before and after it, its stderr and its exit
+# status, then shows "ended". The shell's QUIT trap keeps it alive across
+# Ctrl+\ without passing SIG_IGN on to the program.
+cat >"$WORK/run.sh" <<EOF
+trap 'echo shell-saw-QUIT' QUIT
+cd "$WORK"
+stty -g >tty.before
+eval "./quorcli \$1" 2>stderr
+echo \$? >status
+stty -g >tty.after
+echo ended
+exec sleep 300
+EOF
+run() { rm -f "$WORK/status"; new_pane e "sh $WORK/run.sh '$2'" "$1"; }
+
+# --- --version and --help: standard output, status 0, nothing written ---
+run xterm "--version"
+ended_with 0
+row_begins 0 "quorcli v.1.7" || fail "version: '$(row 0)'"
+run xterm "--server=x --help -m"
+ended_with 0
+row_begins 0 "Usage: quorcli" || fail "usage: '$(row 0)'"
+for text in "--proxy=NAME" "--server=NAME" "--direct" " -m " " -a " " -n " " -u " "kept in ./quorcli.cfg"; do
+    shows "$text" || fail "the usage does not mention '$text'"
+done
+[ -e "$CFG" ] && fail "a configuration file was written"
+
+# --- Refusals: one line on stderr, status 1, the tty untouched ---
+refused() {  # refused <TERM> <arguments> <expected message>
+    run "$1" "$2"
+    ended_with 1
+    [ "$(wc -l <"$WORK/stderr")" = 1 ] || fail "$1 $2: stderr is not one line: $(cat "$WORK/stderr")"
+    [ "$(cat "$WORK/stderr")" = "quorcli: $3" ] || fail "$1 $2: stderr: $(cat "$WORK/stderr")"
+    cmp -s "$WORK/tty.before" "$WORK/tty.after" || fail "$1 $2: the tty modes changed"
+    [ -e "$CFG" ] && fail "$1 $2: a configuration file was written"
+}
+refused xterm ">out.txt" "standard input and output must be a terminal"
+[ -s "$WORK/out.txt" ] && fail "something was drawn into the file"
+refused xterm "</dev/null" "standard input and output must be a terminal"
+refused dumb "" "terminal type 'dumb' cannot address the cursor"
+refused no-such-terminal "" "unknown terminal type 'no-such-terminal'"
+
+# --- Ctrl+\ leaves like SIGTERM ---
+printf 'server=127.0.0.1:1,Alpha\r\n' >"$CFG"
+run xterm ""
+wait_for "Select Proxy Server"
+keys 'C-\'
+ended_with 0
+[ "$(tmx display -p -t "$PANE" '#{alternate_on}')" = 0 ] || fail "still on the program's screen"
+cmp -s "$WORK/tty.before" "$WORK/tty.after" || fail "the tty was left in the program's modes"
+grep -qF "; QUORVEX servers" "$CFG" || fail "the configuration was not saved: $(cat "$CFG")"
+grep -qF "server=127.0.0.1:1,Alpha" "$CFG" || fail "the server entry was lost: $(cat "$CFG")"
+
+echo "PASS"
