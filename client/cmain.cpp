@@ -1,8 +1,6 @@
 #include "client/cmain.h"
 
-#include <time.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "console/cinput.h"
 #include "console/cutil.h"
 #include "console/global.h"
+#include "console/wait.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 
@@ -75,10 +74,16 @@ int consoleMain::closeConnection()
     return 0;
 }
 
+// Sleeps without watching the keys (they wait for the next reader); a
+// termination request, before or during the pause, ends it at once.
 void consoleMain::sleepMs(int ms)
 {
-    struct timespec ts {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !EXIT) {
+    using clock = std::chrono::steady_clock;
+    const auto end = clock::now() + std::chrono::milliseconds(ms);
+    while (!EXIT) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
+        if (left <= 0) return;
+        waitSocketOrKey(-1, 0, static_cast<int>(left), false);   // a signal ends the wait early
     }
 }
 
@@ -234,6 +239,8 @@ int consoleMain::execute()
     proxies.init(window);
     proxies.add(directConnectionText, proxies.getItemCount() + 1, nullptr);
     loadConfig("quorcli.cfg", servers, proxies);
+    // A file that is there but could not be read must not be saved over.
+    if (!configError.empty()) return result;
 
     bool quit = false;
     if (servers.hasPasswords()) quit = !askStartupMasterPassword(buffer);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "client/pxylist.h"
@@ -9,6 +10,7 @@
 
 struct _win_st;
 class ClientSocket;
+class sessionOutbox;
 
 // The 26-byte greeting record exchanged at the start of a session.
 struct helloData {
@@ -44,9 +46,13 @@ public:
     char* configPath = nullptr;     // modulePath + "quorcli.cfg"
     serverList servers;
     proxyList proxies;
-    // Why the configuration could not be written at the end (empty: it was).
-    std::string saveError;
-    // How the main loop pauses between messages (milliseconds); a plain sleep.
+    // The way out of the session that is running (null between sessions).
+    sessionOutbox* outbox = nullptr;
+    // Why the configuration could not be read ("cannot read <path>: ...") or
+    // written ("cannot write <path>: ..."); empty when all went well.
+    std::string configError;
+    // How the main loop pauses between messages (milliseconds); a sleep
+    // that a termination request ends at once.
     void (*pauseMs)(int ms) = sleepMs;
 
     consoleMain();
@@ -62,6 +68,11 @@ public:
     int onKey(KEY_EVENT_RECORD& key);
     int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
     int saveConfig();
+    // The configuration's lines read from f into the two lists; false after
+    // a read error.
+    static bool readConfig(FILE* f, serverList& sl, proxyList& pl);
+    // The whole configuration text of the two lists written to f.
+    void writeConfig(FILE* f);
 
     static void sleepMs(int ms);
 

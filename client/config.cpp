@@ -1,9 +1,5 @@
 // The configuration file quorcli.cfg: reading it into the two list menus and
 // writing them back.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "client/cfgfile.h"
 #include "client/cmain.h"
 #include "client/listutil.h"
 #include "console/global.h"
@@ -44,63 +41,26 @@ void takeDescription(char* out, const char* from, const char* to, int maxLen)
     strip(out);
 }
 
-std::string failure(const char* path, int err)
-{
-    return std::string(path) + ": " + std::strerror(err ? err : EIO);
-}
+// Sorted adds of the lists are put in place once, at the end of a load.
+class deferredSorting {
+public:
+    deferredSorting(consoleMenu& a, consoleMenu& b) : a_(a), b_(b)
+    {
+        a_.deferSorting();
+        b_.deferSorting();
+    }
+    ~deferredSorting()
+    {
+        a_.applySorting();
+        b_.applySorting();
+    }
+    deferredSorting(const deferredSorting&) = delete;
+    deferredSorting& operator=(const deferredSorting&) = delete;
 
-// Writes the file through a temporary file in the same directory that is
-// renamed over the old one only when it is complete, so a failed save never
-// leaves a damaged or missing file behind. Returns "" or "<path>: <reason>".
-template <class Writer>
-std::string replaceFile(const char* path, Writer write)
-{
-    std::string target = path;
-    struct stat st;
-    // Through a symbolic link the file it names is replaced, so the link stays.
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        struct stat to;
-        if (char* real = realpath(path, nullptr)) {
-            if (stat(real, &to) == 0 && S_ISREG(to.st_mode)) target = real;
-            std::free(real);
-        }
-    }
-    std::string temp = target + ".XXXXXX";
-    int fd = mkstemp(temp.data());   // created with mode 0600
-    if (fd < 0) return failure(path, errno);
-    // An existing file keeps its mode and, where allowed, its owner.
-    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        (void)fchown(fd, st.st_uid, st.st_gid);
-        (void)fchmod(fd, st.st_mode & 07777);
-    }
-
-    FILE* f = fdopen(fd, "wb");
-    if (!f) {
-        int err = errno;
-        close(fd);
-        unlink(temp.c_str());
-        return failure(path, err);
-    }
-    errno = 0;
-    write(f);
-    int err = 0;
-    if (std::fflush(f) != 0 || std::ferror(f)) err = errno ? errno : EIO;
-    else if (fsync(fileno(f)) != 0) err = errno;
-    if (std::fclose(f) != 0 && !err) err = errno ? errno : EIO;
-    if (!err && rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err) {
-        unlink(temp.c_str());
-        return failure(path, err);
-    }
-    // Make the rename itself durable; a failure here loses nothing.
-    std::string dir = target.substr(0, target.find_last_of('/') + 1);
-    int dfd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        (void)fsync(dfd);
-        close(dfd);
-    }
-    return "";
-}
+private:
+    consoleMenu& a_;
+    consoleMenu& b_;
+};
 
 } // namespace
 
@@ -198,60 +158,63 @@ void proxyList::save(FILE* f)
 // ---------------------------------------------------------------- consoleMain
 
 // Reads modulePath + fileName into the two lists and keeps the path for the
-// save. A missing or unreadable file leaves the lists as they are.
+// save. A missing file leaves the lists as they are; a file that is there
+// but cannot be read is noted in configError, and must then not be saved over.
 int consoleMain::loadConfig(const char* fileName, serverList& sl, proxyList& pl)
 {
     std::string path = std::string(modulePath ? modulePath : "") + (fileName ? fileName : "");
     std::free(configPath);
     configPath = strdup(path.c_str());
+    configError.clear();
 
-    // Opened without blocking so that a FIFO in the file's place cannot hold
-    // the start-up; only a regular file is read.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return 0;
+    // Temporary files of saves that were killed hold passwords: away with them.
+    cfgRemoveLeftovers(path.c_str());
+    FILE* f = nullptr;
+    std::string reason;
+    const cfgOpenResult opened = cfgOpenForReading(path.c_str(), &f, reason);
+    if (opened == cfgOpened) {
+        errno = 0;
+        if (!readConfig(f, sl, pl)) reason = std::strerror(errno ? errno : EIO);
+        std::fclose(f);
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* f = fdopen(fd, "rb");
-    if (!f) {
-        close(fd);
-        return 0;
-    }
-    std::unique_ptr<char[]> line(new (std::nothrow) char[maxValueLength + 1]);
-    std::unique_ptr<char[]> value(new (std::nothrow) char[maxValueLength + 1]);
-    if (line && value) {
-        while (std::fgets(line.get(), lineBufferSize, f)) {
-            if (isVariable("server", line.get(), '=')) {
-                getValue(line.get(), value.get(), '=', maxValueLength);
-                sl.parse(value.get());
-            } else if (isVariable("proxy", line.get(), '=')) {
-                getValue(line.get(), value.get(), '=', maxValueLength);
-                pl.parse(value.get());
-            }
-        }
-    }
-    std::fclose(f);
+    if (!reason.empty()) configError = "cannot read " + path + ": " + reason;
     return 0;
 }
 
+bool consoleMain::readConfig(FILE* f, serverList& sl, proxyList& pl)
+{
+    std::unique_ptr<char[]> line(new (std::nothrow) char[maxValueLength + 1]);
+    std::unique_ptr<char[]> value(new (std::nothrow) char[maxValueLength + 1]);
+    if (!f || !line || !value) return true;
+    deferredSorting sorting(sl, pl);
+    while (std::fgets(line.get(), lineBufferSize, f)) {
+        if (isVariable("server", line.get(), '=')) {
+            getValue(line.get(), value.get(), '=', maxValueLength);
+            sl.parse(value.get());
+        } else if (isVariable("proxy", line.get(), '=')) {
+            getValue(line.get(), value.get(), '=', maxValueLength);
+            pl.parse(value.get());
+        }
+    }
+    return !std::ferror(f);
+}
+
+void consoleMain::writeConfig(FILE* f)
+{
+    std::fputs(serverComment, f);
+    servers.save(f);
+    std::fputs("\r\n", f);
+    std::fputs(proxyComment, f);
+    proxies.save(f);
+}
+
 // Writes both lists to the kept configuration path. When that fails the old
-// file stays as it was and saveError tells why.
+// file stays as it was and configError tells why.
 int consoleMain::saveConfig()
 {
-    saveError.clear();
-    if (!configPath) {
-        saveError = failure("quorcli.cfg", ENOMEM);
-        return 0;
-    }
-    saveError = replaceFile(configPath, [this](FILE* f) {
-        std::fputs(serverComment, f);
-        servers.save(f);
-        std::fputs("\r\n", f);
-        std::fputs(proxyComment, f);
-        proxies.save(f);
-    });
+    configError.clear();
+    const char* path = configPath ? configPath : "quorcli.cfg";
+    std::string reason = configPath ? cfgWrite(configPath, [this](FILE* f) { writeConfig(f); }) : std::strerror(ENOMEM);
+    if (!reason.empty()) configError = "cannot write " + std::string(path) + ": " + reason;
     return 0;
 }

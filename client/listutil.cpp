@@ -1,17 +1,33 @@
 #include "client/listutil.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "console/cinput.h"
 #include "net/sutil.h"
 
-bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color, int masked)
+char firstOf(const char* text, const char* set)
+{
+    if (!text) return 0;
+    const char* at = std::strpbrk(text, set);
+    return at ? *at : 0;
+}
+
+bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color, int masked,
+             fieldRule rule)
 {
     consoleInputBox box(masked);
-    box.init(win, 10, 10, 60, prompt, buf, maxLen, color);
-    return box.execute() == 2;
+    for (;;) {
+        box.init(win, 10, 10, 60, prompt, buf, maxLen, color);
+        if (box.execute() != 2) return false;
+        const char refused = rule ? rule(buf) : 0;
+        if (!refused) return true;
+        char message[64];
+        std::snprintf(message, sizeof message, "The character '%c' cannot be used here.", refused);
+        messageBox(win, 0x4E, message, "Press Enter to continue...");
+    }
 }
 
 char* copyText(const char* text, size_t len)

@@ -8,10 +8,19 @@ struct _win_st;
 
 // Helpers shared by the server and proxy list screens.
 
+// What a field may not hold: the first character of text that the
+// configuration file could not keep in that field, or 0.
+using fieldRule = char (*)(const char* text);
+
+// The first character of text that is one of those in set, or 0.
+char firstOf(const char* text, const char* set);
+
 // Runs one input box of the list screens (10,10, width 60) over buf, which
-// holds maxLen + 1 bytes. True when the operator accepted with Enter.
+// holds maxLen + 1 bytes. True when the operator accepted with Enter. A text
+// that breaks the rule is refused with a message naming the character, and
+// the box is shown again with the text as typed.
 bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color = 0x1E,
-             int masked = 0);
+             int masked = 0, fieldRule rule = nullptr);
 
 // A heap copy of len bytes of text plus a terminator, or null.
 char* copyText(const char* text, size_t len);

@@ -13,13 +13,31 @@ namespace {
 
 proxyInfo* entryOf(menuItem* item) { return item ? static_cast<proxyInfo*>(item->data) : nullptr; }
 
+// What the proxy line can keep: a comma ends the address, an '@' ends the
+// credentials (so an address holds one at most), a ':' ends the user name.
+char addressRule(const char* text)
+{
+    if (char c = firstOf(text, ",")) return c;
+    const char* at = std::strchr(text, '@');
+    return at && std::strchr(at + 1, '@') ? '@' : 0;
+}
+char userNameRule(const char* text) { return firstOf(text, ":@,"); }
+char passwordRule(const char* text) { return firstOf(text, "@,"); }
+
+// The host of a line without credentials starts the value, whose leading
+// blanks the file does not keep.
+void trimHost(proxyInfo* entry)
+{
+    if (entry->hostName) strip(entry->hostName);
+}
+
 // Asks for the proxy's user name and then its password. Esc at the user-name
 // prompt keeps both; an empty user name removes both.
 void askCredentials(_win_st* win, proxyInfo* entry, bool editing)
 {
     char user[41] = "";
     if (editing && entry->userName) std::snprintf(user, sizeof user, "%s", entry->userName);
-    if (!askText(win, "Enter HTTPS proxy username (if required):", user, 40)) return;
+    if (!askText(win, "Enter HTTPS proxy username (if required):", user, 40, 0x1E, 0, userNameRule)) return;
     strip(user);
     if (!*user) {
         entry->setUserName(nullptr);
@@ -29,7 +47,7 @@ void askCredentials(_win_st* win, proxyInfo* entry, bool editing)
     entry->setUserName(user);
     char pass[41] = "";
     if (editing && entry->password) std::snprintf(pass, sizeof pass, "%s", entry->password);
-    if (askText(win, "Enter HTTPS proxy password:", pass, 40)) entry->setPassword(pass);
+    if (askText(win, "Enter HTTPS proxy password:", pass, 40, 0x1E, 0, passwordRule)) entry->setPassword(pass);
 }
 
 } // namespace
@@ -115,7 +133,12 @@ int proxyList::onInsert()
     char desc[41] = "";
     char address[257] = "";
     if (!askText(window, "Enter description:", desc, 40)) return 0;
-    if (!askText(window, "Enter server address (hostname:port).", address, 256)) return 0;
+    // Trimmed as Edit trims: the file keeps no blanks at the ends, and drops
+    // an entry without a description.
+    strip(desc);
+    if (!*desc) return 0;
+    if (!askText(window, "Enter server address (hostname:port).", address, 256, 0x1E, 0, addressRule)) return 0;
+    strip(address);
 
     proxyInfo* entry = new (std::nothrow) proxyInfo;
     menuItem* item = new (std::nothrow) menuItem(desc, getItemCount() + 1, entry);
@@ -124,6 +147,7 @@ int proxyList::onInsert()
         delete item;
         return -2;
     }
+    trimHost(entry);
     askCredentials(window, entry, false);
     setItemLine<proxyList>(item, entry);
     add(item);
@@ -144,7 +168,7 @@ int proxyList::onEditItem()
     std::snprintf(address, sizeof address, "%s:%d", entry->hostName ? entry->hostName : "",
                   static_cast<int>(entry->port));
     if (!askText(window, "Change description:", desc, 40)) return 0;
-    if (!askText(window, "Change proxy address (hostname:port).", address, 256)) return 0;
+    if (!askText(window, "Change proxy address (hostname:port).", address, 256, 0x1E, 0, addressRule)) return 0;
     strip(desc);
     strip(address);
     if (!*desc || !*address) return 0;
@@ -154,6 +178,7 @@ int proxyList::onEditItem()
         dropItem(*this, item);
         return 0;
     }
+    trimHost(entry);
     askCredentials(window, entry, true);
     setItemLine<proxyList>(item, entry);
     drawItems();

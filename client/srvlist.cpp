@@ -27,6 +27,9 @@ bool markerMatches(const unsigned char* stored)
 
 serverInfo* entryOf(menuItem* item) { return item ? static_cast<serverInfo*>(item->data) : nullptr; }
 
+// A comma ends the address and the description of a server line.
+char serverTextRule(const char* text) { return firstOf(text, ","); }
+
 } // namespace
 
 int readPortNumber(const char* text)
@@ -151,8 +154,14 @@ int serverList::onInsert()
 {
     char desc[81] = "";
     char address[257] = "";
-    if (!askText(window, "Enter description:", desc, 80, promptColor, 0)) return 0;
-    if (!askText(window, "Enter server address (hostname:port).", address, 256, promptColor, 0)) return 0;
+    if (!askText(window, "Enter description:", desc, 80, promptColor, 0, serverTextRule)) return 0;
+    // Trimmed as Edit trims: the file keeps no blanks at the ends, and drops
+    // an entry without a description.
+    strip(desc);
+    if (!*desc) return 0;
+    if (!askText(window, "Enter server address (hostname:port).", address, 256, promptColor, 0, serverTextRule))
+        return 0;
+    strip(address);
 
     serverInfo* entry = new (std::nothrow) serverInfo;
     menuItem* item = new (std::nothrow) menuItem(desc, getItemCount() + 1, entry);
@@ -192,8 +201,9 @@ int serverList::onEditItem()
     else
         std::snprintf(address, sizeof address, "%s", entry->hostName ? entry->hostName : "");
 
-    if (!askText(window, "Change description:", desc, 80, promptColor, 0)) return 0;
-    if (!askText(window, "Change server address (hostname:port).", address, 256, promptColor, 0)) return 0;
+    if (!askText(window, "Change description:", desc, 80, promptColor, 0, serverTextRule)) return 0;
+    if (!askText(window, "Change server address (hostname:port).", address, 256, promptColor, 0, serverTextRule))
+        return 0;
     strip(desc);
     strip(address);
     if (!*desc || !*address) return 0;

@@ -1,8 +1,10 @@
 #include "console/cmenu.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "console/cutil.h"
 #include "net/sutil.h"
@@ -50,14 +52,20 @@ menuItem* consoleMenu::add(const char* text, int32_t id, void* data) {
     return add(item);
 }
 
+namespace {
+// True when a sorted add of `text` stops in front of the item: the new item
+// goes before the first item that is not less than its own text.
+bool stopsAt(const char* text, const menuItem* item) { return sutilStricmp(text, item->text) <= 0; }
+}  // namespace
+
 // Sorted menus insert in front of the first item that is not less than the
 // new one, so equal texts go before the existing one.
 menuItem* consoleMenu::add(menuItem* item) {
     if (!item) return nullptr;
     menuItem* before = nullptr;
-    if (flags & ctlSorted) {
+    if ((flags & ctlSorted) && deferredFrom < 0) {
         for (menuItem* it = items.getNext(nullptr); it; it = items.getNext(it)) {
-            if (stricmp(item->text, it->text) <= 0) {
+            if (stopsAt(item->text, it)) {
                 before = it;
                 break;
             }
@@ -65,6 +73,150 @@ menuItem* consoleMenu::add(menuItem* item) {
     }
     items.add(item, before);
     return item;
+}
+
+namespace {
+
+// Of two items, one that stops every sorted add that the other stops. With
+// the prefix-equal comparison an empty text stops every add, and of two
+// prefix-equal texts the shorter one stops all that the longer one stops;
+// otherwise the greater text does.
+const menuItem* stronger(const menuItem* x, const menuItem* y) {
+    const int xy = sutilStricmp(x->text, y->text);
+    if (xy > 0) return x;
+    if (xy < 0 && sutilStricmp(y->text, x->text) >= 0) return y;
+    // Equal, prefix-equal, or (only an empty text does this) less both ways.
+    return strlen(x->text) <= strlen(y->text) ? x : y;
+}
+
+// Replays one-by-one sorted adds over an implicit treap of the list: each
+// node knows the strongest item of its subtree, so a whole subtree is passed
+// over when an add does not stop in front of that item. Exact for any list,
+// including prefix-equal texts that make the list order inconsistent.
+class sortedPlacement {
+public:
+    explicit sortedPlacement(size_t n) { nodes.reserve(n); }
+
+    // Adds an item behind all others (one already in place in the list).
+    void append(menuItem* item) { place(item, true); }
+    // Adds an item where a sorted add would put it.
+    void insert(menuItem* item) { place(item, false); }
+
+    // The items in list order.
+    void collect(std::vector<menuItem*>& out) const {
+        out.clear();
+        std::vector<int> stack;
+        for (int t = root; t >= 0 || !stack.empty();) {
+            for (; t >= 0; t = nodes[t].left) stack.push_back(t);
+            t = stack.back();
+            stack.pop_back();
+            out.push_back(nodes[t].item);
+            t = nodes[t].right;
+        }
+    }
+
+private:
+    struct node {
+        menuItem* item;
+        const menuItem* strongest;
+        int left, right;
+        uint32_t priority;
+    };
+    std::vector<node> nodes;
+    int root = -1;
+    uint32_t seed = 0x9E3779B9u;
+
+    uint32_t nextPriority() {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        return seed;
+    }
+    void place(menuItem* item, bool atEnd) {
+        nodes.push_back(node{item, item, -1, -1, nextPriority()});
+        root = put(root, static_cast<int>(nodes.size()) - 1, atEnd);
+    }
+    void recompute(int t) {
+        node& n = nodes[t];
+        n.strongest = n.item;
+        if (n.left >= 0) n.strongest = stronger(nodes[n.left].strongest, n.strongest);
+        if (n.right >= 0) n.strongest = stronger(n.strongest, nodes[n.right].strongest);
+    }
+    int rotateRight(int t) {
+        const int l = nodes[t].left;
+        nodes[t].left = nodes[l].right;
+        nodes[l].right = t;
+        recompute(t);
+        recompute(l);
+        return l;
+    }
+    int rotateLeft(int t) {
+        const int r = nodes[t].right;
+        nodes[t].right = nodes[r].left;
+        nodes[r].left = t;
+        recompute(t);
+        recompute(r);
+        return r;
+    }
+    // Puts node n into the subtree t: behind all of it when atEnd, else in
+    // front of the first item the add stops at. Returns the subtree's root.
+    int put(int t, int n, bool atEnd) {
+        if (t < 0) return n;
+        const char* text = nodes[n].item->text;
+        const int left = nodes[t].left;
+        bool goLeft = false;
+        bool childAtEnd = atEnd;
+        if (!atEnd) {
+            if (left >= 0 && stopsAt(text, nodes[left].strongest)) {
+                goLeft = true;
+            } else if (stopsAt(text, nodes[t].item)) {
+                goLeft = true;        // behind everything on the left, in front of t
+                childAtEnd = true;
+            }
+        }
+        nodes[t].strongest = stronger(nodes[t].strongest, nodes[n].item);
+        if (goLeft) {
+            const int child = put(left, n, childAtEnd);
+            nodes[t].left = child;
+            if (nodes[child].priority > nodes[t].priority) return rotateRight(t);
+        } else {
+            const int child = put(nodes[t].right, n, atEnd);
+            nodes[t].right = child;
+            if (nodes[child].priority > nodes[t].priority) return rotateLeft(t);
+        }
+        return t;
+    }
+};
+
+}  // namespace
+
+void consoleMenu::deferSorting() {
+    if (deferredFrom < 0) deferredFrom = items.count;
+}
+
+void consoleMenu::applySorting() {
+    const int32_t from = deferredFrom;
+    deferredFrom = -1;
+    if (!(flags & ctlSorted) || from < 0 || from >= items.count) return;
+    std::vector<menuItem*> order;
+    order.reserve(static_cast<size_t>(items.count));
+    for (menuItem* it = items.getNext(nullptr); it; it = items.getNext(it)) order.push_back(it);
+    sortedPlacement placement(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i < static_cast<size_t>(from)) placement.append(order[i]);
+        else placement.insert(order[i]);
+    }
+    placement.collect(order);
+    // Relink the items in their new order; the list keeps owning them.
+    menuItem* previous = nullptr;
+    for (menuItem* it : order) {
+        it->previous = previous;
+        it->next = nullptr;
+        if (previous) previous->next = it;
+        previous = it;
+    }
+    items.first = order.front();
+    items.last = order.back();
 }
 
 void consoleMenu::setTitle(const char* text) { copyLimited(title, text, sizeof(title) - 1); }
@@ -118,13 +270,14 @@ menuItem* consoleMenu::select(const char* prefix) {
     typedLen = static_cast<int32_t>(strlen(typed));
     int index = 0;
     for (menuItem* it = items.getNext(nullptr); it; it = items.getNext(it), ++index) {
-        int r = strcmpin(it->text, typed, typedLen);
-        if (r == 0) {
+        if (strcmpin(it->text, typed, typedLen) == 0) {
             active = index;
             goToItem(0);
             return it;
         }
-        if (r < 0) break;
+        // Past the place where the sort puts the prefix, no text begins with
+        // it; judged by the sort's own comparison, bytes from 128 up included.
+        if (sutilStricmp(typed, it->text) < 0) break;
     }
     resetTypedown();
     return nullptr;
@@ -204,7 +357,7 @@ int onTypedKey(consoleMenu& menu, KEY_EVENT_RECORD& key) {
     }
     int index = 0;
     for (menuItem* it = menu.items.getNext(nullptr); it; it = menu.items.getNext(it), ++index) {
-        if (stricmp(menu.typed, it->text) <= 0) {
+        if (sutilStricmp(menu.typed, it->text) <= 0) {
             menu.active = index;
             menu.goToItem(0);
             break;

@@ -9,12 +9,17 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "client/cmain.h"
 #include "console/global.h"
+#include "console/keyboard.h"
+#include "console/term.h"
 #include "list_util.h"
 
 namespace {
@@ -50,7 +55,7 @@ protected:
     std::string saved()
     {
         app->saveConfig();
-        EXPECT_EQ(app->saveError, "");
+        EXPECT_EQ(app->configError, "");
         return readFile();
     }
     serverInfo* server(int index) { return static_cast<serverInfo*>(app->servers.getItem(index)->data); }
@@ -311,32 +316,210 @@ TEST_F(ConfigFile, NewFileIsPrivateAndAnExistingFileKeepsItsMode)
     EXPECT_EQ(strayFiles(), 0);
 }
 
-TEST_F(ConfigFile, ASymbolicLinkKeepsPointingAtTheWrittenFile)
+TEST_F(ConfigFile, SymbolicLinksKeepPointingWhereTheyPointedEvenWhenDangling)
 {
-    writeFile("server=a:1,Alpha\n", dir / "real.cfg");
-    fs::create_symlink("real.cfg", cfg());
+    // quorcli.cfg -> links/next -> ../data/real.cfg, each relative to its own
+    // link's folder; real.cfg does not exist yet.
+    fs::create_directory(dir / "links");
+    fs::create_directory(dir / "data");
+    fs::create_symlink("links/next", cfg());
+    fs::create_symlink("../data/real.cfg", dir / "links" / "next");
     load();
-    ASSERT_EQ(app->servers.getItemCount(), 1);
-    app->saveConfig();
-    EXPECT_EQ(app->saveError, "");
+    EXPECT_EQ(app->configError, "");
+    app->servers.parse(std::string("a:1,Alpha").data());
+    const std::string expected = serverHeader + "server=a:1,Alpha\r\n" + proxyHeader;
+    EXPECT_EQ(saved(), expected);
+    EXPECT_EQ(fs::read_symlink(cfg()), "links/next");
+    EXPECT_EQ(fs::read_symlink(dir / "links" / "next"), "../data/real.cfg");
+    EXPECT_EQ(readFile(dir / "data" / "real.cfg"), expected);
+    load();   // through the links again, now to an existing file
+    EXPECT_EQ(app->servers.getItemCount(), 1);
+    EXPECT_EQ(saved(), expected);
     EXPECT_TRUE(fs::is_symlink(cfg()));
-    EXPECT_EQ(readFile(dir / "real.cfg"), serverHeader + "server=a:1,Alpha\r\n" + proxyHeader);
 }
 
+TEST_F(ConfigFile, AFileWithOtherLinksIsWrittenInPlaceAndEveryFileKeepsOwnerAndMode)
+{
+    writeFile("server=a:1,Alpha\n");
+    ASSERT_EQ(link(cfg().c_str(), (dir / "other.cfg").c_str()), 0);
+    ASSERT_EQ(chmod(cfg().c_str(), 0640), 0);
+    struct stat before, after;
+    ASSERT_EQ(stat(cfg().c_str(), &before), 0);
+    load();
+    const std::string expected = serverHeader + "server=a:1,Alpha\r\n" + proxyHeader;
+    EXPECT_EQ(saved(), expected);
+    EXPECT_EQ(readFile(dir / "other.cfg"), expected);
+    ASSERT_EQ(stat(cfg().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+
+    // A replaced file gets the old one's owner and mode (a test run as root
+    // can give it another owner first).
+    fs::remove(dir / "other.cfg");
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    const gid_t group = geteuid() == 0 ? 65534 : getegid();
+    ASSERT_EQ(chown(cfg().c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(cfg().c_str(), 0604), 0);
+    writeFile("server=b:2,Beta\n");
+    load();
+    EXPECT_EQ(saved(), serverHeader + "server=b:2,Beta\r\n" + proxyHeader);
+    ASSERT_EQ(stat(cfg().c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, owner);
+    EXPECT_EQ(after.st_gid, group);
+    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    EXPECT_EQ(strayFiles(), 0);
+}
+
+TEST_F(ConfigFile, AKilledSaveLeavesAPrivateTemporaryFileThatTheNextStartRemoves)
+{
+    std::string many;
+    for (int i = 0; i < 50; ++i) many += "server=h" + std::to_string(i) + ":1,Server number " + std::to_string(i) + "\n";
+    writeFile(many);
+    ASSERT_EQ(chmod(cfg().c_str(), 0644), 0);
+    // A child whose save is killed half-way: its file size limit sends it
+    // SIGXFSZ, whose default action ends it on the spot.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        struct rlimit none = {0, 0}, small = {300, 300};
+        setrlimit(RLIMIT_CORE, &none);
+        signal(SIGXFSZ, SIG_DFL);
+        load();
+        setrlimit(RLIMIT_FSIZE, &small);
+        app->saveConfig();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    EXPECT_EQ(readFile(), many);
+    fs::path leftover;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind("quorcli.cfg.tmp.", 0) == 0) leftover = e.path();
+    ASSERT_FALSE(leftover.empty());
+    struct stat st;
+    ASSERT_EQ(stat(leftover.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // Names that only look alike, and what is not a regular file of ours, stay.
+    const std::vector<std::string> keep = {"quorcli.cfg.tmp.abc12", "quorcli.cfg.tmp.abc1234", "quorcli.cfg.tmp.ab-123",
+                                           "quorcli.cfgx.tmp.abc123", "quorcli.cfg.tmp.dir123", "quorcli.cfg.tmp.lnk123",
+                                           "quorcli.cfg.tmp.oth123"};
+    for (size_t i = 0; i < 4; ++i) writeFile("x", dir / keep[i]);
+    fs::create_directory(dir / keep[4]);
+    fs::create_symlink("quorcli.cfg", dir / keep[5]);
+    writeFile("x", dir / keep[6]);
+    const bool asRoot = geteuid() == 0;
+    if (asRoot) {
+        ASSERT_EQ(chown((dir / keep[6]).c_str(), 65534, 65534), 0);
+    }
+    load();
+    EXPECT_EQ(app->servers.getItemCount(), 50);
+    EXPECT_FALSE(fs::exists(leftover));
+    for (size_t i = 0; i < keep.size(); ++i)
+        EXPECT_EQ(fs::exists(fs::symlink_status(dir / keep[i])), i < 6 || asRoot) << keep[i];
+}
+
+// Answers the dialogs of the list screens as they come: Enter at a refusal,
+// and at every input box, after emptying its field, Esc now and then or a
+// random text from a small alphabet full of what the file format treats
+// specially.
+class DialogAnswerer : public MemoryTerminal {
+public:
+    std::mt19937 rng{20240607};
+    int refusals = 0;
+
+    int readKey(int timeoutMs, int& keyCode) override
+    {
+        if (keys.empty()) answer();
+        return MemoryTerminal::readKey(timeoutMs, keyCode);
+    }
+
+private:
+    bool shows(const char* text) const
+    {
+        for (int r = 0; r < 25; ++r)
+            if (rowText(r).find(text) != std::string::npos) return true;
+        return false;
+    }
+    void answer()
+    {
+        if (shows("cannot be used here.")) {
+            ++refusals;
+            pushKey(13);
+            return;
+        }
+        for (int i = 0; i < 64; ++i) pushKey(KEY_DC);   // the caret starts at the beginning
+        if (rng() % 12 == 0) {
+            pushKey(27);
+            return;
+        }
+        static const char alphabet[] = " ,:@a1\xE9";
+        std::string text;
+        for (unsigned n = rng() % 7; n > 0; --n) text += alphabet[rng() % (sizeof alphabet - 1)];
+        pushText(text);
+        pushKey(13);
+    }
+};
+
+// Every entry of both lists as text, sorted: what a save and a load must keep.
+std::vector<std::string> entriesOf(consoleMain& app)
+{
+    std::vector<std::string> all;
+    auto opt = [](const char* t) { return t ? "[" + std::string(t) + "]" : std::string("none"); };
+    for (menuItem* it = app.servers.items.first; it; it = it->next)
+        if (auto* s = static_cast<serverInfo*>(it->data))
+            all.push_back("server " + opt(s->hostName) + " " + std::to_string(s->port) + " " + opt(s->description));
+    for (menuItem* it = app.proxies.items.first; it; it = it->next)
+        if (auto* p = static_cast<proxyInfo*>(it->data))
+            all.push_back("proxy " + opt(p->userName) + " " + opt(p->password) + " " + opt(p->hostName) + " " +
+                          std::to_string(p->port) + " " + opt(p->description));
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+TEST_F(ConfigFile, EveryTextTheDialogsAcceptSurvivesASaveAndALoad)
+{
+    DialogAnswerer term;
+    setTerminal(&term);
+    keyboardInputInit(nullptr);
+    load();
+    for (int step = 0; step < 600; ++step) {
+        consoleMenu& list = term.rng() % 2 ? static_cast<consoleMenu&>(app->servers) : app->proxies;
+        if (list.getItemCount() > 0 && term.rng() % 3 == 0) {
+            list.active = static_cast<int32_t>(term.rng() % static_cast<unsigned>(list.getItemCount()));
+            if (&list == &app->servers) app->servers.onEditItem();
+            else app->proxies.onEditItem();
+        } else {
+            list.onInsert();
+        }
+    }
+    setTerminal(nullptr);
+    const std::vector<std::string> before = entriesOf(*app);
+    saved();
+    load();
+    EXPECT_EQ(entriesOf(*app), before);
+    EXPECT_GT(before.size(), 200u);
+    EXPECT_GT(term.refusals, 50);
+}
+
+// A file that is there but cannot be read is reported and must not be saved
+// over; one that cannot be written is reported at the save.
 TEST_F(ConfigFile, ADirectoryInThePlaceOfTheFileIsReportedAndKept)
 {
     fs::create_directory(cfg());
     writeFile("keep me", cfg() / "inside");
     load();
     EXPECT_EQ(app->servers.getItemCount(), 0);
+    EXPECT_EQ(app->configError, "cannot read " + cfg().string() + ": " + strerror(EISDIR));
     app->saveConfig();
-    EXPECT_EQ(app->saveError, cfg().string() + ": " + strerror(EISDIR));
+    EXPECT_EQ(app->configError, "cannot write " + cfg().string() + ": " + strerror(EISDIR));
     EXPECT_TRUE(fs::is_directory(cfg()));
     EXPECT_EQ(readFile(cfg() / "inside"), "keep me");
     EXPECT_EQ(strayFiles(), 0);
 }
 
-TEST_F(ConfigFile, AFifoInThePlaceOfTheFileDoesNotHoldTheStart)
+TEST_F(ConfigFile, AFifoInThePlaceOfTheFileIsReportedWithoutHoldingTheStart)
 {
     ASSERT_EQ(mkfifo(cfg().c_str(), 0600), 0);
     // Loaded in a child, so that a reader stuck on the FIFO can be ended.
@@ -344,7 +527,7 @@ TEST_F(ConfigFile, AFifoInThePlaceOfTheFileDoesNotHoldTheStart)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         load();
-        _exit(app->servers.getItemCount() == 0 ? 0 : 1);
+        _exit(app->configError == "cannot read " + cfg().string() + ": Not a regular file" ? 0 : 1);
     }
     int status = 0;
     pid_t done = 0;
@@ -364,8 +547,9 @@ TEST_F(ConfigFile, AMissingDirectoryIsReportedWithThePath)
 {
     setGlobalString(&modulePath, (dir.string() + "/gone/").c_str());
     load();
+    EXPECT_EQ(app->configError, "");
     app->saveConfig();
-    EXPECT_EQ(app->saveError, dir.string() + "/gone/quorcli.cfg: " + strerror(ENOENT));
+    EXPECT_EQ(app->configError, "cannot write " + dir.string() + "/gone/quorcli.cfg: " + strerror(ENOENT));
     EXPECT_FALSE(fs::exists(dir / "gone"));
 }
 
@@ -375,8 +559,7 @@ TEST_F(ConfigFile, AVeryLongProgramDirectoryIsHandled)
     setGlobalString(&modulePath, longDir.c_str());
     load();
     EXPECT_EQ(std::string(app->configPath), longDir + "quorcli.cfg");
-    app->saveConfig();
-    EXPECT_EQ(app->saveError.rfind(longDir + "quorcli.cfg: ", 0), 0u);
+    EXPECT_EQ(app->configError, "cannot read " + longDir + "quorcli.cfg: " + strerror(ENAMETOOLONG));
 }
 
 TEST_F(ConfigFile, AWriteThatFailsHalfwayLeavesTheOldFileAsItWas)
@@ -398,7 +581,7 @@ TEST_F(ConfigFile, AWriteThatFailsHalfwayLeavesTheOldFileAsItWas)
     app->saveConfig();
     setrlimit(RLIMIT_FSIZE, &before);
     signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(app->saveError, cfg().string() + ": " + strerror(EFBIG));
+    EXPECT_EQ(app->configError, "cannot write " + cfg().string() + ": " + strerror(EFBIG));
     EXPECT_EQ(readFile(), old);
     EXPECT_EQ(strayFiles(), 0);
 }

@@ -78,6 +78,15 @@ public:
         std::string field = fieldWhile(prompt);
         return field.substr(0, field.find_last_not_of(' ') + 1);
     }
+    // The trimmed field of the input box in the picture right after the
+    // first one holding text: the box shown again after a refusal.
+    std::string fieldAfter(const std::string& text) const
+    {
+        const int i = firstShown(text);
+        if (i < 0 || static_cast<size_t>(i) + 1 >= screens.size()) return "<not shown>";
+        std::string field = screens[static_cast<size_t>(i) + 1].substr(12 * 81 + 11, 58);
+        return field.substr(0, field.find_last_not_of(' ') + 1);
+    }
     // Types the text into the current box, then Enter unless told otherwise.
     void type(const std::string& text, bool enter = true)
     {

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -237,7 +240,7 @@ TEST_F(MainLoop, WithoutStoredPasswordsTheProxyListComesFirstAndEscSaves)
     term.pushKey(27);
     EXPECT_EQ(app.execute(), 0);
     EXPECT_EQ(readFile(), sample);
-    EXPECT_EQ(app.saveError, "");
+    EXPECT_EQ(app.configError, "");
     ASSERT_EQ(term.pictures.size(), 1u);   // the Esc; then nothing was asked for
 
     const auto& pic = term.pictures[0];
@@ -519,13 +522,41 @@ TEST_F(MainLoop, ATerminationRequestEndsTheLoopAndSaves)
     EXPECT_EQ(readFile(), serverHeader + "server=a.example:4242,Alpha\r\n" + proxyHeader);
 }
 
-TEST_F(MainLoop, AConfigurationThatCannotBeWrittenIsReported)
+TEST_F(MainLoop, AConfigurationThatCannotBeReadEndsTheRunAtOnceWithoutSaving)
 {
     fs::create_directory(cfg());
-    term.pushKey(27);
-    app.execute();
-    EXPECT_EQ(app.saveError, cfg().string() + ": " + strerror(EISDIR));
+    term.pushKey(13);
+    EXPECT_EQ(app.execute(), 0);
+    EXPECT_EQ(app.configError, "cannot read " + cfg().string() + ": " + strerror(EISDIR));
+    EXPECT_TRUE(term.pictures.empty());   // no list was shown
     EXPECT_TRUE(fs::is_directory(cfg()));
+    EXPECT_TRUE(fs::is_empty(cfg()));
+}
+
+TEST(Pause, ATerminationRequestEndsAPauseAtOnce)
+{
+    using clock = std::chrono::steady_clock;
+    auto seconds = [](clock::time_point since) { return std::chrono::duration<double>(clock::now() - since).count(); };
+    EXIT = 1;   // already asked for when the pause begins
+    auto start = clock::now();
+    consoleMain::sleepMs(20000);
+    EXPECT_LT(seconds(start), 2.0);
+    EXIT = 0;
+    // Asked for by a signal during the pause, as the program's handler does.
+    struct sigaction ask {}, old {};
+    ask.sa_handler = [](int) { EXIT = 1; };
+    sigaction(SIGALRM, &ask, &old);
+    itimerval in50ms{};
+    in50ms.it_value.tv_usec = 50000;
+    setitimer(ITIMER_REAL, &in50ms, nullptr);
+    start = clock::now();
+    consoleMain::sleepMs(20000);
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_LT(seconds(start), 2.0);
+    EXIT = 0;
+    start = clock::now();
+    consoleMain::sleepMs(30);
+    EXPECT_GE(seconds(start), 0.025);
 }
 
 }  // namespace

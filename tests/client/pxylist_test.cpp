@@ -148,6 +148,40 @@ TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
     EXPECT_EQ(text(1), "Renamed" + std::string(28, ' ') + " - q.example:3128");
 }
 
+// A comma may stay in a proxy description but not in the address; the
+// credentials keep no second '@', no ':' in the user name and no ',' or '@'
+// in the password. Blanks at the ends of the texts and of the host go.
+TEST_F(ProxyScreen, CharactersTheProxyLineCannotKeepAreRefused)
+{
+    term.pushKey(KEY_IC);
+    term.type(" Office, 2nd ");
+    term.type("u@h@x");
+    term.pushKey(13);
+    term.erase(5);
+    term.type(" u:p@ h:81 ");
+    term.type("a:b");
+    term.pushKey(13);
+    term.erase(3);
+    term.type("ann");
+    term.type("p,ss");
+    term.pushKey(13);
+    term.erase(4);
+    term.type("pa:ss");
+    run();
+    ASSERT_EQ(list.getItemCount(), 2);
+    proxyInfo* p = entry(1);
+    EXPECT_STREQ(p->description, "Office, 2nd");
+    EXPECT_STREQ(p->hostName, "h");
+    EXPECT_EQ(p->port, 81);
+    EXPECT_STREQ(p->userName, "ann");
+    EXPECT_STREQ(p->password, "pa:ss");
+    for (const char* c : {"@", ":", ","}) {
+        const std::string message = std::string("The character '") + c + "' cannot be used here.";
+        EXPECT_EQ(term.attrOf(message), 0x4E) << message;
+    }
+    EXPECT_EQ(term.fieldAfter("The character '@' cannot be used here."), "u@h@x");
+}
+
 TEST_F(ProxyScreen, EscapeAtTheUserNamePromptKeepsTheCredentialsOfAnEdit)
 {
     add("ann:pw@p.example:3128,Proxy");

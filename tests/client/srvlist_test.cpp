@@ -82,6 +82,40 @@ TEST_F(ServerScreen, EscapeAtEitherInsertPromptAddsNothing)
     EXPECT_EQ(list.getItemCount(), 0);
 }
 
+// What the file cannot keep is refused and typed again; blanks at the ends
+// go, and without a description nothing is added.
+TEST_F(ServerScreen, ACommaIsRefusedAndTheBoxComesBackWithTheTextAsTyped)
+{
+    const char refused[] = "The character ',' cannot be used here.";
+    term.pushKey(KEY_IC);
+    term.type("  Two, parts ");
+    term.pushKey(13);   // the message
+    for (int i = 0; i < 5; ++i) term.pushKey(KEY_RIGHT);
+    term.pushKey(KEY_DC);
+    term.pushKey(13);
+    term.type("h:5,x");
+    term.pushKey(13);
+    term.pushKey(KEY_END);
+    term.pushKey(KEY_BACKSPACE);
+    term.pushKey(KEY_BACKSPACE);
+    term.pushKey(13);
+    run();
+    ASSERT_EQ(list.getItemCount(), 1);
+    EXPECT_STREQ(entry(0)->description, "Two parts");
+    EXPECT_STREQ(entry(0)->hostName, "h");
+    EXPECT_EQ(entry(0)->port, 5);
+    EXPECT_EQ(term.attrOf(refused), 0x4E);
+    EXPECT_GE(term.firstShown("Press Enter to continue..."), 0);
+    EXPECT_EQ(term.fieldAfter(refused), "  Two, parts");
+
+    term.screens.clear();
+    term.pushKey(KEY_IC);
+    term.type("   ");
+    run();
+    EXPECT_EQ(list.getItemCount(), 1);
+    EXPECT_EQ(term.firstShown("Enter server address (hostname:port)."), -1);
+}
+
 TEST_F(ServerScreen, EditKeepsThePlaceAndThePortAndOffersTheCurrentTexts)
 {
     add("alpha.example:5000,Alpha");

@@ -218,14 +218,30 @@ ended_with 0
 expected_cfg "proxy=lab.example:8000,Lab" "proxy=bob:pw@10.0.0.9:3128,Office HQ"
 same_file "$CFG" "$WORK/expected.cfg"
 
-# --- Run 5: a configuration that cannot be written is reported ---
+# --- Run 5: a termination request while a connection error is shown leaves
+# at once, not after the pause that follows the error ---
+start_unlocked mm
+keys Enter
+wait_for "Set Master Password"
+keys Home Enter
+wait_for "Connection to IP address 127.0.0.1 has failed!"
+shell_pid=$(tmx list-panes -t "$PANE" -F '#{pane_pid}')
+prog_pid=$(pgrep -P "$shell_pid" | head -1)
+[ -n "$prog_pid" ] || fail "cannot find the program's process"
+t0=$(now_ms)
+kill -TERM "$prog_pid"
+ended_with 0
+took=$(($(now_ms) - t0))
+[ "$took" -lt 900 ] || fail "the program took $took ms to leave (the pause is 1000 ms)"
+same_file "$CFG" "$WORK/expected.cfg"
+
+# --- Run 6: a configuration that cannot be read is reported at once and left
+# as it is ---
 rm "$CFG"
 mkdir "$CFG"
 start
-wait_for "Select Proxy Server"
-keys Escape
 ended_with 1
-grep -qF "$CFG: Is a directory" "$WORK/stderr" || fail "stderr: $(cat "$WORK/stderr")"
+[ "$(cat "$WORK/stderr")" = "quorcli: cannot read $CFG: Is a directory" ] || fail "stderr: $(cat "$WORK/stderr")"
 [ -d "$CFG" ] || fail "the directory in the file's place is gone"
 [ -z "$(ls -A "$CFG")" ] || fail "something was written into the directory"
 

@@ -1,5 +1,6 @@
 #include "console/cmenu.h"
 
+#include <random>
 #include <string>
 
 #include "tests/ui/ui_support.h"
@@ -207,6 +208,37 @@ TEST_F(MenuTest, SortedInsertionIgnoresCaseAndPutsEqualsFirst) {
     EXPECT_EQ(plain.getItem(1)->id, 2);
 }
 
+// Deferred sorting must give exactly the order of one-by-one adds: texts
+// from a tiny alphabet make equal, prefix-equal, empty and high-byte texts
+// common, and some items are in the list before sorting is deferred.
+TEST_F(MenuTest, DeferredSortingGivesTheOrderOfOneByOneAdds) {
+    std::mt19937 rng(99);
+    const char alphabet[] = "aAb\xE9";
+    for (int trial = 0; trial < 3000; ++trial) {
+        consoleMenu oneByOne, deferred;
+        oneByOne.init(nullptr, 0, 0, 20, 6, 11);
+        deferred.init(nullptr, 0, 0, 20, 6, 11);
+        const int n = static_cast<int>(rng() % 40);
+        const int before = n ? static_cast<int>(rng() % (n + 1)) : 0;
+        for (int i = 0; i < n; ++i) {
+            std::string text;
+            for (unsigned len = rng() % 5; len > 0; --len) text += alphabet[rng() % 4];
+            if (i == before) deferred.deferSorting();
+            oneByOne.add(text.c_str(), i, nullptr);
+            deferred.add(text.c_str(), i, nullptr);
+            ASSERT_EQ(deferred.getItemCount(), i + 1);
+        }
+        deferred.applySorting();
+        std::string a, b;
+        for (menuItem* it = oneByOne.items.first; it; it = it->next) a += std::to_string(it->id) + " ";
+        for (menuItem* it = deferred.items.first; it; it = it->next) b += std::to_string(it->id) + " ";
+        ASSERT_EQ(a, b) << "trial " << trial;
+        std::string back;
+        for (menuItem* it = deferred.items.last; it; it = it->previous) back = std::to_string(it->id) + " " + back;
+        ASSERT_EQ(back, b);
+    }
+}
+
 class SortedMenuTest : public MenuTest {
 protected:
     consoleMenu m;
@@ -282,6 +314,19 @@ TEST_F(SortedMenuTest, SelectUsesThePrefixOnly) {
     EXPECT_EQ(m.select(nullptr)->id, 1);
     std::string longPrefix(120, 'b');
     EXPECT_EQ(m.select(longPrefix.c_str()), nullptr);
+
+    // Bytes from 128 up sort before letters; the walk goes on past them.
+    consoleMenu high;
+    high.init(nullptr, 0, 0, 20, 6, 11);
+    high.add("\xC9t\xE9", 1, nullptr);
+    high.add("Alpha", 2, nullptr);
+    high.add("beta", 3, nullptr);
+    ASSERT_EQ(high.getItem(0)->id, 1);
+    ASSERT_NE(high.select("al"), nullptr);
+    EXPECT_EQ(high.getActiveItem()->id, 2);
+    EXPECT_EQ(high.select("BE")->id, 3);
+    EXPECT_EQ(high.select("\xC9t")->id, 1);
+    EXPECT_EQ(high.select("\xC9x"), nullptr);
 
     // The walk trusts the order: in an unsorted menu a later match is missed.
     consoleMenu plain;

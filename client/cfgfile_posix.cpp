@@ -1,0 +1,260 @@
+// The configuration file's disk operations on POSIX systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "client/cfgfile.h"
+#include "net/sutil.h"
+
+namespace {
+
+constexpr int maxLinkHops = 40;
+constexpr char tempInfix[] = ".tmp.";
+constexpr int tempSuffixLength = 6;   // what mkostemp puts in place of XXXXXX
+
+std::string reasonOf(int err) { return std::strerror(err ? err : EIO); }
+
+// The reason a file that exists is no regular file.
+std::string notRegular(const struct stat& st) { return S_ISDIR(st.st_mode) ? reasonOf(EISDIR) : "Not a regular file"; }
+
+// The folder part of a path, with its trailing '/', or "" for none.
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
+
+bool inMyGroups(gid_t gid)
+{
+    if (gid == getegid()) return true;
+    int n = getgroups(0, nullptr);
+    if (n <= 0) return false;
+    std::vector<gid_t> groups(static_cast<size_t>(n));
+    n = getgroups(n, groups.data());
+    for (int i = 0; i < n; ++i)
+        if (groups[static_cast<size_t>(i)] == gid) return true;
+    return false;
+}
+
+// True when a new file of ours could be given this file's owner and group.
+bool canKeepOwner(const struct stat& st)
+{
+    return geteuid() == 0 || (st.st_uid == geteuid() && inMyGroups(st.st_gid));
+}
+
+// Writes all bytes at the offset, going on after short writes and signals.
+bool writeAllAt(int fd, const std::string& bytes, off_t offset)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The whole content of an open file, or false.
+bool readAll(int fd, std::string& out)
+{
+    out.clear();
+    char buffer[8192];
+    for (off_t at = 0;;) {
+        ssize_t n = pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        out.append(buffer, static_cast<size_t>(n));
+        at += n;
+    }
+}
+
+// What the writer puts on a stream, as bytes.
+bool render(const std::function<void(FILE*)>& writer, std::string& out)
+{
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&data, &size);
+    if (!f) return false;
+    writer(f);
+    const bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    std::fclose(f);
+    if (ok && data) out.assign(data, size);
+    if (data) {
+        wipeMemory(data, size);
+        std::free(data);
+    }
+    if (!ok) errno = ENOMEM;
+    return ok;
+}
+
+void syncFolder(const std::string& folder)
+{
+    int dfd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)fsync(dfd);
+        close(dfd);
+    }
+}
+
+// Overwrites the file itself: truncated to the new text, flushed, synced;
+// owner, mode and links stay. When writing fails the old bytes are put back.
+std::string writeInPlace(const std::string& target, const std::string& text)
+{
+    std::string old;
+    bool haveOld = false;
+    int fd = open(target.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) haveOld = readAll(fd, old);
+    else fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return reasonOf(errno);
+    int err = 0;
+    if (!writeAllAt(fd, text, 0) || ftruncate(fd, static_cast<off_t>(text.size())) != 0 || fsync(fd) != 0)
+        err = errno;
+    if (err && haveOld) {
+        (void)writeAllAt(fd, old, 0);
+        (void)ftruncate(fd, static_cast<off_t>(old.size()));
+        (void)fsync(fd);
+    }
+    wipeMemory(old.data(), old.size());
+    close(fd);
+    return err ? reasonOf(err) : "";
+}
+
+// Writes a temporary file beside the target and renames it over the target,
+// so that a failed save leaves the old file whole. The temporary file is
+// private (0600) while it exists; an existing file's owner and mode go to
+// the new one after the rename, through the still open descriptor.
+std::string replaceWhole(const std::string& target, const struct stat* old, const std::string& text)
+{
+    std::string temp = target + tempInfix + "XXXXXX";
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return reasonOf(errno);
+    int err = 0;
+    if (!writeAllAt(fd, text, 0) || fsync(fd) != 0) err = errno;
+    else if (rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err) {
+        unlink(temp.c_str());
+        close(fd);
+        return reasonOf(err);
+    }
+    if (old) {
+        (void)!fchown(fd, old->st_uid, old->st_gid);
+        (void)fchmod(fd, old->st_mode & 07777);
+    }
+    close(fd);
+    syncFolder(folderOf(target));
+    return "";
+}
+
+// True for a name of the form <name>.tmp.XXXXXX, X a letter or digit.
+bool isTempName(const char* entry, const std::string& name)
+{
+    const std::string prefix = name + tempInfix;
+    if (std::strncmp(entry, prefix.c_str(), prefix.size()) != 0) return false;
+    const char* rest = entry + prefix.size();
+    int n = 0;
+    for (; rest[n]; ++n) {
+        const char c = rest[n];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return n == tempSuffixLength;
+}
+
+} // namespace
+
+cfgOpenResult cfgOpenForReading(const char* path, FILE** file, std::string& reason)
+{
+    *file = nullptr;
+    reason.clear();
+    // Without blocking, so that a FIFO in the file's place cannot hold the start.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return cfgMissing;
+        reason = reasonOf(errno);
+        return cfgUnreadable;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) reason = reasonOf(errno);
+    else if (!S_ISREG(st.st_mode)) reason = notRegular(st);
+    if (!reason.empty()) {
+        close(fd);
+        return cfgUnreadable;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *file = fdopen(fd, "rb");
+    if (!*file) {
+        reason = reasonOf(errno);
+        close(fd);
+        return cfgUnreadable;
+    }
+    return cfgOpened;
+}
+
+std::string cfgResolve(const char* path)
+{
+    std::string p = path ? path : "";
+    for (int hop = 0; hop < maxLinkHops; ++hop) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::vector<char> link(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        ssize_t n = readlink(p.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size()) break;
+        std::string to(link.data(), static_cast<size_t>(n));
+        p = to[0] == '/' ? to : folderOf(p) + to;
+    }
+    return p;
+}
+
+void cfgRemoveLeftovers(const char* path)
+{
+    const std::string target = cfgResolve(path);
+    const std::string folder = folderOf(target);
+    const std::string name = target.substr(folder.size());
+    if (name.empty()) return;
+    DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return;
+    const int dfd = dirfd(d);
+    while (struct dirent* e = readdir(d)) {
+        if (!isTempName(e->d_name, name)) continue;
+        struct stat st;
+        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+            unlinkat(dfd, e->d_name, 0);
+    }
+    closedir(d);
+}
+
+std::string cfgWrite(const char* path, const std::function<void(FILE*)>& writer)
+{
+    // Through symbolic links the file they lead to is written; the links stay.
+    const std::string target = cfgResolve(path);
+    struct stat st;
+    const bool exists = lstat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return reasonOf(errno);
+    if (exists) {
+        if (S_ISLNK(st.st_mode)) return reasonOf(ELOOP);
+        if (!S_ISREG(st.st_mode)) return notRegular(st);
+        // A file the user may not write stays as it is, even where the folder
+        // would let a rename replace it.
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return reasonOf(errno);
+    }
+    std::string text;
+    if (!render(writer, text)) return reasonOf(errno);
+
+    const std::string folder = folderOf(target);
+    const bool folderWritable =
+        faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    std::string result;
+    // In place where a replacement could not be made or would change the
+    // file's owner, or would cut its other hard links off.
+    if (exists && (!folderWritable || !canKeepOwner(st) || st.st_nlink > 1)) result = writeInPlace(target, text);
+    else result = replaceWhole(target, exists ? &st : nullptr, text);
+    wipeMemory(text.data(), text.size());
+    return result;
+}
