@@ -1,6 +1,9 @@
 #include "client/connect.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -8,8 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <poll.h>
-#include <sys/socket.h>
+#include <string>
 
 #include "client/cmain.h"
 #include "console/cinput.h"
@@ -17,9 +19,11 @@
 #include "console/global.h"
 #include "console/keyboard.h"
 #include "console/term.h"
+#include "console/wait.h"
 #include "net/flags.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
+#include "net/tcpopt.h"
 
 const char base64_table[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -31,6 +35,12 @@ constexpr int turnMs = 1000;
 constexpr int maxHeaderLines = 100;         // proxy header lines after the status line
 constexpr unsigned char errorColor = 0x4E;
 constexpr char pressEnter[] = "Press Enter to continue...";
+// Keepalive timers: a link that vanished ends the session within a minute.
+constexpr int keepAliveIdleS = 20;
+constexpr int keepAliveIntervalS = 5;
+constexpr int keepAliveCount = 6;
+// The widest text a message box shows whole on the 80-column screen.
+constexpr int messageWidth = 77;
 
 // Takes one key event without waiting; true on Esc, on the terminal going
 // away and on a termination request, which all abort the wait.
@@ -62,7 +72,7 @@ int waitConnected(Socket& sock, _win_st* window) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
     for (;;) {
         int left = msUntil(deadline);
-        int seen = waitSocketOrKey(sock.sock, POLLOUT, left < turnMs ? left : turnMs, true);
+        int seen = waitSocketOrKey(sock.sock, waitWrite, left < turnMs ? left : turnMs, true);
         if (seen & seenSocket) {
             // Writable also means "failed" on Linux: the pending error tells.
             int err = 0;
@@ -88,8 +98,11 @@ int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* p
         char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
         std::memset(buffer, 0, messageLen + 1);   // the credentials in clear
         if (encoded) {
-            n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n\r\n",
-                              host, server->port, encoded);
+            // The second line is the one standard proxies read.
+            n = std::snprintf(buffer, messageLen + 1,
+                              "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n"
+                              "Proxy-Authorization: Basic %s\r\n\r\n",
+                              host, server->port, encoded, encoded);
             std::memset(encoded, 0, std::strlen(encoded));
             std::free(encoded);
             return (n >= 0 && n <= messageLen) ? n : -1;
@@ -116,10 +129,27 @@ bool readProxyStatus(int fd, char* buffer, _win_st* window) {
 int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char* buffer, _win_st* window) {
     int len = buildProxyRequest(buffer, server, proxy);
     if (len < 0) return 4005;
-    if (sendAll(fd, buffer, len) != 0) return 4005;
-    if (!readProxyStatus(fd, buffer, window)) return 4005;
+    const int sent = sendAll(fd, buffer, len);
+    std::memset(buffer, 0, messageLen + 1);   // the request holds the credentials
+    if (sent != 0) return 4005;
+    return readProxyAnswer(fd, buffer, window);
+}
+
+// What a name lookup on its own thread shares with the waiting side; either
+// side may be the last to let go of it.
+struct lookupJob {
+    std::string host;
+    std::atomic<bool> finished{false};
+    unsigned int ip = INADDR_NONE;
+    wakeSignal done;
+};
+
+}  // namespace
+
+int readProxyAnswer(int sock, char* buffer, _win_st* window) {
+    if (!readProxyStatus(sock, buffer, window)) return 4005;
     for (int line = 0; line < maxHeaderLines; ++line) {
-        int r = telnetRead(fd, buffer, messageLen, window);
+        int r = telnetRead(sock, buffer, messageLen, window);
         if (r != 0) return r;
         strip(buffer);
         if (!*buffer) return 0;
@@ -127,7 +157,46 @@ int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char
     return 4005;
 }
 
-}  // namespace
+int resolveAbortable(const char* host, unsigned int& ip, _win_st* window, unsigned int (*lookup)(const char*)) {
+    if (!lookup) lookup = resolveFirstIPv4;
+    ip = INADDR_NONE;
+    if (!host) return 4007;
+    // A dotted address needs no lookup and no wait.
+    const unsigned int dotted = inet_addr(host);
+    if (dotted != INADDR_NONE && dotted != 0) {
+        ip = dotted;
+        return 0;
+    }
+    auto job = std::make_shared<lookupJob>();
+    job->host = host;
+    const bool started = runDetached([job, lookup] {
+        job->ip = lookup(job->host.c_str());
+        job->finished = true;
+        job->done.raise();
+    });
+    if (!started) {
+        // No thread to be had: look it up here, without the abort.
+        job->ip = lookup(host);
+        job->finished = true;
+    }
+    while (!job->finished) {
+        const int seen = waitSocketOrKey(-1, 0, turnMs, true, &job->done);
+        if (job->finished) break;
+        // An abandoned lookup finishes on its own and frees what it shares.
+        if ((seen & seenKeys) && abortRequested(window)) return -1;
+        if (EXIT) return -1;
+    }
+    ip = job->ip;
+    return ip == INADDR_NONE ? 4007 : 0;
+}
+
+void resolveFailureText(char* out, int size, const char* host) {
+    static const char format[] = "IP address resolution has failed for hostname '%s'!";
+    const int room = messageWidth - static_cast<int>(sizeof format - 1 - 2);
+    std::string shown = orEmpty(host);
+    if (static_cast<int>(shown.size()) > room) shown = shown.substr(0, static_cast<size_t>(room - 3)) + "...";
+    std::snprintf(out, static_cast<size_t>(size), format, shown.c_str());
+}
 
 bool proxyGranted(const char* statusLine) {
     return statusLine &&
@@ -160,32 +229,6 @@ char* make_base64_string(const char* text) {
     return out;
 }
 
-int waitSocketOrKey(int fd, short events, int timeoutMs, bool watchKeys) {
-    pollfd fds[2];
-    int watched = 0;
-    int seen = 0;
-    fds[watched++] = pollfd{fd, events, 0};
-    if (watchKeys) {
-        Terminal* t = terminal();
-        if (t->keyPending()) {
-            seen |= seenKeys;
-            timeoutMs = 0;
-        }
-        int keyFd = t->inputFd();
-        if (keyFd >= 0) {
-            fds[watched++] = pollfd{keyFd, POLLIN, 0};
-        } else {
-            // A terminal without a descriptor can only be asked: look often.
-            seen |= seenKeys;
-            if (timeoutMs < 0 || timeoutMs > 10) timeoutMs = 10;
-        }
-    }
-    if (poll(fds, static_cast<nfds_t>(watched), timeoutMs) <= 0) return seen;
-    if (fds[0].revents & (events | POLLHUP | POLLERR | POLLNVAL)) seen |= seenSocket;
-    if (watched > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) seen |= seenKeys;
-    return seen;
-}
-
 int sendAll(int fd, const char* data, int len) {
     while (len > 0) {
         ssize_t n = ::send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
@@ -202,7 +245,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
     int n = 0;
     int result = 0;
     for (;;) {
-        int seen = waitSocketOrKey(sock, POLLIN, turnMs, true);
+        int seen = waitSocketOrKey(sock, waitRead, turnMs, true);
         if (seen & seenSocket) {
             char c = 0;
             ssize_t got = ::recv(sock, &c, 1, 0);
@@ -258,10 +301,11 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     socket = new (std::nothrow) ClientSocket(0);
     if (!socket || !message || !server) return -2;
 
-    const unsigned int ip = host ? InternetAddress::resolve(host) : INADDR_NONE;
-    if (ip == INADDR_NONE) {
-        std::snprintf(message.get(), messageLen + 1, "IP address resolution has failed for hostname '%.40s'!",
-                      orEmpty(host));
+    unsigned int ip = INADDR_NONE;
+    const int looked = resolveAbortable(host, ip, window);
+    if (looked == -1) return -1;
+    if (looked != 0) {
+        resolveFailureText(message.get(), messageLen + 1, host);
         showError(window, message.get());
         return 4007;
     }
@@ -274,7 +318,10 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     } else if (socket->sock >= 0 && (err == EINPROGRESS || err == EALREADY)) {
         result = waitConnected(*socket, window);
     }
-    if (socket->connected()) result = 0;
+    if (socket->connected()) {
+        result = 0;
+        setKeepAlive(socket->sock, keepAliveIdleS, keepAliveIntervalS, keepAliveCount);
+    }
     socket->block();
 
     if (result == 4004) {

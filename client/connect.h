@@ -19,18 +19,25 @@ char* make_base64_string(const char* text);
 // 4006 more than maxLen - 1 bytes without a line feed.
 int telnetRead(int sock, char* buffer, int maxLen, _win_st* window);
 
-// What waitSocketOrKey saw.
-enum : int { seenSocket = 1, seenKeys = 2 };
-
-// One wait point for the socket and the terminal together: waits up to
-// timeoutMs (never spinning) until fd reports `events` (POLLIN or POLLOUT; a
-// hang-up or error counts as ready) or, when watchKeys, until a key may be
-// waiting. Returns a mask of seenSocket and seenKeys; 0 on timeout or signal.
-int waitSocketOrKey(int fd, short events, int timeoutMs, bool watchKeys);
-
 // Sends all len bytes on a plain (unencrypted) socket without raising
 // SIGPIPE; 0 when everything went out, else -1.
 int sendAll(int fd, const char* data, int len);
 
 // The first 12 characters of a proxy status line that grants the tunnel.
 bool proxyGranted(const char* statusLine);
+
+// Reads the proxy's answer to a CONNECT request up to the empty line that
+// ends its header, line by line into buffer (2001 bytes): 0 the tunnel is
+// open; 4005 refused, closed or unreadable; 4001, 4002, 4006 or -1 (Esc)
+// while reading the lines after the status line.
+int readProxyAnswer(int sock, char* buffer, _win_st* window);
+
+// Looks the host up (with lookup, on a thread of its own) while the operator
+// can abort with Esc: 0 with the first IPv4 address in ip, 4007 when the name
+// does not resolve, -1 on Esc. A dotted address needs no lookup.
+int resolveAbortable(const char* host, unsigned int& ip, _win_st* window,
+                     unsigned int (*lookup)(const char* host) = nullptr);
+
+// The 4007 message for a host name, shortened so that the whole message fits
+// a message box on the 80-column screen.
+void resolveFailureText(char* out, int size, const char* host);

@@ -3,8 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "crypto/ccomm.h"
-#include "crypto/rc4.h"
+#include "client/outbox.h"
 
 llistN<serverScreen> screens(0);
 
@@ -19,12 +18,12 @@ uint32_t readLe32(const unsigned char* p)
 }
 
 // Tells the server which screen to show: the word 2, then the id.
-int sendSelect(uint32_t screenId, rc4Cipher& cipher, int sock)
+int sendSelect(uint32_t screenId, sessionOutbox& out)
 {
     unsigned char message[8] = {2, 0, 0, 0};
     for (int b = 0; b < 4; ++b)
         message[4 + b] = static_cast<unsigned char>(screenId >> (8 * b));
-    c_send(cipher, sock, message, sizeof message);
+    out.post(message, sizeof message);
     return 1;
 }
 
@@ -39,7 +38,7 @@ serverScreen* findScreen(int32_t currentId)
 
 // Moves the current id to the neighbour of its screen, wrapping to `wrapTo`
 // at the end of the list or when the id is not listed.
-int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock)
+int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
     previousId = currentId;
     serverScreen* found = findScreen(currentId);
@@ -49,7 +48,7 @@ int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, rc4Cipher&
         currentId = static_cast<int32_t>(target->id);
     if (currentId == previousId)
         return 0;
-    return sendSelect(static_cast<uint32_t>(currentId), cipher, sock);
+    return sendSelect(static_cast<uint32_t>(currentId), out);
 }
 
 }   // namespace
@@ -95,21 +94,21 @@ int readScreenList(const unsigned char* payload, int32_t length)
     return added;
 }
 
-int selectNextScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock)
+int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(true, currentId, previousId, cipher, sock);
+    return stepScreen(true, currentId, previousId, out);
 }
 
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock)
+int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(false, currentId, previousId, cipher, sock);
+    return stepScreen(false, currentId, previousId, out);
 }
 
-int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock)
+int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
     previousId = currentId;
     currentId = static_cast<int32_t>(screenId);
     if (currentId == previousId)
         return 0;
-    return sendSelect(screenId, cipher, sock);
+    return sendSelect(screenId, out);
 }

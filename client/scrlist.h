@@ -3,7 +3,7 @@
 
 #include "console/llist.h"
 
-class rc4Cipher;
+class sessionOutbox;
 
 // One screen the server offers, as its screen list message reported it.
 class serverScreen {
@@ -30,7 +30,7 @@ extern llistN<serverScreen> screens;
 int readScreenList(const unsigned char* payload, int32_t length);
 
 // Screen selection for the session. Each returns 1 when it sent the select
-// screen message (word 2, then the id: 8 bytes in one c_send) and 0 otherwise.
-int selectNextScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
-int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, rc4Cipher& cipher, int sock);
+// screen message (word 2, then the id: 8 bytes in one message) and 0 otherwise.
+int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out);

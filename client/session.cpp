@@ -1,25 +1,28 @@
-#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <random>
 
 #include "client/cmain.h"
-#include "client/connect.h"
+#include "client/outbox.h"
 #include "client/scrlist.h"
+#include "client/sessionkeys.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyhold.h"
 #include "console/term.h"
+#include "console/wait.h"
 #include "crypto/ccomm.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
+#include "net/tcpopt.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int32_t openingLen = 128;
 constexpr int32_t greetingLen = 26;
@@ -31,6 +34,9 @@ constexpr char serverReady[] = "QUORVEX Ready";
 constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 250;            // wake now and then to see EXIT
+constexpr auto hintAfter = std::chrono::seconds(3);
+// Past this much unsent output, keys wait: the server is not reading.
+constexpr size_t backlogLimit = 64 * 1024;
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
 enum : int32_t { receiving = 0, unitComplete = 1, leaving = 2 };
@@ -38,10 +44,6 @@ enum : uint32_t { msgScreenList = 0, msgScreenId = 2, msgScreenUpdate = 3, msgIg
 
 uint32_t readWord(const unsigned char* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-void writeWord(unsigned char* p, uint32_t v) {
-    for (int b = 0; b < 4; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
 }
 
 // Stands in for the terminal while one screen update is painted: the rows
@@ -89,11 +91,47 @@ void paintUpdate(_win_st* window, const unsigned char* payload, int32_t length) 
     paintScreenUpdate(window, payload, length);
 }
 
-// One session: the receive state machine over the encrypted connection.
+// The status row while the server shows nothing: how to leave. What it
+// covered comes back as soon as the server goes on.
+class waitingHint {
+public:
+    explicit waitingHint(_win_st* window) : window_(window) {}
+    bool shown() const { return shown_; }
+    void show() {
+        if (shown_) return;
+        std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
+        static const char action[] = "=End remote session";
+        const int keyLen = static_cast<int>(std::strlen(endSessionKeyName()));
+        const int at = screenCols - 1 - keyLen - static_cast<int>(sizeof action - 1);
+        consoleTextLine(window_, 0, 24, "Waiting for the server's screen...", 80, 0x71);
+        consoleTextLine(window_, at, 24, endSessionKeyName(), keyLen, 0x70);
+        consoleTextLine(window_, at + keyLen, 24, action, static_cast<int>(sizeof action - 1), 0x71);
+        shown_ = true;
+    }
+    void hide() {
+        if (!shown_) return;
+        std::memcpy(screenBuf[screenRows - 1], saved_, sizeof saved_);
+        updateScreen(window_, screenRows - 1, 1);
+        shown_ = false;
+    }
+
+private:
+    _win_st* window_;
+    bool shown_ = false;
+    uint16_t saved_[screenCols] = {};
+};
+
+// One session: the receive state machine over the encrypted connection,
+// the keys, and the output that waits for the socket.
 class sessionRun {
 public:
     sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, int fd)
-        : app_(app), in_(recvBuf), out_(sendBuf), fd_(fd) {}
+        : app_(app), in_(recvBuf), out_(sendBuf), fd_(fd), outbox_(app.sendCipher, fd), hint_(app.window) {
+        app_.outbox = &outbox_;
+    }
+    ~sessionRun() { app_.outbox = nullptr; }
+    sessionRun(const sessionRun&) = delete;
+    sessionRun& operator=(const sessionRun&) = delete;
 
     int run();
 
@@ -102,21 +140,25 @@ private:
     unsigned char* in_;
     unsigned char* out_;
     int fd_;
+    sessionOutbox outbox_;
+    waitingHint hint_;
     int32_t expected_ = openingLen;
     int32_t received_ = 0;
     uint32_t msgType_ = 0;
     int32_t msgLen_ = 0;
     int32_t headerCount_ = 0;
     int32_t result_ = 0;
+    Clock::time_point lastProgress_ = Clock::now();
 
     void end(int32_t result) {
         result_ = result;
         app_.receiveStatus = leaving;
     }
-    void send(int32_t len) { c_send(app_.sendCipher, fd_, out_, len); }
-    void sendWord(uint32_t word) {
-        writeWord(out_, word);
-        send(4);
+    bool leavingNow() const { return app_.receiveStatus == leaving; }
+    // Keys other than the end key wait for the first screen, for a payload
+    // under way to be complete, and for the server to take our output.
+    bool keysWait() const {
+        return !app_.sessionEstablished || app_.protocolState == statePayload || outbox_.backlog() > backlogLimit;
     }
     void sendOpeningBlock();
     void receive();
@@ -125,14 +167,18 @@ private:
     void completeGreeting();
     void completeHeader();
     void completePayload();
+    void watchKeys(bool inputReady);
     void handleKey();
+    int waitTimeout() const;
 };
 
 // Filler bytes are (r & 0xC8) + 0x37; the last byte says "greeting follows".
 void sessionRun::sendOpeningBlock() {
+    // Seeded afresh so that two runs never open with the same bytes.
+    std::srand(std::random_device{}());
     for (int i = 0; i < openingLen - 1; ++i) out_[i] = static_cast<unsigned char>((std::rand() & 0xC8) + 0x37);
     out_[openingLen - 1] = '0';
-    send(openingLen);
+    outbox_.post(out_, openingLen);
 }
 
 // Receives what the current unit still lacks, never more.
@@ -143,8 +189,9 @@ void sessionRun::receive() {
     if (n == 0) {
         end(4001);
     } else if (n < 0) {
-        if (errno == EINTR) updateScreen(app_.window, 0, screenRows);
-        else if (errno != EAGAIN && errno != EWOULDBLOCK) end(4002);
+        const socketErrorKind kind = lastSocketError();
+        if (kind == socketInterrupted) updateScreen(app_.window, 0, screenRows);
+        else if (kind != socketRetry) end(4002);
     } else {
         received_ += n;
         if (received_ == expected_) app_.receiveStatus = unitComplete;
@@ -156,7 +203,7 @@ void sessionRun::completeOpening() {
         app_.protocolState = stateGreeting;
         expected_ = greetingLen;
     } else {
-        sendWord(startWord);
+        outbox_.postWord(startWord);
         app_.protocolState = stateHeader;
     }
 }
@@ -172,8 +219,8 @@ void sessionRun::completeGreeting() {
         hello.setWord(2, 0);
         std::memcpy(hello.bytes + 12, clientReady, readyLen);
         std::memcpy(out_, hello.bytes, greetingLen);
-        send(greetingLen);
-        sendWord(startWord);
+        outbox_.post(out_, greetingLen);
+        outbox_.postWord(startWord);
         std::memcpy(app_.serverGreeting.bytes, in_, greetingLen);
     } else {
         app_.receiveStatus = leaving;   // result stays 0
@@ -219,7 +266,7 @@ void sessionRun::completePayload() {
         break;
     case msgScreenUpdate:
         paintUpdate(app_.window, in_, msgLen_);
-        sendWord(ackWord);
+        outbox_.postWord(ackWord);
         break;
     default:
         break;
@@ -233,6 +280,8 @@ void sessionRun::completePayload() {
 void sessionRun::completeUnit() {
     while (app_.receiveStatus == unitComplete) {
         app_.receiveStatus = receiving;
+        lastProgress_ = Clock::now();
+        hint_.hide();
         switch (app_.protocolState) {
         case stateOpening: completeOpening(); break;
         case stateGreeting: completeGreeting(); break;
@@ -246,6 +295,30 @@ void sessionRun::completeUnit() {
     }
 }
 
+// While other keys must wait, the keyboard is still read so that the end key
+// acts at once; the keys read meanwhile are kept, in order, for later.
+void sessionRun::watchKeys(bool inputReady) {
+    // A terminal without a descriptor (a scripted one) is read only while it
+    // says it holds keys.
+    inputReady = inputReady && terminal()->inputFd() >= 0;
+    while (inputReady || terminal()->keyPending()) {
+        inputReady = false;
+        INPUT_RECORD record{};
+        const int got = pollTerminalKey(&record);
+        if (got < 0) {
+            end(0);   // the terminal is gone: leave in order
+            return;
+        }
+        if (got == 0) return;
+        if (record.EventType != KEY_EVENT || !record.Event.bKeyDown) continue;
+        if (isEndSessionKey(record.Event)) {
+            end(0);
+            return;
+        }
+        holdKeyEvent(record);
+    }
+}
+
 // Takes one key event, if any, and hands it to the key handler.
 void sessionRun::handleKey() {
     INPUT_RECORD record{};
@@ -255,35 +328,67 @@ void sessionRun::handleKey() {
         return;
     }
     if (got > 0 && record.EventType == KEY_EVENT && record.Event.bKeyDown) app_.onKey(record.Event);
+    // A dialog of the key handler may have sent while the loop stood still.
+    if (outbox_.failure()) end(outbox_.failure());
+}
+
+// How long the loop may sleep: not at all while keys can be handled, until
+// the hint is due while the server keeps the session waiting, and never so
+// long that a termination request goes unseen.
+int sessionRun::waitTimeout() const {
+    if (!keysWait() && heldKeyCount() > 0) return 0;
+    if (keysWait() && !hint_.shown()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
+        if (left.count() < idleWaitMs) return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    return idleWaitMs;
 }
 
 int sessionRun::run() {
-    int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setNoDelay(fd_);
     sendOpeningBlock();
     screens.free();
     headerCount_ = 0;
 
-    while (app_.receiveStatus != leaving) {
+    while (!leavingNow()) {
         if (EXIT) {
             end(0);
             break;
         }
-        // Keys are read only once the server shows a screen, and never while
-        // a payload is on its way.
-        const bool wantKeys = app_.sessionEstablished && app_.protocolState != statePayload;
-        const int seen = waitSocketOrKey(fd_, POLLIN, idleWaitMs, wantKeys);
-        if (seen & seenSocket) receive();
+        const int events = waitRead | (outbox_.backlog() > 0 ? waitWrite : 0);
+        const int seen = waitSocketOrKey(fd_, events, waitTimeout(), true);
+        if (keysWait()) {
+            watchKeys((seen & seenKeys) != 0);
+            if (leavingNow()) break;
+        }
+        if (seen & seenWritable) outbox_.flush();
+        if (seen & seenReadable) receive();
         completeUnit();
-        if (app_.receiveStatus == leaving || app_.protocolState == statePayload) continue;
-        if (app_.sessionEstablished) {
-            if (wantKeys && (seen & seenKeys)) handleKey();
-        } else if (headerCount_ > maxHeadersWithoutScreen) {
+        if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
+        if (leavingNow()) break;
+        if (!keysWait()) {
+            if (heldKeyCount() > 0 || (seen & seenKeys)) handleKey();
+        } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
+                   app_.protocolState != statePayload) {
             end(4003);
+        } else if (Clock::now() - lastProgress_ >= hintAfter) {
+            hint_.show();
         }
     }
     return result_;
 }
+
+// Puts the socket in non-blocking mode for the session and back afterwards.
+class nonBlockingScope {
+public:
+    explicit nonBlockingScope(Socket* s) : s_(s) { s_->noblock(); }
+    ~nonBlockingScope() { s_->block(); }
+    nonBlockingScope(const nonBlockingScope&) = delete;
+    nonBlockingScope& operator=(const nonBlockingScope&) = delete;
+
+private:
+    Socket* s_;
+};
 
 }  // namespace
 
@@ -309,8 +414,14 @@ int consoleMain::processConnection() {
     if (!recvBuf || !sendBuf) return -2;
     if (!socket || socket->sock < 0) return 4002;
 
-    sessionRun session(*this, recvBuf.get(), sendBuf.get(), socket->sock);
-    int result = session.run();
+    int result = 0;
+    {
+        nonBlockingScope nonBlocking(socket);
+        sessionRun session(*this, recvBuf.get(), sendBuf.get(), socket->sock);
+        result = session.run();
+    }
+    // Keys kept for the session mean nothing to the lists.
+    dropHeldKeys();
     wipeMemory(recvBuf.get(), comBufferSize);
     wipeMemory(sendBuf.get(), comBufferSize);
     return result;

@@ -2,12 +2,13 @@
 #include <cstring>
 
 #include "client/cmain.h"
+#include "client/outbox.h"
 #include "client/scrlist.h"
+#include "client/sessionkeys.h"
 #include "client/srvlist.h"
 #include "console/cinput.h"
 #include "console/cmenu.h"
 #include "console/keyboard.h"
-#include "crypto/ccomm.h"
 #include "crypto/md5c.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
@@ -28,8 +29,21 @@ enum : int32_t { itemSelect = 1, itemEnd = 2, itemResume = 3, itemPassword = 4, 
 
 int sockOf(const consoleMain& app) { return app.socket ? app.socket->sock : -1; }
 
-// One message of the given bytes in one c_send.
-void sendBytes(consoleMain& app, unsigned char* data, int32_t len) { c_send(app.sendCipher, sockOf(app), data, len); }
+// The session's outbox, or one for a handler called outside a session.
+template <class Action>
+void withOutbox(consoleMain& app, Action action) {
+    if (app.outbox) {
+        action(*app.outbox);
+        return;
+    }
+    sessionOutbox once(app.sendCipher, sockOf(app));
+    action(once);
+}
+
+// One message of the given bytes.
+void sendBytes(consoleMain& app, unsigned char* data, int32_t len) {
+    withOutbox(app, [&](sessionOutbox& out) { out.post(data, len); });
+}
 
 void sendWord(consoleMain& app, uint32_t word) {
     unsigned char bytes[4];
@@ -133,8 +147,9 @@ void sessionMenu(consoleMain& app) {
             screenMenu.resetTypedown();
             menuItem* chosen = screenMenu.execute() == 2 ? screenMenu.getActiveItem() : nullptr;
             if (!chosen) break;   // nothing chosen: back to the session menu
-            selectScreen(static_cast<uint32_t>(chosen->id), app.currentScreenId, app.previousScreenId,
-                         app.sendCipher, sockOf(app));
+            withOutbox(app, [&](sessionOutbox& out) {
+                selectScreen(static_cast<uint32_t>(chosen->id), app.currentScreenId, app.previousScreenId, out);
+            });
             return;
         }
         case itemEnd:
@@ -163,19 +178,26 @@ void showScreenName(consoleMain& app) {
 
 }  // namespace
 
+bool isEndSessionKey(const KEY_EVENT_RECORD& key) {
+    return (key.dwControlKeyState & altMask) != 0 && key.wVirtualKeyCode == kcF2;
+}
+
+const char* endSessionKeyName() { return "Shift+F2"; }
+
 // Session keys: the shortcuts the client handles itself, everything else goes
 // to the server as a key message.
 int consoleMain::onKey(KEY_EVENT_RECORD& key) {
     const bool alt = (key.dwControlKeyState & altMask) != 0;
     const bool leftCtrl = (key.dwControlKeyState & ksLeftCtrl) != 0;
     const uint32_t code = key.wVirtualKeyCode;
-    const int sock = sockOf(*this);
 
     if (alt && code == kcF1) sessionMenu(*this);
     else if (alt && code == kcF2) receiveStatus = 2;
     else if (alt && code == kcF5) sendWord(*this, wordEight);
-    else if (alt && code == kcF4) selectNextScreen(currentScreenId, previousScreenId, sendCipher, sock);
-    else if (alt && code == kcF3) selectPreviousScreen(currentScreenId, previousScreenId, sendCipher, sock);
+    else if (alt && code == kcF4)
+        withOutbox(*this, [this](sessionOutbox& out) { selectNextScreen(currentScreenId, previousScreenId, out); });
+    else if (alt && code == kcF3)
+        withOutbox(*this, [this](sessionOutbox& out) { selectPreviousScreen(currentScreenId, previousScreenId, out); });
     else if (alt && leftCtrl && code == kcEsc) sendKey(*this, 0x002E);
     else if (alt && code == kcF6) showScreenName(*this);
     else sendKey(*this, keyWord(key));

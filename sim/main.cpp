@@ -37,6 +37,9 @@ const char usage[] =
     "  --stall              stop in the middle of a screen update\n"
     "  --oversize           send an update header with length 32767\n"
     "  --negative           send an update header with a negative length\n"
+    "  --silent             accept connections, then send nothing\n"
+    "  --no-read            never read what the client sends\n"
+    "  --flood=SECONDS      send full updates back to back for that long after the start\n"
     "  --help               show this text\n"
     "\n"
     "Prints \"quorvex-sim listening on ADDR:PORT\" once it listens; ends on SIGTERM or SIGINT.\n";
@@ -74,6 +77,7 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         {"--bad-greeting", &SimOptions::badGreeting, true}, {"--close-on-accept", &SimOptions::closeOnAccept, true},
         {"--garbage-headers", &SimOptions::garbageHeaders, true}, {"--stall", &SimOptions::stall, true},
         {"--oversize", &SimOptions::oversize, true},       {"--negative", &SimOptions::negative, true},
+        {"--silent", &SimOptions::silent, true},           {"--no-read", &SimOptions::noRead, true},
     };
     for (int k = 1; k < argc; ++k) {
         const char* arg = argv[k];
@@ -104,6 +108,8 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             options.updateMs = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--heartbeat-ms")) && parseNumber(v, 0, 3600000, number)) {
             options.heartbeatMs = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--flood")) && parseNumber(v, 1, 3600, number)) {
+            options.floodSeconds = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--greeting-cmd")) && parseNumber(v, 0, 0xFFFFFFFFL, number)) {
             options.greetingCmd = static_cast<uint32_t>(number);
         } else {

@@ -138,6 +138,7 @@ private:
     bool sendOpening();
     bool sendGreeting();
     bool receive();
+    bool flooding() const;
     void parseInbox();
     void handleWord(uint16_t type, uint16_t value, const unsigned char* extra);
     void start();
@@ -165,6 +166,7 @@ private:
     uint32_t currentId_;
     ScreenImage sent_;
     TimePoint lastSend_;
+    TimePoint floodUntil_;
     std::mt19937 random_;
 };
 
@@ -245,18 +247,34 @@ bool SimSession::sendGreeting()
     return sendBytes(hello);
 }
 
+bool SimSession::flooding() const
+{
+    return started_ && mode_ == Mode::Normal && Clock::now() < floodUntil_;
+}
+
 void SimSession::run()
 {
     const int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (!sendOpening() || (options_.greeting && !sendGreeting()))
-        return;
+    if (options_.silent) {
+        mode_ = Mode::Stalled;   // no opening, no heartbeat: nothing at all
+    } else {
+        if (!sendOpening() || (options_.greeting && !sendGreeting()))
+            return;
+        if (options_.noRead)
+            start();   // without waiting for the client: what it sends stays unread
+    }
     const auto beat = std::chrono::milliseconds(options_.heartbeatMs);
     while (alive_ && !*stop_) {
         server_.tickIfDue();
+        if (flooding()) {
+            // A full update after another, acknowledged or not.
+            fullPending_ = true;
+            awaitingAck_ = false;
+        }
         if (mode_ == Mode::Normal)
             maybeSendUpdate();
-        TimePoint deadline = server_.nextTick_;
+        TimePoint deadline = flooding() ? Clock::now() : server_.nextTick_;
         // No heartbeat before the client's opening block: a client still
         // asking its operator for the password would count them as headers.
         if (options_.heartbeatMs > 0 && mode_ != Mode::Stalled && phase_ != Phase::Opening) {
@@ -266,6 +284,12 @@ void SimSession::run()
         }
         if (!alive_)
             break;
+        if (options_.noRead) {
+            // Only a client that leaves ends this: its shutdown shows, its bytes stay unread.
+            if (waitFd(fd_, POLLRDHUP, deadline) & (POLLRDHUP | POLLHUP | POLLERR))
+                break;
+            continue;
+        }
         if (waitFd(fd_, POLLIN, deadline) != 0 && !receive())
             break;
     }
@@ -384,6 +408,7 @@ void SimSession::start()
     if (started_)
         return;
     started_ = true;
+    floodUntil_ = Clock::now() + std::chrono::seconds(options_.floodSeconds);
     if (options_.garbageHeaders) {
         mode_ = Mode::Garbage;
         Bytes words;

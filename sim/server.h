@@ -24,6 +24,9 @@ struct SimOptions {
     bool stall = false;
     bool oversize = false;
     bool negative = false;
+    bool silent = false;             // accept, then send nothing at all
+    bool noRead = false;             // never read what the client sends
+    int floodSeconds = 0;            // full updates back to back, not waiting for acknowledgements
     std::string logPath;
 };
 

@@ -1,6 +1,8 @@
 // Connection set-up: Base64, the proxy line reader and the TCP connect with
 // its messages.
 
+#include <netinet/tcp.h>
+
 #include <cstdlib>
 
 #include "client/connect.h"
@@ -158,7 +160,9 @@ TEST(ProxyStatus, GrantedOnlyFor200OfHttp10And11) {
     EXPECT_FALSE(proxyGranted(nullptr));
 }
 
-TEST(Connect, DirectConnectionIsBlockingAndReadsNothing) {
+// The connection also keeps itself alive with short timers, so that a link
+// that vanishes ends the session within a minute.
+TEST(Connect, DirectConnectionIsBlockingKeptAliveAndReadsNothing) {
     HeadlessClient c;
     ScriptedPeer p([](PeerLink& l) {
         const char hello[] = "early";
@@ -169,6 +173,17 @@ TEST(Connect, DirectConnectionIsBlockingAndReadsNothing) {
     ASSERT_NE(c.app.socket, nullptr);
     EXPECT_TRUE(c.app.socket->connected());
     EXPECT_EQ(fcntl(c.app.socket->sock, F_GETFL) & O_NONBLOCK, 0);
+    auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t len = sizeof value;
+        getsockopt(c.app.socket->sock, level, name, &value, &len);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 20);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 6);
+    EXPECT_LE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 60000);
     char b[8] = {};
     EXPECT_EQ(::recv(c.app.socket->sock, b, 5, MSG_WAITALL), 5) << "nothing of the peer's data was read";
     EXPECT_STREQ(b, "early");
@@ -185,13 +200,50 @@ TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
     EXPECT_NE(c.app.socket, nullptr) << "the caller deletes the socket object";
 }
 
+// The 4007 message names the host; a long name is shortened so that the
+// whole message fits the box on the 80-column screen.
 TEST(Connect, UnresolvedNameIs4007WithItsMessage) {
+    const std::string longName = "a-very-long-host-name-that-no-resolver-knows-of.example.invalid";
+    const std::pair<std::string, std::string> cases[] = {
+        {"nohost.invalid", "IP address resolution has failed for hostname 'nohost.invalid'!"},
+        {longName, "IP address resolution has failed for hostname '" + longName.substr(0, 25) + "...'!"},
+    };
+    for (const auto& [host, message] : cases) {
+        WaitingClient c;
+        c.term.blockingLimitMs = 200;
+        std::free(c.server->hostName);
+        c.server->hostName = strdup(host.c_str());
+        EXPECT_EQ(c.app.connect(c.server, nullptr), 4007);
+        EXPECT_LE(message.size(), 77u);
+        EXPECT_TRUE(c.term.everShown(message)) << message;
+    }
+}
+
+// The name lookup runs beside the wait for keys: Esc gives up on it at once.
+TEST(Connect, EscAbortsASlowNameLookup) {
+    auto slow = [](const char*) -> unsigned int {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        return htonl(INADDR_LOOPBACK);
+    };
+    auto quick = [](const char* host) -> unsigned int {
+        return std::string(host) == "known.example" ? htonl(INADDR_LOOPBACK) : INADDR_NONE;
+    };
     WaitingClient c;
-    c.term.blockingLimitMs = 200;
-    std::free(c.server->hostName);
-    c.server->hostName = strdup("nohost.invalid");
-    EXPECT_EQ(c.app.connect(c.server, nullptr), 4007);
-    EXPECT_TRUE(c.term.everShown("IP address resolution has failed for hostname 'nohost.invalid'!"));
+    unsigned int ip = 0;
+    EXPECT_EQ(resolveAbortable("known.example", ip, nullptr, quick), 0);
+    EXPECT_EQ(ip, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(resolveAbortable("unknown.example", ip, nullptr, quick), 4007);
+    EXPECT_EQ(resolveAbortable("10.1.2.3", ip, nullptr, slow), 0) << "a dotted address is not looked up";
+    EXPECT_EQ(ip, inet_addr("10.1.2.3"));
+
+    std::thread esc([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        c.term.push(keyEsc);
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(resolveAbortable("slow.example", ip, nullptr, slow), -1);
+    esc.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 // A listener whose accept queue is full never completes the handshake, so

@@ -73,6 +73,8 @@ public:
     // How long a blocking read may wait for a pushed key before the terminal
     // reads as gone (keeps a broken test from hanging).
     int blockingLimitMs = 10000;
+    // Off for tests that type tens of thousands of keys.
+    bool keepSnapshots = true;
 
     void push(int code) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -85,6 +87,13 @@ public:
     // Several keys, in order.
     void pushKeys(std::initializer_list<int> codes) {
         for (int code : codes) push(code);
+    }
+    // Takes every key still to come out of the script (to push it later).
+    std::deque<int> takeAll() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::deque<int> all;
+        all.swap(queue_);
+        return all;
     }
     void setGone(bool gone) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -155,6 +164,7 @@ private:
     int served_ = 0;
 
     void snapshotLocked() {
+        if (!keepSnapshots) return;
         std::vector<std::string> rows;
         for (int r = 0; r < 25; ++r) rows.push_back(rowText(r));
         snapshots_.push_back(std::move(rows));
@@ -586,6 +596,19 @@ protected:
     // ends it with Shift+F2 and stops the stand-in.
     int runUntilLogged(HeadlessClient& c, SimProcess& sim, const std::string& text) {
         int r = runSimSession(c, sim, [&] {
+            EXPECT_TRUE(waitForLog(log_, text));
+            c.term.push(shiftF(2));
+        });
+        sim.stop();
+        return r;
+    }
+    // As runUntilLogged, but the keys queued so far are typed only once the
+    // client has acknowledged its first screen (the session is established).
+    int typeAfterFirstScreen(HeadlessClient& c, SimProcess& sim, const std::string& text) {
+        const std::deque<int> keys = c.term.takeAll();
+        int r = runSimSession(c, sim, [&] {
+            EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
+            for (int k : keys) c.term.push(k);
             EXPECT_TRUE(waitForLog(log_, text));
             c.term.push(shiftF(2));
         });

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/outbox.h"
 #include "client/scrlist.h"
 #include "crypto/ccomm.h"
 #include "crypto/rc4.h"
@@ -125,15 +126,17 @@ TEST(ServerScreenRecordTest, InitCutsAndTerminates)
 class ScreenSelectTest : public ScreenListParseTest {
 protected:
     int fds[2] = {-1, -1};
+    bool paired = socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0;
     rc4Cipher sendCipher;
     rc4Cipher serverCipher;
+    sessionOutbox out{sendCipher, fds[0]};
     int32_t current = 0;
     int32_t previous = 0;
 
     void SetUp() override
     {
         ScreenListParseTest::SetUp();
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        ASSERT_TRUE(paired);
         const unsigned char key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
         sendCipher.setKey(key, 16);
         serverCipher.setKey(key, 16);
@@ -173,15 +176,15 @@ TEST_F(ScreenSelectTest, NextAndPreviousWrapAround)
 {
     list({3, 7, 9});
     current = 9;
-    EXPECT_EQ(selectNextScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
     EXPECT_EQ(current, 3);
     EXPECT_EQ(previous, 9);
     EXPECT_EQ(received(), selectMessage(3));
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
     EXPECT_EQ(current, 9);
     EXPECT_EQ(previous, 3);
     EXPECT_EQ(received(), selectMessage(9));
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
     EXPECT_EQ(current, 7);
     EXPECT_EQ(received(), selectMessage(7));
 }
@@ -190,11 +193,11 @@ TEST_F(ScreenSelectTest, UnknownCurrentGoesToTheEnds)
 {
     list({3, 7, 9});
     current = 0;
-    EXPECT_EQ(selectNextScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
     EXPECT_EQ(current, 3);
     EXPECT_EQ(received(), selectMessage(3));
     current = 42;
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
     EXPECT_EQ(current, 9);
     EXPECT_EQ(previous, 42);
     EXPECT_EQ(received(), selectMessage(9));
@@ -203,19 +206,19 @@ TEST_F(ScreenSelectTest, UnknownCurrentGoesToTheEnds)
 TEST_F(ScreenSelectTest, NothingIsSentWhenTheScreenStays)
 {
     current = 5;
-    EXPECT_EQ(selectNextScreen(current, previous, sendCipher, fds[0]), 0);
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 0);
+    EXPECT_EQ(selectNextScreen(current, previous, out), 0);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 0);
     EXPECT_EQ(current, 5);
     EXPECT_EQ(previous, 5);
 
     list({5});
-    EXPECT_EQ(selectNextScreen(current, previous, sendCipher, fds[0]), 0);
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 0);
+    EXPECT_EQ(selectNextScreen(current, previous, out), 0);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 0);
     EXPECT_EQ(current, 5);
     EXPECT_EQ(received(), Bytes{});
 
     // Both ciphers still agree: nothing went through the send cipher.
-    EXPECT_EQ(selectScreen(8, current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectScreen(8, current, previous, out), 1);
     EXPECT_EQ(received(), selectMessage(8));
 }
 
@@ -223,10 +226,10 @@ TEST_F(ScreenSelectTest, DuplicateIdsStartFromTheFirst)
 {
     list({4, 6, 4, 8});
     current = 4;
-    EXPECT_EQ(selectNextScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
     EXPECT_EQ(current, 6);
     current = 4;
-    EXPECT_EQ(selectPreviousScreen(current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
     EXPECT_EQ(current, 8);   // the first 4 has no predecessor: the last screen
     received();
 }
@@ -234,10 +237,10 @@ TEST_F(ScreenSelectTest, DuplicateIdsStartFromTheFirst)
 TEST_F(ScreenSelectTest, SelectGivenScreen)
 {
     current = 3;
-    EXPECT_EQ(selectScreen(3, current, previous, sendCipher, fds[0]), 0);
+    EXPECT_EQ(selectScreen(3, current, previous, out), 0);
     EXPECT_EQ(previous, 3);
     EXPECT_EQ(received(), Bytes{});
-    EXPECT_EQ(selectScreen(0xFEDCBA98u, current, previous, sendCipher, fds[0]), 1);
+    EXPECT_EQ(selectScreen(0xFEDCBA98u, current, previous, out), 1);
     EXPECT_EQ(previous, 3);
     EXPECT_EQ(static_cast<uint32_t>(current), 0xFEDCBA98u);
     EXPECT_EQ(received(), selectMessage(0xFEDCBA98u));

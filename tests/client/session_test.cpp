@@ -1,6 +1,10 @@
 // The session protocol against a scripted peer on loopback and against the
 // stand-in server.
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+
 #include "console/global.h"
 #include "peer_util.h"
 
@@ -336,6 +340,59 @@ TEST(SessionEnd, NewSessionStartsWithAnEmptyScreenList) {
     EXPECT_EQ(screens.count, 0);
 }
 
+namespace {
+void ignoreAlarm(int) {}
+}  // namespace
+
+// Short sends to a peer that reads slowly, and a storm of signals that break
+// every wait: each of many key messages arrives whole and in order.
+TEST(SessionSending, InterruptedAndShortSendsKeepTheStreamInStep) {
+    constexpr int keyCount = 20000;
+    const std::string typed = "asdf";
+    const uint16_t words[] = {0x1E61, 0x1F73, 0x2064, 0x2166};
+    WaitingClient c;
+    c.term.keepSnapshots = false;
+    for (int i = 0; i < keyCount; ++i) c.term.push(typed[i % 4]);
+    // The alarms go to this thread only: the peer's thread is born with them blocked.
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    int wrong = 0;
+    ScriptedPeer p(onScreenOne([&](PeerLink& l) {
+        const int small = 2048;
+        setsockopt(l.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        for (int i = 0; i < keyCount; ++i) {
+            if (i % 1000 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            uint32_t w = 0;
+            ASSERT_TRUE(l.recvWord(w)) << "message " << i;
+            if (w != keyMessage(words[i % 4]) && wrong++ < 5) ADD_FAILURE() << "message " << i << ": " << std::hex << w;
+        }
+        c.term.push(shiftF(2));
+        EXPECT_TRUE(l.closedByClient(5000));
+    }));
+    ASSERT_EQ(c.connect(p.port()), 0);
+    const int small = 4096;
+    setsockopt(c.app.socket->sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+
+    struct sigaction action {}, old {};
+    action.sa_handler = ignoreAlarm;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;   // no restarting: interrupted calls fail with EINTR
+    sigaction(SIGALRM, &action, &old);
+    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+    itimerval storm{{0, 200}, {0, 200}};
+    setitimer(ITIMER_REAL, &storm, nullptr);
+    const int r = c.session();
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &old, nullptr);
+    c.app.closeConnection();
+    p.finish();
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(wrong, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Against the stand-in server (its --log has one JSON line per client message).
 
@@ -462,22 +519,79 @@ TEST_F(SimSession, HostileLengthsGive4002) {
     }
 }
 
-// While a payload is on its way no key is read; the session goes on when the
-// server goes away.
-TEST_F(SimSession, StalledPayloadHoldsTheKeys) {
-    auto sim = startSim({"--stall"});
+// Whatever keeps the session waiting (no screen yet, a payload cut short, a
+// wrong password against a server that then waits for the greeting), the end
+// key leaves at once, on the client side only: nothing is sent, the
+// connection is closed, and a key typed before it is never sent.
+TEST_F(SimSession, TheEndKeyLeavesEveryWaitingState) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--silent"}, {"--stall"}, {"--password=not quorvex", "--heartbeat-ms=0"}};
+    for (const auto& options : cases) {
+        auto sim = startSim(options);
+        WaitingClient c;
+        ASSERT_EQ(c.connect(sim->port()), 0);
+        Clock::time_point pressed;
+        int r = runSimSession(c, *sim, [&] {
+            EXPECT_TRUE(waitForLog(log_, "\"type\":\"opening\""));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            c.term.push('x');
+            pressed = Clock::now();
+            c.term.push(shiftF(2));
+        });
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed).count();
+        EXPECT_EQ(r, 0) << options[0];
+        EXPECT_LT(tookMs, 1000) << options[0];
+        EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\"")) << options[0] << ": the stand-in saw no close";
+        EXPECT_EQ(countLines(log(), "\"keyword\""), 0) << options[0];
+        sim->stop();
+        std::remove(log_.c_str());
+    }
+}
+
+// Updates back to back: keys still get through, and the end key acts long
+// before the flood ends.
+TEST_F(SimSession, KeysAreReadDuringAFlood) {
+    auto sim = startSim({"--flood=30"});
     WaitingClient c;
     ASSERT_EQ(c.connect(sim->port()), 0);
-    bool pendingDuringStall = false;
+    Clock::time_point pressed;
     int r = runSimSession(c, *sim, [&] {
-        EXPECT_TRUE(waitForLog(log_, "{\"type\":1,"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,", 20));   // the flood is on
+        pressed = Clock::now();
+        c.term.push('q');
+        EXPECT_TRUE(waitForLog(log_, "\"keyword\":\"0x1071\"", 1, 2000)) << "a key starved by the flood";
         c.term.push(shiftF(2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        pendingDuringStall = c.term.keyPending();
-        kill(sim->pid(), SIGTERM);
     });
+    const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed).count();
     sim->stop();
-    EXPECT_TRUE(pendingDuringStall);
-    EXPECT_EQ(r, 4001);
+    EXPECT_EQ(r, 0);
+    EXPECT_LT(tookMs, 3000);
+}
+
+// A server that never reads: what the client sends piles up, yet the keys
+// keep being read and the end key leaves.
+TEST_F(SimSession, AServerThatDoesNotReadCannotHoldTheClient) {
+    auto sim = startSim({"--no-read"});
+    WaitingClient c;
+    c.term.keepSnapshots = false;
+    ASSERT_EQ(c.connect(sim->port()), 0);
+    const int small = 4096;
+    setsockopt(c.app.socket->sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::atomic<bool> ended{false};
+    std::thread typist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < 60000 && !ended; ++i) c.term.push('a' + i % 26);
+        c.term.push(shiftF(2));
+    });
+    const auto started = Clock::now();
+    int r = c.session();
+    ended = true;
+    typist.join();
+    int unsent = 0;
+    ioctl(c.app.socket->sock, SIOCOUTQ, &unsent);
+    c.app.closeConnection();
+    sim->stop();
+    EXPECT_EQ(r, 0);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count(), 20);
+    EXPECT_GE(unsent, 4096) << "the socket never filled up";
 }

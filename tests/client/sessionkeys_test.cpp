@@ -17,14 +17,27 @@ struct Scenario {
     uint32_t screenId = 9;
 };
 
-// Runs a session with the keys already queued. The peer opens the session,
-// then `check` reads what the keys must produce; afterwards nothing more may
-// arrive before the client closes (the keys end with Shift+F2 or a menu end).
+// Runs a session with the keys queued beforehand. The peer opens the session
+// and, once the client has acknowledged a first (empty) screen update, the
+// keys are typed; then `check` reads what they must produce; afterwards
+// nothing more may arrive before the client closes (the keys end with
+// Shift+F2 or a menu end).
 int runKeys(HeadlessClient& c, const Scenario& s, std::function<void(PeerLink&)> check) {
+    const std::deque<int> keys = c.term.takeAll();
+    const bool goneAfterKeys = c.term.goneWhenEmpty;
+    c.term.setGone(false);   // nothing typed yet is not the end of input
     ScriptedPeer p([&](PeerLink& l) {
         ASSERT_TRUE(serverHandshake(l, s.hello));
         l.sendMessage(0, screenList(s.screens));
         l.sendScreenId(s.screenId);
+        std::vector<unsigned char> empty;
+        for (int i = 0; i < 3; ++i) putWord(empty, 0);   // cursor, no characters, no attributes
+        l.sendMessage(3, empty);
+        uint32_t ack = 0;
+        ASSERT_TRUE(l.recvWord(ack));
+        ASSERT_EQ(ack, 0x10004u);
+        for (int k : keys) c.term.push(k);
+        c.term.setGone(goneAfterKeys);
         check(l);
         int extra = -1;
         EXPECT_TRUE(l.closedByClient(8000, &extra));
@@ -405,7 +418,7 @@ TEST_F(SimCommands, RestartWordsPasswordChangeAndWordEight) {
     typeLine(c, "pw2");
     c.term.push(shiftF(5));
     ASSERT_EQ(c.connect(sim.port()), 0);
-    EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":8,"), 0);
+    EXPECT_EQ(typeAfterFirstScreen(c, sim, "{\"type\":8,"), 0);
     auto lines = readLines(log_);
     EXPECT_EQ(countLines(lines, "{\"type\":9,\"value\":0}"), 1);
     EXPECT_EQ(countLines(lines, "{\"type\":10,\"value\":0}"), 1);
@@ -421,7 +434,7 @@ TEST_F(SimCommands, NoRestartItemWhenTheServerDoesNotOfferIt) {
     openRestart(c);   // the last item is the password change here
     c.term.pushKeys({keyEsc, keyEsc, shiftF(5)});
     ASSERT_EQ(c.connect(sim.port()), 0);
-    EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":8,"), 0);
+    EXPECT_EQ(typeAfterFirstScreen(c, sim, "{\"type\":8,"), 0);
     EXPECT_TRUE(c.term.everShown(18, 14, "Change Remote Console Password"));
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
     EXPECT_TRUE(c.term.everShown(21, 11, "New Password:"));

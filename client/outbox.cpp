@@ -1,0 +1,74 @@
+#include "client/outbox.h"
+
+#include "crypto/ccomm.h"
+#include "crypto/rc4.h"
+#include "net/tcpopt.h"
+
+namespace {
+
+bool retryLater() {
+    const socketErrorKind kind = lastSocketError();
+    return kind == socketRetry || kind == socketInterrupted;
+}
+
+}  // namespace
+
+void sessionOutbox::keep(const unsigned char* data, size_t len) {
+    if (sent_ == kept_.size()) {
+        kept_.clear();
+        sent_ = 0;
+    }
+    kept_.insert(kept_.end(), data, data + len);
+}
+
+void sessionOutbox::fail() {
+    failure_ = lastSocketError() == socketClosed ? 4001 : 4002;
+    kept_.clear();
+    sent_ = 0;
+}
+
+void sessionOutbox::post(void* data, int32_t len) {
+    if (len <= 0 || !data || failure_) return;
+    auto* bytes = static_cast<unsigned char*>(data);
+    if (backlog() > 0) {
+        // Behind what is kept: encrypt now, send in turn.
+        cipher_.crypt(bytes, len, 0);
+        keep(bytes, static_cast<size_t>(len));
+        flush();
+        return;
+    }
+    const int32_t n = c_send(cipher_, sock_, bytes, len);
+    if (n == len) return;
+    if (n < 0 && !retryLater()) {
+        fail();
+        return;
+    }
+    // The cipher has moved on by the whole message: what did not go out now
+    // must still go, byte for byte, or the stream falls out of step.
+    const int32_t done = n > 0 ? n : 0;
+    keep(bytes + done, static_cast<size_t>(len - done));
+}
+
+void sessionOutbox::postWord(uint32_t word) {
+    unsigned char bytes[4];
+    for (int b = 0; b < 4; ++b) bytes[b] = static_cast<unsigned char>(word >> (8 * b));
+    post(bytes, 4);
+}
+
+void sessionOutbox::flush() {
+    while (backlog() > 0 && !failure_) {
+        const size_t left = backlog();
+        const int chunk = left > (1u << 20) ? (1 << 20) : static_cast<int>(left);
+        const int n = sendSome(sock_, kept_.data() + sent_, chunk);
+        if (n < 0) {
+            if (!retryLater()) fail();
+            return;
+        }
+        sent_ += static_cast<size_t>(n);
+        if (n < chunk) return;
+    }
+    if (sent_ == kept_.size()) {
+        kept_.clear();
+        sent_ = 0;
+    }
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "console/keyboard.h"
+
+// The session's own end key (the left Alt test with F2): it ends a session
+// in every state, also while other keys must wait.
+bool isEndSessionKey(const KEY_EVENT_RECORD& key);
+// How the operator names that key on this terminal.
+const char* endSessionKeyName();

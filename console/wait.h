@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+
+// One wait point for a socket, the terminal and a wake-up signal together, so
+// that no loop of the program spins or blocks where the operator cannot leave.
+
+// What to wait for on the socket.
+enum : int { waitRead = 1, waitWrite = 2 };
+// What the wait saw: seenSocket when the socket is ready for what was asked
+// (or has failed), and which of the two it is.
+enum : int { seenSocket = 1, seenKeys = 2, seenWake = 4, seenReadable = 8, seenWritable = 16 };
+
+// A flag another thread raises to end a wait at once. It stays raised until
+// cleared.
+class wakeSignal {
+public:
+    wakeSignal();
+    ~wakeSignal();
+    wakeSignal(const wakeSignal&) = delete;
+    wakeSignal& operator=(const wakeSignal&) = delete;
+
+    void raise();
+    void clear();
+    bool raised() const;
+    // What the platform's wait watches (a descriptor or a handle).
+    intptr_t handle() const;
+
+private:
+    intptr_t read_ = -1;
+    intptr_t write_ = -1;
+};
+
+// Waits up to timeoutMs (0: just look, -1: no limit) until the socket sock
+// (-1: none) is ready for `events` (a hang-up or an error counts as ready),
+// a key may be waiting (when watchKeys), or wake is raised. Returns a mask of
+// seenSocket, seenKeys and seenWake; 0 after a timeout or a signal.
+int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake = nullptr);
+
+// Runs work on a thread of its own that is left to finish by itself and
+// never takes the program's signals (they must reach the waits above).
+// False when no thread could be started.
+bool runDetached(std::function<void()> work);

@@ -1,0 +1,103 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "console/term.h"
+#include "console/wait.h"
+
+wakeSignal::wakeSignal() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        read_ = fds[0];
+        write_ = fds[1];
+    }
+}
+
+wakeSignal::~wakeSignal() {
+    if (read_ >= 0) ::close(static_cast<int>(read_));
+    if (write_ >= 0) ::close(static_cast<int>(write_));
+}
+
+void wakeSignal::raise() {
+    const char one = 1;
+    if (write_ >= 0) (void)!::write(static_cast<int>(write_), &one, 1);
+}
+
+void wakeSignal::clear() {
+    char buffer[64];
+    if (read_ >= 0)
+        while (::read(static_cast<int>(read_), buffer, sizeof buffer) > 0) {
+        }
+}
+
+bool wakeSignal::raised() const {
+    pollfd p{static_cast<int>(read_), POLLIN, 0};
+    return read_ >= 0 && poll(&p, 1, 0) > 0;
+}
+
+intptr_t wakeSignal::handle() const { return read_; }
+
+int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
+    pollfd fds[3];
+    int n = 0, sockAt = -1, keyAt = -1, wakeAt = -1;
+    int seen = 0;
+    if (sock >= 0) {
+        short want = 0;
+        if (events & waitRead) want |= POLLIN;
+        if (events & waitWrite) want |= POLLOUT;
+        sockAt = n;
+        fds[n++] = pollfd{sock, want, 0};
+    }
+    if (watchKeys) {
+        Terminal* t = terminal();
+        if (t->keyPending()) {
+            seen |= seenKeys;
+            timeoutMs = 0;
+        }
+        const int keyFd = t->inputFd();
+        if (keyFd >= 0) {
+            keyAt = n;
+            fds[n++] = pollfd{keyFd, POLLIN, 0};
+        } else {
+            // A terminal without a descriptor can only be asked: look often.
+            seen |= seenKeys;
+            if (timeoutMs < 0 || timeoutMs > 10) timeoutMs = 10;
+        }
+    }
+    if (wake && wake->handle() >= 0) {
+        wakeAt = n;
+        fds[n++] = pollfd{static_cast<int>(wake->handle()), POLLIN, 0};
+    }
+    const int ready = poll(fds, static_cast<nfds_t>(n), timeoutMs);
+    if (ready < 0 && errno == EINTR && watchKeys && terminal()->keyPending()) return seen | seenKeys;
+    if (ready <= 0) return seen;
+    const short bad = POLLHUP | POLLERR | POLLNVAL;
+    if (sockAt >= 0) {
+        const short got = fds[sockAt].revents;
+        if (got & (fds[sockAt].events | bad)) seen |= seenSocket;
+        if (got & (POLLIN | bad)) seen |= seenReadable;
+        if (got & (POLLOUT | bad)) seen |= seenWritable;
+    }
+    if (keyAt >= 0 && (fds[keyAt].revents & (POLLIN | bad))) seen |= seenKeys;
+    if (wakeAt >= 0 && (fds[wakeAt].revents & POLLIN)) seen |= seenWake;
+    return seen;
+}
+
+bool runDetached(std::function<void()> work) {
+    // The new thread inherits the mask: all signals blocked.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    bool started = true;
+    try {
+        std::thread(std::move(work)).detach();
+    } catch (...) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return started;
+}
