@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/build.h"
 #include "console/cinput.h"
 #include "console/cutil.h"
 #include "console/global.h"
+#include "console/term.h"
 #include "console/wait.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 
 namespace {
 
-constexpr char titleText[] = "ZEV Telvane/IP v.1.7";
 constexpr unsigned char backgroundAttr = 0x18;
 constexpr unsigned char backgroundChar = 0xB1;
 constexpr unsigned char titleAttr = 0x31;
@@ -44,6 +45,21 @@ constexpr legendField serverLegend[] = {
 };
 
 void cursorToStatusLine(_win_st* window) { SetConsoleCursorPosition(window, COORD{0, 24}); }
+
+// The window's title while a list is shown (where the program has one).
+void titleDisconnected() {
+    if (const char* title = thisBuild().titleDisconnected) terminal()->setTitle(title);
+}
+
+// The window's title naming the chosen server, at most 80 characters.
+void titleConnected(const serverInfo* server) {
+    const char* format = thisBuild().titleConnected;
+    if (!format) return;
+    char title[81];
+    std::snprintf(title, sizeof title, format, server->description ? server->description : "",
+                  server->hostName ? server->hostName : "", static_cast<int>(server->port));
+    terminal()->setTitle(title);
+}
 
 } // namespace
 
@@ -90,7 +106,7 @@ void consoleMain::sleepMs(int ms)
 void consoleMain::drawBackground()
 {
     consoleFillBox(window, 0, 0, 80, 25, backgroundAttr, backgroundChar);
-    consoleTextLine(window, 0, 0, titleText, 80, titleAttr);
+    consoleTextLine(window, 0, 0, thisBuild().titleRow, 80, titleAttr);
 }
 
 void consoleMain::drawLegend(int proxyScreen)
@@ -201,6 +217,7 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
 void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
 {
     while (!EXIT) {
+        titleDisconnected();
         drawBackground();
         drawLegend(0);
         servers.resetTypedown();
@@ -223,6 +240,7 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         menuItem* item = servers.getActiveItem();
         serverInfo* server = item ? static_cast<serverInfo*>(item->data) : nullptr;
         if (!server) continue;
+        titleConnected(server);
         runConnection(server, proxy, buffer, result);
     }
 }
@@ -247,6 +265,7 @@ int consoleMain::execute()
     cursorToStatusLine(window);
 
     while (!quit && !EXIT) {
+        titleDisconnected();
         drawBackground();
         drawLegend(1);
         proxies.resetTypedown();

@@ -1,8 +1,5 @@
 #include "client/connect.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "client/build.h"
 #include "client/cmain.h"
 #include "console/cinput.h"
 #include "console/cutil.h"
@@ -23,7 +21,7 @@
 #include "net/flags.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
-#include "net/tcpopt.h"
+#include "net/sysnet.h"
 
 const char base64_table[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -49,8 +47,8 @@ bool abortRequested(_win_st* window) {
     INPUT_RECORD record{};
     int got = waitKey(window, &record, 0);
     if (got < 0) return true;
-    return got > 0 && record.EventType == KEY_EVENT && record.Event.bKeyDown &&
-           record.Event.wVirtualKeyCode == kcEsc;
+    return got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+           record.Event.KeyEvent.wVirtualKeyCode == kcEsc;
 }
 
 void showError(_win_st* window, const char* text) { messageBox(window, errorColor, text, pressEnter); }
@@ -74,10 +72,9 @@ int waitConnected(Socket& sock, _win_st* window) {
         int left = msUntil(deadline);
         int seen = waitSocketOrKey(sock.sock, waitWrite, left < turnMs ? left : turnMs, true);
         if (seen & seenSocket) {
-            // Writable also means "failed" on Linux: the pending error tells.
-            int err = 0;
-            socklen_t len = sizeof err;
-            if (getsockopt(sock.sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return 4004;
+            // Ready also means "failed" (writable on Linux, an exception on
+            // Windows): the pending error tells.
+            if (sockPendingError(sock.sock) != 0) return 4004;
             Flags::set(sock.state, Socket::Connected);
             return 0;
         }
@@ -158,7 +155,7 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
 }
 
 int resolveAbortable(const char* host, unsigned int& ip, _win_st* window, unsigned int (*lookup)(const char*)) {
-    if (!lookup) lookup = resolveFirstIPv4;
+    if (!lookup) lookup = sockResolveFirstIPv4;
     ip = INADDR_NONE;
     if (!host) return 4007;
     // A dotted address needs no lookup and no wait.
@@ -231,11 +228,15 @@ char* make_base64_string(const char* text) {
 
 int sendAll(int fd, const char* data, int len) {
     while (len > 0) {
-        ssize_t n = ::send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
+        const int n = sockSend(fd, data, len);
+        if (n < 0 && sockInterrupted(sockLastError())) continue;
+        if (n < 0 && sockWouldBlock(sockLastError())) {
+            waitSocketOrKey(fd, waitWrite, turnMs, false);
+            continue;
+        }
         if (n <= 0) return -1;
         data += n;
-        len -= static_cast<int>(n);
+        len -= n;
     }
     return 0;
 }
@@ -248,15 +249,16 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
         int seen = waitSocketOrKey(sock, waitRead, turnMs, true);
         if (seen & seenSocket) {
             char c = 0;
-            ssize_t got = ::recv(sock, &c, 1, 0);
+            const int got = sockRecv(sock, &c, 1);
             if (got == 0) {
                 result = 4001;
                 break;
             }
             if (got < 0) {
-                if (errno == EINTR) {
+                const int err = sockLastError();
+                if (sockInterrupted(err)) {
                     updateScreen(window, 0, screenRows);
-                } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                } else if (!sockWouldBlock(err)) {
                     result = 4002;
                     break;
                 }
@@ -312,29 +314,41 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
 
     socket->noblock();
     int rc = socket->connect(ip, htons(static_cast<unsigned short>(port)));
-    int err = errno;
+    const int err = sockLastError();
     if (rc == 0 || socket->connected()) {
         result = 0;
-    } else if (socket->sock >= 0 && (err == EINPROGRESS || err == EALREADY)) {
+    } else if (socket->sock >= 0 && sockInProgress(err)) {
         result = waitConnected(*socket, window);
     }
     if (socket->connected()) {
         result = 0;
-        setKeepAlive(socket->sock, keepAliveIdleS, keepAliveIntervalS, keepAliveCount);
+        sockSetKeepAlive(socket->sock, keepAliveIdleS, keepAliveIntervalS, keepAliveCount);
     }
     socket->block();
 
     if (result == 4004) {
         const auto* b = reinterpret_cast<const unsigned char*>(&ip);
-        std::snprintf(message.get(), messageLen + 1, "Connection to IP address %d.%d.%d.%d has failed!", b[0], b[1],
-                      b[2], b[3]);
+        if (thisBuild().failureTextsWithPort)
+            std::snprintf(message.get(), messageLen + 1, "Connection to %d.%d.%d.%d:%d has failed!", b[0], b[1], b[2],
+                          b[3], port);
+        else
+            std::snprintf(message.get(), messageLen + 1, "Connection to IP address %d.%d.%d.%d has failed!", b[0],
+                          b[1], b[2], b[3]);
         showError(window, message.get());
     }
 
-    if (viaProxy && socket->connected()) result = proxyExchange(socket->sock, server, proxy, message.get(), window);
+    if (viaProxy && socket->connected()) {
+        result = proxyExchange(socket->sock, server, proxy, message.get(), window);
+        socket->block();   // the waits for the proxy's answer may have changed it
+    }
 
     if (result == 4005) {
-        std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!", orEmpty(proxy->hostName));
+        if (thisBuild().failureTextsWithPort)
+            std::snprintf(message.get(), messageLen + 1, "Connection to %.40s:%d has failed!", orEmpty(proxy->hostName),
+                          static_cast<int>(proxy->port));
+        else
+            std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!",
+                          orEmpty(proxy->hostName));
         showError(window, message.get());
     }
     std::memset(message.get(), 0, messageLen + 1);

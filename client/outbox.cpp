@@ -2,13 +2,13 @@
 
 #include "crypto/ccomm.h"
 #include "crypto/rc4.h"
-#include "net/tcpopt.h"
+#include "net/sysnet.h"
 
 namespace {
 
 bool retryLater() {
-    const socketErrorKind kind = lastSocketError();
-    return kind == socketRetry || kind == socketInterrupted;
+    const int err = sockLastError();
+    return sockWouldBlock(err) || sockInterrupted(err);
 }
 
 }  // namespace
@@ -22,7 +22,7 @@ void sessionOutbox::keep(const unsigned char* data, size_t len) {
 }
 
 void sessionOutbox::fail() {
-    failure_ = lastSocketError() == socketClosed ? 4001 : 4002;
+    failure_ = sockPeerGone(sockLastError()) ? 4001 : 4002;
     kept_.clear();
     sent_ = 0;
 }
@@ -59,7 +59,7 @@ void sessionOutbox::flush() {
     while (backlog() > 0 && !failure_) {
         const size_t left = backlog();
         const int chunk = left > (1u << 20) ? (1 << 20) : static_cast<int>(left);
-        const int n = sendSome(sock_, kept_.data() + sent_, chunk);
+        const int n = sockSend(sock_, kept_.data() + sent_, chunk);
         if (n < 0) {
             if (!retryLater()) fail();
             return;

@@ -5,6 +5,7 @@
 #include <new>
 #include <random>
 
+#include "client/build.h"
 #include "client/cmain.h"
 #include "client/outbox.h"
 #include "client/scrlist.h"
@@ -18,7 +19,7 @@
 #include "crypto/ccomm.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
-#include "net/tcpopt.h"
+#include "net/sysnet.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ constexpr int32_t greetingLen = 26;
 constexpr int32_t headerLen = 4;
 constexpr int32_t maxHeadersWithoutScreen = 34;
 constexpr uint32_t startWord = 1;          // type 1, value 0
+constexpr uint32_t compressedStartWord = 20;   // type 20: this client expands type 6
 constexpr uint32_t ackWord = 0x10004;      // type 4, value 1
 constexpr char serverReady[] = "QUORVEX Ready";
 constexpr char clientReady[] = "QUORCLI Ready";
@@ -40,7 +42,7 @@ constexpr size_t backlogLimit = 64 * 1024;
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
 enum : int32_t { receiving = 0, unitComplete = 1, leaving = 2 };
-enum : uint32_t { msgScreenList = 0, msgScreenId = 2, msgScreenUpdate = 3, msgIgnored = 5 };
+enum : uint32_t { msgScreenList = 0, msgScreenId = 2, msgScreenUpdate = 3, msgIgnored = 5, msgCompressed = 6 };
 
 uint32_t readWord(const unsigned char* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
@@ -75,7 +77,7 @@ public:
         moved_ = true;
     }
     int refresh() override { return 0; }
-    int readKey(int timeoutMs, int& keyCode) override { return real_->readKey(timeoutMs, keyCode); }
+    int readKey(int timeoutMs, INPUT_RECORD& record) override { return real_->readKey(timeoutMs, record); }
     int inputFd() const override { return real_->inputFd(); }
     bool keyPending() const override { return real_->keyPending(); }
 
@@ -125,8 +127,9 @@ private:
 // the keys, and the output that waits for the socket.
 class sessionRun {
 public:
-    sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, int fd)
-        : app_(app), in_(recvBuf), out_(sendBuf), fd_(fd), outbox_(app.sendCipher, fd), hint_(app.window) {
+    sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd)
+        : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
+          hint_(app.window) {
         app_.outbox = &outbox_;
     }
     ~sessionRun() { app_.outbox = nullptr; }
@@ -139,6 +142,7 @@ private:
     consoleMain& app_;
     unsigned char* in_;
     unsigned char* out_;
+    unsigned char* unpacked_;   // null where compressed updates are not understood
     int fd_;
     sessionOutbox outbox_;
     waitingHint hint_;
@@ -189,9 +193,9 @@ void sessionRun::receive() {
     if (n == 0) {
         end(4001);
     } else if (n < 0) {
-        const socketErrorKind kind = lastSocketError();
-        if (kind == socketInterrupted) updateScreen(app_.window, 0, screenRows);
-        else if (kind != socketRetry) end(4002);
+        const int err = sockLastError();
+        if (sockInterrupted(err)) updateScreen(app_.window, 0, screenRows);
+        else if (!sockWouldBlock(err)) end(4002);
     } else {
         received_ += n;
         if (received_ == expected_) app_.receiveStatus = unitComplete;
@@ -221,6 +225,7 @@ void sessionRun::completeGreeting() {
         std::memcpy(out_, hello.bytes, greetingLen);
         outbox_.post(out_, greetingLen);
         outbox_.postWord(startWord);
+        if (unpacked_) outbox_.postWord(compressedStartWord);
         std::memcpy(app_.serverGreeting.bytes, in_, greetingLen);
     } else {
         app_.receiveStatus = leaving;   // result stays 0
@@ -233,10 +238,12 @@ void sessionRun::completeHeader() {
     const uint32_t header = readWord(in_);
     msgType_ = header & 0xFFFF;
     msgLen_ = static_cast<int16_t>(header >> 16);
+    if (msgType_ == msgCompressed && !unpacked_) return;   // no payload on a build that cannot expand it
     switch (msgType_) {
     case msgScreenList:
     case msgScreenUpdate:
     case msgIgnored:
+    case msgCompressed:
         // A payload must fit the receive buffer; anything else is a broken stream.
         if (msgLen_ < 0 || msgLen_ > comBufferSize) {
             end(4002);
@@ -268,6 +275,14 @@ void sessionRun::completePayload() {
         paintUpdate(app_.window, in_, msgLen_);
         outbox_.postWord(ackWord);
         break;
+    case msgCompressed: {
+        // An update that does not expand within the buffer is dropped, but
+        // still acknowledged: the server waits for that before the next.
+        const int32_t n = unpackScreenData(in_, unpacked_, msgLen_, unpackBufferSize);
+        if (n >= 0) paintUpdate(app_.window, unpacked_, n);
+        outbox_.postWord(ackWord);
+        break;
+    }
     default:
         break;
     }
@@ -310,8 +325,8 @@ void sessionRun::watchKeys(bool inputReady) {
             return;
         }
         if (got == 0) return;
-        if (record.EventType != KEY_EVENT || !record.Event.bKeyDown) continue;
-        if (isEndSessionKey(record.Event)) {
+        if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+        if (isEndSessionKey(record.Event.KeyEvent)) {
             end(0);
             return;
         }
@@ -327,7 +342,7 @@ void sessionRun::handleKey() {
         end(0);   // the terminal is gone: leave in order
         return;
     }
-    if (got > 0 && record.EventType == KEY_EVENT && record.Event.bKeyDown) app_.onKey(record.Event);
+    if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) app_.onKey(record.Event.KeyEvent);
     // A dialog of the key handler may have sent while the loop stood still.
     if (outbox_.failure()) end(outbox_.failure());
 }
@@ -345,7 +360,7 @@ int sessionRun::waitTimeout() const {
 }
 
 int sessionRun::run() {
-    setNoDelay(fd_);
+    sockSetNoDelay(fd_);
     sendOpeningBlock();
     screens.free();
     headerCount_ = 0;
@@ -398,6 +413,8 @@ private:
 int consoleMain::processConnection() {
     std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
     std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);
+    const bool compressed = thisBuild().compressedUpdates;
+    std::unique_ptr<unsigned char[]> unpackBuf(compressed ? new (std::nothrow) unsigned char[unpackBufferSize] : nullptr);
 
     serverGreeting.setWord(1, 0);
     serverGreeting.setWord(2, 0);
@@ -411,13 +428,13 @@ int consoleMain::processConnection() {
     recvCipher.setKey(sessionKey, 16);
     wipeMemory(sessionKey, sizeof sessionKey);
 
-    if (!recvBuf || !sendBuf) return -2;
+    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return -2;
     if (!socket || socket->sock < 0) return 4002;
 
     int result = 0;
     {
         nonBlockingScope nonBlocking(socket);
-        sessionRun session(*this, recvBuf.get(), sendBuf.get(), socket->sock);
+        sessionRun session(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock);
         result = session.run();
     }
     // Keys kept for the session mean nothing to the lists.

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "client/cmain.h"
+#include "client/build.h"
 #include "client/outbox.h"
 #include "client/scrlist.h"
 #include "client/sessionkeys.h"
@@ -15,8 +16,7 @@
 
 namespace {
 
-// Shift+Fn on the terminal reports 6, which holds the left Alt bit.
-constexpr uint32_t altMask = ksShiftedFunction;
+constexpr uint32_t altMask = ksSessionAlt;
 constexpr uint32_t plainMenu = ctlSaveScreen | ctlAccept;               // 3
 constexpr uint32_t sortedMenu = ctlSaveScreen | ctlAccept | ctlSorted;  // 11
 constexpr unsigned char promptColor = 0x1E;
@@ -182,7 +182,7 @@ bool isEndSessionKey(const KEY_EVENT_RECORD& key) {
     return (key.dwControlKeyState & altMask) != 0 && key.wVirtualKeyCode == kcF2;
 }
 
-const char* endSessionKeyName() { return "Shift+F2"; }
+const char* endSessionKeyName() { return thisBuild().endSessionKey; }
 
 // Session keys: the shortcuts the client handles itself, everything else goes
 // to the server as a key message.

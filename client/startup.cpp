@@ -1,7 +1,5 @@
 #include "client/startup.h"
 
-#include <signal.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,14 +39,6 @@ void scanArguments(int argc, char** argv, char* work) {
             takeOption("--server", arg, work, &startupServer);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
     }
-}
-
-void install(int signalNumber) {
-    struct sigaction action {};
-    action.sa_handler = signalHandler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: blocked waits return EINTR
-    sigaction(signalNumber, &action, nullptr);
 }
 
 }  // namespace
@@ -92,21 +82,4 @@ int parseCmdArguments(const char* cmdLine, int argc, char** argv) {
         scanArguments(argc, argv, work.get());
     }
     return 0;
-}
-
-void signalHandler(int signalNumber) {
-    if (signalNumber == SIGINT) {
-        install(SIGINT);
-        return;
-    }
-    // Only raise the flag: the key waits return at once (the signal breaks
-    // their poll) and every loop leaves as on Esc, in order.
-    EXIT = 1;
-}
-
-void installSignalHandlers() {
-    install(SIGTERM);
-    install(SIGQUIT);  // Ctrl+\ leaves in order too, the terminal restored
-    install(SIGINT);
-    install(SIGHUP);
 }

@@ -27,8 +27,8 @@ int consoleControl::init(_win_st* win, int nx, int ny, int nw, int nh, uint32_t 
 }
 
 int consoleControl::handleEvent(INPUT_RECORD& record) {
-    if (record.EventType != KEY_EVENT || !record.Event.bKeyDown) return 0;
-    return onKey(record.Event);
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return 0;
+    return onKey(record.Event.KeyEvent);
 }
 
 // The modal loop: open, feed key events until a handler ends it, close.

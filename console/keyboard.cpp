@@ -1,150 +1,24 @@
 #include "console/keyboard.h"
 
 #include <chrono>
-#include <cstring>
-
-#define NCURSES_NOMACROS
-#include <curses.h>
 
 #include "console/global.h"
 #include "console/keyhold.h"
 #include "console/term.h"
 
-// Unshifted character of each PC scan code on a US keyboard, or 0.
-const unsigned char scanTable[110] = {
-    0,   0,   '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '-',  '=', 0,   9,    // 0x00
-    'q', 'w', 'e', 'r', 't', 'y', 'u', 'i', 'o', 'p', '[', ']', 0,    0,   'a', 's',  // 0x10
-    'd', 'f', 'g', 'h', 'j', 'k', 'l', ';', '\'', '~', 0,  '/', 'z',  'x', 'c', 'v',  // 0x20
-    'b', 'n', 'm', ',', '.', '/', 0,   0,   0,   ' ', 0,   0,   0,    0,   0,   0,    // 0x30
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '-', 0,   0,    0,   '+', 0,    // 0x40
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,    // 0x50
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,                // 0x60
-};
-
-int reverseTable[256];
-unsigned char keyMapTable[2000][3];
-
-namespace {
-
-constexpr int keyMapSize = 2000;
-
-struct KeySequence {
-    const char* sequence;
-    int keyCode;
-};
-
-// Sequences that terminals send, defined whatever their descriptions say.
-// xterm, VTE, tmux, screen and the Linux console number F6..F10 from 17 (16
-// is skipped). Shift+F1..F10 arrive as F13..F22: the xterm form, its older
-// SS3 form and the Linux console's (which stops at Shift+F8).
-const KeySequence keySequences[] = {
-    {"\033[1~", KEY_HOME},      {"\033[7~", KEY_HOME},      {"\033[H", KEY_HOME},
-    {"\033OH", KEY_HOME},       {"\033[4~", KEY_END},       {"\033[8~", KEY_END},
-    {"\033[F", KEY_END},        {"\033OF", KEY_END},        {"\033OM", KEY_ENTER},
-    {"\033OP", KEY_F(1)},       {"\033OQ", KEY_F(2)},       {"\033OR", KEY_F(3)},
-    {"\033OS", KEY_F(4)},       {"\033[[A", KEY_F(1)},      {"\033[[B", KEY_F(2)},
-    {"\033[[C", KEY_F(3)},      {"\033[[D", KEY_F(4)},      {"\033[[E", KEY_F(5)},
-    {"\033[11~", KEY_F(1)},     {"\033[12~", KEY_F(2)},     {"\033[13~", KEY_F(3)},
-    {"\033[14~", KEY_F(4)},     {"\033[15~", KEY_F(5)},     {"\033[17~", KEY_F(6)},
-    {"\033[18~", KEY_F(7)},     {"\033[19~", KEY_F(8)},     {"\033[20~", KEY_F(9)},
-    {"\033[21~", KEY_F(10)},    {"\033[23~", KEY_F(11)},    {"\033[24~", KEY_F(12)},
-    {"\033[1;2P", KEY_F(13)},   {"\033[1;2Q", KEY_F(14)},   {"\033[1;2R", KEY_F(15)},
-    {"\033[1;2S", KEY_F(16)},   {"\033O2P", KEY_F(13)},     {"\033O2Q", KEY_F(14)},
-    {"\033O2R", KEY_F(15)},     {"\033O2S", KEY_F(16)},     {"\033[15;2~", KEY_F(17)},
-    {"\033[17;2~", KEY_F(18)},  {"\033[18;2~", KEY_F(19)},  {"\033[19;2~", KEY_F(20)},
-    {"\033[20;2~", KEY_F(21)},  {"\033[21;2~", KEY_F(22)},  {"\033[25~", KEY_F(13)},
-    {"\033[26~", KEY_F(14)},    {"\033[28~", KEY_F(15)},    {"\033[29~", KEY_F(16)},
-    {"\033[31~", KEY_F(17)},    {"\033[32~", KEY_F(18)},    {"\033[33~", KEY_F(19)},
-    {"\033[34~", KEY_F(20)},
-};
-
-struct KeyMapping {
-    int keyCode;
-    int scanCode;
-};
-
-// Keys that carry no character: Enter, Esc (and F10 as Esc), cursor and
-// editing keys, Backspace. A resize never arrives as a key: the terminal
-// redraws itself.
-const KeyMapping plainKeys[] = {
-    {13, kcEnter},           {27, kcEsc},           {KEY_F(10), kcEsc},
-    {KEY_UP, kcUp},          {KEY_DOWN, kcDown},    {KEY_LEFT, kcLeft},
-    {KEY_RIGHT, kcRight},    {KEY_PPAGE, kcPageUp}, {KEY_NPAGE, kcPageDown},
-    {KEY_IC, kcInsert},      {KEY_DC, kcDelete},    {KEY_HOME, kcHome},
-    {KEY_END, kcEnd},        {KEY_ENTER, kcEnter},  {127, kcBackspace},
-    {KEY_BACKSPACE, kcBackspace},
-};
-
-}  // namespace
-
-void initKeyMap() {
-    std::memset(keyMapTable, 0, sizeof keyMapTable);
-    std::memset(reverseTable, 0, sizeof reverseTable);
-    // Ascending order: where a character appears twice the higher code wins.
-    for (int scan = 0; scan < static_cast<int>(sizeof scanTable); ++scan)
-        if (scanTable[scan]) reverseTable[scanTable[scan]] = scan;
-}
-
-void mapKey(int keyCode, int scanCode, int character, int state) {
-    if (keyCode < 1 || keyCode >= keyMapSize) return;
-    keyMapTable[keyCode][0] = static_cast<unsigned char>(scanCode);
-    keyMapTable[keyCode][1] = static_cast<unsigned char>(character);
-    keyMapTable[keyCode][2] = static_cast<unsigned char>(state);
-}
-
-void getKeyInfo(int keyCode, int* scanCode, int* character, int* state) {
-    int scan = 0, ch = 0, st = 0;
-    if (keyCode >= 1 && keyCode < keyMapSize && keyMapTable[keyCode][0] != 0) {
-        scan = keyMapTable[keyCode][0];
-        ch = keyMapTable[keyCode][1];
-        st = keyMapTable[keyCode][2];
-    } else if (keyCode >= 0 && keyCode < 256) {
-        ch = keyCode;
-        scan = reverseTable[keyCode];
-    }
-    if (scanCode) *scanCode = scan;
-    if (character) *character = ch;
-    if (state) *state = st;
-}
-
-void keyboardInputInit(_win_st*) {
-    initKeyMap();
-    for (const KeySequence& k : keySequences) terminal()->defineKey(k.sequence, k.keyCode);
-    for (const KeyMapping& k : plainKeys) mapKey(k.keyCode, k.scanCode, 0, 0);
-    // Where Backspace sends ^H, byte 8 is that key, not Ctrl+H.
-    if (terminal()->backspaceIsCtrlH()) mapKey(8, kcBackspace, 0, 0);
-    for (int n = 0; n < 10; ++n) mapKey(KEY_F(13 + n), kcF1 + n, 0, ksShiftedFunction);
-    for (int n = 0; n < 9; ++n) mapKey(KEY_F(1 + n), kcF1 + n, 0, 0);
-}
-
-void makeKeyEvent(int keyCode, INPUT_RECORD* record) {
-    if (!record) return;
-    int scan = 0, ch = 0, state = 0;
-    getKeyInfo(keyCode, &scan, &ch, &state);
-    *record = INPUT_RECORD{};
-    record->EventType = KEY_EVENT;
-    record->Event.bKeyDown = 1;
-    record->Event.wVirtualKeyCode = static_cast<uint32_t>(scan);
-    record->Event.wVirtualScanCode = static_cast<uint32_t>(scan);
-    record->Event.dwControlKeyState = static_cast<uint32_t>(state);
-    record->Event.uChar.AsciiChar = static_cast<char>(ch);
-}
-
 INPUT_RECORD escEvent() {
     INPUT_RECORD record{};
     record.EventType = KEY_EVENT;
-    record.Event.bKeyDown = 1;
-    record.Event.wVirtualKeyCode = kcEsc;
-    record.Event.wVirtualScanCode = kcEsc;
+    record.Event.KeyEvent.bKeyDown = 1;
+    record.Event.KeyEvent.wVirtualKeyCode = kcEsc;
+    record.Event.KeyEvent.wVirtualScanCode = kcEscScan;
     return record;
 }
 
 int getKey(_win_st*, INPUT_RECORD* record) {
-    if (record && takeHeldKey(record)) return 1;
-    int code = 0;
-    if (terminal()->readKey(1, code) != 1 || code <= 0 || !record) return 0;
-    makeKeyEvent(code, record);
-    return 1;
+    if (!record) return 0;
+    if (takeHeldKey(record)) return 1;
+    return terminal()->readKey(1, *record) == 1 ? 1 : 0;
 }
 
 int waitKey(_win_st*, INPUT_RECORD* record, int timeoutMs) {
@@ -158,14 +32,13 @@ int waitKey(_win_st*, INPUT_RECORD* record, int timeoutMs) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
             wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
-        int code = 0;
-        const int got = terminal()->readKey(wait, code);
-        if (got < 0) return -1;
-        if (got == 1 && code > 0) {
-            makeKeyEvent(code, record);
+        INPUT_RECORD got{};
+        const int read = terminal()->readKey(wait, got);
+        if (read < 0) return -1;
+        if (read == 1) {
+            if (record) *record = got;
             return 1;
         }
-        if (got == 1) continue;  // a key code of 0 is not reported
         // Nothing came: the wait ran out, was interrupted by a signal (look at
         // EXIT again), or the terminal cannot block at all (scripted input).
         if (EXIT) return -1;

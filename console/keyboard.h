@@ -1,9 +1,16 @@
 #pragma once
 #include <cstdint>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 struct _win_st;
 
-// The console records that both builds use for key events and positions.
+// Key events travel through the program as the console's records: on
+// Windows the console's own, on the curses backend a declaration of the same
+// shape, so that shared code reads record.Event.KeyEvent in both builds.
+#ifndef _WIN32
 struct COORD {
     int16_t X;
     int16_t Y;
@@ -21,12 +28,39 @@ struct KEY_EVENT_RECORD {
 
 struct INPUT_RECORD {
     uint32_t EventType;           // 1 = key event
-    KEY_EVENT_RECORD Event;
+    union {
+        KEY_EVENT_RECORD KeyEvent;
+    } Event;
 };
 
 enum : uint32_t { KEY_EVENT = 1 };
+#endif
 
-// Key codes compared with wVirtualKeyCode (PC scan codes on curses).
+// The codes of the keys the program tests, compared with wVirtualKeyCode:
+// virtual-key codes on Windows, PC scan codes on the curses backend.
+#ifdef _WIN32
+enum : uint32_t {
+    kcEsc = VK_ESCAPE,
+    kcBackspace = VK_BACK,
+    kcEnter = VK_RETURN,
+    kcF1 = VK_F1,
+    kcF2 = VK_F2,
+    kcF3 = VK_F3,
+    kcF4 = VK_F4,
+    kcF5 = VK_F5,
+    kcF6 = VK_F6,
+    kcHome = VK_HOME,
+    kcUp = VK_UP,
+    kcPageUp = VK_PRIOR,
+    kcLeft = VK_LEFT,
+    kcRight = VK_RIGHT,
+    kcEnd = VK_END,
+    kcDown = VK_DOWN,
+    kcPageDown = VK_NEXT,
+    kcInsert = VK_INSERT,
+    kcDelete = VK_DELETE,
+};
+#else
 enum : uint32_t {
     kcEsc = 0x01,
     kcBackspace = 0x0E,
@@ -48,6 +82,9 @@ enum : uint32_t {
     kcInsert = 0x52,
     kcDelete = 0x53,
 };
+#endif
+// The PC scan code of Esc, the same on both.
+constexpr uint32_t kcEscScan = 0x01;
 
 // Control-key state bits of the key record.
 enum : uint32_t {
@@ -56,16 +93,13 @@ enum : uint32_t {
     ksLeftCtrl = 0x8,
     ksShiftedFunction = 0x6,   // what curses reports for Shift+F1..F10
 };
-
-// Curses translation tables.
-extern const unsigned char scanTable[110];
-extern int reverseTable[256];
-extern unsigned char keyMapTable[2000][3];
-
-void initKeyMap();
-void mapKey(int keyCode, int scanCode, int character, int state);
-void getKeyInfo(int keyCode, int* scanCode, int* character, int* state);
-void keyboardInputInit(_win_st* window);
+// The bits a session tests for its Alt shortcuts: left Alt in the Windows
+// console; on a terminal the shifted function keys, whose 6 holds that bit.
+#ifdef _WIN32
+constexpr uint32_t ksSessionAlt = ksLeftAlt;
+#else
+constexpr uint32_t ksSessionAlt = ksShiftedFunction;
+#endif
 
 // One key event if one is waiting (waits at most about 1 ms): 1, else 0.
 int getKey(_win_st* window, INPUT_RECORD* record);
@@ -73,7 +107,9 @@ int getKey(_win_st* window, INPUT_RECORD* record);
 // 1: record filled; 0: timed out; -1: the terminal is gone (end of input or a
 // termination request), in which case callers leave as on Esc.
 int waitKey(_win_st* window, INPUT_RECORD* record, int timeoutMs);
-// Fills record with the event for a curses key code (getKeyInfo + framing).
+// The event of a key code of the terminal backend: a curses key code on the
+// curses backend; on Windows a character, or keyVirtual + a virtual-key code.
 void makeKeyEvent(int keyCode, INPUT_RECORD* record);
+constexpr int keyVirtual = 0x10000;
 // An Esc key-down event, as the modal loops synthesise when input is gone.
 INPUT_RECORD escEvent();

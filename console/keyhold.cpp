@@ -35,13 +35,8 @@ int heldKeyCount() { return static_cast<int>(held().size()); }
 void dropHeldKeys() { held().clear(); }
 
 int pollTerminalKey(INPUT_RECORD* record) {
-    int code = 0;
-    for (;;) {
-        const int got = terminal()->readKey(0, code);
-        if (got < 0) return -1;
-        if (got == 0) return 0;
-        if (code <= 0) continue;  // a key code of 0 is not reported
-        makeKeyEvent(code, record);
-        return 1;
-    }
+    INPUT_RECORD got{};
+    const int read = terminal()->readKey(0, got);
+    if (read == 1 && record) *record = got;
+    return read;
 }

@@ -9,10 +9,7 @@ public:
     void putRow(int, const uint16_t*) override {}
     void moveCursor(int, int) override {}
     int refresh() override { return 0; }
-    int readKey(int, int& keyCode) override {
-        keyCode = 0;
-        return -1;
-    }
+    int readKey(int, INPUT_RECORD&) override { return -1; }
 };
 
 NullTerminal nullTerminal;

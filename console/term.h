@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "console/keyboard.h"
+
 // Where the cell screen is shown and where keys come from. The program uses
 // the curses terminal; tests use the in-memory one with a scripted key queue.
 class Terminal {
@@ -14,8 +16,8 @@ public:
     virtual void moveCursor(int x, int y) = 0;
     virtual int refresh() = 0;
     // Waits up to timeoutMs (0: just look, -1: no limit) for a key.
-    // 1 and a curses key code; 0 nothing yet; -1 input is gone for good.
-    virtual int readKey(int timeoutMs, int& keyCode) = 0;
+    // 1 with the key's event in record; 0 nothing yet; -1 input is gone.
+    virtual int readKey(int timeoutMs, INPUT_RECORD& record) = 0;
     // Descriptor that becomes readable when a key may be waiting, or -1.
     virtual int inputFd() const { return -1; }
     // True when keys are already buffered inside the terminal layer, or a
@@ -25,6 +27,8 @@ public:
     virtual void defineKey(const char* sequence, int keyCode) {}
     // True when the terminal's Backspace key sends byte 8 (^H).
     virtual bool backspaceIsCtrlH() const { return false; }
+    // The title of the window the picture is in, where it has one.
+    virtual void setTitle(const char* title) {}
 };
 
 Terminal* terminal();              // the active terminal (never null)
@@ -37,16 +41,21 @@ public:
     int cursorX = 0, cursorY = 0;
     int refreshes = 0;
     int rowPushes[25] = {};
-    std::deque<int> keys;          // curses key codes still to come
+    std::vector<std::string> titles; // every title set, in order
+    std::deque<INPUT_RECORD> keys; // key events still to come
     bool goneWhenEmpty = true;     // an empty script reads as end of input
 
     void putRow(int row, const uint16_t* cells) override;
     void moveCursor(int x, int y) override;
     int refresh() override;
-    int readKey(int timeoutMs, int& keyCode) override;
+    int readKey(int timeoutMs, INPUT_RECORD& record) override;
     bool keyPending() const override { return !keys.empty(); }
+    void setTitle(const char* title) override { titles.emplace_back(title ? title : ""); }
 
-    void pushKey(int code) { keys.push_back(code); }
+    // A key by the backend's key code (makeKeyEvent), a ready-made event, or
+    // the characters of a text.
+    void pushKey(int code);
+    void pushRecord(const INPUT_RECORD& record) { keys.push_back(record); }
     void pushText(const std::string& text);
     // Characters of a shown row (80 bytes, as stored).
     std::string rowText(int row) const;

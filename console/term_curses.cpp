@@ -17,6 +17,7 @@
 
 #include "console/cutil.h"
 #include "console/global.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 
 namespace {
@@ -33,7 +34,7 @@ public:
     void putRow(int row, const uint16_t* cells) override;
     void moveCursor(int x, int y) override;
     int refresh() override { return wrefresh(stdscr); }
-    int readKey(int timeoutMs, int& keyCode) override;
+    int readKey(int timeoutMs, INPUT_RECORD& record) override;
     int inputFd() const override { return STDIN_FILENO; }
     bool keyPending() const override { return queued > 0 || moreBuffered || resizePending; }
     void defineKey(const char* sequence, int keyCode) override { define_key(sequence, keyCode); }
@@ -53,6 +54,7 @@ private:
     int top = 0;                // first cell-screen row shown
     int cursorCol = 0, cursorRow = 0;
 
+    int readCode(int timeoutMs, int& keyCode);
     int viewTop(int row) const;
     void resized();
     void drain();
@@ -182,7 +184,17 @@ void CursesTerminal::drain() {
     moreBuffered = true;
 }
 
-int CursesTerminal::readKey(int timeoutMs, int& keyCode) {
+int CursesTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {
+    int code = 0;
+    const int got = readCode(timeoutMs, code);
+    if (got != 1) return got;
+    if (code <= 0) return 0;   // a key code of 0 (Ctrl+Space) is not reported
+    makeKeyEvent(code, &record);
+    return 1;
+}
+
+// The next curses key code, from what was read ahead or from the terminal.
+int CursesTerminal::readCode(int timeoutMs, int& keyCode) {
     keyCode = 0;
     if (resizePending) resized();
     if (queued == 0 && moreBuffered) drain();

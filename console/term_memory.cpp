@@ -19,16 +19,24 @@ int MemoryTerminal::refresh() {
 }
 
 // Serves the scripted keys in order; never sleeps.
-int MemoryTerminal::readKey(int, int& keyCode) {
-    keyCode = 0;
+// An empty record stands for a key code of 0, which is read but not reported.
+int MemoryTerminal::readKey(int, INPUT_RECORD& record) {
     if (keys.empty()) return goneWhenEmpty ? -1 : 0;
-    keyCode = keys.front();
+    const INPUT_RECORD next = keys.front();
     keys.pop_front();
+    if (next.EventType == 0) return 0;
+    record = next;
     return 1;
 }
 
+void MemoryTerminal::pushKey(int code) {
+    INPUT_RECORD record{};
+    if (code > 0) makeKeyEvent(code, &record);
+    keys.push_back(record);
+}
+
 void MemoryTerminal::pushText(const std::string& text) {
-    for (unsigned char c : text) keys.push_back(c);
+    for (unsigned char c : text) pushKey(c);
 }
 
 std::string MemoryTerminal::rowText(int row) const {

@@ -62,6 +62,23 @@ enum : int { sockReadable = 1, sockWritable = 2, sockExcept = 4 };
 // writable on Linux and only as sockExcept on Windows: wait for both.
 int sockWait(int s, int events, int ms);
 
+// The error a non-blocking connect ended with (SO_ERROR): 0 when it
+// succeeded; the error of getsockopt itself when that fails.
+int sockPendingError(int s);
+
+// TCP_NODELAY on, so that small messages leave at once. 0 on success.
+int sockSetNoDelay(int s);
+// Keepalive probes after idleS seconds of silence, every intervalS seconds,
+// count of them unanswered ending the connection (the Windows build has a
+// fixed count of 10 and spreads the same time over it); unacknowledged data
+// gives up after the same time where the system allows. A link that vanished
+// without closing then fails within about idleS + intervalS * count seconds.
+// 0 when every option was set.
+int sockSetKeepAlive(int s, int idleS, int intervalS, int count);
+// The first IPv4 address of a dotted address or host name, in the order the
+// resolver gives them, or INADDR_NONE. Safe to call from several threads.
+unsigned int sockResolveFirstIPv4(const char* hostname);
+
 // Sleeps for ms milliseconds.
 void sockSleepMs(int ms);
 

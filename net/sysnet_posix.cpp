@@ -1,11 +1,14 @@
 #include "net/sysnet.h"
 
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 const bool sockBlockingByDefault = false;
 const int sockNoAcceptResult = -1;
@@ -71,6 +74,52 @@ int sockWait(int s, int events, int ms) {
     if (p.revents & POLLPRI)
         seen |= sockExcept;
     return seen & events;
+}
+
+int sockPendingError(int s) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+int sockSetNoDelay(int sock) {
+    const int on = 1;
+    return setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int sockSetKeepAlive(int sock, int idleS, int intervalS, int count) {
+    const int on = 1;
+    const unsigned int userTimeoutMs = static_cast<unsigned int>(idleS + intervalS * count) * 1000u;
+    int failed = 0;
+    failed |= setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    failed |= setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &idleS, sizeof idleS);
+    failed |= setsockopt(sock, IPPROTO_TCP, TCP_KEEPINTVL, &intervalS, sizeof intervalS);
+    failed |= setsockopt(sock, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    // Keepalive probes wait while sent data is unacknowledged; this covers that.
+    failed |= setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+    return failed ? -1 : 0;
+}
+
+unsigned int sockResolveFirstIPv4(const char* hostname) {
+    if (!hostname) return INADDR_NONE;
+    const in_addr_t dotted = inet_addr(hostname);
+    if (dotted != INADDR_NONE && dotted != 0) return dotted;
+    // gethostbyname keeps the resolver's order; the reentrant form lets a
+    // lookup run on a thread of its own.
+    hostent entry{};
+    hostent* result = nullptr;
+    int err = 0;
+    std::vector<char> work(2048);
+    while (gethostbyname_r(hostname, &entry, work.data(), work.size(), &result, &err) == ERANGE &&
+           work.size() < (1u << 20))
+        work.resize(work.size() * 2);
+    if (!result || result->h_addrtype != AF_INET || result->h_length != 4 || !result->h_addr_list ||
+        !result->h_addr_list[0])
+        return INADDR_NONE;
+    in_addr_t address = INADDR_NONE;
+    std::memcpy(&address, result->h_addr_list[0], sizeof address);
+    return address;
 }
 
 void sockSleepMs(int ms) {

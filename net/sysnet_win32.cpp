@@ -2,10 +2,12 @@
 
 #include "net/iclass.h"
 
+#include <mstcpip.h>
 #include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 const bool sockBlockingByDefault = true;
 const int sockNoAcceptResult = -2;
@@ -51,6 +53,45 @@ int sockRecv(int s, void* buffer, int len) { return ::recv(handle(s), static_cas
 int sockPeekByte(int s) {
     char c;
     return ::recv(handle(s), &c, 1, MSG_PEEK);
+}
+
+int sockPendingError(int s) {
+    int err = 0;
+    int len = sizeof err;
+    if (getsockopt(handle(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return WSAGetLastError();
+    return err;
+}
+
+int sockSetNoDelay(int s) {
+    const BOOL on = TRUE;
+    return setsockopt(handle(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+// Windows sends 10 probes whatever is asked: the interval is stretched so
+// that the whole wait stays what the caller asked for.
+int sockSetKeepAlive(int s, int idleS, int intervalS, int count) {
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = static_cast<ULONG>(idleS) * 1000u;
+    values.keepaliveinterval = static_cast<ULONG>(intervalS * count) * 100u;
+    DWORD returned = 0;
+    return WSAIoctl(handle(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) == 0
+               ? 0
+               : -1;
+}
+
+// Winsock keeps the result of gethostbyname per thread, so a lookup may run
+// on a thread of its own.
+unsigned int sockResolveFirstIPv4(const char* hostname) {
+    if (!hostname) return INADDR_NONE;
+    const unsigned long dotted = inet_addr(hostname);
+    if (dotted != INADDR_NONE && dotted != 0) return static_cast<unsigned int>(dotted);
+    const hostent* host = gethostbyname(hostname);
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list || !host->h_addr_list[0])
+        return INADDR_NONE;
+    unsigned int address = INADDR_NONE;
+    std::memcpy(&address, host->h_addr_list[0], sizeof address);
+    return address;
 }
 
 int sockLastError() { return WSAGetLastError(); }

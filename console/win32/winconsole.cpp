@@ -76,17 +76,17 @@ void WinConsoleTerminal::moveCursor(int x, int y) {
     SetConsoleCursorPosition(screen_, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
 }
 
-int WinConsoleTerminal::readKey(int timeoutMs, int& keyCode) {
-    keyCode = 0;
-    INPUT_RECORD record;
-    if (!getKeyEvent(screen_, record)) {
-        DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-        if (timeoutMs == 0 || WaitForSingleObject(keyEventSignal(), wait) != WAIT_OBJECT_0 ||
-            !getKeyEvent(screen_, record))
-            return 0;
-    }
-    keyCode = static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar);
-    return 1;
+int WinConsoleTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {
+    if (getKeyEvent(screen_, record)) return 1;
+    if (timeoutMs == 0) return 0;
+    const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    if (WaitForSingleObject(keyEventSignal(), wait) != WAIT_OBJECT_0) return 0;
+    return getKeyEvent(screen_, record) ? 1 : 0;
 }
 
 bool WinConsoleTerminal::keyPending() const { return keyEventCount() > 0; }
+
+// Handles are small numbers: the event fits the descriptor's int.
+int WinConsoleTerminal::inputFd() const {
+    return static_cast<int>(reinterpret_cast<intptr_t>(keyEventSignal()));
+}

@@ -26,9 +26,12 @@ public:
     int putCells(int x, int y, const uint16_t* cells, int count);
     void moveCursor(int x, int y) override;
     int refresh() override { return 0; }
-    // Waits up to timeoutMs for a queued key; keyCode is its character.
-    int readKey(int timeoutMs, int& keyCode) override;
+    // Waits up to timeoutMs for a key from the key queue.
+    int readKey(int timeoutMs, INPUT_RECORD& record) override;
     bool keyPending() const override;
+    // The key queue's event, which a wait may watch with a socket's.
+    int inputFd() const override;
+    void setTitle(const char* title) override { setConsoleTitle(title); }
 
 private:
     HANDLE screen_;

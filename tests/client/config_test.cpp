@@ -19,6 +19,7 @@
 #include "client/cmain.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 #include "list_util.h"
 
@@ -429,10 +430,10 @@ public:
     std::mt19937 rng{20240607};
     int refusals = 0;
 
-    int readKey(int timeoutMs, int& keyCode) override
+    int readKey(int timeoutMs, INPUT_RECORD& record) override
     {
         if (keys.empty()) answer();
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
+        return MemoryTerminal::readKey(timeoutMs, record);
     }
 
 private:

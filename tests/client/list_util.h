@@ -22,6 +22,7 @@
 #include "client/srvlist.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 #include "crypto/rc4.h"
 #include "tests/crypto/hex_util.h"
@@ -35,13 +36,13 @@ public:
     std::vector<std::string> screens;
     std::vector<std::vector<uint16_t>> cells;   // the same pictures, cell by cell
 
-    int readKey(int timeoutMs, int& keyCode) override
+    int readKey(int timeoutMs, INPUT_RECORD& record) override
     {
         std::string s;
         for (int r = 0; r < 25; ++r) s += rowText(r) + "\n";
         screens.push_back(s);
         cells.emplace_back(&shown[0][0], &shown[0][0] + 25 * 80);
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
+        return MemoryTerminal::readKey(timeoutMs, record);
     }
     // The attribute of the first cell of text in the first picture holding
     // it, or -1 when no picture held it.

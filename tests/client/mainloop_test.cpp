@@ -24,6 +24,7 @@
 #include "client/cmain.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 #include "crypto/rc4.h"
 #include "list_util.h"
@@ -52,10 +53,10 @@ public:
         p.cursorY = cursorY;
         return p;
     }
-    int readKey(int timeoutMs, int& keyCode) override
+    int readKey(int timeoutMs, INPUT_RECORD& record) override
     {
         pictures.push_back(now());
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
+        return MemoryTerminal::readKey(timeoutMs, record);
     }
     void type(const std::string& text)
     {

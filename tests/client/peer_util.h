@@ -36,6 +36,7 @@
 #include "client/scrlist.h"
 #include "console/cutil.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 #include "crypto/md5c.h"
 #include "crypto/rc4.h"
@@ -100,9 +101,8 @@ public:
         goneWhenEmpty = gone;
         cv_.notify_all();
     }
-    int readKey(int timeoutMs, int& keyCode) override {
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
         std::unique_lock<std::mutex> lock(mutex_);
-        keyCode = 0;
         if (queue_.empty() && timeoutMs != 0 && !goneWhenEmpty) {
             if (timeoutMs < 0) {
                 snapshotLocked();
@@ -114,7 +114,7 @@ public:
             if (queue_.empty() && timeoutMs < 0) return -1;
         }
         if (queue_.empty()) return goneWhenEmpty ? -1 : 0;
-        keyCode = queue_.front();
+        makeKeyEvent(queue_.front(), &record);
         queue_.pop_front();
         snapshotLocked();
         ++served_;

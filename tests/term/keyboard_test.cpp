@@ -11,6 +11,7 @@
 
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 
 namespace {
@@ -155,26 +156,26 @@ TEST_F(KeyboardTest, GetKeyFillsRecordsFromScriptedKeys) {
     INPUT_RECORD r{};
     ASSERT_EQ(getKey(nullptr, &r), 1);
     EXPECT_EQ(r.EventType, KEY_EVENT);
-    EXPECT_EQ(r.Event.bKeyDown, 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcEnter);
-    EXPECT_EQ(r.Event.wVirtualScanCode, kcEnter);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 0);
+    EXPECT_EQ(r.Event.KeyEvent.bKeyDown, 1);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcEnter);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualScanCode, kcEnter);
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 0);
     ASSERT_EQ(getKey(nullptr, &r), 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, 0u);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 'A');
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, 0u);
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 'A');
     ASSERT_EQ(getKey(nullptr, &r), 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, 0x1Eu);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 'a');
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, 0x1Eu);
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 'a');
 
     // A key code of 0 is not reported; the record keeps what it had.
     EXPECT_EQ(getKey(nullptr, &r), 0);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 'a');
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 'a');
     ASSERT_EQ(getKey(nullptr, &r), 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcF1);
-    EXPECT_EQ(r.Event.dwControlKeyState, ksShiftedFunction);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcF1);
+    EXPECT_EQ(r.Event.KeyEvent.dwControlKeyState, ksShiftedFunction);
 
     EXPECT_EQ(getKey(nullptr, &r), 0);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcF1);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcF1);
     term.goneWhenEmpty = false;
     EXPECT_EQ(getKey(nullptr, &r), 0);
 }
@@ -183,11 +184,11 @@ TEST_F(KeyboardTest, WaitKeyReportsKeysTimeoutsAndGoneInput) {
     INPUT_RECORD r{};
     term.pushKey(KEY_UP);
     EXPECT_EQ(waitKey(nullptr, &r, -1), 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcUp);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcUp);
     term.pushKey(0);  // skipped, not reported
     term.pushKey('x');
     EXPECT_EQ(waitKey(nullptr, &r, 1000), 1);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 'x');
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 'x');
 
     EXPECT_EQ(waitKey(nullptr, &r, -1), -1);  // script used up: input gone
     term.goneWhenEmpty = false;
@@ -212,14 +213,13 @@ public:
     int interruptions = 0;
     int calls = 0;
     int inputFd() const override { return 0; }
-    int readKey(int timeoutMs, int& keyCode) override {
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
         ++calls;
-        keyCode = 0;
         if (interruptions > 0) {
             --interruptions;
             return 0;
         }
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
+        return MemoryTerminal::readKey(timeoutMs, record);
     }
 };
 
@@ -231,7 +231,7 @@ TEST_F(KeyboardTest, WaitKeyKeepsWaitingAfterAnInterruptedWait) {
     it.pushKey(KEY_DOWN);
     INPUT_RECORD r{};
     EXPECT_EQ(waitKey(nullptr, &r, -1), 1);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcDown);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcDown);
     EXPECT_EQ(it.calls, 4);
 
     // A bounded wait ends when its time is up even if waits keep ending early.
@@ -247,21 +247,21 @@ TEST_F(KeyboardTest, MadeEventsAndEscEvent) {
     INPUT_RECORD r{};
     makeKeyEvent(KEY_BACKSPACE, &r);
     EXPECT_EQ(r.EventType, KEY_EVENT);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, kcBackspace);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, 0);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, kcBackspace);
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, 0);
     makeKeyEvent('9', &r);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, 0x0Au);
-    EXPECT_EQ(r.Event.uChar.AsciiChar, '9');
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, 0x0Au);
+    EXPECT_EQ(r.Event.KeyEvent.uChar.AsciiChar, '9');
     makeKeyEvent(KEY_F(22), &r);
-    EXPECT_EQ(r.Event.wVirtualKeyCode, 0x44u);
-    EXPECT_EQ(r.Event.dwControlKeyState, 6u);
+    EXPECT_EQ(r.Event.KeyEvent.wVirtualKeyCode, 0x44u);
+    EXPECT_EQ(r.Event.KeyEvent.dwControlKeyState, 6u);
 
     const INPUT_RECORD esc = escEvent();
     EXPECT_EQ(esc.EventType, KEY_EVENT);
-    EXPECT_EQ(esc.Event.bKeyDown, 1);
-    EXPECT_EQ(esc.Event.wVirtualKeyCode, kcEsc);
-    EXPECT_EQ(esc.Event.uChar.AsciiChar, 0);
-    EXPECT_EQ(esc.Event.dwControlKeyState, 0u);
+    EXPECT_EQ(esc.Event.KeyEvent.bKeyDown, 1);
+    EXPECT_EQ(esc.Event.KeyEvent.wVirtualKeyCode, kcEsc);
+    EXPECT_EQ(esc.Event.KeyEvent.uChar.AsciiChar, 0);
+    EXPECT_EQ(esc.Event.KeyEvent.dwControlKeyState, 0u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 
 namespace {
 
@@ -61,12 +62,12 @@ int main(int argc, char** argv) {
             break;
         }
         if (got == 0) continue;
-        describe(record.Event, last, sizeof last);
+        describe(record.Event.KeyEvent, last, sizeof last);
         char counter[32];
         std::snprintf(counter, sizeof counter, "keys=%d", ++keys);
         consoleTextLine(stdscr, 12, 9, counter, 20, 0x1F);
         consoleTextLine(stdscr, 12, 10, last, 56, 0x1E);
-        if (record.Event.wVirtualKeyCode == kcEsc) break;
+        if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc) break;
     }
     terminalShutdown();
     --count;

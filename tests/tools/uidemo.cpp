@@ -15,6 +15,7 @@
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 
 namespace {
 

@@ -104,7 +104,7 @@ TEST_F(ControlTest, OnlyKeyDownKeyEventsReachOnKey) {
     CountingControl c;
     c.init(nullptr, 0, 0, 10, 3, 3);
     INPUT_RECORD r = escEvent();
-    r.Event.bKeyDown = 0;
+    r.Event.KeyEvent.bKeyDown = 0;
     EXPECT_EQ(c.handleEvent(r), 0);
     r = escEvent();
     r.EventType = 2;

@@ -9,6 +9,7 @@
 
 #include "console/cutil.h"
 #include "console/keyboard.h"
+#include "console/keyboard_curses.h"
 #include "console/term.h"
 
 // A scripted terminal that also keeps a copy of the cell screen each time a
@@ -17,9 +18,9 @@ class SnapTerminal : public MemoryTerminal {
 public:
     std::vector<std::vector<uint16_t>> snaps;
 
-    int readKey(int timeoutMs, int& keyCode) override {
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
         snaps.emplace_back(&screenBuf[0][0], &screenBuf[0][0] + screenRows * screenCols);
-        return MemoryTerminal::readKey(timeoutMs, keyCode);
+        return MemoryTerminal::readKey(timeoutMs, record);
     }
     // Screen as it was when key number i was asked for (the last one is
     // what was left on screen when input ran out).
@@ -72,6 +73,6 @@ protected:
     static KEY_EVENT_RECORD keyOf(int cursesCode) {
         INPUT_RECORD r{};
         makeKeyEvent(cursesCode, &r);
-        return r.Event;
+        return r.Event.KeyEvent;
     }
 };

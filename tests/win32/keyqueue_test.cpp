@@ -117,17 +117,17 @@ TEST_F(KeyQueueTest, ProducersOnOtherThreadsKeepTheirOrder) {
 
 TEST_F(KeyQueueTest, TerminalWaitsForTheQueueNotByPolling) {
     WinConsoleTerminal t(nullptr);
-    int code = -1;
-    EXPECT_EQ(t.readKey(0, code), 0);
+    INPUT_RECORD got{};
+    EXPECT_EQ(t.readKey(0, got), 0);
     EXPECT_FALSE(t.keyPending());
     std::thread later([] {
         Sleep(50);
         putKeyEvent(key(1));
     });
     // 1 only when the queue's signal ended the wait; a timeout gives 0.
-    EXPECT_EQ(t.readKey(5000, code), 1);
+    EXPECT_EQ(t.readKey(5000, got), 1);
     later.join();
-    EXPECT_EQ(code, 'a');
+    EXPECT_EQ(got.Event.KeyEvent.uChar.AsciiChar, 'a');
     EXPECT_FALSE(t.keyPending());
 }
 

@@ -1,10 +1,10 @@
 # The Win32 console backend. The key queue needs no console. The console
 # tests do, and wine gives a program a console only on a terminal, so each
 # of them runs inside script(1) (in_terminal.sh).
-quor_test_area(win32 LIBS quor_console_win32)
+quor_test_area(win32 LIBS quor_term)
 
 add_executable(win32_console_tests ${CMAKE_CURRENT_SOURCE_DIR}/win32/console/console_test.cpp)
-target_link_libraries(win32_console_tests PRIVATE quor_console_win32 GTest::gtest GTest::gtest_main)
+target_link_libraries(win32_console_tests PRIVATE quor_term GTest::gtest GTest::gtest_main)
 set_target_properties(win32_console_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "sh;${CMAKE_CURRENT_SOURCE_DIR}/win32/in_terminal.sh;${CMAKE_CROSSCOMPILING_EMULATOR}")
 gtest_discover_tests(win32_console_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

@@ -1,0 +1,22 @@
+#include "client/build.h"
+
+const buildProfile linuxProfile = {
+    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2",
+};
+
+const buildProfile windowsProfile = {
+    "ZEV Telvane/IP v.1.73",
+    "Quorvex Client v.1.73 - disconnected",
+    "%s (%s:%d) - Quorvex Client v.1.73",
+    true,
+    true,
+    "Alt+F2",
+};
+
+namespace {
+const buildProfile* chosen = nullptr;
+}
+
+const buildProfile& thisBuild() { return chosen ? *chosen : nativeBuild(); }
+
+void useBuildProfile(const buildProfile* profile) { chosen = profile; }

@@ -1,0 +1,3 @@
+#include "client/build.h"
+
+const buildProfile& nativeBuild() { return linuxProfile; }

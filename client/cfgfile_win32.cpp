@@ -1,0 +1,196 @@
+// The configuration file's disk operations on Windows.
+#include <windows.h>
+
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "client/cfgfile.h"
+#include "net/sutil.h"
+
+namespace {
+
+constexpr char tempInfix[] = ".tmp.";
+constexpr int tempSuffixLength = 6;
+
+std::string reasonOf(int err) { return std::strerror(err ? err : EIO); }
+
+// The folder part of a path, through its last '\', '/' or ':', or "".
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/:") + 1); }
+
+// Writes the text to the stream, flushes it and makes it durable.
+bool writeDurably(FILE* f, const std::string& text) {
+    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) return false;
+    if (std::fflush(f) != 0) return false;
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != 0;
+}
+
+// What the writer puts on a stream, as bytes (through a temporary file of
+// the user's that goes away when closed: there is no stream in memory here).
+bool render(const std::function<void(FILE*)>& writer, std::string& out) {
+    char folder[MAX_PATH + 1];
+    char name[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameA(folder, "qcf", 0, name) == 0) return false;
+    FILE* f = std::fopen(name, "w+bTD");
+    if (!f) {
+        DeleteFileA(name);
+        return false;
+    }
+    writer(f);
+    bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    if (ok) {
+        const long size = std::ftell(f);
+        ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+        if (ok) {
+            out.resize(static_cast<size_t>(size));
+            ok = out.empty() || std::fread(out.data(), 1, out.size(), f) == out.size();
+        }
+    }
+    std::fclose(f);
+    return ok;
+}
+
+// The whole content of a file, or false.
+bool readAll(const std::string& path, std::string& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buffer[8192];
+    size_t n = 0;
+    out.clear();
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Overwrites the file itself; when writing fails the old bytes are put back.
+std::string writeInPlace(const std::string& target, const std::string& text) {
+    std::string old;
+    const bool haveOld = readAll(target, old);
+    FILE* f = std::fopen(target.c_str(), "wb");
+    if (!f) return reasonOf(errno);
+    int err = 0;
+    if (!writeDurably(f, text)) err = errno ? errno : EIO;
+    if (err && haveOld) {
+        std::rewind(f);
+        (void)writeDurably(f, old);
+    }
+    std::fclose(f);
+    wipeMemory(old.data(), old.size());
+    return err ? reasonOf(err) : "";
+}
+
+// A name for the temporary file beside the target: <target>.tmp.XXXXXX.
+std::string tempNameFor(const std::string& target) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned long long seed = GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
+    std::string name = target + tempInfix;
+    for (int i = 0; i < tempSuffixLength; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        name += digits[(seed >> 33) % 36];
+    }
+    return name;
+}
+
+// Writes a temporary file beside the target and moves it over the target, so
+// that a failed save leaves the old file whole. Empty result on success; the
+// error when no temporary file could be made is in *cannotCreate.
+std::string replaceWhole(const std::string& target, const std::string& text, bool* cannotCreate) {
+    *cannotCreate = false;
+    std::string temp;
+    FILE* f = nullptr;
+    for (int attempt = 0; attempt < 8 && !f; ++attempt) {
+        temp = tempNameFor(target);
+        f = std::fopen(temp.c_str(), "wbx");
+    }
+    if (!f) {
+        *cannotCreate = true;
+        return reasonOf(errno);
+    }
+    int err = 0;
+    if (!writeDurably(f, text)) err = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && !err) err = errno ? errno : EIO;
+    if (!err && !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        err = EACCES;
+    if (err) {
+        DeleteFileA(temp.c_str());
+        return reasonOf(err);
+    }
+    return "";
+}
+
+bool isTempName(const char* entry, const std::string& name) {
+    const std::string prefix = name + tempInfix;
+    if (_strnicmp(entry, prefix.c_str(), prefix.size()) != 0) return false;
+    const char* rest = entry + prefix.size();
+    int n = 0;
+    for (; rest[n]; ++n) {
+        const char c = rest[n];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return n == tempSuffixLength;
+}
+
+}  // namespace
+
+cfgOpenResult cfgOpenForReading(const char* path, FILE** file, std::string& reason) {
+    *file = nullptr;
+    reason.clear();
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return cfgMissing;
+        reason = reasonOf(EACCES);
+        return cfgUnreadable;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        reason = reasonOf(EISDIR);
+        return cfgUnreadable;
+    }
+    *file = std::fopen(path, "rb");
+    if (!*file) {
+        reason = reasonOf(errno);
+        return cfgUnreadable;
+    }
+    return cfgOpened;
+}
+
+// Links are left to the system here: the path is used as it is.
+std::string cfgResolve(const char* path) { return path ? path : ""; }
+
+void cfgRemoveLeftovers(const char* path) {
+    const std::string target = cfgResolve(path);
+    const std::string folder = folderOf(target);
+    const std::string name = target.substr(folder.size());
+    if (name.empty()) return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((target + tempInfix + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTempName(found.cFileName, name))
+            DeleteFileA((folder + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::string cfgWrite(const char* path, const std::function<void(FILE*)>& writer) {
+    const std::string target = cfgResolve(path);
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return reasonOf(EISDIR);
+    // A file the user may not write stays as it is.
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return reasonOf(EACCES);
+    std::string text;
+    if (!render(writer, text)) return reasonOf(errno ? errno : ENOMEM);
+    bool cannotCreate = false;
+    std::string result = replaceWhole(target, text, &cannotCreate);
+    // No temporary file in that folder: the file itself is written.
+    if (cannotCreate && exists) result = writeInPlace(target, text);
+    wipeMemory(text.data(), text.size());
+    return result;
+}
