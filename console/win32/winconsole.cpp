@@ -1,5 +1,6 @@
 #include "console/win32/winconsole.h"
 
+#include "console/cp437.h"
 #include "console/win32/keyqueue.h"
 
 namespace {
@@ -53,7 +54,9 @@ bool setConsoleTitle(const char* title) { return SetConsoleTitleA(title) != 0; }
 void WinConsoleTerminal::putRow(int row, const uint16_t* cells) { putCells(0, row, cells, kColumns); }
 
 // The attribute byte becomes the low byte of the console's attribute word;
-// its high byte, the console's extra flags, stays 0.
+// its high byte, the console's extra flags, stays 0. Characters go out as
+// the code page 437 glyphs they stand for, whatever the console's own code
+// page, and control codes show as their glyphs instead of acting.
 int WinConsoleTerminal::putCells(int x, int y, const uint16_t* cells, int count) {
     if (!cells || x < 0 || x >= kColumns || y < 0 || y >= kRows)
         return 0;
@@ -63,12 +66,12 @@ int WinConsoleTerminal::putCells(int x, int y, const uint16_t* cells, int count)
         return 0;
     CHAR_INFO row[kColumns];
     for (int i = 0; i < count; i++) {
-        row[i].Char.AsciiChar = static_cast<CHAR>(cells[i] & 0xFF);
+        row[i].Char.UnicodeChar = static_cast<WCHAR>(cp437Unicode[cells[i] & 0xFF]);
         row[i].Attributes = static_cast<WORD>(cells[i] >> 8);
     }
     SMALL_RECT area{static_cast<SHORT>(x), static_cast<SHORT>(y), static_cast<SHORT>(x + count - 1),
                     static_cast<SHORT>(y)};
-    WriteConsoleOutputA(screen_, row, COORD{static_cast<SHORT>(count), 1}, COORD{0, 0}, &area);
+    WriteConsoleOutputW(screen_, row, COORD{static_cast<SHORT>(count), 1}, COORD{0, 0}, &area);
     return count;
 }
 
