@@ -64,6 +64,23 @@ TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
     for (unsigned char b : c.app.sessionKey) EXPECT_EQ(b, 0) << "session key wiped";
 }
 
+// The filler of the opening block comes from a freshly seeded generator: two
+// sessions never open with the same bytes.
+TEST(SessionOpening, OpeningBlocksDifferFromSessionToSession) {
+    std::vector<std::vector<unsigned char>> blocks;
+    for (int run = 0; run < 2; ++run) {
+        WaitingClient c;
+        ScriptedPeer p([&blocks](PeerLink& l) {
+            std::vector<unsigned char> opening(128);
+            ASSERT_TRUE(l.recvExact(opening.data(), 128));
+            blocks.push_back(opening);
+        });
+        runSession(c, p);
+    }
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_NE(blocks[0], blocks[1]);
+}
+
 TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
     WaitingClient c;
     c.app.serverGreeting.setWord(1, 5);   // left over from an earlier session
