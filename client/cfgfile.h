@@ -6,6 +6,24 @@
 #include <functional>
 #include <string>
 
+// Temporary files of a save are named "<name>.tmp." and six letters or digits.
+inline constexpr char cfgTempInfix[] = ".tmp.";
+inline constexpr int cfgTempSuffixLength = 6;
+
+// True when entry is the name of such a temporary file for the file name.
+inline bool cfgIsTempName(const char* entry, const std::string& name)
+{
+    const std::string prefix = name + cfgTempInfix;
+    if (name.empty() || std::string(entry).compare(0, prefix.size(), prefix) != 0) return false;
+    const char* rest = entry + prefix.size();
+    int n = 0;
+    for (; rest[n]; ++n) {
+        const char c = rest[n];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return n == cfgTempSuffixLength;
+}
+
 // How opening the configuration for reading went.
 enum cfgOpenResult { cfgOpened, cfgMissing, cfgUnreadable };
 

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr int maxLinkHops = 40;
-constexpr char tempInfix[] = ".tmp.";
-constexpr int tempSuffixLength = 6;   // what mkostemp puts in place of XXXXXX
 
 std::string reasonOf(int err) { return std::strerror(err ? err : EIO); }
 
@@ -133,7 +131,7 @@ std::string writeInPlace(const std::string& target, const std::string& text)
 // the new one after the rename, through the still open descriptor.
 std::string replaceWhole(const std::string& target, const struct stat* old, const std::string& text)
 {
-    std::string temp = target + tempInfix + "XXXXXX";
+    std::string temp = target + cfgTempInfix + "XXXXXX";
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return reasonOf(errno);
     int err = 0;
@@ -151,20 +149,6 @@ std::string replaceWhole(const std::string& target, const struct stat* old, cons
     close(fd);
     syncFolder(folderOf(target));
     return "";
-}
-
-// True for a name of the form <name>.tmp.XXXXXX, X a letter or digit.
-bool isTempName(const char* entry, const std::string& name)
-{
-    const std::string prefix = name + tempInfix;
-    if (std::strncmp(entry, prefix.c_str(), prefix.size()) != 0) return false;
-    const char* rest = entry + prefix.size();
-    int n = 0;
-    for (; rest[n]; ++n) {
-        const char c = rest[n];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-    }
-    return n == tempSuffixLength;
 }
 
 } // namespace
@@ -222,7 +206,7 @@ void cfgRemoveLeftovers(const char* path)
     if (!d) return;
     const int dfd = dirfd(d);
     while (struct dirent* e = readdir(d)) {
-        if (!isTempName(e->d_name, name)) continue;
+        if (!cfgIsTempName(e->d_name, name)) continue;
         struct stat st;
         if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
             unlinkat(dfd, e->d_name, 0);

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr char tempInfix[] = ".tmp.";
-constexpr int tempSuffixLength = 6;
 
 std::string reasonOf(int err) { return std::strerror(err ? err : EIO); }
 
@@ -89,8 +87,8 @@ std::string writeInPlace(const std::string& target, const std::string& text) {
 std::string tempNameFor(const std::string& target) {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     unsigned long long seed = GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
-    std::string name = target + tempInfix;
-    for (int i = 0; i < tempSuffixLength; ++i) {
+    std::string name = target + cfgTempInfix;
+    for (int i = 0; i < cfgTempSuffixLength; ++i) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         name += digits[(seed >> 33) % 36];
     }
@@ -122,18 +120,6 @@ std::string replaceWhole(const std::string& target, const std::string& text, boo
         return reasonOf(err);
     }
     return "";
-}
-
-bool isTempName(const char* entry, const std::string& name) {
-    const std::string prefix = name + tempInfix;
-    if (_strnicmp(entry, prefix.c_str(), prefix.size()) != 0) return false;
-    const char* rest = entry + prefix.size();
-    int n = 0;
-    for (; rest[n]; ++n) {
-        const char c = rest[n];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-    }
-    return n == tempSuffixLength;
 }
 
 }  // namespace
@@ -169,10 +155,10 @@ void cfgRemoveLeftovers(const char* path) {
     const std::string name = target.substr(folder.size());
     if (name.empty()) return;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((target + tempInfix + "*").c_str(), &found);
+    HANDLE search = FindFirstFileA((target + cfgTempInfix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTempName(found.cFileName, name))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && cfgIsTempName(found.cFileName, name))
             DeleteFileA((folder + found.cFileName).c_str());
     } while (FindNextFileA(search, &found));
     FindClose(search);

@@ -91,10 +91,6 @@ int main(int argc, char** argv) {
     }
     --count;
 
-    setGlobalString(&modulePath, nullptr);
-    if (masterPassword) std::memset(masterPassword, 0, std::strlen(masterPassword));
-    setGlobalString(&masterPassword, nullptr);
-    setGlobalString(&startupServer, nullptr);
-    setGlobalString(&startupProxy, nullptr);
+    releaseProgramStrings();
     return result;
 }

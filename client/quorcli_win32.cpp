@@ -48,10 +48,6 @@ int main(int argc, char** argv) {
         }
     }
 
-    setGlobalString(&modulePath, nullptr);
-    if (masterPassword) std::memset(masterPassword, 0, std::strlen(masterPassword));
-    setGlobalString(&masterPassword, nullptr);
-    setGlobalString(&startupServer, nullptr);
-    setGlobalString(&startupProxy, nullptr);
+    releaseProgramStrings();
     return result;
 }

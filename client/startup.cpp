@@ -83,3 +83,11 @@ int parseCmdArguments(const char* cmdLine, int argc, char** argv) {
     }
     return 0;
 }
+
+void releaseProgramStrings() {
+    setGlobalString(&modulePath, nullptr);
+    if (masterPassword) wipeMemory(masterPassword, std::strlen(masterPassword));
+    setGlobalString(&masterPassword, nullptr);
+    setGlobalString(&startupServer, nullptr);
+    setGlobalString(&startupProxy, nullptr);
+}

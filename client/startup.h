@@ -16,6 +16,10 @@ int parseCmdLine(char* line, char** words, int maxWords);
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
 int parseCmdArguments(const char* cmdLine, int argc, char** argv);
 
+// Frees the program-wide strings at the end of the run (the master password
+// wiped first).
+void releaseProgramStrings();
+
 // SIGINT is ignored; SIGTERM, SIGQUIT and SIGHUP ask the program to leave (EXIT).
 void signalHandler(int signalNumber);
 // Installs signalHandler for SIGTERM, SIGQUIT, SIGHUP and SIGINT, without restarting
