@@ -191,13 +191,41 @@ TEST(Connect, DirectConnectionIsBlockingKeptAliveAndReadsNothing) {
     p.finish();
 }
 
+// The Windows build's text names the port.
 TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
+    const int port = unusedPort();
+    const std::pair<const buildProfile*, std::string> cases[] = {
+        {&linuxProfile, "Connection to IP address 127.0.0.1 has failed!"},
+        {&windowsProfile, "Connection to 127.0.0.1:" + std::to_string(port) + " has failed!"},
+    };
+    for (const auto& [profile, text] : cases) {
+        ProfileScope scope(*profile);
+        WaitingClient c;
+        c.term.blockingLimitMs = 200;   // the message box: answered by the terminal going away
+        EXPECT_EQ(c.connect(port), 4004);
+        EXPECT_TRUE(c.term.everShown(text)) << text;
+        EXPECT_TRUE(c.term.everShown("Press Enter to continue..."));
+        EXPECT_NE(c.app.socket, nullptr) << "the caller deletes the socket object";
+    }
+}
+
+// The Windows build names the proxy's host and port when it refuses.
+TEST(Connect, ProxyRefusalInTheWindowsTextNamesTheProxyPort) {
+    ProfileScope windows(windowsProfile);
+    ScriptedPeer proxy([](PeerLink& l) {
+        const std::string refusal = "HTTP/1.0 403 Forbidden\r\n\r\n";
+        l.sendRaw(refusal.data(), refusal.size());
+        EXPECT_TRUE(l.closedByClient(5000));
+    });
     WaitingClient c;
-    c.term.blockingLimitMs = 200;   // the message box: answered by the terminal going away
-    EXPECT_EQ(c.connect(unusedPort()), 4004);
-    EXPECT_TRUE(c.term.everShown("Connection to IP address 127.0.0.1 has failed!"));
-    EXPECT_TRUE(c.term.everShown("Press Enter to continue..."));
-    EXPECT_NE(c.app.socket, nullptr) << "the caller deletes the socket object";
+    c.term.blockingLimitMs = 200;
+    proxyInfo via;
+    via.hostName = strdup("127.0.0.1");
+    via.port = proxy.port();
+    EXPECT_EQ(c.connect(4242, &via), 4005);
+    c.app.closeConnection();
+    proxy.finish();
+    EXPECT_TRUE(c.term.everShown("Connection to 127.0.0.1:" + std::to_string(proxy.port()) + " has failed!"));
 }
 
 // The 4007 message names the host; a long name is shortened so that the

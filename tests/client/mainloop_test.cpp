@@ -21,6 +21,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
+#include "client/build.h"
 #include "client/cmain.h"
 #include "console/global.h"
 #include "console/keyboard.h"
@@ -261,6 +262,7 @@ TEST_F(MainLoop, WithoutStoredPasswordsTheProxyListComesFirstAndEscSaves)
     EXPECT_EQ(rowChars(pic.cells, 6, 7, 21), "[Select Proxy Server]");
     EXPECT_EQ(pic.cursorX, 0);
     EXPECT_EQ(pic.cursorY, 24);
+    EXPECT_TRUE(term.titles.empty()) << "a terminal's title is not the program's";
 }
 
 TEST_F(MainLoop, ServerListUnderAProxyShowsItsTitleAndBothLegendRows)
@@ -331,6 +333,28 @@ TEST_F(MainLoop, AFailedConnectionIsShownForOneSecondAndTheServerListReturns)
     // After the pause the server list is back, still on Beta.
     EXPECT_TRUE(holds(term.pictures[4].cells, "Set Master Password"));
     EXPECT_EQ(app.socket, nullptr);
+}
+
+// With the Windows build's profile: the v.1.73 title row, and the window
+// title naming the server from its choice until a list is shown again.
+TEST_F(MainLoop, TheWindowsProfileShowsItsTitleRowAndWindowTitles)
+{
+    peer::ProfileScope windows(windowsProfile);
+    const int port = peer::unusedPort();
+    writeFile(serverAt(port, "Beta"));
+    term.pushKey(13);       // [Direct Connection]
+    term.pushKey(13);       // Beta
+    term.pushKey(13);       // the connection's own error message
+    term.pushKey(27);
+    term.pushKey(27);
+    app.execute();
+    const std::string off = "Quorvex Client v.1.73 - disconnected";
+    const std::vector<std::string> titles = {
+        off, off, "Beta (127.0.0.1:" + std::to_string(port) + ") - Quorvex Client v.1.73", off, off};
+    EXPECT_EQ(term.titles, titles);
+    ASSERT_EQ(term.pictures.size(), 5u);
+    EXPECT_EQ(rowChars(term.pictures[0].cells, 0), "ZEV Telvane/IP v.1.73" + std::string(59, ' '));
+    EXPECT_TRUE(holds(term.pictures[2].cells, "Connection to 127.0.0.1:" + std::to_string(port) + " has failed!"));
 }
 
 TEST_F(MainLoop, WithoutAStoredPasswordTheRemotePasswordIsAskedAndEscDrops)

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers of the connection and session tests: a scripted QUORVEX peer on
 // loopback, the stand-in server process and a fixture reading its log, a
-// terminal whose keys another thread can push, and a headless client around
-// consoleMain.
+// terminal whose keys another thread can push, a headless client around
+// consoleMain, and the other build's profile for a test.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/build.h"
 #include "client/cmain.h"
 #include "client/scrlist.h"
 #include "console/cutil.h"
@@ -41,6 +42,7 @@
 #include "crypto/md5c.h"
 #include "crypto/rc4.h"
 #include "net/iclass.h"
+#include "tests/client/wire_util.h"
 
 namespace peer {
 
@@ -56,16 +58,6 @@ constexpr int keyF(int n) { return 0410 + n; }
 constexpr int shiftF(int n) { return keyF(12 + n); }   // Shift+F1..F8 arrive as F13..F20
 
 using Clock = std::chrono::steady_clock;
-
-inline uint32_t word(uint16_t type, uint16_t value) { return type | (uint32_t{value} << 16); }
-
-inline void putWord(std::vector<unsigned char>& v, uint32_t w) {
-    for (int b = 0; b < 4; ++b) v.push_back(static_cast<unsigned char>(w >> (8 * b)));
-}
-
-inline uint32_t getWord(const unsigned char* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // A terminal for tests: keys may be pushed from any thread; every key served
 // and every blocking read that starts leaves a snapshot of the screen text.
@@ -313,43 +305,15 @@ inline bool serverHandshake(PeerLink& link, const Handshake& h = {}) {
     return true;
 }
 
-// Screen list payload: 4 unused bytes, then id, name length, name.
-inline std::vector<unsigned char> screenList(const std::vector<std::pair<uint32_t, std::string>>& list) {
-    std::vector<unsigned char> v;
-    putWord(v, 0);
-    for (const auto& [id, name] : list) {
-        putWord(v, id);
-        putWord(v, static_cast<uint32_t>(name.size()));
-        v.insert(v.end(), name.begin(), name.end());
-    }
-    return v;
-}
-
-// A screen update that writes text at (col, row) in attr, cursor after it.
-inline std::vector<unsigned char> textUpdate(int col, int row, const std::string& text, unsigned char attr) {
-    auto runs = [&](bool attrs) {
-        std::vector<unsigned char> d;
-        if (row > 0) d.push_back(static_cast<unsigned char>(0xC0 | row));
-        if (col > 0) d.push_back(static_cast<unsigned char>(0x80 | col));
-        if (attrs) {
-            d.push_back(static_cast<unsigned char>(0x40 | text.size()));
-            d.push_back(attr);
-        } else {
-            d.push_back(static_cast<unsigned char>(text.size()));
-            d.insert(d.end(), text.begin(), text.end());
-        }
-        return d;
-    };
-    std::vector<unsigned char> v;
-    putWord(v, static_cast<uint32_t>(col + static_cast<int>(text.size())) | (static_cast<uint32_t>(row) << 16));
-    auto c = runs(false);
-    putWord(v, static_cast<uint32_t>(c.size()));
-    v.insert(v.end(), c.begin(), c.end());
-    auto a = runs(true);
-    putWord(v, static_cast<uint32_t>(a.size()));
-    v.insert(v.end(), a.begin(), a.end());
-    return v;
-}
+// Runs a test with another build's profile (texts, titles, what the session
+// understands); this build's own is back at the end of the scope.
+class ProfileScope {
+public:
+    explicit ProfileScope(const buildProfile& profile) { useBuildProfile(&profile); }
+    ~ProfileScope() { useBuildProfile(nullptr); }
+    ProfileScope(const ProfileScope&) = delete;
+    ProfileScope& operator=(const ProfileScope&) = delete;
+};
 
 // The address 127.0.0.1:port.
 inline sockaddr_in loopback(int port = 0) {

@@ -96,6 +96,28 @@ TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
     EXPECT_EQ(c.app.currentScreenId, 4);
 }
 
+// The Windows build's second start word follows the start word on the
+// greeting path only.
+TEST(SessionOpening, WindowsProfileSendsStartWord20AfterTheGreetingOnly) {
+    for (bool greeting : {true, false}) {
+        ProfileScope windows(windowsProfile);
+        WaitingClient c;
+        ScriptedPeer p([greeting](PeerLink& l) {
+            Handshake h;
+            h.greeting = greeting;
+            ASSERT_TRUE(serverHandshake(l, h));
+            uint32_t w = 0;
+            if (greeting) {
+                ASSERT_TRUE(l.recvWord(w));
+                EXPECT_EQ(w, 20u);
+            }
+            l.sendScreenId(1);
+            EXPECT_TRUE(l.quiet(200)) << "greeting " << greeting;
+        });
+        EXPECT_EQ(runSession(c, p), 4001);
+    }
+}
+
 TEST(SessionOpening, CommandWordOneIsAValidGreeting) {
     WaitingClient c;
     ScriptedPeer p([](PeerLink& l) {
@@ -161,6 +183,29 @@ TEST(SessionFraming, HeadersAndPayloadsAreSplitExactly) {
     EXPECT_EQ(runSession(c, p), 4001);
     EXPECT_EQ(c.app.currentScreenId, 9);
     EXPECT_EQ(c.term.rowText(1).substr(0, 6), "framed");
+}
+
+// With the Windows build's profile a compressed update is expanded, painted
+// like a plain one and acknowledged once.
+TEST(SessionFraming, WindowsProfileExpandsPaintsAndAcknowledgesType6) {
+    ProfileScope windows(windowsProfile);
+    const std::string row = "packed" + std::string(74, '=');
+    WaitingClient c;
+    ScriptedPeer p([&row](PeerLink& l) {
+        uint32_t w = 0;
+        ASSERT_TRUE(serverHandshake(l) && l.recvWord(w));
+        l.sendScreenId(1);
+        // The marker is also an attribute byte of the update: it travels escaped.
+        l.sendMessage(6, compressed(rowUpdate(4, row, 0x1F, 0x4E), 0x1F));
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 0x10004u);
+        EXPECT_TRUE(l.quiet(200));
+    });
+    EXPECT_EQ(runSession(c, p), 4001);
+    EXPECT_EQ(c.term.rowText(4), row);
+    EXPECT_EQ(c.term.shown[4][39] >> 8, 0x1F);
+    EXPECT_EQ(c.term.shown[4][40] >> 8, 0x4E);
+    EXPECT_EQ(c.term.cursorY, 4);
 }
 
 TEST(SessionFraming, EveryUpdateIsAcknowledgedOnce) {

@@ -1,10 +1,12 @@
-# The Win32 console backend. The key queue needs no console. The console
-# tests do, and wine gives a program a console only on a terminal, so each
-# of them runs inside script(1) (in_terminal.sh).
-quor_test_area(win32 LIBS quor_term)
+# The Windows build's own tests. Most need no console: the key queue, the
+# controls on scripted virtual keys, the session against a loopback peer, the
+# texts and the configuration file. The console tests do, and wine gives a
+# program a console only on a terminal, so each of them runs inside
+# script(1) (in_terminal.sh).
+quor_test_area(win32 LIBS quor_client)
 
 add_executable(win32_console_tests ${CMAKE_CURRENT_SOURCE_DIR}/win32/console/console_test.cpp)
-target_link_libraries(win32_console_tests PRIVATE quor_term GTest::gtest GTest::gtest_main)
+target_link_libraries(win32_console_tests PRIVATE quor_ui GTest::gtest GTest::gtest_main)
 set_target_properties(win32_console_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "sh;${CMAKE_CURRENT_SOURCE_DIR}/win32/in_terminal.sh;${CMAKE_CROSSCOMPILING_EMULATOR}")
 gtest_discover_tests(win32_console_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

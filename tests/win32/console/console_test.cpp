@@ -1,9 +1,14 @@
+#include "console/cinput.h"
+#include "console/cmenu.h"
+#include "console/cutil.h"
 #include "console/win32/keyqueue.h"
 #include "console/win32/winconsole.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +49,38 @@ bool waitForKeys(int n) {
         WaitForSingleObject(keyEventSignal(), 100);
     return keyEventCount() >= n;
 }
+
+// The cells of the buffer's top-left 80 x 25, characters as the console
+// holds them.
+std::vector<CHAR_INFO> screenOf(HANDLE h) {
+    std::vector<CHAR_INFO> cells(80 * 25);
+    SMALL_RECT area{0, 0, 79, 24};
+    ReadConsoleOutputW(h, cells.data(), COORD{80, 25}, COORD{0, 0}, &area);
+    return cells;
+}
+
+// Cells that differ in character or attribute word.
+int differences(const std::vector<CHAR_INFO>& a, const std::vector<CHAR_INFO>& b) {
+    int n = 0;
+    for (size_t i = 0; i < a.size(); i++)
+        n += a[i].Char.UnicodeChar != b[i].Char.UnicodeChar || a[i].Attributes != b[i].Attributes;
+    return n;
+}
+
+// The console terminal that also reads the console back while a control
+// waits for its key.
+class LookingTerminal : public WinConsoleTerminal {
+public:
+    explicit LookingTerminal(HANDLE h) : WinConsoleTerminal(h), h_(h) {}
+    std::vector<CHAR_INFO> whileOpen;
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
+        whileOpen = screenOf(h_);
+        return WinConsoleTerminal::readKey(timeoutMs < 0 ? 5000 : timeoutMs, record);
+    }
+
+private:
+    HANDLE h_;
+};
 
 INPUT_RECORD keyRecord(char c, BOOL down) {
     INPUT_RECORD r{};
@@ -157,4 +194,47 @@ TEST(Console, InputThreadQueuesKeyDownsOnlyInOrder) {
     }
     // One batch: a release queued after "x" would stand before "y".
     EXPECT_EQ(typed, "xy");
+}
+
+// A control opened over drawn content gives back exactly the cells it
+// covered, characters and attribute words, when it closes.
+TEST(Console, AControlGivesBackTheCellsItCovered) {
+    WideBuffer b;
+    ASSERT_TRUE(b.ok());
+    LookingTerminal t(b.h);
+    setTerminal(&t);
+    // Every character and attribute byte turns up, bit 7 included.
+    for (int r = 0; r < 25; r++)
+        for (int c = 0; c < 80; c++)
+            screenBuf[r][c] = cellOf((r * 80 + c) % 256, (r * 80 + c * 7) % 256);
+    updateScreen(nullptr, 0, 25);
+    const std::vector<CHAR_INFO> drawn = screenOf(b.h);
+    EXPECT_EQ(drawn[20].Attributes, 0x008C);
+
+    INPUT_RECORD esc{};
+    esc.EventType = KEY_EVENT;
+    esc.Event.KeyEvent.bKeyDown = TRUE;
+    esc.Event.KeyEvent.wVirtualKeyCode = VK_ESCAPE;
+    const std::function<int()> controls[] = {
+        [] {
+            consoleMenu menu;
+            menu.init(nullptr, 70, 20, 30, 8, 3);   // moved in to end at column 79, row 24
+            menu.setTitle("Session");
+            menu.add("One", 1, nullptr);
+            return menu.execute();
+        },
+        [] {
+            char text[16] = "abc";
+            consoleInputBox box(1);
+            box.init(nullptr, 5, 2, 40, "Password:", text, 10, 0x4E);
+            return box.execute();
+        },
+    };
+    for (const auto& run : controls) {
+        putKeyEvent(esc);   // character 0, as wine delivers Esc
+        EXPECT_EQ(run(), 1);
+        EXPECT_GT(differences(t.whileOpen, drawn), 100) << "the control was shown";
+        EXPECT_EQ(differences(screenOf(b.h), drawn), 0);
+    }
+    setTerminal(nullptr);
 }

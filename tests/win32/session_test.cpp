@@ -1,0 +1,139 @@
+// The session of the Windows build against a peer on a Winsock loopback
+// listener, with the keys coming through the console key queue.
+
+#include "client/scrlist.h"
+#include "tests/win32/win_util.h"
+
+using namespace win;
+
+namespace {
+
+// consoleMain with one server entry, reading keys from the key queue.
+class Session : public ::testing::Test {
+protected:
+    QueueTerminal term;
+    consoleMain app;
+    serverInfo* server = nullptr;
+
+    void SetUp() override {
+        drainKeyQueue();
+        std::memset(screenBuf, 0, sizeof screenBuf);
+        setTerminal(&term);
+        app.init(nullptr);
+        app.servers.init(nullptr);
+        char entry[] = "127.0.0.1,test server";
+        app.servers.parse(entry);
+        server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
+    }
+    void TearDown() override {
+        app.closeConnection();
+        setTerminal(nullptr);
+        drainKeyQueue();
+    }
+    // Connects to the peer, runs the session and lets the peer finish.
+    int run(Peer& p) {
+        server->port = p.port();
+        int r = app.connect(server, nullptr);
+        EXPECT_EQ(r, 0);
+        if (r == 0) {
+            passwordDigest(app.sessionKey, "quorvex");
+            r = app.processConnection();
+        }
+        app.closeConnection();
+        p.finish();
+        return r;
+    }
+};
+
+uint32_t keyMessage(uint16_t keyWord) { return word(5, keyWord); }
+
+std::string rowText(int row, int col, int n) {
+    std::string t;
+    for (int i = col; i < col + n; ++i) t.push_back(static_cast<char>(screenBuf[row][i] & 0xFF));
+    return t;
+}
+
+}  // namespace
+
+// The greeting is followed by the start word and the second start word, as
+// separate words; a compressed update is expanded, painted and acknowledged
+// once, and so is a plain one.
+TEST_F(Session, GreetingStartWordsAndBothKindsOfUpdate) {
+    const std::string row = "packed" + std::string(74, '=');
+    Peer p([&](Link& l) {
+        ASSERT_TRUE(serverOpening(l, true));
+        uint32_t w = 0;
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 1u);
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 20u);
+        l.sendScreenId(1);
+        // The marker is also an attribute byte of the update: it travels escaped.
+        const auto packed = compressed(rowUpdate(3, row, 0x1F, 0x4E), 0x1F);
+        ASSERT_LT(packed.size(), 60u);
+        l.sendMessage(6, packed);
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 0x10004u);
+        EXPECT_TRUE(l.quiet(100)) << "one acknowledgement per update";
+        l.sendMessage(3, textUpdate(10, 5, "plain", 0x70));
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 0x10004u);
+        EXPECT_TRUE(l.quiet(100));
+    });
+    EXPECT_EQ(run(p), 4001);
+    EXPECT_EQ(rowText(3, 0, 80), row);
+    EXPECT_EQ(screenBuf[3][39] >> 8, 0x1F);
+    EXPECT_EQ(screenBuf[3][40] >> 8, 0x4E);
+    EXPECT_EQ(rowText(5, 10, 5), "plain");
+    EXPECT_EQ(screenBuf[5][14] >> 8, 0x70);
+    EXPECT_EQ(cursorX, 15);
+    EXPECT_EQ(cursorY, 5);
+}
+
+TEST_F(Session, WithoutGreetingOnlyTheFirstStartWordIsSent) {
+    Peer p([](Link& l) {
+        ASSERT_TRUE(serverOpening(l, false));
+        uint32_t w = 0;
+        ASSERT_TRUE(l.recvWord(w));
+        EXPECT_EQ(w, 1u);
+        l.sendScreenId(4);
+        EXPECT_TRUE(l.quiet(200)) << "no second start word";
+    });
+    EXPECT_EQ(run(p), 4001);
+    EXPECT_EQ(app.currentScreenId, 4);
+}
+
+// Key words are made from the scan code and the character of the console's
+// records; only left Alt (0x2) makes a shortcut: right Ctrl (0x4), which
+// the terminal build's mask includes, does not.
+TEST_F(Session, KeyWordsAndTheAltMask) {
+    const DWORD alt = LEFT_ALT_PRESSED;
+    Peer p([&](Link& l) {
+        ASSERT_TRUE(serverOpening(l, true));
+        uint32_t w = 0;
+        ASSERT_TRUE(l.recvWord(w) && l.recvWord(w));
+        l.sendMessage(0, screenList({{1, "One"}, {2, "Two"}}));
+        l.sendScreenId(1);
+        l.sendMessage(3, textUpdate(0, 0, "x", 0x07));
+        ASSERT_TRUE(l.recvWord(w));   // the acknowledgement: the screen id has been taken
+        putKeyEvent(keyRecord(VK_RETURN, 0x1C, 13));
+        putKeyEvent(keyRecord('A', 0x1E, 1, LEFT_CTRL_PRESSED));
+        consoleCtrlHandler(CTRL_C_EVENT);
+        putKeyEvent(keyRecord(VK_MENU, 0x38, 0, alt));
+        putKeyEvent(keyRecord(VK_F2, 0x3C, 0, SHIFT_PRESSED));
+        putKeyEvent(keyRecord(VK_F2, 0x3C, 0, RIGHT_CTRL_PRESSED));
+        putKeyEvent(keyRecord(VK_F4, 0x3E, 0, alt));
+        putKeyEvent(keyRecord(VK_F3, 0x3D, 0, alt));
+        for (uint16_t expected : {0x1C0D, 0x9E01, 0x2E03, 0x3800, 0x3C00, 0x3C00}) {
+            ASSERT_TRUE(l.recvWord(w));
+            EXPECT_EQ(w, keyMessage(expected)) << std::hex << expected;
+        }
+        const std::vector<unsigned char> next = {2, 0, 0, 0, 2, 0, 0, 0}, back = {2, 0, 0, 0, 1, 0, 0, 0};
+        EXPECT_EQ(l.recvBytes(8), next);
+        EXPECT_EQ(l.recvBytes(8), back);
+        putKeyEvent(keyRecord(VK_F2, 0x3C, 0, alt));
+        EXPECT_TRUE(l.closedSilently()) << "Alt+F2 sends nothing";
+    });
+    EXPECT_EQ(run(p), 0);
+    EXPECT_EQ(app.currentScreenId, 1);
+}

@@ -1,0 +1,307 @@
+#pragma once
+// Helpers of the Windows tests: a terminal that serves scripted keys to the
+// modal dialogs, one that takes them from the console key queue, a QUORVEX
+// peer on a Winsock loopback listener, and a folder taken as the program's.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "client/cmain.h"
+#include "console/cutil.h"
+#include "console/global.h"
+#include "console/keyboard.h"
+#include "console/term.h"
+#include "console/win32/keyqueue.h"
+#include "console/win32/winconsole.h"
+#include "crypto/md5c.h"
+#include "crypto/rc4.h"
+#include "net/sysnet.h"
+#include "tests/client/wire_util.h"
+
+namespace win {
+
+using namespace peer;
+using Cells = std::array<uint16_t, 25 * 80>;
+
+constexpr int vk(int virtualKey) { return keyVirtual + virtualKey; }
+
+// A console key record as the console reports it.
+inline INPUT_RECORD keyRecord(WORD virtualKey, WORD scan, char c, DWORD state = 0) {
+    INPUT_RECORD r{};
+    r.EventType = KEY_EVENT;
+    r.Event.KeyEvent.bKeyDown = TRUE;
+    r.Event.KeyEvent.wRepeatCount = 1;
+    r.Event.KeyEvent.wVirtualKeyCode = virtualKey;
+    r.Event.KeyEvent.wVirtualScanCode = scan;
+    r.Event.KeyEvent.uChar.AsciiChar = c;
+    r.Event.KeyEvent.dwControlKeyState = state;
+    return r;
+}
+
+inline void drainKeyQueue() {
+    INPUT_RECORD r;
+    while (getKeyEvent(nullptr, r)) {
+    }
+}
+
+// Keys for the modal dialogs only: a blocking read keeps a picture of the
+// screen and takes the next scripted key, or finds the input gone when none
+// is left, which unwinds every dialog. Reads that only look find nothing, so
+// the waits of the connection and the session never take a dialog's key.
+class DialogTerminal : public MemoryTerminal {
+public:
+    std::vector<Cells> pictures;
+
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
+        if (timeoutMs >= 0) return 0;
+        Cells now;
+        std::memcpy(now.data(), shown, sizeof shown);
+        pictures.push_back(now);
+        return MemoryTerminal::readKey(timeoutMs, record);
+    }
+    void keysOf(std::initializer_list<int> codes) {
+        for (int c : codes) pushKey(c);
+    }
+    // Characters of row `row` from column `col` in a picture.
+    static std::string text(const Cells& c, int row, int col = 0, int n = 80) {
+        std::string t;
+        for (int i = col; i < col + n && i < 80; ++i) t.push_back(static_cast<char>(c[row * 80 + i] & 0xFF));
+        return t;
+    }
+    static int attr(const Cells& c, int col, int row) { return c[row * 80 + col] >> 8; }
+    // Whether some picture showed text anywhere.
+    bool everShown(const std::string& t) const {
+        for (const Cells& c : pictures)
+            for (int r = 0; r < 25; ++r)
+                if (text(c, r).find(t) != std::string::npos) return true;
+        return false;
+    }
+};
+
+// The console's key queue as the program reads it, on a screen buffer that
+// is not there: drawing fails quietly and shows only in the cell screen. A
+// blocking read gives up after 5 s as if the input had gone.
+class QueueTerminal : public WinConsoleTerminal {
+public:
+    QueueTerminal() : WinConsoleTerminal(nullptr) {}
+    int readKey(int timeoutMs, INPUT_RECORD& record) override {
+        const int got = WinConsoleTerminal::readKey(timeoutMs < 0 ? 5000 : timeoutMs, record);
+        return got == 0 && timeoutMs < 0 ? -1 : got;
+    }
+};
+
+// One accepted connection seen from the server's side, with its two ciphers.
+class Link {
+public:
+    int fd = -1;
+    rc4Cipher in;
+    rc4Cipher out;
+
+    // Exactly n bytes, decrypted; false on timeout, close or error.
+    bool recvExact(void* buffer, int n, int timeoutMs = 5000) {
+        auto* p = static_cast<unsigned char*>(buffer);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (int got = 0; got < n;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || sockWait(fd, sockReadable, static_cast<int>(left.count())) <= 0) return false;
+            const int r = sockRecv(fd, p + got, n - got);
+            if (r <= 0) return false;
+            in.crypt(p + got, r, 0);
+            got += r;
+        }
+        return true;
+    }
+    bool recvWord(uint32_t& w) {
+        unsigned char b[4];
+        if (!recvExact(b, 4)) return false;
+        w = getWord(b);
+        return true;
+    }
+    // The next n bytes, decrypted ("" when they did not come).
+    std::vector<unsigned char> recvBytes(int n) {
+        std::vector<unsigned char> v(static_cast<size_t>(n));
+        if (!recvExact(v.data(), n)) v.clear();
+        return v;
+    }
+    bool send(std::vector<unsigned char> data) {
+        out.crypt(data.data(), static_cast<int32_t>(data.size()), 0);
+        for (size_t sent = 0; sent < data.size();) {
+            const int r = sockSend(fd, data.data() + sent, static_cast<int>(data.size() - sent));
+            if (r <= 0) return false;
+            sent += static_cast<size_t>(r);
+        }
+        return true;
+    }
+    bool sendMessage(uint16_t type, const std::vector<unsigned char>& payload) {
+        std::vector<unsigned char> v;
+        putWord(v, word(type, static_cast<uint16_t>(payload.size())));
+        v.insert(v.end(), payload.begin(), payload.end());
+        return send(v);
+    }
+    bool sendScreenId(uint32_t id) {
+        std::vector<unsigned char> v;
+        putWord(v, id);
+        return sendMessage(2, v);
+    }
+    // True when nothing, not even a close, arrives for ms.
+    bool quiet(int ms) { return sockWait(fd, sockReadable, ms) == 0; }
+    // True when the client closes its end within ms having sent nothing more.
+    bool closedSilently(int ms = 5000) {
+        if (sockWait(fd, sockReadable, ms) <= 0) return false;
+        char b[1];
+        return sockRecv(fd, b, 1) <= 0;
+    }
+};
+
+// The server's side of the opening exchange, checking the client's opening
+// block and, after a greeting, the client greeting; the start words are the
+// caller's to read.
+inline bool serverOpening(Link& l, bool greeting) {
+    unsigned char opening[128];
+    if (!l.recvExact(opening, 128)) return false;
+    EXPECT_EQ(opening[127], '0');
+    std::vector<unsigned char> block(128, 0x55);
+    block[127] = greeting ? '0' : '1';
+    if (greeting) {
+        std::vector<unsigned char> hello(26, 0);
+        hello[4] = 1;   // restart commands accepted
+        std::memcpy(hello.data() + 12, "QUORVEX Ready", 13);
+        block.insert(block.end(), hello.begin(), hello.end());
+    }
+    if (!l.send(block)) return false;
+    if (!greeting) return true;
+    unsigned char hello[26];
+    if (!l.recvExact(hello, 26)) return false;
+    EXPECT_EQ(getWord(hello), 0u);
+    EXPECT_EQ(getWord(hello + 4), 1u);
+    EXPECT_EQ(getWord(hello + 8), 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(hello + 12), 13), "QUORCLI Ready");
+    return true;
+}
+
+// A Winsock listener on 127.0.0.1 and a thread that runs a script on the
+// first connection it accepts, its ciphers keyed with the password.
+class Peer {
+public:
+    explicit Peer(std::function<void(Link&)> script, const char* password = "quorvex") : script_(std::move(script)) {
+        passwordDigest(key_, password);
+        listener_ = sockOpenTcp();
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = inet_addr("127.0.0.1");
+        SockLen len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 4) == 0 &&
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~Peer() { finish(); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    int port() const { return port_; }
+    void finish() {
+        if (thread_.joinable()) thread_.join();
+        if (listener_ >= 0) sockClose(listener_);
+        listener_ = -1;
+    }
+
+private:
+    std::function<void(Link&)> script_;
+    unsigned char key_[16];
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+
+    void serve() {
+        if (sockWait(listener_, sockReadable, 10000) <= 0) return;
+        Link link;
+        link.fd = static_cast<int>(::accept(listener_, nullptr, nullptr));
+        if (link.fd < 0) return;
+        link.in.setKey(key_, 16);
+        link.out.setKey(key_, 16);
+        script_(link);
+        sockClose(link.fd);
+    }
+};
+
+// A port on 127.0.0.1 where nothing listens (one the system just gave out).
+inline int unusedPort() {
+    const int s = sockOpenTcp();
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    SockLen len = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    sockClose(s);
+    return port;
+}
+
+// A fresh folder under the system's temporary folder, taken as the
+// program's own (modulePath); removed with its files at the end.
+class ProgramFolder {
+public:
+    std::string path;   // with the trailing '\'
+
+    ProgramFolder() {
+        char temp[MAX_PATH + 1];
+        GetTempPathA(sizeof temp, temp);
+        static int serial = 0;
+        path = std::string(temp) + "quorcli-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(++serial) + "\\";
+        CreateDirectoryA(path.c_str(), nullptr);
+        setGlobalString(&modulePath, path.c_str());
+    }
+    ~ProgramFolder() {
+        setGlobalString(&modulePath, nullptr);
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((path + "*").c_str(), &found);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string file = path + found.cFileName;
+                SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(file.c_str());
+            } while (FindNextFileA(h, &found));
+            FindClose(h);
+        }
+        RemoveDirectoryA(path.c_str());
+    }
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+    std::string file(const std::string& name) const { return path + name; }
+    void write(const std::string& name, const std::string& bytes) const {
+        FILE* f = std::fopen(file(name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    std::string read(const std::string& name) const {
+        std::string bytes;
+        if (FILE* f = std::fopen(file(name).c_str(), "rb")) {
+            char b[4096];
+            for (size_t n; (n = std::fread(b, 1, sizeof b, f)) > 0;) bytes.append(b, n);
+            std::fclose(f);
+        }
+        return bytes;
+    }
+    bool exists(const std::string& name) const { return GetFileAttributesA(file(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+};
+
+}  // namespace win
