@@ -5,8 +5,12 @@
 //  - update throughput: full-screen changes sent as fast as the client's
 //    acknowledgements come back, the client drawing into the real pty;
 //  - idle CPU: the client's user+system time over 10 s of a silent session.
-// The client program is <build>/quorcli (beside this program's folder) or
-// the one named by QUORCLI.
+// The client program is <build>/quorcli (beside this program's folder), the
+// one named by QUORCLI, or the one given as --client=PATH. A Windows program
+// (PATH ending in .exe) runs under wine, in the prefix WINEPREFIX (default
+// <folder of the .exe>/wineprefix); the counters named wine_cpu_percent then
+// add up every process of that prefix (the program, its conhost, wineserver,
+// explorer and wine's services), so nothing else should use it meanwhile.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,7 +29,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -44,7 +50,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr char password[] = "quorvex";
 
+std::string clientOption;   // --client=PATH
+
 std::string clientPath() {
+    if (!clientOption.empty()) return clientOption;
     if (const char* p = std::getenv("QUORCLI")) return p;
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -53,6 +62,72 @@ std::string clientPath() {
     std::string dir(self);
     dir = dir.substr(0, dir.rfind('/'));          // <build>/bench
     return dir.substr(0, dir.rfind('/')) + "/quorcli";
+}
+
+bool windowsClient() {
+    const std::string path = clientPath();
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
+}
+
+// The prefix the Windows client runs in; set in the environment before it starts.
+std::string winePrefix() {
+    if (const char* p = std::getenv("WINEPREFIX")) return p;
+    const std::string exe = std::filesystem::absolute(clientPath()).string();
+    return exe.substr(0, exe.rfind('/')) + "/wineprefix";
+}
+
+// User plus system CPU time of a process so far, in seconds (0 when gone).
+double processCpuSeconds(int pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::atoll(field.c_str());
+        if (i == 15) stime = std::atoll(field.c_str());
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of every wine process of the client's prefix, by pid.
+std::map<int, double> wineProcessesCpu() {
+    std::map<int, double> cpu;
+    const std::string want = "WINEPREFIX=" + winePrefix();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code error;
+        const std::string exe = std::filesystem::read_symlink(entry.path() / "exe", error).string();
+        if (error || exe.find("/wine/") == std::string::npos) continue;
+        std::ifstream env(entry.path() / "environ");
+        std::string var;
+        bool ours = false;
+        while (!ours && std::getline(env, var, '\0')) ours = var == want;
+        if (!ours) continue;
+        // Run time in nanoseconds, summed over the threads: finer than clock ticks.
+        double seconds = 0;
+        for (const auto& task : std::filesystem::directory_iterator(entry.path() / "task", error)) {
+            std::ifstream stat(task.path() / "schedstat");
+            double ns = 0;
+            if (stat >> ns) seconds += ns / 1e9;
+        }
+        cpu[std::atoi(name.c_str())] = seconds;
+    }
+    return cpu;
+}
+
+// CPU seconds the prefix's processes used since the snapshot; processes
+// started meanwhile count from 0, those that ended are lost.
+double wineCpuSince(const std::map<int, double>& before) {
+    double used = 0;
+    for (const auto& [pid, seconds] : wineProcessesCpu()) {
+        auto was = before.find(pid);
+        used += seconds - (was == before.end() ? 0 : was->second);
+    }
+    return used;
 }
 
 void putWord(std::vector<unsigned char>& v, uint32_t w) {
@@ -134,7 +209,9 @@ public:
         std::memcpy(hello.data() + 12, "QUORVEX Ready", 13);
         block.insert(block.end(), hello.begin(), hello.end());
         if (!send(block)) return false;
-        return recvExact(buf, 26) && recvExact(buf, 4) && getWord(buf) == 1;
+        if (!recvExact(buf, 26) || !recvExact(buf, 4) || getWord(buf) != 1) return false;
+        // The Windows build asks for compressed updates with a second start word.
+        return !windowsClient() || (recvExact(buf, 4) && getWord(buf) == 20);
     }
     bool waitAck() {
         unsigned char b[4];
@@ -167,14 +244,28 @@ public:
         char templ[] = "/tmp/quorcli-bench-XXXXXX";
         if (!mkdtemp(templ)) return;
         dir_ = templ;
-        link_ = dir_ + "/quorcli";
-        if (symlink(clientPath().c_str(), link_.c_str()) != 0) return;
+        // A Windows program finds its configuration beside its own file, so
+        // it gets a copy rather than a link.
+        std::error_code error;
+        if (windowsClient()) {
+            link_ = dir_ + "/quorcli.exe";
+            std::filesystem::copy_file(clientPath(), link_, error);
+            setenv("WINEPREFIX", winePrefix().c_str(), 1);
+            setenv("WINEDEBUG", "-all", 0);
+        } else {
+            link_ = dir_ + "/quorcli";
+            std::filesystem::create_symlink(clientPath(), link_, error);
+        }
+        if (error) return;
         std::ofstream(dir_ + "/quorcli.cfg") << "server=127.0.0.1:" << port << ",Bench\r\n";
         winsize ws{25, 80, 0, 0};
         pid = forkpty(&master, nullptr, nullptr, &ws);
         if (pid == 0) {
             setenv("TERM", "xterm", 1);
-            execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+            if (windowsClient())
+                execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+            else
+                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
             _exit(127);
         }
         reader_ = std::thread([this] { drain(); });
@@ -196,23 +287,11 @@ public:
         if (write(master, s.data(), s.size()) < 0) std::perror("write");
     }
     // User plus system CPU time of the client so far, in seconds.
-    double cpuSeconds() const {
-        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        size_t close = text.rfind(')');
-        if (close == std::string::npos) return 0;
-        std::istringstream rest(text.substr(close + 2));
-        std::string field;
-        long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14) utime = std::atoll(field.c_str());
-            if (i == 15) stime = std::atoll(field.c_str());
-        }
-        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
+    double cpuSeconds() const { return processCpuSeconds(pid); }
     void stop() {
         if (pid > 0) {
-            type("\x1b[26~");   // Shift+F2 ends the session
+            // Shift+F2 ends the session; in the Windows console, Alt+F2.
+            type(windowsClient() ? "\x1b[1;3Q" : "\x1b[26~");
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             type("\x1b");
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -232,9 +311,8 @@ public:
         if (master >= 0) ::close(master);
         master = -1;
         if (!dir_.empty()) {
-            std::remove((dir_ + "/quorcli.cfg").c_str());
-            std::remove(link_.c_str());
-            rmdir(dir_.c_str());
+            std::error_code error;
+            std::filesystem::remove_all(dir_, error);
             dir_.clear();
         }
     }
@@ -332,6 +410,7 @@ void updateThroughput(benchmark::State& state) {
     double seconds = 0;
     const long long bytesBefore = client.outputBytes;
     const double cpuBefore = client.cpuSeconds();
+    const auto wineBefore = wineProcessesCpu();
     for (auto _ : state) {
         const auto t0 = Clock::now();
         for (int i = 0; i < count; ++i) {
@@ -345,6 +424,7 @@ void updateThroughput(benchmark::State& state) {
     }
     state.counters["updates_per_s"] = static_cast<double>(sent) / seconds;
     state.counters["client_cpu_percent"] = 100.0 * (client.cpuSeconds() - cpuBefore) / seconds;
+    if (windowsClient()) state.counters["wine_cpu_percent"] = 100.0 * wineCpuSince(wineBefore) / seconds;
     state.counters["payload_bytes"] = static_cast<double>(updates[0].size());
     state.counters["pty_bytes_per_update"] =
         static_cast<double>(client.outputBytes - bytesBefore) / static_cast<double>(sent);
@@ -355,13 +435,16 @@ void idleCpu(benchmark::State& state) {
     ClientUnderTest client(server.port);
     if (!openSession(state, server, client)) return;
     const int seconds = static_cast<int>(state.range(0));
-    double used = 0;
+    double used = 0, wineUsed = 0;
     for (auto _ : state) {
         const double before = client.cpuSeconds();
+        const auto wineBefore = wineProcessesCpu();
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         used = client.cpuSeconds() - before;
+        wineUsed = wineCpuSince(wineBefore);
     }
     state.counters["cpu_percent"] = 100.0 * used / seconds;
+    if (windowsClient()) state.counters["wine_cpu_percent"] = 100.0 * wineUsed / seconds;
 }
 
 }  // namespace
@@ -370,4 +453,17 @@ BENCHMARK(keyLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(updateThroughput)->Arg(5000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(idleCpu)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// --client=PATH is this program's own; the rest goes to Google Benchmark.
+int main(int argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--client=", 9) == 0) clientOption = argv[i] + 9;
+        else argv[kept++] = argv[i];
+    }
+    argc = kept;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

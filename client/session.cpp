@@ -35,7 +35,7 @@ constexpr uint32_t ackWord = 0x10004;      // type 4, value 1
 constexpr char serverReady[] = "QUORVEX Ready";
 constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
-constexpr int idleWaitMs = 250;            // wake now and then to see EXIT
+constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
 // Past this much unsent output, keys wait: the server is not reading.
 constexpr size_t backlogLimit = 64 * 1024;

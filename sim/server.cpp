@@ -499,6 +499,10 @@ void SimSession::maybeSendUpdate()
         return;   // cannot happen for 80 x 25 screens; never send what a client cannot hold
     if (!sendMessage(type | (static_cast<uint32_t>(payload.size()) << 16), payload))
         return;
+    // Only compressed updates are logged: they show that a client asked for them.
+    if (type == msgCompressed)
+        server_.log_.line("{\"sent\":6,\"screen\":" + std::to_string(currentId_) + ",\"bytes\":" +
+                          std::to_string(payload.size()) + "}");
     sent_ = now;
     fullPending_ = false;
     awaitingAck_ = true;

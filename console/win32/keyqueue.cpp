@@ -63,11 +63,14 @@ bool getKeyEvent(HANDLE, INPUT_RECORD& record) {
         ResetEvent(queue.keys);
         return false;
     }
+    // Only the input thread waits for room, and only while the queue is full.
+    const bool wasFull = queue.count() == keyQueueSlots - 1;
     record = queue.slots[queue.read];
     queue.read = (queue.read + 1) % keyQueueSlots;
     if (queue.read == queue.write)
         ResetEvent(queue.keys);
-    SetEvent(queue.room);
+    if (wasFull)
+        SetEvent(queue.room);
     return true;
 }
 
@@ -99,6 +102,10 @@ BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
 unsigned __stdcall keyboardThread(void* input) {
     HANDLE in = static_cast<HANDLE>(input);
     INPUT_RECORD batch[16];
+    // The characters come as the console's wide characters and are turned
+    // into its input code page here, asked for once: the narrow read asks the
+    // console for it on every call, which costs a round trip per key under wine.
+    const UINT codePage = GetConsoleCP();
     for (;;) {
         int room = keyQueueRoom();
         if (room == 0) {
@@ -106,20 +113,32 @@ unsigned __stdcall keyboardThread(void* input) {
             continue;
         }
         // A handle that cannot be waited on (no console) must not make this spin.
-        if (WaitForSingleObject(in, 2000) == WAIT_FAILED)
+        const DWORD woke = WaitForSingleObject(in, 2000);
+        if (woke == WAIT_FAILED)
             Sleep(2000);
+        // Signalled, the input has events: read them without asking first,
+        // one call to the console less per key.
         DWORD waiting = 0;
-        if (!GetNumberOfConsoleInputEvents(in, &waiting) || waiting == 0)
+        if (woke != WAIT_OBJECT_0 && (!GetNumberOfConsoleInputEvents(in, &waiting) || waiting == 0))
             continue;
         DWORD want = 16;
         if (want > static_cast<DWORD>(room))
             want = static_cast<DWORD>(room);
         DWORD got = 0;
-        if (!ReadConsoleInputA(in, batch, want, &got))
+        if (!ReadConsoleInputW(in, batch, want, &got))
             continue;
-        for (DWORD i = 0; i < got; i++)
-            if (batch[i].EventType == KEY_EVENT && batch[i].Event.KeyEvent.bKeyDown)
-                putKeyEvent(batch[i]);
+        for (DWORD i = 0; i < got; i++) {
+            KEY_EVENT_RECORD& key = batch[i].Event.KeyEvent;
+            if (batch[i].EventType != KEY_EVENT || !key.bKeyDown)
+                continue;
+            const WCHAR wide = key.uChar.UnicodeChar;
+            CHAR narrow = 0;
+            if (wide && WideCharToMultiByte(codePage, 0, &wide, 1, &narrow, 1, nullptr, nullptr) != 1)
+                narrow = 0;
+            key.uChar.UnicodeChar = 0;
+            key.uChar.AsciiChar = narrow;
+            putKeyEvent(batch[i]);
+        }
     }
 }
 

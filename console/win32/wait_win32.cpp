@@ -39,8 +39,9 @@ int lookNow(int sock, int events, bool watchKeys, const wakeSignal* wake) {
     int seen = sock >= 0 ? socketReadyNow(sock, events) : 0;
     if (watchKeys) {
         Terminal* t = terminal();
-        const int keys = t->inputFd();
-        if (t->keyPending() || keys < 0 || signalled(asHandle(keys))) seen |= seenKeys;
+        // The key handle itself is left to the wait, which returns at once
+        // when it is set: asking it here would cost a call each time.
+        if (t->keyPending() || t->inputFd() < 0) seen |= seenKeys;
     }
     if (wake && wake->raised()) seen |= seenWake;
     return seen;
@@ -62,6 +63,22 @@ bool wakeSignal::raised() const { return read_ && signalled(asHandle(read_)); }
 
 intptr_t wakeSignal::handle() const { return read_; }
 
+namespace {
+
+// The event that a waiting thread's socket signals, made once and kept: a
+// new one per wait would cost two more calls to the system each time.
+struct networkEvent {
+    WSAEVENT handle = WSACreateEvent();
+    networkEvent() = default;
+    networkEvent(const networkEvent&) = delete;
+    networkEvent& operator=(const networkEvent&) = delete;
+    ~networkEvent() {
+        if (handle != WSA_INVALID_EVENT) WSACloseEvent(handle);
+    }
+};
+
+}  // namespace
+
 int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
     int seen = lookNow(sock, events, watchKeys, wake);
     const bool scriptedKeys = watchKeys && terminal()->inputFd() < 0;
@@ -69,24 +86,36 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
     // A terminal without a handle can only be asked: look often.
     if (scriptedKeys && (timeoutMs < 0 || timeoutMs > 10)) timeoutMs = 10;
 
+    thread_local networkEvent network;
     HANDLE handles[3];
     DWORD n = 0;
-    WSAEVENT network = WSA_INVALID_EVENT;
-    if (sock >= 0) {
-        network = WSACreateEvent();
-        if (network != WSA_INVALID_EVENT &&
-            WSAEventSelect(static_cast<SOCKET>(sock), network, FD_READ | FD_WRITE | FD_CLOSE | FD_CONNECT) == 0)
-            handles[n++] = network;
+    bool selected = false;
+    if (sock >= 0 && network.handle != WSA_INVALID_EVENT) {
+        // FD_WRITE is recorded at once on a socket with room to send: asked
+        // for while only reading, it would end every wait at once.
+        long what = FD_CLOSE;
+        if (events & waitRead) what |= FD_READ;
+        if (events & waitWrite) what |= FD_WRITE | FD_CONNECT;
+        selected = WSAEventSelect(static_cast<SOCKET>(sock), network.handle, what) == 0;
+        if (selected) handles[n++] = network.handle;
     }
+    const DWORD keysAt = n;
     if (watchKeys && !scriptedKeys) handles[n++] = asHandle(terminal()->inputFd());
     if (wake && wake->handle()) handles[n++] = asHandle(wake->handle());
     const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    if (n > 0) WaitForMultipleObjects(n, handles, FALSE, wait);
+    DWORD woke = WAIT_TIMEOUT;
+    if (n > 0) woke = WaitForMultipleObjects(n, handles, FALSE, wait);
     else Sleep(wait);
-    if (network != WSA_INVALID_EVENT) {
+    if (selected) {
         // Back to plain calls; the socket stays non-blocking until told otherwise.
         WSAEventSelect(static_cast<SOCKET>(sock), nullptr, 0);
-        WSACloseEvent(network);
+        if (woke == WAIT_OBJECT_0) WSAResetEvent(network.handle);
+    }
+    if (!scriptedKeys && (sock < 0 || selected)) {
+        // Nothing was signalled, or only keys: the socket is looked at by
+        // the next wait, so a key is handled without further calls.
+        if (woke == WAIT_TIMEOUT) return 0;
+        if (watchKeys && woke == WAIT_OBJECT_0 + keysAt) return seenKeys;
     }
     return lookNow(sock, events, watchKeys, wake);
 }
