@@ -1,12 +1,17 @@
 #pragma once
 // The bytes of the QUORVEX session as a server sends them, for the scripted
 // peers of the Linux and the Windows tests: words, screen lists, screen
-// updates and their compressed form.
+// updates and their compressed form, and the server's end of a connection.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "crypto/md5c.h"
+#include "crypto/rc4.h"
+#include "net/sysnet.h"
 
 namespace peer {
 
@@ -106,5 +111,109 @@ inline std::vector<unsigned char> compressed(const std::vector<unsigned char>& d
     }
     return out;
 }
+
+// One accepted connection seen from the server's side, with its two ciphers.
+class PeerLink {
+public:
+    using Clock = std::chrono::steady_clock;
+    int fd = -1;
+    rc4Cipher in;
+    rc4Cipher out;
+
+    void keyWith(const char* password) {
+        unsigned char digest[16];
+        passwordDigest(digest, password);
+        in.setKey(digest, 16);
+        out.setKey(digest, 16);
+    }
+    // Exactly n bytes, decrypted; false on timeout, close or error.
+    bool recvExact(void* buffer, int n, int timeoutMs = 5000) {
+        auto* p = static_cast<unsigned char*>(buffer);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (int got = 0; got < n;) {
+            const int left = msUntil(deadline);
+            if (left <= 0) return false;
+            if (sockWait(fd, sockReadable, left) <= 0) continue;
+            const int r = sockRecv(fd, p + got, n - got);
+            if (r <= 0) return false;
+            in.crypt(p + got, r, 0);
+            got += r;
+        }
+        return true;
+    }
+    bool recvWord(uint32_t& w, int timeoutMs = 5000) {
+        unsigned char b[4];
+        if (!recvExact(b, 4, timeoutMs)) return false;
+        w = getWord(b);
+        return true;
+    }
+    // The next n bytes, decrypted (none when they did not come).
+    std::vector<unsigned char> recvBytes(int n) {
+        std::vector<unsigned char> v(static_cast<size_t>(n));
+        if (!recvExact(v.data(), n)) v.clear();
+        return v;
+    }
+    bool sendRaw(const void* data, size_t n) {
+        const auto* p = static_cast<const char*>(data);
+        while (n > 0) {
+            const int r = sockSend(fd, p, static_cast<int>(n));
+            if (r <= 0) return false;
+            p += r;
+            n -= static_cast<size_t>(r);
+        }
+        return true;
+    }
+    bool send(std::vector<unsigned char> data) {
+        out.crypt(data.data(), static_cast<int32_t>(data.size()), 0);
+        return sendRaw(data.data(), data.size());
+    }
+    bool sendWord(uint32_t w) {
+        std::vector<unsigned char> v;
+        putWord(v, w);
+        return send(v);
+    }
+    // A message: header with type and length, then the payload.
+    bool sendMessage(uint16_t type, const std::vector<unsigned char>& payload) {
+        std::vector<unsigned char> v;
+        putWord(v, word(type, static_cast<uint16_t>(payload.size())));
+        v.insert(v.end(), payload.begin(), payload.end());
+        return send(v);
+    }
+    bool sendScreenId(uint32_t id) {
+        std::vector<unsigned char> v;
+        putWord(v, id);
+        return sendMessage(2, v);
+    }
+    // True when nothing (not even a close) arrives for ms.
+    bool quiet(int ms) { return sockWait(fd, sockReadable, ms) == 0; }
+    // True when the client closes its end within timeoutMs (pending bytes are
+    // counted into *extra).
+    bool closedByClient(int timeoutMs, int* extra = nullptr) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        int bytes = 0;
+        for (;;) {
+            const int left = msUntil(deadline);
+            if (left <= 0) return false;
+            if (sockWait(fd, sockReadable, left) <= 0) continue;
+            char b[256];
+            const int r = sockRecv(fd, b, sizeof b);
+            if (r <= 0) {
+                if (extra) *extra = bytes;
+                return true;
+            }
+            bytes += r;
+        }
+    }
+    // True when the client closes its end within ms having sent nothing more.
+    bool closedSilently(int ms = 5000) {
+        int extra = -1;
+        return closedByClient(ms, &extra) && extra == 0;
+    }
+
+private:
+    static int msUntil(Clock::time_point deadline) {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    }
+};
 
 }  // namespace peer

@@ -103,68 +103,7 @@ public:
     }
 };
 
-// One accepted connection seen from the server's side, with its two ciphers.
-class Link {
-public:
-    int fd = -1;
-    rc4Cipher in;
-    rc4Cipher out;
-
-    // Exactly n bytes, decrypted; false on timeout, close or error.
-    bool recvExact(void* buffer, int n, int timeoutMs = 5000) {
-        auto* p = static_cast<unsigned char*>(buffer);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (int got = 0; got < n;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || sockWait(fd, sockReadable, static_cast<int>(left.count())) <= 0) return false;
-            const int r = sockRecv(fd, p + got, n - got);
-            if (r <= 0) return false;
-            in.crypt(p + got, r, 0);
-            got += r;
-        }
-        return true;
-    }
-    bool recvWord(uint32_t& w) {
-        unsigned char b[4];
-        if (!recvExact(b, 4)) return false;
-        w = getWord(b);
-        return true;
-    }
-    // The next n bytes, decrypted ("" when they did not come).
-    std::vector<unsigned char> recvBytes(int n) {
-        std::vector<unsigned char> v(static_cast<size_t>(n));
-        if (!recvExact(v.data(), n)) v.clear();
-        return v;
-    }
-    bool send(std::vector<unsigned char> data) {
-        out.crypt(data.data(), static_cast<int32_t>(data.size()), 0);
-        for (size_t sent = 0; sent < data.size();) {
-            const int r = sockSend(fd, data.data() + sent, static_cast<int>(data.size() - sent));
-            if (r <= 0) return false;
-            sent += static_cast<size_t>(r);
-        }
-        return true;
-    }
-    bool sendMessage(uint16_t type, const std::vector<unsigned char>& payload) {
-        std::vector<unsigned char> v;
-        putWord(v, word(type, static_cast<uint16_t>(payload.size())));
-        v.insert(v.end(), payload.begin(), payload.end());
-        return send(v);
-    }
-    bool sendScreenId(uint32_t id) {
-        std::vector<unsigned char> v;
-        putWord(v, id);
-        return sendMessage(2, v);
-    }
-    // True when nothing, not even a close, arrives for ms.
-    bool quiet(int ms) { return sockWait(fd, sockReadable, ms) == 0; }
-    // True when the client closes its end within ms having sent nothing more.
-    bool closedSilently(int ms = 5000) {
-        if (sockWait(fd, sockReadable, ms) <= 0) return false;
-        char b[1];
-        return sockRecv(fd, b, 1) <= 0;
-    }
-};
+using Link = PeerLink;
 
 // The server's side of the opening exchange, checking the client's opening
 // block and, after a greeting, the client greeting; the start words are the
