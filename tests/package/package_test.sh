@@ -50,10 +50,8 @@ for prog in quorcli quorvex-sim; do
     page=$ROOT/usr/share/man/man1/$prog.1
     warnings=$(groff -ww -man -z "$page" 2>&1)
     [ -z "$warnings" ] || fail "groff -ww on $prog.1: $warnings"
-    if command -v man >/dev/null; then
-        warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
-        [ -z "$warnings" ] || fail "man --warnings -l $prog.1: $warnings"
-    fi
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man --warnings -l $prog.1: $warnings"
     lexgrog "$page" | grep -q "\"$prog - " || fail "$prog.1 has no NAME line that whatis reads"
     text=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null)
     "$ROOT/usr/bin/$prog" --help >"$WORK/help"
