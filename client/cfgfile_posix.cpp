@@ -1,6 +1,7 @@
 // The configuration file's disk operations on POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "client/cfgfile.h"
+#include "client/cfgplace.h"
 #include "net/sutil.h"
 
 namespace {
@@ -241,4 +243,105 @@ std::string cfgWrite(const char* path, const std::function<void(FILE*)>& writer)
     else result = replaceWhole(target, exists ? &st : nullptr, text);
     wipeMemory(text.data(), text.size());
     return result;
+}
+
+// ---------------------------------------------------------------- place
+
+namespace {
+
+std::string environmentValue(const char* name)
+{
+    const char* value = name ? std::getenv(name) : nullptr;
+    return value ? value : "";
+}
+
+std::string accountHome()
+{
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir)
+        return "";
+    return found->pw_dir;
+}
+
+bool somethingAt(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool mayCreateIn(const std::string& folder)
+{
+    return faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+std::string runningProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof path) return "";
+    return folderOf(std::string(path, static_cast<size_t>(n)));
+}
+
+// The folder with every link and "." or ".." resolved; "" when it is not there.
+std::string canonicalFolder(const std::string& folder)
+{
+    char* real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+    if (!real) return "";
+    std::string result = real;
+    std::free(real);
+    return result;
+}
+
+// The folders that programs are installed into: the one this build installs
+// into and the system's own.
+bool isInstallFolder(const std::string& folder)
+{
+    const std::string real = canonicalFolder(folder);
+    if (real.empty()) return false;
+    for (const char* f : {QUOR_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin", "/bin", "/usr/games"})
+        if (canonicalFolder(f) == real) return true;
+    return false;
+}
+
+} // namespace
+
+const cfgPlaceSystem& cfgNativeSystem()
+{
+    static const cfgPlaceSystem native = [] {
+        cfgPlaceSystem s;
+        s.separator = '/';
+        s.userVariable = "XDG_CONFIG_HOME";
+        s.homeVariable = "HOME";
+        s.homeSubfolder = ".config";
+        s.environment = environmentValue;
+        s.accountHome = accountHome;
+        s.exists = somethingAt;
+        s.folderWritable = mayCreateIn;
+        s.realProgramFolder = runningProgramFolder;
+        s.isSystemFolder = isInstallFolder;
+        return s;
+    }();
+    return native;
+}
+
+std::string cfgMakePrivateFolder(const std::string& folder)
+{
+    // From the top down, each folder that is not there yet.
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (!part.empty() && part.back() != '/') {
+            if (mkdir(part.c_str(), 0700) == 0) {
+                (void)chmod(part.c_str(), 0700);  // whatever the umask took away
+            } else if (errno != EEXIST) {
+                return reasonOf(errno);
+            }
+        }
+        if (end == std::string::npos) break;
+    }
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) return reasonOf(errno);
+    return S_ISDIR(st.st_mode) ? "" : reasonOf(ENOTDIR);
 }

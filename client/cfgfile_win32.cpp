@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "client/cfgfile.h"
+#include "client/cfgplace.h"
 #include "net/sutil.h"
 
 namespace {
@@ -179,4 +181,107 @@ std::string cfgWrite(const char* path, const std::function<void(FILE*)>& writer)
     if (cannotCreate && exists) result = writeInPlace(target, text);
     wipeMemory(text.data(), text.size());
     return result;
+}
+
+// ---------------------------------------------------------------- place
+
+namespace {
+
+std::string environmentValue(const char* name) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    return value ? value : "";
+}
+
+std::string noAccountHome() { return ""; }
+
+bool somethingAt(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Whether a file can be made in the folder, found out by making one that
+// goes away as soon as it is closed: access rights here are not a mode to read.
+bool mayCreateIn(const std::string& folder) {
+    const std::string base = (folder.empty() ? std::string(".\\") : folder) + "quorcli.probe.";
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::string name =
+            base + std::to_string(GetCurrentProcessId()) + "." + std::to_string(GetTickCount64() + attempt);
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+}
+
+std::string runningProgramFolder() {
+    char path[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return "";
+    return folderOf(std::string(path, n));
+}
+
+// The folder's full path without a trailing separator; "" when unknown.
+std::string fullFolder(const std::string& folder) {
+    char full[MAX_PATH + 1];
+    const DWORD n = GetFullPathNameA(folder.empty() ? "." : folder.c_str(), sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return "";
+    std::string result(full, n);
+    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+    return result;
+}
+
+// Programs are installed in folders of their own inside "Program Files".
+bool isInstallFolder(const std::string& folder) {
+    const std::string f = fullFolder(folder);
+    if (f.empty()) return false;
+    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"}) {
+        const std::string value = environmentValue(variable);
+        if (value.empty()) continue;
+        const std::string root = fullFolder(value);
+        if (root.empty() || f.size() < root.size()) continue;
+        if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, f.c_str(), static_cast<int>(root.size()), root.c_str(),
+                           static_cast<int>(root.size())) != CSTR_EQUAL)
+            continue;
+        if (f.size() == root.size() || f[root.size()] == '\\' || f[root.size()] == '/') return true;
+    }
+    return false;
+}
+
+} // namespace
+
+const cfgPlaceSystem& cfgNativeSystem() {
+    static const cfgPlaceSystem native = [] {
+        cfgPlaceSystem s;
+        s.separator = '\\';
+        s.userVariable = "APPDATA";
+        s.homeVariable = "USERPROFILE";
+        s.homeSubfolder = "AppData\\Roaming";
+        s.environment = environmentValue;
+        s.accountHome = noAccountHome;
+        s.exists = somethingAt;
+        s.folderWritable = mayCreateIn;
+        s.realProgramFolder = runningProgramFolder;
+        s.isSystemFolder = isInstallFolder;
+        return s;
+    }();
+    return native;
+}
+
+// Folders have no modes here: the user's profile keeps them private.
+std::string cfgMakePrivateFolder(const std::string& folder) {
+    DWORD failure = 0;
+    for (size_t end = folder.find_first_of("\\/", 1);; end = folder.find_first_of("\\/", end + 1)) {
+        const std::string part = folder.substr(0, end);
+        // Drive and share parts cannot be made; what the last one says counts.
+        const char last = part.empty() ? '\\' : part.back();
+        if (last != '\\' && last != '/' && last != ':') {
+            failure = CreateDirectoryA(part.c_str(), nullptr) ? 0 : GetLastError();
+            if (failure == ERROR_ALREADY_EXISTS) failure = 0;
+        }
+        if (end == std::string::npos) break;
+    }
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "" : reasonOf(ENOTDIR);
+    return reasonOf(failure == ERROR_ACCESS_DENIED ? EACCES : ENOENT);
 }

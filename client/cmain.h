@@ -43,7 +43,7 @@ public:
     unsigned char sessionKey[16];
     rc4Cipher sendCipher;
     rc4Cipher recvCipher;
-    char* configPath = nullptr;     // modulePath + "quorcli.cfg"
+    char* configPath = nullptr;     // the configuration file of this run
     serverList servers;
     proxyList proxies;
     // The way out of the session that is running (null between sessions).

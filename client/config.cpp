@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/cfgfile.h"
+#include "client/cfgplace.h"
 #include "client/cmain.h"
 #include "client/listutil.h"
 #include "console/global.h"
@@ -157,12 +158,17 @@ void proxyList::save(FILE* f)
 
 // ---------------------------------------------------------------- consoleMain
 
-// Reads modulePath + fileName into the two lists and keeps the path for the
-// save. A missing file leaves the lists as they are; a file that is there
+// Reads the configuration of this run (--config=, else fileName beside the
+// program or in the user's folder) into the two lists and keeps the path for
+// the save. A missing file leaves the lists as they are; a file that is there
 // but cannot be read is noted in configError, and must then not be saved over.
 int consoleMain::loadConfig(const char* fileName, serverList& sl, proxyList& pl)
 {
-    std::string path = std::string(modulePath ? modulePath : "") + (fileName ? fileName : "");
+    const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, fileName, cfgNativeSystem());
+    const std::string& path = place.path;
+    // The user's folder is made now, so that the save at the end finds it;
+    // when it cannot be made, that save says so.
+    if (!place.userFolder.empty()) (void)cfgMakePrivateFolder(place.userFolder);
     std::free(configPath);
     configPath = strdup(path.c_str());
     configError.clear();

@@ -7,6 +7,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
+#include "client/cfgplace.h"
 #include "client/cmain.h"
 #include "client/startup.h"
 #include "console/cutil.h"
@@ -18,15 +19,20 @@ namespace {
 
 const char versionText[] = "quorcli v.1.7\n";
 
-void printUsage(const char* programPath) {
-    char* dir = getModulePath(programPath);
+// The usage, ending with the configuration file that these arguments would
+// use (found without making anything).
+void printUsage(int argc, char** argv) {
+    modulePath = getModulePath(argv[0]);
+    parseCmdArguments(nullptr, argc, argv);
+    const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, "quorcli.cfg", cfgNativeSystem());
     std::printf(
-        "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [-m] [-a | -n | -u]\n"
+        "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [-m] [-a | -n | -u]\n"
         "Remote console client for QUORVEX servers.\n"
         "\n"
         "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
         "  --direct       connect without a proxy\n"
         "  --server=NAME  connect to the first server entry that begins with NAME\n"
+        "  --config=FILE  keep servers and proxies in FILE\n"
         "  -m             monochrome\n"
         "  -a             plain ASCII line drawing\n"
         "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"
@@ -34,9 +40,12 @@ void printUsage(const char* programPath) {
         "  --help         show this text\n"
         "  --version      show the version\n"
         "\n"
-        "Servers and proxies are kept in %squorcli.cfg.\n",
-        dir && *dir ? dir : "./");
-    std::free(dir);
+        "Without --config, servers and proxies are kept in quorcli.cfg beside the\n"
+        "program when it is there or the program's folder may be written, and\n"
+        "otherwise in the user's configuration folder.\n"
+        "Configuration file: %s\n",
+        place.path.c_str());
+    releaseProgramStrings();
 }
 
 // --help and --version, given as exactly that argument, answer and end the
@@ -45,7 +54,7 @@ bool answeredInfoOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!argv[i]) continue;
         if (std::strcmp(argv[i], "--help") == 0) {
-            printUsage(argv[0]);
+            printUsage(argc, argv);
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -30,13 +30,22 @@ bool takeOption(const char* name, const char* arg, char* work, char** slot) {
     return true;
 }
 
+// Takes the path of "--config=FILE" as it is: blanks and length are the file
+// system's business.
+bool takeConfigOption(const char* arg) {
+    if (!isVariable("--config", arg, '=')) return false;
+    const char* marker = std::strchr(arg, '=');
+    setGlobalString(&startupConfig, marker ? marker + 1 : "");
+    return true;
+}
+
 void scanArguments(int argc, char** argv, char* work) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
         if (!arg) continue;
         work[0] = 0;
-        if (!takeOption("--proxy", arg, work, &startupProxy))
-            takeOption("--server", arg, work, &startupServer);
+        if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer))
+            takeConfigOption(arg);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
     }
 }
@@ -90,4 +99,5 @@ void releaseProgramStrings() {
     setGlobalString(&masterPassword, nullptr);
     setGlobalString(&startupServer, nullptr);
     setGlobalString(&startupProxy, nullptr);
+    setGlobalString(&startupConfig, nullptr);
 }

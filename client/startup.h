@@ -11,8 +11,8 @@ char* getModulePath(const char* programPath);
 // place); returns the number of words.
 int parseCmdLine(char* line, char** words, int maxWords);
 
-// Sets startupProxy and startupServer from --proxy=NAME, --server=NAME and
-// --direct. With cmdLine non-null its words are used instead of argv.
+// Sets startupProxy, startupServer and startupConfig from --proxy=NAME,
+// --server=NAME, --direct and --config=FILE. With cmdLine non-null its words are used instead of argv.
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
 int parseCmdArguments(const char* cmdLine, int argc, char** argv);
 

@@ -6,6 +6,7 @@
 char* modulePath = nullptr;
 char* startupProxy = nullptr;
 char* startupServer = nullptr;
+char* startupConfig = nullptr;
 char* masterPassword = nullptr;
 int alternateCharset = 0;
 int monochromeMode = 0;

@@ -4,6 +4,7 @@
 extern char* modulePath;        // program directory with its trailing separator
 extern char* startupProxy;      // --proxy=NAME / --direct, or null
 extern char* startupServer;     // --server=NAME, or null
+extern char* startupConfig;     // --config=FILE, or null
 extern char* masterPassword;    // master password of the stored passwords, or null
 extern int alternateCharset;    // translated line drawing (plain ASCII)
 extern int monochromeMode;      // no colour pairs

@@ -546,7 +546,7 @@ TEST_F(ConfigFile, AFifoInThePlaceOfTheFileIsReportedWithoutHoldingTheStart)
 
 TEST_F(ConfigFile, AMissingDirectoryIsReportedWithThePath)
 {
-    setGlobalString(&modulePath, (dir.string() + "/gone/").c_str());
+    setGlobalString(&startupConfig, (dir.string() + "/gone/quorcli.cfg").c_str());
     load();
     EXPECT_EQ(app->configError, "");
     app->saveConfig();
@@ -557,7 +557,7 @@ TEST_F(ConfigFile, AMissingDirectoryIsReportedWithThePath)
 TEST_F(ConfigFile, AVeryLongProgramDirectoryIsHandled)
 {
     std::string longDir = dir.string() + "/" + std::string(5000, 'p') + "/";
-    setGlobalString(&modulePath, longDir.c_str());
+    setGlobalString(&startupConfig, (longDir + "quorcli.cfg").c_str());
     load();
     EXPECT_EQ(std::string(app->configPath), longDir + "quorcli.cfg");
     EXPECT_EQ(app->configError, "cannot read " + longDir + "quorcli.cfg: " + strerror(ENAMETOOLONG));

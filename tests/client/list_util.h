@@ -151,6 +151,7 @@ protected:
     void removeFolder()
     {
         setGlobalString(&modulePath, nullptr);
+        setGlobalString(&startupConfig, nullptr);
         setGlobalString(&masterPassword, nullptr);
         std::error_code ec;
         std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);

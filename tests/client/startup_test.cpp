@@ -39,6 +39,7 @@ protected:
     static void clear() {
         setGlobalString(&startupProxy, nullptr);
         setGlobalString(&startupServer, nullptr);
+        setGlobalString(&startupConfig, nullptr);
     }
     static void parse(std::vector<std::string> args) {
         clear();
@@ -72,6 +73,20 @@ TEST_F(CmdArguments, ValuesAreTrimmedAndMayBeEmpty) {
     EXPECT_EQ(proxy(), "a=b");
     parse({"--proxy=" + std::string(" ") + std::string(5000, 'x')});
     EXPECT_EQ(proxy(), std::string(3999, 'x'));  // cut to 4000, then trimmed
+}
+
+TEST_F(CmdArguments, ConfigPathIsTakenWholeAndNotMistakenForAnotherOption) {
+    const std::string longPath = "/" + std::string(5000, 'c');
+    parse({"--config= /my dir/q=1.cfg ", "--proxy=p"});
+    EXPECT_EQ(startupConfig ? startupConfig : "<none>", std::string(" /my dir/q=1.cfg "));
+    EXPECT_EQ(proxy(), "p");
+    parse({"--config=" + longPath, "--server=--config=x"});
+    EXPECT_EQ(startupConfig ? startupConfig : "<none>", longPath);
+    EXPECT_EQ(server(), "--config=x");
+    parse({"--config"});
+    EXPECT_EQ(startupConfig ? startupConfig : "<none>", std::string());
+    releaseProgramStrings();
+    EXPECT_EQ(startupConfig, nullptr);
 }
 
 TEST_F(CmdArguments, DirectUsesThePrefixComparison) {

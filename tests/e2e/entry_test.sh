@@ -37,7 +37,7 @@ row_begins 0 "quorcli v.1.7" || fail "version: '$(row 0)'"
 run xterm "--server=x --help -m"
 ended_with 0
 row_begins 0 "Usage: quorcli" || fail "usage: '$(row 0)'"
-for text in "--proxy=NAME" "--server=NAME" "--direct" " -m " " -a " " -n " " -u " "kept in ./quorcli.cfg"; do
+for text in "--proxy=NAME" "--server=NAME" "--direct" "--config=FILE" " -m " " -a " " -n " " -u " "Configuration file: ./quorcli.cfg"; do
     shows "$text" || fail "the usage does not mention '$text'"
 done
 [ -e "$CFG" ] && fail "a configuration file was written"
