@@ -27,6 +27,7 @@ void printUsage(const char* programPath) {
         "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
         "  --direct       connect without a proxy\n"
         "  --server=NAME  connect to the first server entry that begins with NAME\n"
+        "  --reconnect    reconnect by itself when the link of a session fails\n"
         "  -m             monochrome\n"
         "  -a             plain ASCII line drawing\n"
         "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"

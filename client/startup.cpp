@@ -12,6 +12,7 @@ namespace {
 constexpr int valueMax = 4000;
 constexpr int maxCmdWords = 32;
 constexpr const char* directConnection = "[Direct Connection]";
+constexpr char reconnectOption[] = "--reconnect";
 
 bool isBlankByte(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -30,6 +31,12 @@ bool takeOption(const char* name, const char* arg, char* work, char** slot) {
     return true;
 }
 
+// "--reconnect" as the whole argument, letter case as the build's options take it.
+bool isReconnectOption(const char* arg) {
+    return std::strlen(arg) == sizeof reconnectOption - 1 &&
+           sutilMemicmp(arg, reconnectOption, sizeof reconnectOption - 1) == 0;
+}
+
 void scanArguments(int argc, char** argv, char* work) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
@@ -38,6 +45,7 @@ void scanArguments(int argc, char** argv, char* work) {
         if (!takeOption("--proxy", arg, work, &startupProxy))
             takeOption("--server", arg, work, &startupServer);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
+        if (isReconnectOption(arg)) autoReconnect = 1;
     }
 }
 
