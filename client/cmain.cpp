@@ -152,9 +152,10 @@ void consoleMain::drawLegend(int proxyScreen)
 
 void consoleMain::showStatus(const char* text) { consoleTextLine(window, 0, 24, text, 80, textAttr); }
 
+// The status row while connecting; row 23 is left to the caller (a lost
+// session's picture stays above it while reconnecting).
 void consoleMain::drawConnecting()
 {
-    consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
     consoleTextLine(window, 0, 24, "Connecting....", 80, textAttr);
     consoleTextLine(window, 59, 24, "Esc=", 7, keyAttr);
     consoleTextLine(window, 63, 24, "Abort connection", 16, textAttr);
@@ -244,6 +245,7 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
         ~keyWipe() { wipeMemory(key, sizeof key); }
     } wipeOnLeave{reconnectKey};
     while (!done && !EXIT) {
+        consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
         drawConnecting();
         if (connect(server, proxy) != 0) {
             showStatus("Connection failed.");
