@@ -1,5 +1,6 @@
 #include "client/cmain.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@ constexpr unsigned char titleAttr = 0x31;
 constexpr unsigned char keyAttr = 0x70;
 constexpr unsigned char textAttr = 0x71;
 constexpr int passwordMax = 50;
+constexpr int reconnectDelayMax = 30;   // seconds
 
 struct legendField {
     int x, y;
@@ -67,6 +69,7 @@ consoleMain::consoleMain()
 {
     std::memset(&serverGreeting, 0, sizeof serverGreeting);
     std::memset(sessionKey, 0, sizeof sessionKey);
+    std::memset(reconnectKey, 0, sizeof reconnectKey);
 }
 
 consoleMain::~consoleMain()
@@ -74,6 +77,7 @@ consoleMain::~consoleMain()
     // A connection still open at the end is closed, not leaked.
     closeConnection();
     std::memset(sessionKey, 0, sizeof sessionKey);
+    wipeMemory(reconnectKey, sizeof reconnectKey);
     std::free(configPath);
 }
 
@@ -103,6 +107,31 @@ void consoleMain::sleepMs(int ms)
     }
 }
 
+bool consoleMain::escapeWithin(_win_st* window, int ms)
+{
+    using clock = std::chrono::steady_clock;
+    const auto end = clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (EXIT) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now()).count();
+        INPUT_RECORD record{};
+        const int got = waitKey(window, &record, left > 0 ? static_cast<int>(left) : 0);
+        if (got < 0) return true;
+        if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+            record.Event.KeyEvent.wVirtualKeyCode == kcEsc)
+            return true;
+        // Other keys are dropped: they would reach the next session unasked.
+        if (got == 0 && left <= 0) return false;
+    }
+}
+
+int reconnectDelaySeconds(int attempt)
+{
+    int seconds = 1;
+    for (int i = 0; i < attempt && seconds < reconnectDelayMax; ++i) seconds *= 2;
+    return std::min(seconds, reconnectDelayMax);
+}
+
 void consoleMain::drawBackground()
 {
     consoleFillBox(window, 0, 0, 80, 25, backgroundAttr, backgroundChar);
@@ -122,6 +151,62 @@ void consoleMain::drawLegend(int proxyScreen)
 }
 
 void consoleMain::showStatus(const char* text) { consoleTextLine(window, 0, 24, text, 80, textAttr); }
+
+// The status row while connecting; row 23 is left to the caller (a lost
+// session's picture stays above it while reconnecting).
+void consoleMain::drawConnecting()
+{
+    consoleTextLine(window, 0, 24, "Connecting....", 80, textAttr);
+    consoleTextLine(window, 59, 24, "Esc=", 7, keyAttr);
+    consoleTextLine(window, 63, 24, "Abort connection", 16, textAttr);
+}
+
+// The pause before a reconnection attempt, counted down on the status row
+// second by second; false when the operator stopped it or the program is to
+// leave.
+bool consoleMain::reconnectPause(int seconds)
+{
+    for (int n = seconds; n > 0; --n) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Link lost - reconnecting in %d s (Esc stops)", n);
+        showStatus(text);
+        if (escapeWait(window, 1000)) return false;
+    }
+    return !EXIT;
+}
+
+// After the link of an open session failed: connects again after growing
+// pauses, with the same proxy and the same password digest, until a session
+// is open again and ends otherwise than by a failed link. Returns that
+// session's result (0, 4003, or 4001/4002 once reconnection was turned off),
+// or -1 when the operator stopped reconnecting.
+int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
+{
+    int32_t screenId = currentScreenId;
+    int attempt = 0;
+    for (;;) {
+        closeConnection();
+        if (!reconnectPause(reconnectDelaySeconds(attempt++))) return -1;
+        drawConnecting();
+        quietFailures = true;
+        const int connected = connect(server, proxy);
+        quietFailures = false;
+        if (connected == -1 || EXIT) return -1;
+        if (connected != 0) continue;
+        showStatus("Connected.");
+        std::memcpy(sessionKey, reconnectKey, sizeof sessionKey);
+        reselectScreenId = screenId;
+        const int result = processConnection();
+        reselectScreenId = 0;
+        if (result != 4001 && result != 4002 && result != -2) return result;
+        // Lost again after the screen came: a new round from the shortest pause.
+        if (sessionEstablished) {
+            if (!autoReconnect) return result;
+            screenId = currentScreenId;
+            attempt = 0;
+        }
+    }
+}
 
 // The start-up prompt for the master password of the stored passwords.
 // Returns 1 when a master password was accepted, 0 when the operator left.
@@ -154,12 +239,14 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
 {
     int useSavedPassword = 1;
     bool done = false;
+    // The digest kept for reconnecting lives no longer than the stay with this server.
+    struct keyWipe {
+        unsigned char (&key)[16];
+        ~keyWipe() { wipeMemory(key, sizeof key); }
+    } wipeOnLeave{reconnectKey};
     while (!done && !EXIT) {
         consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
-        consoleTextLine(window, 0, 24, "Connecting....", 80, textAttr);
-        consoleTextLine(window, 59, 24, "Esc=", 7, keyAttr);
-        consoleTextLine(window, 63, 24, "Abort connection", 16, textAttr);
-
+        drawConnecting();
         if (connect(server, proxy) != 0) {
             showStatus("Connection failed.");
             pauseMs(1000);
@@ -185,7 +272,11 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
             wipeMemory(buffer, passwordMax + 1);
         }
 
+        std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
         result = processConnection();
+        // A link that failed under an open session is ridden out when asked for.
+        if ((result == 4001 || result == 4002) && autoReconnect && sessionEstablished)
+            result = rideOutDroppedLink(server, proxy);
         switch (result) {
         case 0:
             done = true;
@@ -204,6 +295,9 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
             showStatus("Invalid password !");
             pauseMs(1000);
             useSavedPassword = 0;
+            break;
+        case -1:
+            done = true;   // the operator stopped reconnecting
             break;
         default:
             break;   // anything else: connect again at once

@@ -28,6 +28,10 @@ struct helloData {
     }
 };
 
+// The pause before reconnection attempt n (0 first): 1, 2, 4, 8, 16, then
+// 30 seconds.
+int reconnectDelaySeconds(int attempt);
+
 // The application: owns the window, the connection, the session state and
 // the two list menus for the whole run.
 class consoleMain {
@@ -54,6 +58,15 @@ public:
     // How the main loop pauses between messages (milliseconds); a sleep
     // that a termination request ends at once.
     void (*pauseMs)(int ms) = sleepMs;
+    // Automatic reconnection: the digest of the password that opened the
+    // session, kept while the operator stays with the server (wiped then);
+    // the screen to select again once a reconnected session shows one (0:
+    // none); connect without message boxes (failed attempts must not stop);
+    // how a pause before an attempt waits, true when the operator stopped it.
+    unsigned char reconnectKey[16];
+    int32_t reselectScreenId = 0;
+    bool quietFailures = false;
+    bool (*escapeWait)(_win_st* window, int ms) = escapeWithin;
 
     consoleMain();
     ~consoleMain();
@@ -75,11 +88,17 @@ public:
     void writeConfig(FILE* f);
 
     static void sleepMs(int ms);
+    // Waits ms milliseconds for Esc, dropping other keys; true on Esc, on the
+    // terminal going away and on a termination request.
+    static bool escapeWithin(_win_st* window, int ms);
 
 private:
     int askStartupMasterPassword(char* buffer);
     void runServerStep(proxyInfo* proxy, char* buffer, int& result);
     void runConnection(serverInfo* server, proxyInfo* proxy, char* buffer, int& result);
+    int rideOutDroppedLink(serverInfo* server, proxyInfo* proxy);
+    bool reconnectPause(int seconds);
+    void drawConnecting();
     void drawBackground();
     void drawLegend(int proxyScreen);
     void showStatus(const char* text);

@@ -51,7 +51,24 @@ bool abortRequested(_win_st* window) {
            record.Event.KeyEvent.wVirtualKeyCode == kcEsc;
 }
 
-void showError(_win_st* window, const char* text) { messageBox(window, errorColor, text, pressEnter); }
+// Set while a connection is made without message boxes (consoleMain::quietFailures).
+bool quietErrors = false;
+
+void showError(_win_st* window, const char* text) {
+    if (!quietErrors) messageBox(window, errorColor, text, pressEnter);
+}
+
+// Keeps the failures of one connect quiet when its owner asks for it.
+class quietScope {
+public:
+    explicit quietScope(bool quiet) : was_(quietErrors) { quietErrors = quiet; }
+    ~quietScope() { quietErrors = was_; }
+    quietScope(const quietScope&) = delete;
+    quietScope& operator=(const quietScope&) = delete;
+
+private:
+    bool was_;
+};
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
 
@@ -289,6 +306,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 // Opens the TCP connection to the server, directly or through the proxy's
 // CONNECT tunnel; shows its own message box for every failure it names.
 int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
+    const quietScope quiet(quietFailures);
     int result = 4004;
     const bool viaProxy = proxy && hasText(proxy->hostName);
     const char* host = server ? server->hostName : nullptr;

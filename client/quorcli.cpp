@@ -26,13 +26,14 @@ void printUsage(int argc, char** argv) {
     parseCmdArguments(nullptr, argc, argv);
     const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, "quorcli.cfg", cfgNativeSystem());
     std::printf(
-        "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [-m] [-a | -n | -u]\n"
+        "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect] [-m] [-a | -n | -u]\n"
         "Remote console client for QUORVEX servers.\n"
         "\n"
         "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
         "  --direct       connect without a proxy\n"
         "  --server=NAME  connect to the first server entry that begins with NAME\n"
         "  --config=FILE  keep servers and proxies in FILE\n"
+        "  --reconnect    reconnect by itself when the link of a session fails\n"
         "  -m             monochrome\n"
         "  -a             plain ASCII line drawing\n"
         "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"

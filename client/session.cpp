@@ -171,6 +171,7 @@ private:
     void completeGreeting();
     void completeHeader();
     void completePayload();
+    void reselectScreen();
     void watchKeys(bool inputReady);
     void handleKey();
     int waitTimeout() const;
@@ -266,10 +267,12 @@ void sessionRun::completePayload() {
     case msgScreenList:
         screens.free();
         readScreenList(in_, msgLen_);
+        reselectScreen();
         break;
     case msgScreenId:
         if (app_.currentScreenId == 0) app_.sessionEstablished = 1;
         app_.currentScreenId = static_cast<int32_t>(readWord(in_));
+        reselectScreen();
         break;
     case msgScreenUpdate:
         paintUpdate(app_.window, in_, msgLen_);
@@ -289,6 +292,20 @@ void sessionRun::completePayload() {
     msgType_ = 0;
     msgLen_ = 0;
     app_.protocolState = stateHeader;
+}
+
+// After a reconnection: once the server shows a screen and has listed its
+// screens, goes back to the one shown before the link dropped, when the
+// server still lists it; otherwise stays on what the server shows.
+void sessionRun::reselectScreen() {
+    if (app_.reselectScreenId == 0 || !app_.sessionEstablished || screens.count == 0) return;
+    const auto id = static_cast<uint32_t>(app_.reselectScreenId);
+    app_.reselectScreenId = 0;
+    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
+        if (s->getId() == id) {
+            selectScreen(id, app_.currentScreenId, app_.previousScreenId, outbox_);
+            return;
+        }
 }
 
 // Completes every unit that is ready; an empty payload is ready at once.

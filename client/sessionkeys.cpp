@@ -9,6 +9,7 @@
 #include "client/srvlist.h"
 #include "console/cinput.h"
 #include "console/cmenu.h"
+#include "console/global.h"
 #include "console/keyboard.h"
 #include "crypto/md5c.h"
 #include "net/iclass.h"
@@ -25,7 +26,7 @@ constexpr int passwordMax = 50;
 constexpr int confirmMax = 7;
 
 enum : uint32_t { wordKey = 5, wordPassword = 7, wordEight = 8, wordRestart = 9, wordForced = 10 };
-enum : int32_t { itemSelect = 1, itemEnd = 2, itemResume = 3, itemPassword = 4, itemRestart = 5 };
+enum : int32_t { itemSelect = 1, itemEnd = 2, itemResume = 3, itemPassword = 4, itemRestart = 5, itemReconnect = 6 };
 
 int sockOf(const consoleMain& app) { return app.socket ? app.socket->sock : -1; }
 
@@ -83,6 +84,8 @@ bool changePassword(consoleMain& app) {
                     unsigned char message[20];
                     for (int b = 0; b < 4; ++b) message[b] = static_cast<unsigned char>(wordPassword >> (8 * b));
                     passwordDigest(message + 4, first);
+                    // A reconnection must use the password the server now has.
+                    std::memcpy(app.reconnectKey, message + 4, sizeof app.reconnectKey);
                     serverInfo* server = sessionServer(app);
                     if (server && server->hasPassword()) server->setPassword(first);
                     sendBytes(app, message, sizeof message);
@@ -125,15 +128,20 @@ void buildScreenMenu(consoleMenu& menu, _win_st* window) {
         menu.add(s->getName(), static_cast<int32_t>(s->getId()), nullptr);
 }
 
+const char* reconnectItemText() {
+    return autoReconnect ? "Reconnect automatically: on" : "Reconnect automatically: off";
+}
+
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 5 : 4) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 6 : 5) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
     menu.add("Change Remote Console Password", itemPassword, nullptr);
     if (canRestart) menu.add("Restart Server", itemRestart, nullptr);
+    menu.add(reconnectItemText(), itemReconnect, nullptr);
 
     consoleMenu screenMenu;
     buildScreenMenu(screenMenu, app.window);
@@ -160,6 +168,11 @@ void sessionMenu(consoleMain& app) {
             break;
         case itemRestart:
             if (confirmRestart(app)) return;
+            break;
+        case itemReconnect:
+            // Toggled in place: the menu stays, showing the new state.
+            autoReconnect = !autoReconnect;
+            item->setText(reconnectItemText());
             break;
         default:
             return;

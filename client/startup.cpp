@@ -12,6 +12,7 @@ namespace {
 constexpr int valueMax = 4000;
 constexpr int maxCmdWords = 32;
 constexpr const char* directConnection = "[Direct Connection]";
+constexpr char reconnectOption[] = "--reconnect";
 
 bool isBlankByte(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -39,6 +40,12 @@ bool takeConfigOption(const char* arg) {
     return true;
 }
 
+// "--reconnect" as the whole argument, letter case as the build's options take it.
+bool isReconnectOption(const char* arg) {
+    return std::strlen(arg) == sizeof reconnectOption - 1 &&
+           sutilMemicmp(arg, reconnectOption, sizeof reconnectOption - 1) == 0;
+}
+
 void scanArguments(int argc, char** argv, char* work) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
@@ -47,6 +54,7 @@ void scanArguments(int argc, char** argv, char* work) {
         if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer))
             takeConfigOption(arg);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
+        if (isReconnectOption(arg)) autoReconnect = 1;
     }
 }
 

@@ -11,6 +11,7 @@ char* masterPassword = nullptr;
 int alternateCharset = 0;
 int monochromeMode = 0;
 int unicodeMode = 0;
+int autoReconnect = 0;
 int count = 0;
 volatile int EXIT = 0;
 const int comBufferSize = 8000;

@@ -9,6 +9,7 @@ extern char* masterPassword;    // master password of the stored passwords, or n
 extern int alternateCharset;    // translated line drawing (plain ASCII)
 extern int monochromeMode;      // no colour pairs
 extern int unicodeMode;         // cells shown as the Unicode glyphs of code page 437
+extern int autoReconnect;       // --reconnect / the session menu: ride out a dropped link
 extern int count;               // running main routines
 extern volatile int EXIT;       // set on SIGTERM
 extern const int comBufferSize; // session receive buffer size

@@ -1,5 +1,6 @@
 // Session keys, the session menu and its commands, seen from the server.
 
+#include "console/global.h"
 #include "peer_util.h"
 #include "tests/crypto/hex_util.h"
 
@@ -75,9 +76,10 @@ void openChange(HeadlessClient& c) {
     c.term.pushKeys({shiftF(1), keyDown, keyDown, keyDown, keyEnter});
 }
 
-// Opens the session menu's last item (Restart Server when offered).
+// Opens the item before the session menu's last (Restart Server when
+// offered; the last one is the reconnection switch).
 void openRestart(HeadlessClient& c) {
-    c.term.pushKeys({shiftF(1), keyEnd, keyEnter});
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyEnter});
 }
 
 // The first snapshot that shows text at (col, row), or null.
@@ -173,7 +175,7 @@ TEST(SessionShortcuts, ShiftF6ShowsTheCurrentScreenName) {
     EXPECT_FALSE(c.term.everShown(4, 22, "Console"));
 }
 
-TEST(SessionMenu, FourItemsWithoutRestartAndEndChoice) {
+TEST(SessionMenu, WithoutRestartFourCommandsAndTheReconnectSwitchThenEnd) {
     WaitingClient c;
     c.term.pushKeys({shiftF(1), keyDown, keyEnter});   // End Remote Session With Server
     Scenario s;
@@ -184,8 +186,9 @@ TEST(SessionMenu, FourItemsWithoutRestartAndEndChoice) {
     EXPECT_EQ(screenRow(*shot, 12, 18, 30), "End Remote Session With Server");
     EXPECT_EQ(screenRow(*shot, 13, 18, 39), "Resume Remote Session With Server (ESC)");
     EXPECT_EQ(screenRow(*shot, 14, 18, 30), "Change Remote Console Password");
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[15][15]), static_cast<unsigned char>(brd[5]))
-        << "the frame closes under four items";
+    EXPECT_EQ(screenRow(*shot, 15, 18, 28), "Reconnect automatically: off");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[16][15]), static_cast<unsigned char>(brd[5]))
+        << "the frame closes under five items";
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
 }
 
@@ -195,6 +198,24 @@ TEST(SessionMenu, RestartItemOnlyWhenTheGreetingOffersIt) {
                      'q', shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x1071)}); }), 0);
     EXPECT_TRUE(c.term.everShown(18, 15, "Restart Server"));
+}
+
+// The switch turns reconnection on and off in place; the menu stays open
+// and shows the new state under Restart Server.
+TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
+    WaitingClient c;
+    c.term.pushKeys({shiftF(1), keyEnd, keyEnter,   // on
+                     keyEnter,                      // off again
+                     keyEnter,                      // on
+                     keyEsc, shiftF(2)});
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
+    EXPECT_EQ(autoReconnect, 1);
+    EXPECT_TRUE(c.term.everShown(18, 16, "Reconnect automatically: on "));
+    EXPECT_TRUE(c.term.everShown(18, 16, "Reconnect automatically: off"));
+    const auto* shot = shotContaining(c.term, 16, 18, "Reconnect automatically: on ");
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[17][15]), static_cast<unsigned char>(brd[5]));
+    autoReconnect = 0;
 }
 
 TEST(SessionMenu, ResumeKeepsTheSession) {
@@ -295,6 +316,7 @@ TEST_F(PasswordChange, SendsTheDigestAndUpdatesTheSavedPassword) {
     passwordDigest(d, "secret");
     EXPECT_TRUE(c.server->hasPassword());
     EXPECT_EQ(std::memcmp(c.server->password, d, 16), 0);
+    EXPECT_EQ(std::memcmp(c.app.reconnectKey, d, 16), 0) << "a reconnection uses the new password";
     EXPECT_TRUE(c.term.everShown(21, 11, "New Password:"));
     EXPECT_TRUE(c.term.everShown(21, 11, "Retype Password:"));
     for (const auto& shot : c.term.snapshots())

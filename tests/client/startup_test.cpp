@@ -40,6 +40,7 @@ protected:
         setGlobalString(&startupProxy, nullptr);
         setGlobalString(&startupServer, nullptr);
         setGlobalString(&startupConfig, nullptr);
+        autoReconnect = 0;
     }
     static void parse(std::vector<std::string> args) {
         clear();
@@ -96,6 +97,20 @@ TEST_F(CmdArguments, DirectUsesThePrefixComparison) {
     }
     for (const char* arg : {"--dx", "", "-m", "direct"}) {
         parse({arg});
+        EXPECT_EQ(proxy(), "<none>") << arg;
+    }
+}
+
+// --reconnect is a switch of its own: the whole argument, not a prefix, and
+// it leaves the preselections alone.
+TEST_F(CmdArguments, ReconnectIsTheWholeArgument) {
+    parse({"--reconnect", "--server=a"});
+    EXPECT_EQ(autoReconnect, 1);
+    EXPECT_EQ(server(), "a");
+    EXPECT_EQ(proxy(), "<none>");
+    for (const char* arg : {"--reconnect=1", "--reconnectx", "--reconn", "--RECONNECT", "reconnect"}) {
+        parse({arg});
+        EXPECT_EQ(autoReconnect, 0) << arg;
         EXPECT_EQ(proxy(), "<none>") << arg;
     }
 }
