@@ -205,6 +205,11 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
             pauseMs(1000);
             useSavedPassword = 0;
             break;
+        case -1:   // Esc while a tunnel was still connecting
+            showStatus("Connection failed.");
+            pauseMs(1000);
+            done = true;
+            break;
         default:
             break;   // anything else: connect again at once
         }
@@ -223,9 +228,7 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         servers.resetTypedown();
         if (proxy) {
             char title[96];
-            std::snprintf(title, sizeof title, "Proxy Server: %.20s - %.20s:%d",
-                          proxy->description ? proxy->description : "", proxy->hostName ? proxy->hostName : "",
-                          static_cast<int>(proxy->port));
+            proxyList::makeTitle(title, sizeof title, proxy);
             servers.setBorderTitle(title);
         } else {
             servers.setBorderTitle(nullptr);
