@@ -79,3 +79,21 @@ TEST_F(Texts, ProxyRefusalNamesTheProxyAndItsPort) {
     EXPECT_EQ(request.rfind("CONNECT target.example:5000 HTTP/1.0\r\n", 0), 0u) << request;
     EXPECT_TRUE(term.everShown("Connection to 127.0.0.1:" + std::to_string(proxy.port()) + " has failed!"));
 }
+
+// This build cannot carry a tunnel command yet, and says so.
+TEST_F(Texts, ATunnelEntryIsRefusedWithAMessage) {
+    consoleMain app;
+    app.init(nullptr);
+    app.servers.init(nullptr);
+    app.proxies.init(nullptr);
+    char serverLine[] = "target.example:5000,Target";
+    char tunnelLine[] = "ssh -W %h:%p bastion,Bastion";
+    app.servers.parse(serverLine);
+    app.proxies.parseTunnel(tunnelLine);
+    auto* server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
+    auto* tunnel = static_cast<proxyInfo*>(app.proxies.getItem(0)->data);
+    ASSERT_NE(tunnel->command, nullptr);
+    EXPECT_EQ(app.connect(server, tunnel), 4004);
+    app.closeConnection();
+    EXPECT_TRUE(term.everShown("Tunnel entries are not supported by this build yet."));
+}
