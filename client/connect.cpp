@@ -154,10 +154,7 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
                                                                                               : tunnelFailed;
     if (started == tunnelStarted) return 0;
     char message[96];
-    if (started == tunnelUnsupported)
-        std::snprintf(message, sizeof message, "Tunnel entries are not supported by this build yet.");
-    else
-        std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", orEmpty(tunnel.command));
+    std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", orEmpty(tunnel.command));
     showError(app.window, message);
     return 4004;
 }

@@ -55,8 +55,8 @@ bool tunnelArguments(const char* command, const char* host, int port, std::vecto
                 word += *c;
             }
             if (!*c) return false;
-        } else if (*c == '\\' && c[1]) {
-            word += *++c;
+        } else if (*c == '\\' && (isBlank(c[1]) || c[1] == '\'' || c[1] == '"')) {
+            word += *++c;   // any other backslash stays: Windows paths keep theirs
         } else {
             word += *c;
         }

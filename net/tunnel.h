@@ -14,12 +14,13 @@
 // and %% a single '%'. Blanks separate arguments; 'single quotes' keep
 // everything up to the next single quote as it is; "double quotes" keep
 // everything but \" and \\, which stand for " and \; outside quotes a
-// backslash takes the next character as it is. False for a command without
-// any argument or with a quote left open.
+// backslash before a blank or a quote takes that character as it is, and any
+// other backslash is kept. False for a command without any argument or with
+// a quote left open.
 bool tunnelArguments(const char* command, const char* host, int port, std::vector<std::string>& args);
 
 // How starting a tunnel command went.
-enum tunnelStartResult : int { tunnelStarted = 0, tunnelFailed = 1, tunnelUnsupported = 2 };
+enum tunnelStartResult : int { tunnelStarted = 0, tunnelFailed = 1 };
 
 // A connection over the standard input and output of a child process. The
 // descriptor is the program's end of the pair; the object owns the child and,
@@ -29,6 +30,8 @@ class TunnelSocket : public ClientSocket {
 public:
     TunnelSocket();
     ~TunnelSocket() override;
+    TunnelSocket(const TunnelSocket&) = delete;
+    TunnelSocket& operator=(const TunnelSocket&) = delete;
 
     // Starts the program args[0] (looked up on the PATH) with the arguments,
     // its standard input and output the other end of this connection, its
@@ -39,6 +42,10 @@ public:
 
 private:
     long child_ = 0;
+    // What the platform keeps besides the child's id (the Windows build's
+    // pipes, job and relay threads); null where there is nothing.
+    struct Carrier;
+    Carrier* carrier_ = nullptr;
 
     // Ends the child and reaps it (bounded: asked first, then forced).
     void endChild();

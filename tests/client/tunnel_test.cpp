@@ -26,7 +26,8 @@ TEST(TunnelArguments, SplittingQuotingAndSubstitution)
         {"x %h", "a b", {"x", "a b"}},   // substituted after splitting
         {"echo 100%% %x % a%h%%%p", "h", {"echo", "100%", "%x", "%", "ah%4242"}},
         {"a 'b c' \"d \\\" e \\\\ \\n\" f\\ g '' x'y'\"z\"", "h", {"a", "b c", "d \" e \\ \\n", "f g", "", "xyz"}},
-        {"'%h' \"%p\" \\%h 'it''s' ends\\", "h", {"h", "4242", "h", "its", "ends\\"}},
+        {"'%h' \"%p\" \\%h 'it''s' ends\\", "h", {"h", "4242", "\\h", "its", "ends\\"}},
+        {"C:\\tools\\plink.exe \\\\srv\\x \\'q\\\"", "h", {"C:\\tools\\plink.exe", "\\\\srv\\x", "'q\""}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args;
