@@ -175,7 +175,7 @@ int proxyList::onKey(KEY_EVENT_RECORD& key)
     return consoleMenu::onKey(key);
 }
 
-// Adds a new proxy from what the operator types.
+// Adds a new entry from what the operator types: an HTTPS proxy or a tunnel.
 int proxyList::onInsert()
 {
     const int kind = askEntryKind(window);
