@@ -49,7 +49,7 @@ int aboveStandard(int fd) {
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
     for (int s : {SIGINT, SIGPIPE, SIGQUIT, SIGHUP, SIGTERM}) sigaction(s, &byDefault, nullptr);
-    const int null = ::open("/dev/null", O_WRONLY);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (dup2(end, STDIN_FILENO) < 0 || dup2(end, STDOUT_FILENO) < 0 || null < 0 ||
         dup2(null, STDERR_FILENO) < 0) {
         const int err = errno;
