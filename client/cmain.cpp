@@ -275,8 +275,8 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
         std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
         result = processConnection();
         // A link that failed under an open session is ridden out when asked for.
-        if ((result == 4001 || result == 4002) && autoReconnect && sessionEstablished)
-            result = rideOutDroppedLink(server, proxy);
+        const bool rodeOut = (result == 4001 || result == 4002) && autoReconnect && sessionEstablished;
+        if (rodeOut) result = rideOutDroppedLink(server, proxy);
         switch (result) {
         case 0:
             done = true;
@@ -297,7 +297,13 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
             useSavedPassword = 0;
             break;
         case -1:
-            done = true;   // the operator stopped reconnecting
+            // Esc while a tunnel was still connecting; after the operator
+            // stopped reconnecting the server list returns without a word.
+            if (!rodeOut) {
+                showStatus("Connection failed.");
+                pauseMs(1000);
+            }
+            done = true;
             break;
         default:
             break;   // anything else: connect again at once
@@ -317,9 +323,7 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         servers.resetTypedown();
         if (proxy) {
             char title[96];
-            std::snprintf(title, sizeof title, "Proxy Server: %.20s - %.20s:%d",
-                          proxy->description ? proxy->description : "", proxy->hostName ? proxy->hostName : "",
-                          static_cast<int>(proxy->port));
+            proxyList::makeTitle(title, sizeof title, proxy);
             servers.setBorderTitle(title);
         } else {
             servers.setBorderTitle(nullptr);

@@ -106,8 +106,22 @@ int proxyInfo::init(char* value, char* descBuf, int maxDesc)
     return init(value, comma ? comma : valueEnd, descBuf);
 }
 
+// Fills a tunnel entry from a configuration value "command,description".
+int proxyInfo::initTunnel(char* value, char* descBuf, int maxDesc)
+{
+    if (!value || !descBuf) return -1;
+    char* comma = std::strchr(value, ',');
+    if (!comma) return -4;
+    takeDescription(descBuf, comma + 1, value + std::strlen(value), maxDesc);
+    *comma = 0;
+    const char* cmd = strip(value);
+    if (!*descBuf || !*cmd) return -4;
+    return setTunnel(cmd, descBuf);
+}
+
 void proxyInfo::save(FILE* f)
 {
+    if (f && command && description) std::fprintf(f, "tunnel=%s,%s\r\n", command, description);
     if (!f || !hostName || !description) return;
     if (!userName)
         std::fprintf(f, "proxy=%s:%d,%s\r\n", hostName, static_cast<int>(port), description);
@@ -123,6 +137,23 @@ void proxyInfo::save(FILE* f)
 int serverList::parse(char* value) { return addEntryFromValue<serverInfo>(*this, value); }
 
 int proxyList::parse(char* value) { return addEntryFromValue<proxyInfo>(*this, value); }
+
+int proxyList::parseTunnel(char* value)
+{
+    constexpr int maxDescription = 80;
+    proxyInfo* entry = new (std::nothrow) proxyInfo;
+    menuItem* item = new (std::nothrow) menuItem("", getItemCount() + 1, entry);
+    char desc[maxDescription + 1];
+    const int rc = (entry && item) ? entry->initTunnel(value, desc, maxDescription) : -2;
+    if (rc != 0) {
+        delete entry;
+        delete item;
+        return rc == -2 ? -2 : 0;
+    }
+    setItemLine<proxyList>(item, entry);
+    add(item);
+    return 0;
+}
 
 // Writes one line per server in list order; stored passwords go out under
 // the master password, or unchanged when none is set.
@@ -200,6 +231,9 @@ bool consoleMain::readConfig(FILE* f, serverList& sl, proxyList& pl)
         } else if (isVariable("proxy", line.get(), '=')) {
             getValue(line.get(), value.get(), '=', maxValueLength);
             pl.parse(value.get());
+        } else if (isVariable("tunnel", line.get(), '=')) {
+            getValue(line.get(), value.get(), '=', maxValueLength);
+            pl.parseTunnel(value.get());
         }
     }
     return !std::ferror(f);

@@ -22,6 +22,7 @@
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
+#include "net/tunnel.h"
 
 const char base64_table[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -157,6 +158,23 @@ struct lookupJob {
     unsigned int ip = INADDR_NONE;
     wakeSignal done;
 };
+
+// Starts the tunnel command of the entry for the server; the session then
+// runs over the command's standard input and output. 4004 when it cannot be
+// started, with its message box.
+int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxyInfo& tunnel) {
+    auto* carrier = new (std::nothrow) TunnelSocket;
+    app.socket = carrier;
+    if (!carrier) return -2;
+    std::vector<std::string> args;
+    const int started = tunnelArguments(tunnel.command, server.hostName, server.port, args) ? carrier->start(args)
+                                                                                              : tunnelFailed;
+    if (started == tunnelStarted) return 0;
+    char message[96];
+    std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", orEmpty(tunnel.command));
+    showError(app.window, message);
+    return 4004;
+}
 
 }  // namespace
 
@@ -307,6 +325,10 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 // CONNECT tunnel; shows its own message box for every failure it names.
 int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
+    if (server && proxy && proxy->command) {
+        closeConnection();
+        return connectThroughTunnel(*this, *server, *proxy);
+    }
     int result = 4004;
     const bool viaProxy = proxy && hasText(proxy->hostName);
     const char* host = server ? server->hostName : nullptr;

@@ -23,6 +23,25 @@ char addressRule(const char* text)
 }
 char userNameRule(const char* text) { return firstOf(text, ":@,"); }
 char passwordRule(const char* text) { return firstOf(text, "@,"); }
+// A comma would end the command of a tunnel line.
+char commandRule(const char* text) { return firstOf(text, ","); }
+
+constexpr int commandMax = 256;
+
+enum entryKind { noKind = 0, proxyKind = 1, tunnelKind = 2 };
+
+// Asks which kind of entry Insert adds; noKind when the operator leaves.
+int askEntryKind(_win_st* win)
+{
+    consoleMenu menu;
+    menu.init(win, 25, 10, 30, 4, ctlSaveScreen | ctlAccept);
+    menu.setBorderTitle("New entry");
+    menu.add("HTTPS proxy", proxyKind, nullptr);
+    menu.add("Tunnel command", tunnelKind, nullptr);
+    if (menu.execute() != 2) return noKind;
+    const menuItem* chosen = menu.getActiveItem();
+    return chosen ? chosen->id : noKind;
+}
 
 // The host of a line without credentials starts the value, whose leading
 // blanks the file does not keep.
@@ -60,6 +79,7 @@ proxyInfo::~proxyInfo()
     std::free(description);
     std::free(userName);
     std::free(password);
+    std::free(command);
 }
 
 void proxyInfo::setUserName(const char* text) { replaceText(userName, text); }
@@ -107,6 +127,19 @@ int proxyInfo::init(char* address, char* end, const char* desc)
     return (newDesc && newHost) ? 0 : -2;
 }
 
+int proxyInfo::setTunnel(const char* newCommand, const char* desc)
+{
+    if (!newCommand || !desc) return -1;
+    // Copy first: the texts may be this entry's own.
+    char* c = copyText(newCommand, std::strlen(newCommand));
+    char* d = copyText(desc, std::strlen(desc));
+    std::free(command);
+    std::free(description);
+    command = c;
+    description = d;
+    return (c && d) ? 0 : -2;
+}
+
 // ---------------------------------------------------------------- proxyList
 
 proxyList::proxyList() = default;
@@ -117,8 +150,23 @@ int proxyList::init(_win_st* win) { return consoleMenu::init(win, 6, 6, 68, 12, 
 
 void proxyList::makeLine(char* out, const proxyInfo* p)
 {
+    if (p && p->command) {
+        std::snprintf(out, 80, "%-35.40s - | %s", p->description ? p->description : "", p->command);
+        return;
+    }
     std::snprintf(out, 80, "%-35.40s - %.30s:%d", p && p->description ? p->description : "",
                   p && p->hostName ? p->hostName : "", p ? static_cast<int>(p->port) : 0);
+}
+
+void proxyList::makeTitle(char* out, int size, const proxyInfo* p)
+{
+    if (!p || size <= 0) return;
+    if (p->command)
+        std::snprintf(out, static_cast<size_t>(size), "Tunnel: %.20s - | %.40s", p->description ? p->description : "",
+                      p->command);
+    else
+        std::snprintf(out, static_cast<size_t>(size), "Proxy Server: %.20s - %.20s:%d",
+                      p->description ? p->description : "", p->hostName ? p->hostName : "", static_cast<int>(p->port));
 }
 
 int proxyList::onKey(KEY_EVENT_RECORD& key)
@@ -127,9 +175,12 @@ int proxyList::onKey(KEY_EVENT_RECORD& key)
     return consoleMenu::onKey(key);
 }
 
-// Adds a new proxy from what the operator types.
+// Adds a new entry from what the operator types: an HTTPS proxy or a tunnel.
 int proxyList::onInsert()
 {
+    const int kind = askEntryKind(window);
+    if (kind == tunnelKind) return insertTunnel();
+    if (kind != proxyKind) return 0;
     char desc[41] = "";
     char address[257] = "";
     if (!askText(window, "Enter description:", desc, 40)) return 0;
@@ -161,6 +212,7 @@ int proxyList::onEditItem()
     menuItem* item = getActiveItem();
     proxyInfo* entry = entryOf(item);
     if (!entry) return 0;
+    if (entry->command) return editTunnel(item, entry);
 
     char desc[41];
     char address[257];
@@ -192,5 +244,54 @@ int proxyList::onDelete()
     if (!entry) return 0;
     delete entry;
     dropItem(*this, item);
+    return 0;
+}
+
+// Adds a tunnel entry: a description, then the command.
+int proxyList::insertTunnel()
+{
+    char desc[41] = "";
+    char command[commandMax + 1] = "";
+    if (!askText(window, "Enter description:", desc, 40)) return 0;
+    strip(desc);
+    if (!*desc) return 0;
+    if (!askText(window, "Enter tunnel command (%h=host, %p=port):", command, commandMax, 0x1E, 0, commandRule))
+        return 0;
+    strip(command);
+    if (!*command) return 0;
+
+    proxyInfo* entry = new (std::nothrow) proxyInfo;
+    menuItem* item = new (std::nothrow) menuItem(desc, getItemCount() + 1, entry);
+    if (!entry || !item || entry->setTunnel(command, desc) != 0) {
+        delete entry;
+        delete item;
+        return -2;
+    }
+    setItemLine<proxyList>(item, entry);
+    add(item);
+    drawItems();
+    return 0;
+}
+
+// Changes the description and the command of a tunnel entry.
+int proxyList::editTunnel(menuItem* item, proxyInfo* entry)
+{
+    char desc[41];
+    char command[commandMax + 1];
+    std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
+    std::snprintf(command, sizeof command, "%s", entry->command);
+    if (!askText(window, "Change description:", desc, 40)) return 0;
+    if (!askText(window, "Change tunnel command (%h=host, %p=port):", command, commandMax, 0x1E, 0, commandRule))
+        return 0;
+    strip(desc);
+    strip(command);
+    if (!*desc || !*command) return 0;
+    if (entry->setTunnel(command, desc) != 0) {
+        delete entry;
+        dropItem(*this, item);
+        return 0;
+    }
+    setItemLine<proxyList>(item, entry);
+    drawItems();
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
+#include "net/tunnel.h"
 
 namespace {
 
@@ -347,6 +348,13 @@ void sessionRun::watchKeys(bool inputReady) {
             end(0);
             return;
         }
+        // A tunnel is still connecting until the server greets: Esc gives up
+        // as it does while a socket connects.
+        if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc && app_.protocolState < stateHeader &&
+            dynamic_cast<TunnelSocket*>(app_.socket)) {
+            end(-1);
+            return;
+        }
         holdKeyEvent(record);
     }
 }
@@ -426,7 +434,8 @@ private:
 
 // Runs one session on the connected socket with the session key; returns 0
 // when it ended normally, -2 without buffers, 4001 closed, 4002 socket error,
-// 4003 when no screen was ever reported (wrong password).
+// 4003 when no screen was ever reported (wrong password), -1 on Esc while a
+// tunnel still waited for the server.
 int consoleMain::processConnection() {
     std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
     std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);

@@ -153,6 +153,35 @@ TEST_F(ConfigFile, ProxyLinesKeepTheirCredentialFormsAndSortAroundTheDirectEntry
                            "proxy=user:pw:x@10.0.0.9:3128,Office\r\n");
 }
 
+// Tunnel lines are items of the proxy list: written in its order among the
+// proxy lines. The command ends at the first comma; both texts are trimmed,
+// and a line without either is dropped.
+TEST_F(ConfigFile, TunnelLinesReadAndWriteBackAmongTheProxies)
+{
+    const std::string d80(80, 'd');
+    writeFile("proxy=p.example:3128,Office\n"
+              " tunnel = ssh -W %h:%p 'jump host' , Bastion, east \r\n"
+              "tunnel=relay %h %p\n"                   // no description: dropped
+              "tunnel= ,Empty command\n"
+              "tunnel=nc %h %p,\n"
+              "Tunnel=nc %h %p,Upper\n"                // keys are case-sensitive here
+              "tunnel=nc %h %p,   " + d80 + "x\n"      // cut to 80, then trimmed
+              "tunnel=a=b,%%,Percent\n");
+    load();
+    ASSERT_EQ(app->proxies.getItemCount(), 5);
+    EXPECT_STREQ(proxy(0)->command, "a=b");
+    EXPECT_STREQ(proxy(0)->description, "%%,Percent");
+    EXPECT_STREQ(proxy(2)->command, "ssh -W %h:%p 'jump host'");
+    EXPECT_STREQ(proxy(2)->description, "Bastion, east");
+    EXPECT_EQ(proxy(2)->hostName, nullptr);
+    EXPECT_EQ(std::string(proxy(3)->description), std::string(77, 'd'));
+    EXPECT_EQ(saved(), serverHeader + proxyHeader +
+                           "tunnel=a=b,%%,Percent\r\n"
+                           "tunnel=ssh -W %h:%p 'jump host',Bastion, east\r\n"
+                           "tunnel=nc %h %p," + std::string(77, 'd') + "\r\n"
+                           "proxy=p.example:3128,Office\r\n");
+}
+
 TEST_F(ConfigFile, EqualItemTextsComeOutInReverseOrder)
 {
     // The item texts compare equal (case folded; the description is shown

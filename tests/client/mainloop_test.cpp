@@ -517,6 +517,7 @@ TEST_F(MainLoop, APreselectionThatMatchesNothingShowsTheList)
 TEST_F(MainLoop, EditsMadeInTheListsAreSaved)
 {
     term.pushKey(KEY_IC);
+    term.pushKey(13);     // the kind: HTTPS proxy
     term.type("Office");
     term.type("10.0.0.9:3128");
     term.pushKey(27);     // no user name

@@ -29,6 +29,7 @@ protected:
 TEST_F(ProxyScreen, InsertTakesCredentialsFromTheAddressWhenTheUserNamePromptIsLeft)
 {
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type("Office");
     term.type("me:pa:ss@10.0.0.9:3128");
     term.pushKey(27);
@@ -47,16 +48,19 @@ TEST_F(ProxyScreen, InsertTakesCredentialsFromTheAddressWhenTheUserNamePromptIsL
 TEST_F(ProxyScreen, InsertAsksForUserNameAndPassword)
 {
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type("Gate");
     term.type("gate.example");
     term.type("  bob  ");
     term.type("sesame");
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type("Inn");
     term.type("inn.example:82");
     term.type("x");
     term.type("");   // an empty password is a password
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type("Hall");
     term.type("u:p@hall.example:81");
     term.type("   ");   // an empty user name removes both
@@ -85,6 +89,7 @@ TEST_F(ProxyScreen, InsertAsksForUserNameAndPassword)
 TEST_F(ProxyScreen, DialogsAreYellowOnBlueAndKeepToTheirLengths)
 {
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type("Gate");
     term.type(std::string(300, 'h'));
     term.type(std::string(50, 'u'));
@@ -154,6 +159,7 @@ TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
 TEST_F(ProxyScreen, CharactersTheProxyLineCannotKeepAreRefused)
 {
     term.pushKey(KEY_IC);
+    term.pushKey(13);   // the kind: HTTPS proxy
     term.type(" Office, 2nd ");
     term.type("u@h@x");
     term.pushKey(13);
@@ -180,6 +186,47 @@ TEST_F(ProxyScreen, CharactersTheProxyLineCannotKeepAreRefused)
         EXPECT_EQ(term.attrOf(message), 0x4E) << message;
     }
     EXPECT_EQ(term.fieldAfter("The character '@' cannot be used here."), "u@h@x");
+}
+
+// Insert asks for the kind first; a tunnel takes a description and a command,
+// which may hold no comma (it would end the command of the tunnel line). F3
+// offers both texts again; Esc at the kind menu adds nothing.
+TEST_F(ProxyScreen, TunnelEntriesTakeACommandWithoutCommas)
+{
+    term.pushKey(KEY_IC);
+    term.pushKey(27);
+    term.pushKey(KEY_IC);
+    term.pushKey(KEY_DOWN);
+    term.pushKey(13);   // the kind: tunnel command
+    term.type(" Jump ");
+    term.type("ssh -W %h:%p,x");
+    term.pushKey(13);
+    term.erase(20);
+    term.type("  ssh -W %h:%p jump  ");
+    term.pushKey(KEY_DOWN);
+    term.pushKey(KEY_F(3));
+    term.type("Bastion", false);
+    term.pushKey(13);
+    term.pushKey(KEY_END);
+    term.type(" -q");
+    run();
+    ASSERT_EQ(list.getItemCount(), 2);
+    proxyInfo* t = entry(1);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->command, "ssh -W %h:%p jump -q");
+    EXPECT_STREQ(t->description, "BastionJump");
+    EXPECT_EQ(t->hostName, nullptr);
+    EXPECT_EQ(text(1), "BastionJump" + std::string(24, ' ') + " - | ssh -W %h:%p jump -q");
+    EXPECT_EQ(term.attrOf("The character ',' cannot be used here."), 0x4E);
+    EXPECT_EQ(term.fieldAfter("The character ',' cannot be used here."), "ssh -W %h:%p,x");
+    EXPECT_EQ(term.trimmedFieldWhile("Change tunnel command (%h=host, %p=port):"), "ssh -W %h:%p jump");
+    for (const char* prompt : {"Enter tunnel command (%h=host, %p=port):", "Change tunnel command (%h=host, %p=port):"})
+        EXPECT_EQ(term.attrOf(prompt), 0x1E) << prompt;
+    EXPECT_EQ(term.firstShown("Enter HTTPS proxy username"), -1);
+
+    char title[96];
+    proxyList::makeTitle(title, sizeof title, t);
+    EXPECT_STREQ(title, "Tunnel: BastionJump - | ssh -W %h:%p jump -q");
 }
 
 TEST_F(ProxyScreen, EscapeAtTheUserNamePromptKeepsTheCredentialsOfAnEdit)

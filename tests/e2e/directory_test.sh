@@ -35,6 +35,14 @@ insert() {
     answer "Enter server address (hostname:port)." "$2"
 }
 
+# Adds a proxy: Insert, the kind (an HTTPS proxy, the first), then as insert.
+insert_proxy() {
+    keys IC
+    answer "Tunnel command" ""
+    answer "Enter description:" "$1"
+    answer "Enter server address (hostname:port)." "$2"
+}
+
 # Starts the program in a new private tmux server; its exit status and
 # what it wrote on stderr are kept in the work folder.
 start() { start_reporting dir "\"$WORK/quorcli\""; }
@@ -77,13 +85,13 @@ expect_legend=" Insert=New Proxy Server Delete=Remove Proxy Server F3=Edit Proxy
 row 7 | grep -qF "[Direct Connection]" || fail "no direct entry"
 
 # A proxy with credentials.
-insert Office 10.0.0.9:3128
+insert_proxy Office 10.0.0.9:3128
 answer "Enter HTTPS proxy username (if required):" "bob"
 answer "Enter HTTPS proxy password:" "pw"
 wait_for "$(line Office 10.0.0.9:3128)"
 
 # A second one, removed again; Esc at the user name keeps none.
-insert Temp t.example
+insert_proxy Temp t.example
 wait_for "Enter HTTPS proxy username (if required):"
 keys Escape
 wait_for "$(line Temp t.example:8080)"
@@ -206,7 +214,7 @@ same_file "$CFG" "$WORK/before.cfg"
 
 # --- Run 4: a termination request leaves in order and still saves ---
 start_unlocked mm
-insert Lab lab.example:8000
+insert_proxy Lab lab.example:8000
 wait_for "Enter HTTPS proxy username (if required):"
 keys Escape
 wait_for "$(line Lab lab.example:8000)"

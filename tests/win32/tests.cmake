@@ -11,3 +11,10 @@ set_target_properties(win32_console_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "sh;${CMAKE_CURRENT_SOURCE_DIR}/win32/in_terminal.sh;${CMAKE_CROSSCOMPILING_EMULATOR}")
 gtest_discover_tests(win32_console_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS win32)
+
+# The tests' relay program, beside the test programs that start it as a
+# tunnel command.
+add_executable(relay ${PROJECT_SOURCE_DIR}/tests/tools/relay.cpp)
+target_link_libraries(relay PRIVATE ws2_32)
+set_target_properties(relay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_dependencies(win32_tests relay)

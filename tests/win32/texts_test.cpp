@@ -79,3 +79,23 @@ TEST_F(Texts, ProxyRefusalNamesTheProxyAndItsPort) {
     EXPECT_EQ(request.rfind("CONNECT target.example:5000 HTTP/1.0\r\n", 0), 0u) << request;
     EXPECT_TRUE(term.everShown("Connection to 127.0.0.1:" + std::to_string(proxy.port()) + " has failed!"));
 }
+
+// A tunnel command that cannot be started is named in the failure, cut to
+// 40 characters.
+TEST_F(Texts, ATunnelCommandThatCannotStartIsNamed) {
+    consoleMain app;
+    app.init(nullptr);
+    app.servers.init(nullptr);
+    app.proxies.init(nullptr);
+    char serverLine[] = "target.example:5000,Target";
+    const std::string command = "C:\\nonexistent\\quorcli-relay-program.exe %h %p";
+    std::string tunnelLine = command + ",Bastion";
+    app.servers.parse(serverLine);
+    app.proxies.parseTunnel(tunnelLine.data());
+    auto* server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
+    auto* tunnel = static_cast<proxyInfo*>(app.proxies.getItem(0)->data);
+    ASSERT_NE(tunnel->command, nullptr);
+    EXPECT_EQ(app.connect(server, tunnel), 4004);
+    app.closeConnection();
+    EXPECT_TRUE(term.everShown("Tunnel command '" + command.substr(0, 40) + "' has failed!"));
+}

@@ -1,0 +1,131 @@
+// The child of a tunnel on Linux: a stream socket pair, the child in a
+// session (and so a process group) of its own, ended by signals to the group.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "net/flags.h"
+#include "net/tunnel.h"
+
+namespace {
+
+constexpr int askMs = 1000;   // how long the child has to end when asked
+constexpr int pollMs = 10;
+
+// Reads the whole of len bytes unless the other end closes first; the count read.
+ssize_t readAll(int fd, void* buffer, size_t len) {
+    size_t got = 0;
+    while (got < len) {
+        const ssize_t n = ::read(fd, static_cast<char*>(buffer) + got, len - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// A descriptor above the standard three, close-on-exec; the original is closed.
+int aboveStandard(int fd) {
+    if (fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
+// In the child, between fork and exec: only calls that are safe there.
+[[noreturn]] void runChild(int end, int report, char* const* argv) {
+    setsid();   // a group to end together, and no terminal to write on or ask from
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // What the client ignores, the command must not inherit as ignored.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int s : {SIGINT, SIGPIPE, SIGQUIT, SIGHUP, SIGTERM}) sigaction(s, &byDefault, nullptr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (dup2(end, STDIN_FILENO) < 0 || dup2(end, STDOUT_FILENO) < 0 || null < 0 ||
+        dup2(null, STDERR_FILENO) < 0) {
+        const int err = errno;
+        (void)!::write(report, &err, sizeof err);
+        _exit(127);
+    }
+    execvp(argv[0], argv);
+    const int err = errno;
+    (void)!::write(report, &err, sizeof err);
+    _exit(127);
+}
+
+}  // namespace
+
+TunnelSocket::TunnelSocket() = default;
+
+TunnelSocket::~TunnelSocket() {
+    close();   // the child sees the end of its input first
+    endChild();
+}
+
+int TunnelSocket::start(const std::vector<std::string>& args) {
+    if (args.empty() || child_) return tunnelFailed;
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return tunnelFailed;
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return tunnelFailed;
+    }
+    const int childEnd = aboveStandard(pair[1]);
+    const pid_t pid = childEnd < 0 ? -1 : fork();
+    if (pid == 0) runChild(childEnd, report[1], argv.data());
+    if (childEnd >= 0) ::close(childEnd);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        ::close(pair[0]);
+        return tunnelFailed;
+    }
+    child_ = pid;
+    // The report pipe closes on a successful exec; an error number means none.
+    int err = 0;
+    const bool execFailed = readAll(report[0], &err, sizeof err) == static_cast<ssize_t>(sizeof err);
+    ::close(report[0]);
+    if (execFailed) {
+        ::close(pair[0]);
+        endChild();
+        return tunnelFailed;
+    }
+    assignSocket(pair[0], Open | Connected);
+    return tunnelStarted;
+}
+
+void TunnelSocket::endChild() {
+    if (child_ <= 0) return;
+    const pid_t pid = static_cast<pid_t>(child_);
+    child_ = 0;
+    // The whole group: relays may have started helpers of their own. A
+    // stopped child gets on so that it can take the request.
+    kill(-pid, SIGTERM);
+    kill(-pid, SIGCONT);
+    // Exited children are looked at without reaping them, so that the group
+    // id stays theirs until what is left of the group has been killed.
+    for (int waited = 0; waited < askMs; waited += pollMs) {
+        siginfo_t info{};
+        const int r = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if ((r == 0 && info.si_pid == pid) || (r < 0 && errno != EINTR)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,168 @@
+// Tunnel entries: the command's arguments, and sessions carried by the
+// relay program of the tests to the stand-in server.
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "net/tunnel.h"
+#include "peer_util.h"
+
+using namespace peer;
+
+namespace {
+
+TEST(TunnelArguments, SplittingQuotingAndSubstitution)
+{
+    struct Case {
+        const char* command;
+        const char* host;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"ssh -W %h:%p bastion", "db.example", {"ssh", "-W", "db.example:4242", "bastion"}},
+        {"  nc\t%h  %p ", "10.0.0.1", {"nc", "10.0.0.1", "4242"}},
+        {"relay %h", "2001:db8::1", {"relay", "[2001:db8::1]"}},
+        {"relay %h", "[2001:db8::1]", {"relay", "[2001:db8::1]"}},
+        {"x %h", "a b", {"x", "a b"}},   // substituted after splitting
+        {"echo 100%% %x % a%h%%%p", "h", {"echo", "100%", "%x", "%", "ah%4242"}},
+        {"a 'b c' \"d \\\" e \\\\ \\n\" f\\ g '' x'y'\"z\"", "h", {"a", "b c", "d \" e \\ \\n", "f g", "", "xyz"}},
+        {"'%h' \"%p\" \\%h 'it''s' ends\\", "h", {"h", "4242", "\\h", "its", "ends\\"}},
+        {"C:\\tools\\plink.exe \\\\srv\\x \\'q\\\"", "h", {"C:\\tools\\plink.exe", "\\\\srv\\x", "'q\""}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args;
+        EXPECT_TRUE(tunnelArguments(c.command, c.host, 4242, args)) << c.command;
+        EXPECT_EQ(args, c.args) << c.command;
+    }
+    for (const char* bad : {"", " \t ", "a 'open", "a \"open", "a \"x\\\""}) {
+        std::vector<std::string> args{"stale"};
+        EXPECT_FALSE(tunnelArguments(bad, "h", 1, args)) << bad;
+        EXPECT_TRUE(args.empty()) << bad;
+    }
+    std::vector<std::string> args;
+    EXPECT_FALSE(tunnelArguments(nullptr, "h", 1, args));
+}
+
+// True when no process has this id any more: neither running nor a zombie
+// waiting to be reaped.
+bool gone(long pid) { return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+class TunnelSession : public SimLogTest {
+protected:
+    proxyInfo tunnel;
+    std::string pidFile;
+
+    void SetUp() override
+    {
+        SimLogTest::SetUp();
+        if (IsSkipped()) return;
+        struct stat st{};
+        if (stat(relay().c_str(), &st) != 0) GTEST_SKIP() << "relay not built";
+        pidFile = dir_ + "/relay.pid";
+    }
+    void TearDown() override
+    {
+        std::remove(pidFile.c_str());
+        SimLogTest::TearDown();
+    }
+    static std::string relay() { return QUOR_BINARY_DIR "/tools/relay"; }
+    std::unique_ptr<SimProcess> startSim()
+    {
+        auto sim = std::make_unique<SimProcess>(
+            std::vector<std::string>{"--port=0", "--log=" + log_, "--update-ms=3600000"});
+        EXPECT_GT(sim->port(), 0);
+        return sim;
+    }
+    void useCommand(const std::string& options)
+    {
+        ASSERT_EQ(tunnel.setTunnel((relay() + " --pidfile=" + pidFile + " " + options).c_str(), "Relay"), 0);
+    }
+    // The relay's pid and where its standard error goes, once it has said.
+    std::pair<long, std::string> relayStarted()
+    {
+        for (int i = 0; i < 500; ++i) {
+            std::ifstream f(pidFile);
+            long pid = 0;
+            std::string target;
+            if (f >> pid >> target) return {pid, target};
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "the relay did not start";
+        return {0, ""};
+    }
+};
+
+TEST_F(TunnelSession, TheSessionRunsThroughTheCommandWhichEndsWithIt)
+{
+    auto sim = startSim();
+    useCommand("%h %p");
+    WaitingClient c;
+    ASSERT_EQ(c.connect(sim->port(), &tunnel), 0);
+    const auto [pid, stderrTarget] = relayStarted();
+    EXPECT_EQ(stderrTarget, "/dev/null");
+    EXPECT_FALSE(gone(pid));
+    // An acknowledged update: the screen came through the relay.
+    EXPECT_EQ(runUntilLogged(c, *sim, "{\"type\":4,"), 0);
+    EXPECT_TRUE(gone(pid));
+}
+
+TEST_F(TunnelSession, TheCommandEndingMidSessionIs4001)
+{
+    auto sim = startSim();
+    // Opening block, greeting, start word and the first acknowledgement.
+    useCommand("--exit-after-sent=162 %h %p");
+    WaitingClient c;
+    ASSERT_EQ(c.connect(sim->port(), &tunnel), 0);
+    const long pid = relayStarted().first;
+    EXPECT_EQ(runSimSession(c, *sim, [] {}), 4001);
+    EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
+    EXPECT_TRUE(gone(pid));
+}
+
+// Gone, or a zombie left to whoever adopted it (a grandchild of the tests).
+bool ended(long pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    return gone(pid) || ((stat >> id >> name >> state) && state == "Z");
+}
+
+// The hanging relay reads nothing and ignores SIGTERM: closing its input is
+// not enough, only the forced end takes it, and that comes after a bounded
+// wait (the relay would hang for a minute). Started by a shell in the
+// background, it is ended with the shell's process group.
+TEST_F(TunnelSession, EscBeforeTheServerGreetsAbortsAndEndsTheCommand)
+{
+    for (const bool grandchild : {false, true}) {
+        std::remove(pidFile.c_str());
+        const std::string hang = relay() + " --pidfile=" + pidFile + " --hang";
+        ASSERT_EQ(tunnel.setTunnel((grandchild ? "sh -c '" + hang + " & wait'" : hang + " --ignore-term").c_str(),
+                                   "Relay"),
+                  0);
+        WaitingClient c;
+        ASSERT_EQ(c.connect(1, &tunnel), 0);
+        const long pid = relayStarted().first;
+        c.term.push("ab");
+        c.term.push(keyEsc);
+        EXPECT_EQ(c.session(), -1);
+        EXPECT_FALSE(gone(pid));
+        const auto start = Clock::now();
+        c.app.closeConnection();
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << grandchild;
+        EXPECT_TRUE(grandchild ? ended(pid) : gone(pid)) << grandchild;
+    }
+}
+
+TEST_F(TunnelSession, ACommandThatCannotStartIs4004WithItsMessage)
+{
+    for (const char* command : {"/nonexistent/quorcli-relay %h", "relay 'unclosed"}) {
+        WaitingClient c;
+        c.term.blockingLimitMs = 200;   // the message box waits for a key
+        ASSERT_EQ(tunnel.setTunnel(command, "Broken"), 0);
+        EXPECT_EQ(c.connect(1, &tunnel), 4004) << command;
+        EXPECT_TRUE(c.term.everShown("Tunnel command '" + std::string(command).substr(0, 40) + "' has failed!"))
+            << command;
+    }
+}
+
+}  // namespace
