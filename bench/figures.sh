@@ -12,7 +12,7 @@ field() {
     | ((map(select(.aggregate_name == "median")) + map(select(.run_type == "iteration")))[0]) as $r
     | if $r == null then empty
       elif $f == "cpu_time" or $f == "real_time" then $r[$f] * {"ns": 0.001, "us": 1, "ms": 1000, "s": 1e6}[$r.time_unit]
-      else $r[$f] // empty end' "$results/$1.json"
+      else $r[$f] // empty end' "$results/$1.json" 2>/dev/null || true
 }
 
 # fmt FORMAT VALUE [SCALE]: VALUE times SCALE, printed with FORMAT; "n/m"
