@@ -7,7 +7,8 @@
 # (*.exe) runs under wine, in the prefix WINEPREFIX (default
 # <build-dir>/wineprefix); its figure then counts every process of that prefix
 # (the program, its conhost, wineserver, explorer and wine's services), so
-# nothing else should use the prefix meanwhile.
+# nothing else should use the prefix meanwhile; the program's own share is
+# printed as well.
 set -u
 
 BUILD=${1:?usage: idle_cpu.sh <build-dir> [program]}
@@ -49,12 +50,9 @@ PID=$(cat "$WORK/pid" 2>/dev/null)
 # Let start-up finish before measuring; wine's own services take longer.
 if [ -n "$RUNNER" ]; then sleep 5; else sleep 1; fi
 
-# utime + stime, fields 14 and 15 of /proc/<pid>/stat (after the "(name)").
-cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
-
 # Run time in clock ticks of every thread of a process, from the scheduler's
-# nanoseconds: finer than utime + stime, which the many small wine processes
-# mostly round away.
+# nanoseconds: finer than utime + stime, which round away a program that
+# wakes now and then, and the many small wine processes.
 run_ticks() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk -v hz="$(getconf CLK_TCK)" '{ ns += $1 } END { print ns * hz / 1e9 }'; }
 
 # "pid ticks" of the measured processes: the program, and under wine every
@@ -62,7 +60,7 @@ run_ticks() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk -v hz="$(getconf
 measured() {
     local p exe
     if [ -z "$RUNNER" ]; then
-        echo "$PID $(cpu_ticks "$PID")"
+        echo "$PID $(run_ticks "$PID")"
         return
     fi
     for p in /proc/[0-9]*; do
@@ -86,5 +84,16 @@ if [ -n "$RUNNER" ]; then
     echo
 fi
 hz=$(getconf CLK_TCK)
+if [ -n "$RUNNER" ]; then
+    own=$(awk -v p="$PID" 'NR == FNR { if ($1 == p) start = $2; next } $1 == p { print $2 - start }' \
+        "$WORK/before" "$WORK/after")
+    # wine's loader execs in place, so the started pid is the program's.
+    if [ -n "$own" ]; then
+        awk -v d="$own" -v hz="$hz" -v s="$IDLE_SECONDS" \
+            'BEGIN { printf "the program alone: %.2f%% of one core\n", 100 * d / hz / s }'
+    else
+        echo "the program alone: not found among wine's processes"
+    fi
+fi
 awk -v d="$used" -v hz="$hz" -v s="$IDLE_SECONDS" \
     'BEGIN { printf "idle CPU: %.2f%% of one core over %d s\n", 100 * d / hz / s, s }'

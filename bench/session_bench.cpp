@@ -3,8 +3,13 @@
 //  - key latency: from a key written to the client's terminal to its key
 //    message arriving at the server (median and 99th percentile);
 //  - update throughput: full-screen changes sent as fast as the client's
-//    acknowledgements come back, the client drawing into the real pty;
-//  - idle CPU: the client's user+system time over 10 s of a silent session.
+//    acknowledgements come back, the client drawing into the real pty (5000
+//    of them, or as many as a minute allows);
+//  - idle CPU: the client's user+system time over 10 s of a quiet session,
+//    with a silent server and with one that sends an empty header every
+//    250 ms, as the stand-in server does while nothing changes;
+//  - peak resident memory of the client after the update run (VmHWM); under
+//    wine, of the program's own process.
 // The client program is <build>/quorcli (beside this program's folder), the
 // one named by QUORCLI, or the one given as --client=PATH. A Windows program
 // (PATH ending in .exe) runs under wine, in the prefix WINEPREFIX (default
@@ -33,7 +38,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,20 +80,27 @@ std::string winePrefix() {
     return exe.substr(0, exe.rfind('/')) + "/wineprefix";
 }
 
-// User plus system CPU time of a process so far, in seconds (0 when gone).
+// CPU time of a process so far, in seconds (0 when gone): the scheduler's run
+// time in nanoseconds summed over its threads, finer than the clock ticks of
+// /proc/<pid>/stat, which round a client that wakes a few times a second to 0.
 double processCpuSeconds(int pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::atoll(field.c_str());
-        if (i == 15) stime = std::atoll(field.c_str());
+    std::error_code error;
+    double seconds = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        double ns = 0;
+        if (stat >> ns) seconds += ns / 1e9;
     }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return seconds;
+}
+
+// Peak resident set of a process so far, in MiB (VmHWM; 0 when unknown).
+double peakResidentMiB(int pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
 }
 
 // CPU seconds of every wine process of the client's prefix, by pid.
@@ -107,14 +118,8 @@ std::map<int, double> wineProcessesCpu() {
         bool ours = false;
         while (!ours && std::getline(env, var, '\0')) ours = var == want;
         if (!ours) continue;
-        // Run time in nanoseconds, summed over the threads: finer than clock ticks.
-        double seconds = 0;
-        for (const auto& task : std::filesystem::directory_iterator(entry.path() / "task", error)) {
-            std::ifstream stat(task.path() / "schedstat");
-            double ns = 0;
-            if (stat >> ns) seconds += ns / 1e9;
-        }
-        cpu[std::atoi(name.c_str())] = seconds;
+        const int pid = std::atoi(name.c_str());
+        cpu[pid] = processCpuSeconds(pid);
     }
     return cpu;
 }
@@ -288,6 +293,17 @@ public:
     }
     // User plus system CPU time of the client so far, in seconds.
     double cpuSeconds() const { return processCpuSeconds(pid); }
+    // The client's peak resident memory in MiB. Under wine the started
+    // process becomes the program itself (its loader execs in place); 0 when
+    // it turns out to be something else.
+    double peakMiB() const {
+        if (windowsClient()) {
+            std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+            std::string name;
+            if (!std::getline(comm, name) || name.rfind("quorcli", 0) != 0) return 0;
+        }
+        return peakResidentMiB(pid);
+    }
     void stop() {
         if (pid > 0) {
             // Shift+F2 ends the session; in the Windows console, Alt+F2.
@@ -406,6 +422,7 @@ void updateThroughput(benchmark::State& state) {
     std::vector<unsigned char> updates[2] = {encodeScreenUpdate(&screens[0], screens[1]),
                                             encodeScreenUpdate(&screens[1], screens[0])};
     const int count = static_cast<int>(state.range(0));
+    const auto cap = std::chrono::seconds(state.range(1));
     long long sent = 0;
     double seconds = 0;
     const long long bytesBefore = client.outputBytes;
@@ -413,7 +430,8 @@ void updateThroughput(benchmark::State& state) {
     const auto wineBefore = wineProcessesCpu();
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        for (int i = 0; i < count; ++i) {
+        // The time cap keeps a slow client (wine on a loaded machine) bounded.
+        for (int i = 0; i < count && Clock::now() - t0 < cap; ++i) {
             if (!server.sendMessage(3, updates[i & 1]) || !server.waitAck()) {
                 state.SkipWithError("an update was not acknowledged");
                 return;
@@ -422,12 +440,14 @@ void updateThroughput(benchmark::State& state) {
         }
         seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     }
+    state.counters["updates"] = static_cast<double>(sent);
     state.counters["updates_per_s"] = static_cast<double>(sent) / seconds;
     state.counters["client_cpu_percent"] = 100.0 * (client.cpuSeconds() - cpuBefore) / seconds;
     if (windowsClient()) state.counters["wine_cpu_percent"] = 100.0 * wineCpuSince(wineBefore) / seconds;
     state.counters["payload_bytes"] = static_cast<double>(updates[0].size());
     state.counters["pty_bytes_per_update"] =
         static_cast<double>(client.outputBytes - bytesBefore) / static_cast<double>(sent);
+    if (const double mib = client.peakMiB(); mib > 0) state.counters["peak_rss_mib"] = mib;
 }
 
 void idleCpu(benchmark::State& state) {
@@ -435,11 +455,24 @@ void idleCpu(benchmark::State& state) {
     ClientUnderTest client(server.port);
     if (!openSession(state, server, client)) return;
     const int seconds = static_cast<int>(state.range(0));
+    const auto beat = std::chrono::milliseconds(state.range(1));
     double used = 0, wineUsed = 0;
     for (auto _ : state) {
         const double before = client.cpuSeconds();
         const auto wineBefore = wineProcessesCpu();
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        if (beat.count() == 0) {
+            std::this_thread::sleep_until(end);
+        } else {
+            for (auto next = Clock::now() + beat; next <= end; next += beat) {
+                std::this_thread::sleep_until(next);
+                if (!server.sendMessage(1, {})) {   // a type that carries nothing
+                    state.SkipWithError("the client left during the quiet session");
+                    return;
+                }
+            }
+            std::this_thread::sleep_until(end);
+        }
         used = client.cpuSeconds() - before;
         wineUsed = wineCpuSince(wineBefore);
     }
@@ -450,8 +483,10 @@ void idleCpu(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(keyLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(updateThroughput)->Arg(5000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(idleCpu)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond);
+// Arguments: full-screen updates, and the most seconds they may take.
+BENCHMARK(updateThroughput)->Args({5000, 60})->Iterations(1)->Unit(benchmark::kMillisecond);
+// Arguments: seconds, and the interval of the server's empty headers in ms (0: none).
+BENCHMARK(idleCpu)->Args({10, 0})->Args({10, 250})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // --client=PATH is this program's own; the rest goes to Google Benchmark.
 int main(int argc, char** argv) {
