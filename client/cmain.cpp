@@ -57,7 +57,7 @@ void titleConnected(const serverInfo* server) {
     if (!format) return;
     char title[81];
     std::snprintf(title, sizeof title, format, server->description ? server->description : "",
-                  server->hostName ? server->hostName : "", static_cast<int>(server->port));
+                  writtenHost(server->hostName).c_str(), static_cast<int>(server->port));
     terminal()->setTitle(title);
 }
 
@@ -223,8 +223,8 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         servers.resetTypedown();
         if (proxy) {
             char title[96];
-            std::snprintf(title, sizeof title, "Proxy Server: %.20s - %.20s:%d",
-                          proxy->description ? proxy->description : "", proxy->hostName ? proxy->hostName : "",
+            std::snprintf(title, sizeof title, "Proxy Server: %.20s - %s:%d",
+                          proxy->description ? proxy->description : "", shownHost(proxy->hostName, 20).c_str(),
                           static_cast<int>(proxy->port));
             servers.setBorderTitle(title);
         } else {

@@ -108,13 +108,14 @@ int proxyInfo::init(char* value, char* descBuf, int maxDesc)
 void proxyInfo::save(FILE* f)
 {
     if (!f || !hostName || !description) return;
+    const std::string host = writtenHost(hostName);
     if (!userName)
-        std::fprintf(f, "proxy=%s:%d,%s\r\n", hostName, static_cast<int>(port), description);
+        std::fprintf(f, "proxy=%s:%d,%s\r\n", host.c_str(), static_cast<int>(port), description);
     else if (password)
-        std::fprintf(f, "proxy=%s:%s@%s:%d,%s\r\n", userName, password, hostName, static_cast<int>(port),
+        std::fprintf(f, "proxy=%s:%s@%s:%d,%s\r\n", userName, password, host.c_str(), static_cast<int>(port),
                      description);
     else
-        std::fprintf(f, "proxy=%s@%s:%d,%s\r\n", userName, hostName, static_cast<int>(port), description);
+        std::fprintf(f, "proxy=%s@%s:%d,%s\r\n", userName, host.c_str(), static_cast<int>(port), description);
 }
 
 // ---------------------------------------------------------------- lists
@@ -131,7 +132,8 @@ void serverList::save(FILE* f)
     for (menuItem* it = items.first; it; it = it->next) {
         const serverInfo* s = static_cast<const serverInfo*>(it->data);
         if (!s || !s->hostName || !s->description) continue;
-        std::fprintf(f, "server=%s:%d,%s", s->hostName, static_cast<int>(s->port), s->description);
+        std::fprintf(f, "server=%s:%d,%s", writtenHost(s->hostName).c_str(), static_cast<int>(s->port),
+                     s->description);
         if (s->hasPassword()) {
             unsigned char bytes[storedPasswordLen];
             std::memcpy(bytes, s->password, sizeof bytes);
