@@ -27,6 +27,8 @@ bool markerMatches(const unsigned char* stored)
 
 serverInfo* entryOf(menuItem* item) { return item ? static_cast<serverInfo*>(item->data) : nullptr; }
 
+bool isBlank(char c) { return static_cast<unsigned char>(c) >= 1 && static_cast<unsigned char>(c) <= 32; }
+
 // A comma ends the address and the description of a server line.
 char serverTextRule(const char* text) { return firstOf(text, ","); }
 
@@ -52,7 +54,13 @@ hostAndPort splitHostPort(char* text, char* end)
     if (text < end && *text == '[') {
         if (char* close = static_cast<char*>(std::memchr(text, ']', static_cast<size_t>(end - text)))) {
             const bool portFollows = close + 1 < end && close[1] == ':';
-            return {text + 1, close, portFollows ? close + 2 : nullptr};
+            // Blanks inside the brackets go, as they do around a value: a
+            // host written back without brackets could not keep them.
+            char* host = text + 1;
+            char* hostEnd = close;
+            while (host < hostEnd && isBlank(*host)) ++host;
+            while (hostEnd > host && isBlank(hostEnd[-1])) --hostEnd;
+            return {host, hostEnd, portFollows ? close + 2 : nullptr};
         }
     }
     char* colon = static_cast<char*>(std::memchr(text, ':', static_cast<size_t>(end - text)));

@@ -424,8 +424,9 @@ TEST(ServerEntry, PasswordsAndAddresses)
     ASSERT_EQ(s.init(big, big + strlen(big), "D"), 0);
     EXPECT_EQ(s.port, 2147483647);
 
-    // A host in brackets runs to the matching ']', and only ":N" right after
-    // it is a port; without the ']' the first ':' ends the host, as ever.
+    // A host in brackets runs to the matching ']', blanks at its ends
+    // dropped, and only ":N" right after it is a port; without the ']' the
+    // first ':' ends the host, as ever.
     const struct {
         const char* address;
         const char* host;
@@ -433,6 +434,7 @@ TEST(ServerEntry, PasswordsAndAddresses)
     } bracketed[] = {
         {"[2001:db8::1]:4243", "2001:db8::1", 4243}, {"[::1]", "::1", 5000}, {"[::1]x:7", "::1", 5000},
         {"[]:7", "", 7},        {"[::1", "[", 0},  {"a[::1]:7", "a[", 0},
+        {"[ ab\t]:7", "ab", 7},   // a host written without brackets could not keep the blanks
     };
     for (const auto& b : bracketed) {
         serverInfo e;
