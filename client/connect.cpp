@@ -119,6 +119,19 @@ int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st*
     return result;
 }
 
+// The 4004 message for the address whose connection failed, in this build's
+// form; an IPv6 address in its text form, in brackets before a port.
+void connectFailureText(char* out, int size, const sockAddress& address) {
+    const std::string ip = sockAddressText(address);
+    const bool v6 = address.family() == AF_INET6;
+    if (thisBuild().failureTextsWithPort)
+        std::snprintf(out, static_cast<size_t>(size),
+                      v6 ? "Connection to [%s]:%d has failed!" : "Connection to %s:%d has failed!", ip.c_str(),
+                      sockAddressPort(address));
+    else
+        std::snprintf(out, static_cast<size_t>(size), "Connection to IP address %s has failed!", ip.c_str());
+}
+
 // Builds the CONNECT request in buffer (messageLen + 1 bytes). Returns its
 // length, or -1 when it does not fit.
 int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* proxy) {
@@ -235,16 +248,6 @@ void resolveFailureText(char* out, int size, const char* host) {
     std::string shown = orEmpty(host);
     if (static_cast<int>(shown.size()) > room) shown = shown.substr(0, static_cast<size_t>(room - 3)) + "...";
     std::snprintf(out, static_cast<size_t>(size), format, shown.c_str());
-}
-
-void connectFailureText(char* out, int size, const sockAddress& address) {
-    const std::string ip = sockAddressText(address);
-    const bool v6 = address.family() == AF_INET6;
-    if (thisBuild().failureTextsWithPort)
-        std::snprintf(out, static_cast<size_t>(size), v6 ? "Connection to [%s]:%d has failed!" : "Connection to %s:%d has failed!",
-                      ip.c_str(), sockAddressPort(address));
-    else
-        std::snprintf(out, static_cast<size_t>(size), "Connection to IP address %s has failed!", ip.c_str());
 }
 
 bool proxyGranted(const char* statusLine) {

@@ -52,7 +52,3 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
 // The 4007 message for a host name, shortened so that the whole message fits
 // a message box on the 80-column screen.
 void resolveFailureText(char* out, int size, const char* host);
-
-// The 4004 message for the address whose connection failed, in this build's
-// form; an IPv6 address in its text form, in brackets before a port.
-void connectFailureText(char* out, int size, const sockAddress& address);

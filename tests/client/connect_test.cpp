@@ -222,8 +222,8 @@ TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
 // IPv6 host goes in brackets.
 TEST(Connect, ProxyRefusalInTheWindowsTextNamesTheProxyPort) {
     ProfileScope windows(windowsProfile);
-    for (const auto& [family, host, shown] : {std::tuple<int, const char*, const char*>{AF_INET, "127.0.0.1", "127.0.0.1"},
-                                              {AF_INET6, "::1", "[::1]"}}) {
+    using Case = std::tuple<int, const char*, const char*>;
+    for (const auto& [family, host, shown] : {Case{AF_INET, "127.0.0.1", "127.0.0.1"}, Case{AF_INET6, "::1", "[::1]"}}) {
         ScriptedPeer proxy(
             [](PeerLink& l) {
                 const std::string refusal = "HTTP/1.0 403 Forbidden\r\n\r\n";
@@ -239,8 +239,8 @@ TEST(Connect, ProxyRefusalInTheWindowsTextNamesTheProxyPort) {
         EXPECT_EQ(c.connect(4242, &via), 4005) << host;
         c.app.closeConnection();
         proxy.finish();
-        const std::string text = std::string("Connection to ") + shown + ":" + std::to_string(proxy.port()) + " has failed!";
-        EXPECT_TRUE(c.term.everShown(text)) << text;
+        const std::string text = std::string("Connection to ") + shown + ":" + std::to_string(proxy.port());
+        EXPECT_TRUE(c.term.everShown(text + " has failed!")) << text;
     }
 }
 
@@ -265,26 +265,24 @@ TEST(Connect, UnresolvedNameIs4007WithItsMessage) {
 
 // The name lookup runs beside the wait for keys: Esc gives up on it at once.
 TEST(Connect, EscAbortsASlowNameLookup) {
-    auto one = [](const char* text, int port) {
+    auto loopbackAt = [](int port) {
         sockAddress a;
-        sockLiteralAddress(text, port, a);
+        sockLiteralAddress("::1", port, a);
         return std::vector<sockAddress>{a};
     };
     hostLookupFn slow = [&](const char*, int port) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        return one("127.0.0.1", port);
+        return loopbackAt(port);
     };
     hostLookupFn quick = [&](const char* host, int port) {
-        return std::string(host) == "known.example" ? one("::1", port) : std::vector<sockAddress>{};
+        return std::string(host) == "known.example" ? loopbackAt(port) : std::vector<sockAddress>{};
     };
     WaitingClient c;
     std::vector<sockAddress> found;
     EXPECT_EQ(resolveAbortable("known.example", 4242, found, nullptr, quick), 0);
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(sockAddressText(found[0]), "::1");
     EXPECT_EQ(sockAddressPort(found[0]), 4242) << "the lookup is given the port";
     EXPECT_EQ(resolveAbortable("unknown.example", 4242, found, nullptr, quick), 4007);
-    EXPECT_TRUE(found.empty());
     for (const char* literal : {"10.1.2.3", "2001:db8::1"}) {
         EXPECT_EQ(resolveAbortable(literal, 4242, found, nullptr, slow), 0) << literal << " is not looked up";
         ASSERT_EQ(found.size(), 1u);
@@ -301,26 +299,10 @@ TEST(Connect, EscAbortsASlowNameLookup) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
 }
 
-// The 4004 message names an IPv6 address in its text form, in brackets
-// before the port.
-TEST(Connect, FailureTextOfAnIPv6Address) {
-    sockAddress a;
-    ASSERT_TRUE(sockLiteralAddress("2001:db8::1", 4242, a));
-    const std::pair<const buildProfile*, std::string> cases[] = {
-        {&linuxProfile, "Connection to IP address 2001:db8::1 has failed!"},
-        {&windowsProfile, "Connection to [2001:db8::1]:4242 has failed!"},
-    };
-    for (const auto& [profile, text] : cases) {
-        ProfileScope scope(*profile);
-        char out[100];
-        connectFailureText(out, sizeof out, a);
-        EXPECT_EQ(out, text);
-    }
-}
-
 // A name with an IPv6 and an IPv4 address, as the lookup gives them: one
 // that refuses gives way to the next, in either order; when all refuse, the
-// message names the last one tried.
+// message names the last one tried, an IPv6 one in its text form (in
+// brackets before the port in the Windows build's text).
 TEST(Connect, TriesTheAddressesOfANameInOrder) {
     ScriptedPeer v4([](PeerLink& l) { l.closedByClient(5000); });
     ScriptedPeer v6([](PeerLink& l) { l.closedByClient(5000); }, "quorvex", AF_INET6);
@@ -330,15 +312,19 @@ TEST(Connect, TriesTheAddressesOfANameInOrder) {
     using Addresses = std::vector<std::pair<const char*, int>>;
     const struct {
         Addresses addresses;
+        const buildProfile* profile;
         int result;
         std::string shown;   // the peer connected to, or the message
     } cases[] = {
-        {{{"::1", dead6}, {"127.0.0.1", v4.port()}}, 0, "127.0.0.1 " + std::to_string(v4.port())},
-        {{{"127.0.0.1", dead4}, {"::1", v6.port()}}, 0, "::1 " + std::to_string(v6.port())},
-        {{{"::1", dead6}, {"127.0.0.1", dead4}}, 4004, "Connection to IP address 127.0.0.1 has failed!"},
-        {{{"127.0.0.1", dead4}, {"::1", dead6}}, 4004, "Connection to IP address ::1 has failed!"},
+        {{{"::1", dead6}, {"127.0.0.1", v4.port()}}, &linuxProfile, 0, "127.0.0.1 " + std::to_string(v4.port())},
+        {{{"127.0.0.1", dead4}, {"::1", v6.port()}}, &linuxProfile, 0, "::1 " + std::to_string(v6.port())},
+        {{{"::1", dead6}, {"127.0.0.1", dead4}}, &linuxProfile, 4004, "Connection to IP address 127.0.0.1 has failed!"},
+        {{{"127.0.0.1", dead4}, {"::1", dead6}}, &linuxProfile, 4004, "Connection to IP address ::1 has failed!"},
+        {{{"127.0.0.1", dead4}, {"::1", dead6}}, &windowsProfile, 4004,
+         "Connection to [::1]:" + std::to_string(dead6) + " has failed!"},
     };
     for (const auto& t : cases) {
+        ProfileScope scope(*t.profile);
         hostLookup = [&t](const char* host, int) {
             std::vector<sockAddress> out;
             for (const auto& [text, port] : t.addresses) {
@@ -374,11 +360,8 @@ TEST_F(Ipv6Session, ToABracketedLiteralOfTheConfiguration) {
     WaitingClient c;
     std::string value = "[::1]:" + std::to_string(sim.port()) + ",Lab six";
     ASSERT_EQ(c.app.servers.parse(value.data()), 0);
-    serverInfo* entry = nullptr;
-    for (menuItem* it = c.app.servers.items.first; it; it = it->next)
-        if (auto* s = static_cast<serverInfo*>(it->data); s && s->description && std::string(s->description) == "Lab six")
-            entry = s;
-    ASSERT_NE(entry, nullptr);
+    auto* entry = static_cast<serverInfo*>(c.app.servers.getItem(0)->data);   // sorted before "test server"
+    ASSERT_STREQ(entry->description, "Lab six");
     ASSERT_EQ(c.app.connect(entry, nullptr), 0);
     EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":4,"), 0);
     const auto lines = readLines(log_);

@@ -148,30 +148,6 @@ TEST_F(ProxyScreen, EditKeepsThePortAndOffersTheCurrentCredentials)
     EXPECT_EQ(text(1), "Renamed" + std::string(28, ' ') + " - q.example:3128");
 }
 
-// An IPv6 proxy host is taken from brackets after the credentials, and is
-// shown and offered again in brackets.
-TEST_F(ProxyScreen, IPv6LiteralsAreTypedShownAndOfferedInBrackets)
-{
-    term.pushKey(KEY_IC);
-    term.type("Six");
-    term.type("me:pw@[2001:db8::2]:3128");
-    term.pushKey(27);
-    run();
-    activate("Six");
-    term.pushKey(KEY_F(3));
-    term.pushKey(13);
-    term.pushKey(13);
-    term.pushKey(27);
-    run();
-    proxyInfo* p = entry(1);
-    ASSERT_NE(p, nullptr);
-    EXPECT_STREQ(p->userName, "me");
-    EXPECT_STREQ(p->hostName, "2001:db8::2");
-    EXPECT_EQ(p->port, 3128);
-    EXPECT_EQ(text(1), "Six" + std::string(32, ' ') + " - [2001:db8::2]:3128");
-    EXPECT_EQ(term.trimmedFieldWhile("Change proxy address (hostname:port)."), "[2001:db8::2]:3128");
-}
-
 // A comma may stay in a proxy description but not in the address; the
 // credentials keep no second '@', no ':' in the user name and no ',' or '@'
 // in the password. Blanks at the ends of the texts and of the host go.
@@ -278,6 +254,10 @@ TEST(ProxyEntry, AddressForms)
     p.port = 123456;
     proxyList::makeLine(line, &p);
     EXPECT_EQ(std::string(line), "host:5" + std::string(29, ' ') + " - host:123456");
+    char v6[] = "u@[2001:db8::2]:3128";
+    ASSERT_EQ(p.init(v6, v6 + strlen(v6), "D"), 0);
+    proxyList::makeLine(line, &p);
+    EXPECT_EQ(std::string(line), "D" + std::string(34, ' ') + " - [2001:db8::2]:3128");
 }
 
 }  // namespace

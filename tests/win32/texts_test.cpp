@@ -79,25 +79,3 @@ TEST_F(Texts, ProxyRefusalNamesTheProxyAndItsPort) {
     EXPECT_EQ(request.rfind("CONNECT target.example:5000 HTTP/1.0\r\n", 0), 0u) << request;
     EXPECT_TRUE(term.everShown("Connection to 127.0.0.1:" + std::to_string(proxy.port()) + " has failed!"));
 }
-
-// A refused IPv6 address is named in brackets, before its port.
-TEST_F(Texts, ARefusedIPv6AddressIsNamedInBrackets) {
-    sockAddress bound;
-    ASSERT_TRUE(sockLiteralAddress("::1", 0, bound));
-    const int s = sockOpenTcp(AF_INET6);
-    ASSERT_EQ(::bind(s, bound.get(), bound.length), 0);
-    SockLen len = sizeof bound.storage;
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&bound.storage), &len), 0);
-    sockClose(s);
-    const std::string port = std::to_string(sockAddressPort(bound));
-
-    consoleMain app;
-    app.init(nullptr);
-    app.servers.init(nullptr);
-    std::string line = "[::1]:" + port + ",Six";
-    app.servers.parse(line.data());
-    auto* server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
-    EXPECT_EQ(app.connect(server, nullptr), 4004);
-    app.closeConnection();
-    EXPECT_TRUE(term.everShown("Connection to [::1]:" + port + " has failed!"));
-}
