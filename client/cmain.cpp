@@ -59,7 +59,7 @@ void titleConnected(const serverInfo* server) {
     if (!format) return;
     char title[81];
     std::snprintf(title, sizeof title, format, server->description ? server->description : "",
-                  server->hostName ? server->hostName : "", static_cast<int>(server->port));
+                  writtenHost(server->hostName).c_str(), static_cast<int>(server->port));
     terminal()->setTitle(title);
 }
 

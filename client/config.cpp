@@ -123,13 +123,14 @@ void proxyInfo::save(FILE* f)
 {
     if (f && command && description) std::fprintf(f, "tunnel=%s,%s\r\n", command, description);
     if (!f || !hostName || !description) return;
+    const std::string host = writtenHost(hostName);
     if (!userName)
-        std::fprintf(f, "proxy=%s:%d,%s\r\n", hostName, static_cast<int>(port), description);
+        std::fprintf(f, "proxy=%s:%d,%s\r\n", host.c_str(), static_cast<int>(port), description);
     else if (password)
-        std::fprintf(f, "proxy=%s:%s@%s:%d,%s\r\n", userName, password, hostName, static_cast<int>(port),
+        std::fprintf(f, "proxy=%s:%s@%s:%d,%s\r\n", userName, password, host.c_str(), static_cast<int>(port),
                      description);
     else
-        std::fprintf(f, "proxy=%s@%s:%d,%s\r\n", userName, hostName, static_cast<int>(port), description);
+        std::fprintf(f, "proxy=%s@%s:%d,%s\r\n", userName, host.c_str(), static_cast<int>(port), description);
 }
 
 // ---------------------------------------------------------------- lists
@@ -163,7 +164,8 @@ void serverList::save(FILE* f)
     for (menuItem* it = items.first; it; it = it->next) {
         const serverInfo* s = static_cast<const serverInfo*>(it->data);
         if (!s || !s->hostName || !s->description) continue;
-        std::fprintf(f, "server=%s:%d,%s", s->hostName, static_cast<int>(s->port), s->description);
+        std::fprintf(f, "server=%s:%d,%s", writtenHost(s->hostName).c_str(), static_cast<int>(s->port),
+                     s->description);
         if (s->hasPassword()) {
             unsigned char bytes[storedPasswordLen];
             std::memcpy(bytes, s->password, sizeof bytes);

@@ -1,5 +1,6 @@
 #include "client/connect.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -82,10 +83,9 @@ int msUntil(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Waits for a non-blocking connect to finish. 0 connected, 4004 failed or
-// timed out, -1 aborted by the operator.
-int waitConnected(Socket& sock, _win_st* window) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
+// Waits until the deadline for a non-blocking connect to finish. 0
+// connected, 4004 failed or timed out, -1 aborted by the operator.
+int waitConnected(Socket& sock, _win_st* window, Clock::time_point deadline) {
     for (;;) {
         int left = msUntil(deadline);
         int seen = waitSocketOrKey(sock.sock, waitWrite, left < turnMs ? left : turnMs, true);
@@ -102,10 +102,59 @@ int waitConnected(Socket& sock, _win_st* window) {
     }
 }
 
+// How long an address may stay pending before the next one is tried: an
+// even part of the turns left, at most 10, and all of them for the last.
+constexpr int maxTurnsPerAddress = 10;
+
+// Connects the socket to the first of the addresses that answers, trying
+// them in order within the 120 turns, each on a socket of its family. An
+// address that fails at once gives way to the next at once; one still
+// pending after its share of the turns is given up for the next. 0
+// connected, 4004 none did, -1 aborted; `last` is the index of the last
+// address tried.
+int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
+    int result = 4004;
+    last = 0;
+    for (size_t i = 0; i < addresses.size() && result == 4004; ++i) {
+        if (i > 0 && msUntil(deadline) == 0) break;
+        last = i;
+        if (sock.open(addresses[i].family()) != 0) continue;
+        sock.noblock();
+        const int rc = sock.connectTo(addresses[i]);
+        const int err = sockLastError();
+        if (rc == 0 || sock.connected()) return 0;
+        if (sock.sock < 0 || !sockInProgress(err)) continue;
+        auto until = deadline;
+        const size_t left = addresses.size() - i;
+        if (left > 1) {
+            int turns = msUntil(deadline) / turnMs / static_cast<int>(left);
+            turns = turns < 1 ? 1 : (turns > maxTurnsPerAddress ? maxTurnsPerAddress : turns);
+            until = std::min(deadline, Clock::now() + std::chrono::milliseconds(turns * turnMs));
+        }
+        result = waitConnected(sock, window, until);
+    }
+    return result;
+}
+
+// The 4004 message for the address whose connection failed, in this build's
+// form; an IPv6 address in its text form, in brackets before a port.
+void connectFailureText(char* out, int size, const sockAddress& address) {
+    const std::string ip = sockAddressText(address);
+    const bool v6 = address.family() == AF_INET6;
+    if (thisBuild().failureTextsWithPort)
+        std::snprintf(out, static_cast<size_t>(size),
+                      v6 ? "Connection to [%s]:%d has failed!" : "Connection to %s:%d has failed!", ip.c_str(),
+                      sockAddressPort(address));
+    else
+        std::snprintf(out, static_cast<size_t>(size), "Connection to IP address %s has failed!", ip.c_str());
+}
+
 // Builds the CONNECT request in buffer (messageLen + 1 bytes). Returns its
 // length, or -1 when it does not fit.
 int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* proxy) {
-    const char* host = orEmpty(server->hostName);
+    // An IPv6 literal goes in brackets, as in a URL.
+    const std::string host = writtenHost(server->hostName);
     int n = -1;
     // An empty password is still a password: only a missing one leaves the line out.
     if (proxy->userName && proxy->password) {
@@ -117,13 +166,13 @@ int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* p
             n = std::snprintf(buffer, messageLen + 1,
                               "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n"
                               "Proxy-Authorization: Basic %s\r\n\r\n",
-                              host, server->port, encoded, encoded);
+                              host.c_str(), server->port, encoded, encoded);
             std::memset(encoded, 0, std::strlen(encoded));
             std::free(encoded);
             return (n >= 0 && n <= messageLen) ? n : -1;
         }
     }
-    n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\n\r\n", host, server->port);
+    n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\n\r\n", host.c_str(), server->port);
     return (n >= 0 && n <= messageLen) ? n : -1;
 }
 
@@ -154,8 +203,10 @@ int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char
 // side may be the last to let go of it.
 struct lookupJob {
     std::string host;
+    int port = 0;
+    hostLookupFn lookup;
     std::atomic<bool> finished{false};
-    unsigned int ip = INADDR_NONE;
+    std::vector<sockAddress> addresses;
     wakeSignal done;
 };
 
@@ -189,26 +240,30 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
     return 4005;
 }
 
-int resolveAbortable(const char* host, unsigned int& ip, _win_st* window, unsigned int (*lookup)(const char*)) {
-    if (!lookup) lookup = sockResolveFirstIPv4;
-    ip = INADDR_NONE;
+hostLookupFn hostLookup;
+
+int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addresses, _win_st* window,
+                     const hostLookupFn& lookup) {
+    addresses.clear();
     if (!host) return 4007;
-    // A dotted address needs no lookup and no wait.
-    const unsigned int dotted = inet_addr(host);
-    if (dotted != INADDR_NONE && dotted != 0) {
-        ip = dotted;
+    // A literal address needs no lookup and no wait.
+    sockAddress literal;
+    if (sockLiteralAddress(host, port, literal)) {
+        addresses.push_back(literal);
         return 0;
     }
     auto job = std::make_shared<lookupJob>();
     job->host = host;
-    const bool started = runDetached([job, lookup] {
-        job->ip = lookup(job->host.c_str());
+    job->port = port;
+    job->lookup = lookup ? lookup : hostLookupFn(sockResolveAll);
+    const bool started = runDetached([job] {
+        job->addresses = job->lookup(job->host.c_str(), job->port);
         job->finished = true;
         job->done.raise();
     });
     if (!started) {
         // No thread to be had: look it up here, without the abort.
-        job->ip = lookup(host);
+        job->addresses = job->lookup(host, port);
         job->finished = true;
     }
     while (!job->finished) {
@@ -218,8 +273,8 @@ int resolveAbortable(const char* host, unsigned int& ip, _win_st* window, unsign
         if ((seen & seenKeys) && abortRequested(window)) return -1;
         if (EXIT) return -1;
     }
-    ip = job->ip;
-    return ip == INADDR_NONE ? 4007 : 0;
+    addresses = job->addresses;
+    return addresses.empty() ? 4007 : 0;
 }
 
 void resolveFailureText(char* out, int size, const char* host) {
@@ -343,8 +398,8 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     socket = new (std::nothrow) ClientSocket(0);
     if (!socket || !message || !server) return -2;
 
-    unsigned int ip = INADDR_NONE;
-    const int looked = resolveAbortable(host, ip, window);
+    std::vector<sockAddress> addresses;
+    const int looked = resolveAbortable(host, port, addresses, window, hostLookup);
     if (looked == -1) return -1;
     if (looked != 0) {
         resolveFailureText(message.get(), messageLen + 1, host);
@@ -352,14 +407,8 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         return 4007;
     }
 
-    socket->noblock();
-    int rc = socket->connect(ip, htons(static_cast<unsigned short>(port)));
-    const int err = sockLastError();
-    if (rc == 0 || socket->connected()) {
-        result = 0;
-    } else if (socket->sock >= 0 && sockInProgress(err)) {
-        result = waitConnected(*socket, window);
-    }
+    size_t last = 0;
+    result = connectAny(*socket, addresses, window, last);
     if (socket->connected()) {
         result = 0;
         sockSetKeepAlive(socket->sock, keepAliveIdleS, keepAliveIntervalS, keepAliveCount);
@@ -367,13 +416,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     socket->block();
 
     if (result == 4004) {
-        const auto* b = reinterpret_cast<const unsigned char*>(&ip);
-        if (thisBuild().failureTextsWithPort)
-            std::snprintf(message.get(), messageLen + 1, "Connection to %d.%d.%d.%d:%d has failed!", b[0], b[1], b[2],
-                          b[3], port);
-        else
-            std::snprintf(message.get(), messageLen + 1, "Connection to IP address %d.%d.%d.%d has failed!", b[0],
-                          b[1], b[2], b[3]);
+        connectFailureText(message.get(), messageLen + 1, addresses[last]);
         showError(window, message.get());
     }
 
@@ -384,8 +427,10 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
 
     if (result == 4005) {
         if (thisBuild().failureTextsWithPort)
-            std::snprintf(message.get(), messageLen + 1, "Connection to %.40s:%d has failed!", orEmpty(proxy->hostName),
-                          static_cast<int>(proxy->port));
+            std::snprintf(message.get(), messageLen + 1,
+                          std::strchr(orEmpty(proxy->hostName), ':') ? "Connection to [%.40s]:%d has failed!"
+                                                                     : "Connection to %.40s:%d has failed!",
+                          orEmpty(proxy->hostName), static_cast<int>(proxy->port));
         else
             std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!",
                           orEmpty(proxy->hostName));

@@ -1,5 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "net/sysnet.h"
 
 struct _win_st;
 class consoleMain;
@@ -32,11 +36,18 @@ bool proxyGranted(const char* statusLine);
 // while reading the lines after the status line.
 int readProxyAnswer(int sock, char* buffer, _win_st* window);
 
+// A name lookup: every address of host with the port, in the order to try
+// them; empty when the name does not resolve.
+using hostLookupFn = std::function<std::vector<sockAddress>(const char* host, int port)>;
+// The lookup that consoleMain::connect uses (sockResolveAll when empty);
+// tests give names addresses of their own through it.
+extern hostLookupFn hostLookup;
+
 // Looks the host up (with lookup, on a thread of its own) while the operator
-// can abort with Esc: 0 with the first IPv4 address in ip, 4007 when the name
-// does not resolve, -1 on Esc. A dotted address needs no lookup.
-int resolveAbortable(const char* host, unsigned int& ip, _win_st* window,
-                     unsigned int (*lookup)(const char* host) = nullptr);
+// can abort with Esc: 0 with the addresses in their order, 4007 when the name
+// does not resolve, -1 on Esc. A literal address needs no lookup.
+int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addresses, _win_st* window,
+                     const hostLookupFn& lookup = nullptr);
 
 // The 4007 message for a host name, shortened so that the whole message fits
 // a message box on the 80-column screen.

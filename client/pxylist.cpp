@@ -113,13 +113,11 @@ int proxyInfo::init(char* address, char* end, const char* desc)
         }
         host = at + 1;
     }
-    if (char* colon = static_cast<char*>(std::memchr(host, ':', static_cast<size_t>(end - host)))) {
-        port = readPortNumber(colon + 1);
-        end = colon;
-    }
+    const hostAndPort split = splitHostPort(host, end);
+    if (split.port) port = readPortNumber(split.port);
     // Copy first: desc may be this entry's own description.
     char* newDesc = copyText(desc, std::strlen(desc));
-    char* newHost = copyText(host, static_cast<size_t>(end - host));
+    char* newHost = copyText(split.host, static_cast<size_t>(split.hostEnd - split.host));
     std::free(description);
     std::free(hostName);
     description = newDesc;
@@ -154,8 +152,8 @@ void proxyList::makeLine(char* out, const proxyInfo* p)
         std::snprintf(out, 80, "%-35.40s - | %s", p->description ? p->description : "", p->command);
         return;
     }
-    std::snprintf(out, 80, "%-35.40s - %.30s:%d", p && p->description ? p->description : "",
-                  p && p->hostName ? p->hostName : "", p ? static_cast<int>(p->port) : 0);
+    std::snprintf(out, 80, "%-35.40s - %s:%d", p && p->description ? p->description : "",
+                  shownHost(p ? p->hostName : nullptr, 30).c_str(), p ? static_cast<int>(p->port) : 0);
 }
 
 void proxyList::makeTitle(char* out, int size, const proxyInfo* p)
@@ -165,8 +163,8 @@ void proxyList::makeTitle(char* out, int size, const proxyInfo* p)
         std::snprintf(out, static_cast<size_t>(size), "Tunnel: %.20s - | %.40s", p->description ? p->description : "",
                       p->command);
     else
-        std::snprintf(out, static_cast<size_t>(size), "Proxy Server: %.20s - %.20s:%d",
-                      p->description ? p->description : "", p->hostName ? p->hostName : "", static_cast<int>(p->port));
+        std::snprintf(out, static_cast<size_t>(size), "Proxy Server: %.20s - %s:%d",
+                      p->description ? p->description : "", shownHost(p->hostName, 20).c_str(), static_cast<int>(p->port));
 }
 
 int proxyList::onKey(KEY_EVENT_RECORD& key)
@@ -217,7 +215,7 @@ int proxyList::onEditItem()
     char desc[41];
     char address[257];
     std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
-    std::snprintf(address, sizeof address, "%s:%d", entry->hostName ? entry->hostName : "",
+    std::snprintf(address, sizeof address, "%s:%d", writtenHost(entry->hostName).c_str(),
                   static_cast<int>(entry->port));
     if (!askText(window, "Change description:", desc, 40)) return 0;
     if (!askText(window, "Change proxy address (hostname:port).", address, 256, 0x1E, 0, addressRule)) return 0;

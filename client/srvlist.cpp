@@ -27,6 +27,8 @@ bool markerMatches(const unsigned char* stored)
 
 serverInfo* entryOf(menuItem* item) { return item ? static_cast<serverInfo*>(item->data) : nullptr; }
 
+bool isBlank(char c) { return static_cast<unsigned char>(c) >= 1 && static_cast<unsigned char>(c) <= 32; }
+
 // A comma ends the address and the description of a server line.
 char serverTextRule(const char* text) { return firstOf(text, ","); }
 
@@ -47,6 +49,37 @@ int readPortNumber(const char* text)
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
+hostAndPort splitHostPort(char* text, char* end)
+{
+    if (text < end && *text == '[') {
+        if (char* close = static_cast<char*>(std::memchr(text, ']', static_cast<size_t>(end - text)))) {
+            const bool portFollows = close + 1 < end && close[1] == ':';
+            // Blanks inside the brackets go, as they do around a value: a
+            // host written back without brackets could not keep them.
+            char* host = text + 1;
+            char* hostEnd = close;
+            while (host < hostEnd && isBlank(*host)) ++host;
+            while (hostEnd > host && isBlank(hostEnd[-1])) --hostEnd;
+            return {host, hostEnd, portFollows ? close + 2 : nullptr};
+        }
+    }
+    char* colon = static_cast<char*>(std::memchr(text, ':', static_cast<size_t>(end - text)));
+    return {text, colon ? colon : end, colon ? colon + 1 : nullptr};
+}
+
+std::string writtenHost(const char* host)
+{
+    if (!host) return "";
+    return std::strchr(host, ':') ? "[" + std::string(host) + "]" : host;
+}
+
+std::string shownHost(const char* host, int width)
+{
+    if (!host) return "";
+    if (!std::strchr(host, ':')) return std::string(host).substr(0, static_cast<size_t>(width));
+    return "[" + std::string(host).substr(0, static_cast<size_t>(width > 2 ? width - 2 : 0)) + "]";
+}
+
 // ---------------------------------------------------------------- serverInfo
 
 serverInfo::serverInfo() { cleanPassword(); }
@@ -65,14 +98,11 @@ int serverInfo::init(char* address, char* end, const char* desc)
     if (!address || !desc) return -1;
     size_t len = std::strlen(address);
     if (!end || end < address || end > address + len) end = address + len;
-    const char* colon = static_cast<const char*>(std::memchr(address, ':', static_cast<size_t>(end - address)));
-    if (colon) {
-        port = readPortNumber(colon + 1);
-        end = address + (colon - address);
-    }
+    const hostAndPort split = splitHostPort(address, end);
+    if (split.port) port = readPortNumber(split.port);
     // Copy first: desc may be this entry's own description.
     char* newDesc = copyText(desc, std::strlen(desc));
-    char* newHost = copyText(address, static_cast<size_t>(end - address));
+    char* newHost = copyText(split.host, static_cast<size_t>(split.hostEnd - split.host));
     std::free(description);
     std::free(hostName);
     description = newDesc;
@@ -127,11 +157,11 @@ int serverList::init(_win_st* win) { return consoleMenu::init(win, 5, 4, 70, 16,
 void serverList::makeLine(char* out, const serverInfo* s)
 {
     const char* desc = s && s->description ? s->description : "";
-    const char* host = s && s->hostName ? s->hostName : "";
+    const std::string host = shownHost(s ? s->hostName : nullptr, 30);
     if (s && s->port != defaultServerPort)
-        std::snprintf(out, 80, "%-35.40s - %.30s:%d", desc, host, static_cast<int>(s->port));
+        std::snprintf(out, 80, "%-35.40s - %s:%d", desc, host.c_str(), static_cast<int>(s->port));
     else
-        std::snprintf(out, 80, "%-35.40s - %.30s", desc, host);
+        std::snprintf(out, 80, "%-35.40s - %s", desc, host.c_str());
 }
 
 int serverList::onKey(KEY_EVENT_RECORD& key)
@@ -195,11 +225,11 @@ int serverList::onEditItem()
     char desc[81];
     char address[257];
     std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
+    const std::string host = writtenHost(entry->hostName);
     if (entry->port != defaultServerPort)
-        std::snprintf(address, sizeof address, "%s:%d", entry->hostName ? entry->hostName : "",
-                      static_cast<int>(entry->port));
+        std::snprintf(address, sizeof address, "%s:%d", host.c_str(), static_cast<int>(entry->port));
     else
-        std::snprintf(address, sizeof address, "%s", entry->hostName ? entry->hostName : "");
+        std::snprintf(address, sizeof address, "%s", host.c_str());
 
     if (!askText(window, "Change description:", desc, 80, promptColor, 0, serverTextRule)) return 0;
     if (!askText(window, "Change server address (hostname:port).", address, 256, promptColor, 0, serverTextRule))

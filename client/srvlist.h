@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "console/cmenu.h"
 
@@ -58,3 +59,20 @@ public:
 // Reads a port number the way atoi does (blanks, sign, digits; 0 when there
 // are none), saturating instead of overflowing.
 int readPortNumber(const char* text);
+
+// Where host and port lie in an address text "host[:port]" that ends at end.
+// A host that starts with '[' runs to the matching ']' (an IPv6 literal,
+// kept without its brackets) and a port may follow as ":N"; otherwise the
+// first ':' ends the host. port is the text after that ':', or null.
+struct hostAndPort {
+    char* host;
+    char* hostEnd;
+    const char* port;
+};
+hostAndPort splitHostPort(char* text, char* end);
+
+// A host as the file and the dialogs write it: in brackets when it holds a
+// ':' (an IPv6 literal), else as it is.
+std::string writtenHost(const char* host);
+// A host for a list line, at most width characters with its brackets.
+std::string shownHost(const char* host, int width);

@@ -93,7 +93,7 @@ Object* List::first() { return root; }
 // InternetAddress
 
 InternetAddress::InternetAddress() {
-    std::memset(&address, 0, sizeof address);
+    std::memset(&address6, 0, sizeof address6);
     address.sin_family = AF_INET;
 }
 
@@ -166,7 +166,7 @@ int Socket::bind(unsigned int host, unsigned short port) {
     int result = ::bind(sock, local.getAddress(), sizeof local.address);
     if (result == 0) {
         Flags::set(state, Bound);
-        SockLen len = sizeof local.address;
+        SockLen len = InternetAddress::capacity;
         getsockname(sock, local.getAddress(), &len);
     }
     return result;
@@ -182,6 +182,38 @@ int Socket::connect(unsigned int host, unsigned short port) {
     remote.address.sin_addr.s_addr = host;
     int result = ::connect(sock, remote.getAddress(), sizeof remote.address);
     // A non-blocking connect that has completed meanwhile answers "already connected".
+    if (result == 0 || (result == -1 && !blocking() && sockLastError() == sockErrIsConnected)) {
+        Flags::set(state, Connected);
+        return 0;
+    }
+    return result;
+}
+
+int Socket::open(int family) {
+    assignSocket(sockOpenTcp(family), newSocketFlags());
+    if (family == AF_INET)
+        return bind(0, 0);
+    if (!Flags::test(state, Open))
+        return -1;
+    local = InternetAddress();
+    local.address6.sin6_family = static_cast<decltype(local.address6.sin6_family)>(family);
+    int result = ::bind(sock, local.getAddress(), sizeof local.address6);
+    if (result == 0) {
+        Flags::set(state, Bound);
+        SockLen len = InternetAddress::capacity;
+        getsockname(sock, local.getAddress(), &len);
+    }
+    return result;
+}
+
+int Socket::connectTo(const sockAddress& to) {
+    if (!Flags::test(state, kOpenBound))
+        return -1;
+    if (to.length <= 0 || to.length > InternetAddress::capacity)
+        return -1;
+    remote = InternetAddress();
+    std::memcpy(remote.getAddress(), to.get(), static_cast<size_t>(to.length));
+    int result = ::connect(sock, remote.getAddress(), to.length);
     if (result == 0 || (result == -1 && !blocking() && sockLastError() == sockErrIsConnected)) {
         Flags::set(state, Connected);
         return 0;
@@ -290,10 +322,10 @@ void Socket::assignSocket(int socket, int flags) {
     if (Flags::test(flags, kOpenBound)) {
         if (sockBlockingByDefault)
             block();
-        SockLen len = sizeof local.address;
+        SockLen len = InternetAddress::capacity;
         getsockname(sock, local.getAddress(), &len);
         if (Flags::test(flags, Connected)) {
-            len = sizeof remote.address;
+            len = InternetAddress::capacity;
             getpeername(sock, remote.getAddress(), &len);
         }
     }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Small IPv4 TCP object library: addresses, sockets with a state word,
-// byte streams, a ring-buffered reading stream and line framing on top.
+// Small TCP object library: addresses, sockets with a state word, byte
+// streams, a ring-buffered reading stream and line framing on top. IPv4
+// throughout; IPv6 through Socket::open and Socket::connectTo.
 // Every port handed to this library is already in network byte order.
 
 #include "net/sysnet.h"
@@ -38,7 +39,12 @@ public:
 
 class InternetAddress : public Object {
 public:
-    sockaddr_in address;
+    // An IPv4 address; a socket of the other family fills the larger IPv6
+    // form over it (family AF_INET6).
+    union {
+        sockaddr_in address;
+        sockaddr_in6 address6;
+    };
 
     InternetAddress();
     InternetAddress(const char* hostname, unsigned short port);
@@ -48,6 +54,8 @@ public:
     static unsigned int resolve(const char* hostname);
     sockaddr* getAddress();
     unsigned int getIP();
+    // Room for either form, for the calls that fill it in.
+    static constexpr SockLen capacity = sizeof(sockaddr_in6);
 };
 
 class IOStream;
@@ -91,6 +99,12 @@ public:
     virtual int block();
     virtual int noblock();
     virtual int blocking();
+
+    // Replaces the descriptor with a new TCP socket of the family (AF_INET or
+    // AF_INET6) bound to any address and port. 0 on success.
+    int open(int family);
+    // As connect(host, port), for an address of either family.
+    int connectTo(const sockAddress& to);
 };
 
 class ClientSocket : public Socket {

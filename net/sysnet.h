@@ -4,8 +4,12 @@
 // between POSIX sockets and Winsock, so that the code above them reads the
 // same in both builds. Descriptors are ints in both (Winsock's handles fit).
 
+#include <string>
+#include <vector>
+
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 using SockLen = int;
 #else
 #include <arpa/inet.h>
@@ -26,8 +30,8 @@ extern const int sockNoAcceptResult;
 void sockStartup();
 void sockCleanup();
 
-// A new IPv4 TCP socket, or -1.
-int sockOpenTcp();
+// A new TCP socket of the family (AF_INET, AF_INET6), or -1.
+int sockOpenTcp(int family = AF_INET);
 int sockClose(int s);
 // FIONBIO: 0 on success.
 int sockSetNonBlocking(int s, bool on);
@@ -75,9 +79,30 @@ int sockSetNoDelay(int s);
 // without closing then fails within about idleS + intervalS * count seconds.
 // 0 when every option was set.
 int sockSetKeepAlive(int s, int idleS, int intervalS, int count);
-// The first IPv4 address of a dotted address or host name, in the order the
-// resolver gives them, or INADDR_NONE. Safe to call from several threads.
-unsigned int sockResolveFirstIPv4(const char* hostname);
+
+// One address to connect to, IPv4 or IPv6, with its port, as the socket
+// calls take it.
+struct sockAddress {
+    sockaddr_storage storage{};
+    SockLen length = 0;
+
+    int family() const { return storage.ss_family; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+// The address of an IPv4 literal (as inet_addr reads it, 0.0.0.0 and
+// 255.255.255.255 excepted: those are names) or an IPv6 literal, with the
+// port (host order, taken modulo 65536). False for anything else.
+bool sockLiteralAddress(const char* host, int port, sockAddress& out);
+// Every TCP address of a literal or host name (getaddrinfo, either family),
+// in the order the resolver gives them, each with the port; empty when the
+// name does not resolve. Safe to call from several threads.
+std::vector<sockAddress> sockResolveAll(const char* host, int port);
+// The address without its port in the system's text form: 10.1.2.3, or
+// 2001:db8::1 for IPv6 (no brackets).
+std::string sockAddressText(const sockAddress& address);
+// The port in host order.
+int sockAddressPort(const sockAddress& address);
 
 // Sleeps for ms milliseconds.
 void sockSleepMs(int ms);

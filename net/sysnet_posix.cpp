@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 const bool sockBlockingByDefault = false;
 const int sockNoAcceptResult = -1;
@@ -20,7 +19,7 @@ void sockStartup() {}
 
 void sockCleanup() {}
 
-int sockOpenTcp() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+int sockOpenTcp(int family) { return ::socket(family, SOCK_STREAM, 0); }
 
 int sockClose(int s) { return ::close(s); }
 
@@ -99,27 +98,6 @@ int sockSetKeepAlive(int sock, int idleS, int intervalS, int count) {
     // Keepalive probes wait while sent data is unacknowledged; this covers that.
     failed |= setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
     return failed ? -1 : 0;
-}
-
-unsigned int sockResolveFirstIPv4(const char* hostname) {
-    if (!hostname) return INADDR_NONE;
-    const in_addr_t dotted = inet_addr(hostname);
-    if (dotted != INADDR_NONE && dotted != 0) return dotted;
-    // gethostbyname keeps the resolver's order; the reentrant form lets a
-    // lookup run on a thread of its own.
-    hostent entry{};
-    hostent* result = nullptr;
-    int err = 0;
-    std::vector<char> work(2048);
-    while (gethostbyname_r(hostname, &entry, work.data(), work.size(), &result, &err) == ERANGE &&
-           work.size() < (1u << 20))
-        work.resize(work.size() * 2);
-    if (!result || result->h_addrtype != AF_INET || result->h_length != 4 || !result->h_addr_list ||
-        !result->h_addr_list[0])
-        return INADDR_NONE;
-    in_addr_t address = INADDR_NONE;
-    std::memcpy(&address, result->h_addr_list[0], sizeof address);
-    return address;
 }
 
 void sockSleepMs(int ms) {

@@ -32,7 +32,7 @@ void sockStartup() {
 void sockCleanup() { WSACleanup(); }
 
 // INVALID_SOCKET becomes -1.
-int sockOpenTcp() { return static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0)); }
+int sockOpenTcp(int family) { return static_cast<int>(::socket(family, SOCK_STREAM, 0)); }
 
 int sockClose(int s) { return closesocket(handle(s)); }
 
@@ -78,20 +78,6 @@ int sockSetKeepAlive(int s, int idleS, int intervalS, int count) {
     return WSAIoctl(handle(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) == 0
                ? 0
                : -1;
-}
-
-// Winsock keeps the result of gethostbyname per thread, so a lookup may run
-// on a thread of its own.
-unsigned int sockResolveFirstIPv4(const char* hostname) {
-    if (!hostname) return INADDR_NONE;
-    const unsigned long dotted = inet_addr(hostname);
-    if (dotted != INADDR_NONE && dotted != 0) return static_cast<unsigned int>(dotted);
-    const hostent* host = gethostbyname(hostname);
-    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list || !host->h_addr_list[0])
-        return INADDR_NONE;
-    unsigned int address = INADDR_NONE;
-    std::memcpy(&address, host->h_addr_list[0], sizeof address);
-    return address;
 }
 
 int sockLastError() { return WSAGetLastError(); }

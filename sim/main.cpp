@@ -22,7 +22,7 @@ const char usage[] =
     "Usage: quorvex-sim [options]\n"
     "A stand-in QUORVEX server with three screens (Console, Monitor, Log).\n"
     "\n"
-    "  --bind=ADDR          listen address (default 127.0.0.1)\n"
+    "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
     "  --password=TEXT      remote console password (default \"quorvex\")\n"
     "  --update-ms=N        tick of the changing screens (default 1000)\n"
@@ -43,7 +43,8 @@ const char usage[] =
     "  --flood=SECONDS      send full updates back to back for that long after the start\n"
     "  --help               show this text\n"
     "\n"
-    "Prints \"quorvex-sim listening on ADDR:PORT\" once it listens; ends on SIGTERM or SIGINT.\n";
+    "Prints \"quorvex-sim listening on ADDR:PORT\" ([ADDR]:PORT for IPv6) once it\n"
+    "listens; ends on SIGTERM or SIGINT.\n";
 
 // Value of "--name=value" when arg has that name, else null.
 const char* valueOf(const char* arg, const char* name)
@@ -150,7 +151,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quorvex-sim: %s\n", server.error().c_str());
         return 1;
     }
-    std::printf("quorvex-sim listening on %s:%d\n", options.bindAddress.c_str(), port);
+    std::printf("quorvex-sim listening on %s\n", server.listenText(port).c_str());
     std::fflush(stdout);
     server.run(&stopRequested);
     return 0;

@@ -527,6 +527,24 @@ uint32_t SimSession::garbageWord()
     }
 }
 
+namespace {
+
+// A peer's address and port: 127.0.0.1:5000, or [::1]:5000.
+std::string peerText(const sockaddr_storage& peer)
+{
+    char name[INET6_ADDRSTRLEN] = "";
+    if (peer.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(peer);
+        inet_ntop(AF_INET6, &v6.sin6_addr, name, sizeof name);
+        return std::string("[") + name + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(peer);
+    inet_ntop(AF_INET, &v4.sin_addr, name, sizeof name);
+    return std::string(name) + ":" + std::to_string(ntohs(v4.sin_port));
+}
+
+}   // namespace
+
 SimServer::SimServer(const SimOptions& options) : options_(options)
 {
     passwordDigest(digest_, options_.password.c_str());
@@ -548,29 +566,44 @@ int SimServer::open()
         error_ = "cannot open log file " + options_.logPath + ": " + std::strerror(errno);
         return -1;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(options_.port));
-    if (inet_pton(AF_INET, options_.bindAddress.c_str(), &address.sin_addr) != 1) {
-        error_ = "not an IPv4 address: " + options_.bindAddress;
+    // An IPv4 or an IPv6 literal.
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, options_.bindAddress.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(options_.port));
+        length = sizeof *v4;
+    } else if (inet_pton(AF_INET6, options_.bindAddress.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(options_.port));
+        length = sizeof *v6;
+    } else {
+        error_ = "not an IPv4 or IPv6 address: " + options_.bindAddress;
         return -1;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) {
         error_ = std::string("socket: ") + std::strerror(errno);
         return -1;
     }
     const int on = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 4) != 0) {
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenFd_, 4) != 0) {
         error_ = "cannot listen on " + options_.bindAddress + ":" + std::to_string(options_.port) + ": " +
                  std::strerror(errno);
         return -1;
     }
     socklen_t size = sizeof address;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
+    return ntohs(address.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
+}
+
+std::string SimServer::listenText(int port) const
+{
+    const bool v6 = options_.bindAddress.find(':') != std::string::npos;
+    return (v6 ? "[" + options_.bindAddress + "]" : options_.bindAddress) + ":" + std::to_string(port);
 }
 
 void SimServer::tickIfDue()
@@ -595,14 +628,12 @@ int SimServer::run(volatile std::sig_atomic_t* stop)
         tickIfDue();
         if (!(waitFd(listenFd_, POLLIN, nextTick_) & POLLIN))
             continue;
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t size = sizeof peer;
         const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        char name[INET_ADDRSTRLEN] = "";
-        inet_ntop(AF_INET, &peer.sin_addr, name, sizeof name);
-        log_.line(std::string("{\"event\":\"accept\",\"peer\":\"") + name + ":" + std::to_string(ntohs(peer.sin_port)) + "\"}");
+        log_.line(std::string("{\"event\":\"accept\",\"peer\":\"") + peerText(peer) + "\"}");
         if (!options_.closeOnAccept) {
             SimSession session(*this, fd, stop);
             session.run();

@@ -9,7 +9,7 @@
 
 // How the stand-in server behaves; filled from the command line.
 struct SimOptions {
-    std::string bindAddress = "127.0.0.1";
+    std::string bindAddress = "127.0.0.1";   // an IPv4 or IPv6 literal
     int port = 4242;                 // 0: any free port
     std::string password = "quorvex";
     bool greeting = true;            // byte 127 of the opening block is '0'
@@ -56,6 +56,9 @@ public:
     // Binds and listens; returns the port, or -1 with a message in error().
     int open();
     const std::string& error() const { return error_; }
+    // Address and port as the start-up line shows them: 127.0.0.1:4242, or
+    // [::1]:4242 for IPv6.
+    std::string listenText(int port) const;
     // Serves clients until *stop becomes non-zero. SIGTERM and SIGINT must be
     // blocked by the caller; the waits unblock them so that they end the run.
     int run(volatile std::sig_atomic_t* stop);

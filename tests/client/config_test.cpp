@@ -182,6 +182,25 @@ TEST_F(ConfigFile, TunnelLinesReadAndWriteBackAmongTheProxies)
                            "proxy=p.example:3128,Office\r\n");
 }
 
+// IPv6 literals read from brackets and are written in them; an address
+// without brackets reads as it always did.
+TEST_F(ConfigFile, IPv6LiteralsAreReadAndWrittenInBrackets)
+{
+    writeFile("server=[2001:db8::1]:4243,Lab\n"
+              "server=2001:db8::2,Bare\n"
+              "proxy=user:pw@[2001:db8::2]:8081,Desk\n"
+              "proxy=[::1],Local\n");
+    load();
+    EXPECT_STREQ(server(1)->hostName, "2001:db8::1");
+    EXPECT_STREQ(proxy(1)->hostName, "2001:db8::2");
+    EXPECT_EQ(saved(), serverHeader +
+                           "server=2001:0,Bare\r\n"
+                           "server=[2001:db8::1]:4243,Lab\r\n" +
+                           proxyHeader +
+                           "proxy=user:pw@[2001:db8::2]:8081,Desk\r\n"
+                           "proxy=[::1]:8080,Local\r\n");
+}
+
 TEST_F(ConfigFile, EqualItemTextsComeOutInReverseOrder)
 {
     // The item texts compare equal (case folded; the description is shown
@@ -484,7 +503,7 @@ private:
             pushKey(27);
             return;
         }
-        static const char alphabet[] = " ,:@a1\xE9";
+        static const char alphabet[] = " ,:@a1\xE9[]";
         std::string text;
         for (unsigned n = rng() % 7; n > 0; --n) text += alphabet[rng() % (sizeof alphabet - 1)];
         pushText(text);

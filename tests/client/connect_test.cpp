@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "client/connect.h"
 #include "console/global.h"
@@ -35,6 +36,14 @@ struct SocketPair {
         return n > 0 ? std::string(b, static_cast<size_t>(n)) : "";
     }
 };
+
+// The address and port of the peer a socket is connected to: "::1 5000".
+std::string peerOf(int fd) {
+    sockAddress a;
+    a.length = sizeof a.storage;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&a.storage), &a.length) != 0) return "none";
+    return sockAddressText(a) + " " + std::to_string(sockAddressPort(a));
+}
 
 // A listener on 127.0.0.1 whose accept queue one connection already fills,
 // so that a further connect never completes its handshake; closes both.
@@ -209,23 +218,30 @@ TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
     }
 }
 
-// The Windows build names the proxy's host and port when it refuses.
+// The Windows build names the proxy's host and port when it refuses; an
+// IPv6 host goes in brackets.
 TEST(Connect, ProxyRefusalInTheWindowsTextNamesTheProxyPort) {
     ProfileScope windows(windowsProfile);
-    ScriptedPeer proxy([](PeerLink& l) {
-        const std::string refusal = "HTTP/1.0 403 Forbidden\r\n\r\n";
-        l.sendRaw(refusal.data(), refusal.size());
-        EXPECT_TRUE(l.closedByClient(5000));
-    });
-    WaitingClient c;
-    c.term.blockingLimitMs = 200;
-    proxyInfo via;
-    via.hostName = strdup("127.0.0.1");
-    via.port = proxy.port();
-    EXPECT_EQ(c.connect(4242, &via), 4005);
-    c.app.closeConnection();
-    proxy.finish();
-    EXPECT_TRUE(c.term.everShown("Connection to 127.0.0.1:" + std::to_string(proxy.port()) + " has failed!"));
+    using Case = std::tuple<int, const char*, const char*>;
+    for (const auto& [family, host, shown] : {Case{AF_INET, "127.0.0.1", "127.0.0.1"}, Case{AF_INET6, "::1", "[::1]"}}) {
+        ScriptedPeer proxy(
+            [](PeerLink& l) {
+                const std::string refusal = "HTTP/1.0 403 Forbidden\r\n\r\n";
+                l.sendRaw(refusal.data(), refusal.size());
+                EXPECT_TRUE(l.closedByClient(5000));
+            },
+            "quorvex", family);
+        WaitingClient c;
+        c.term.blockingLimitMs = 200;
+        proxyInfo via;
+        via.hostName = strdup(host);
+        via.port = proxy.port();
+        EXPECT_EQ(c.connect(4242, &via), 4005) << host;
+        c.app.closeConnection();
+        proxy.finish();
+        const std::string text = std::string("Connection to ") + shown + ":" + std::to_string(proxy.port());
+        EXPECT_TRUE(c.term.everShown(text + " has failed!")) << text;
+    }
 }
 
 // The 4007 message names the host; a long name is shortened so that the
@@ -249,29 +265,108 @@ TEST(Connect, UnresolvedNameIs4007WithItsMessage) {
 
 // The name lookup runs beside the wait for keys: Esc gives up on it at once.
 TEST(Connect, EscAbortsASlowNameLookup) {
-    auto slow = [](const char*) -> unsigned int {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        return htonl(INADDR_LOOPBACK);
+    auto loopbackAt = [](int port) {
+        sockAddress a;
+        sockLiteralAddress("::1", port, a);
+        return std::vector<sockAddress>{a};
     };
-    auto quick = [](const char* host) -> unsigned int {
-        return std::string(host) == "known.example" ? htonl(INADDR_LOOPBACK) : INADDR_NONE;
+    hostLookupFn slow = [&](const char*, int port) {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        return loopbackAt(port);
+    };
+    hostLookupFn quick = [&](const char* host, int port) {
+        return std::string(host) == "known.example" ? loopbackAt(port) : std::vector<sockAddress>{};
     };
     WaitingClient c;
-    unsigned int ip = 0;
-    EXPECT_EQ(resolveAbortable("known.example", ip, nullptr, quick), 0);
-    EXPECT_EQ(ip, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(resolveAbortable("unknown.example", ip, nullptr, quick), 4007);
-    EXPECT_EQ(resolveAbortable("10.1.2.3", ip, nullptr, slow), 0) << "a dotted address is not looked up";
-    EXPECT_EQ(ip, inet_addr("10.1.2.3"));
+    std::vector<sockAddress> found;
+    EXPECT_EQ(resolveAbortable("known.example", 4242, found, nullptr, quick), 0);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(sockAddressPort(found[0]), 4242) << "the lookup is given the port";
+    EXPECT_EQ(resolveAbortable("unknown.example", 4242, found, nullptr, quick), 4007);
+    for (const char* literal : {"10.1.2.3", "2001:db8::1"}) {
+        EXPECT_EQ(resolveAbortable(literal, 4242, found, nullptr, slow), 0) << literal << " is not looked up";
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(sockAddressText(found[0]), literal);
+    }
 
     std::thread esc([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         c.term.push(keyEsc);
     });
     const auto start = Clock::now();
-    EXPECT_EQ(resolveAbortable("slow.example", ip, nullptr, slow), -1);
+    EXPECT_EQ(resolveAbortable("slow.example", 4242, found, nullptr, slow), -1);
     esc.join();
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+// A name with an IPv6 and an IPv4 address, as the lookup gives them: one
+// that refuses gives way to the next, in either order; when all refuse, the
+// message names the last one tried, an IPv6 one in its text form (in
+// brackets before the port in the Windows build's text).
+TEST(Connect, TriesTheAddressesOfANameInOrder) {
+    ScriptedPeer v4([](PeerLink& l) { l.closedByClient(5000); });
+    ScriptedPeer v6([](PeerLink& l) { l.closedByClient(5000); }, "quorvex", AF_INET6);
+    const int dead4 = unusedPort(AF_INET);
+    const int dead6 = unusedPort(AF_INET6);
+    ASSERT_GT(v6.port(), 0);
+    using Addresses = std::vector<std::pair<const char*, int>>;
+    const struct {
+        Addresses addresses;
+        const buildProfile* profile;
+        int result;
+        std::string shown;   // the peer connected to, or the message
+    } cases[] = {
+        {{{"::1", dead6}, {"127.0.0.1", v4.port()}}, &linuxProfile, 0, "127.0.0.1 " + std::to_string(v4.port())},
+        {{{"127.0.0.1", dead4}, {"::1", v6.port()}}, &linuxProfile, 0, "::1 " + std::to_string(v6.port())},
+        {{{"::1", dead6}, {"127.0.0.1", dead4}}, &linuxProfile, 4004, "Connection to IP address 127.0.0.1 has failed!"},
+        {{{"127.0.0.1", dead4}, {"::1", dead6}}, &linuxProfile, 4004, "Connection to IP address ::1 has failed!"},
+        {{{"127.0.0.1", dead4}, {"::1", dead6}}, &windowsProfile, 4004,
+         "Connection to [::1]:" + std::to_string(dead6) + " has failed!"},
+    };
+    for (const auto& t : cases) {
+        ProfileScope scope(*t.profile);
+        hostLookup = [&t](const char* host, int) {
+            std::vector<sockAddress> out;
+            for (const auto& [text, port] : t.addresses) {
+                sockAddress a;
+                if (std::string(host) == "dual.example" && sockLiteralAddress(text, port, a)) out.push_back(a);
+            }
+            return out;
+        };
+        WaitingClient c;
+        c.term.blockingLimitMs = 200;   // the message box
+        std::free(c.server->hostName);
+        c.server->hostName = strdup("dual.example");
+        const auto start = Clock::now();
+        EXPECT_EQ(c.app.connect(c.server, nullptr), t.result) << t.shown;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "a refusal moves on at once";
+        hostLookup = nullptr;
+        if (t.result == 0) {
+            ASSERT_TRUE(c.app.socket && c.app.socket->connected());
+            EXPECT_EQ(peerOf(c.app.socket->sock), t.shown);
+        } else {
+            EXPECT_TRUE(c.term.everShown(t.shown)) << t.shown;
+        }
+    }
+}
+
+// The stand-in listening on ::1, reached through a bracketed literal of the
+// configuration file: a session until the first screen is acknowledged.
+class Ipv6Session : public SimLogTest {};
+
+TEST_F(Ipv6Session, ToABracketedLiteralOfTheConfiguration) {
+    SimProcess sim({"--port=0", "--bind=::1", "--log=" + log_, "--update-ms=3600000"});
+    ASSERT_GT(sim.port(), 0);
+    WaitingClient c;
+    std::string value = "[::1]:" + std::to_string(sim.port()) + ",Lab six";
+    ASSERT_EQ(c.app.servers.parse(value.data()), 0);
+    auto* entry = static_cast<serverInfo*>(c.app.servers.getItem(0)->data);   // sorted before "test server"
+    ASSERT_STREQ(entry->description, "Lab six");
+    ASSERT_EQ(c.app.connect(entry, nullptr), 0);
+    EXPECT_EQ(runUntilLogged(c, sim, "{\"type\":4,"), 0);
+    const auto lines = readLines(log_);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().rfind("{\"event\":\"accept\",\"peer\":\"[::1]:", 0), 0u) << lines.front();
 }
 
 // A listener whose accept queue is full never completes the handshake, so

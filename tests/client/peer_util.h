@@ -229,32 +229,54 @@ inline sockaddr_in loopback(int port = 0) {
     return a;
 }
 
-// The port of a stream socket bound to 127.0.0.1 (0 when it is not bound).
-inline int boundPort(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-    return ntohs(a.sin_port);
+// The address ::1:port.
+inline sockaddr_in6 loopback6(int port = 0) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    a.sin6_port = htons(static_cast<uint16_t>(port));
+    return a;
 }
 
-// A port on 127.0.0.1 where nothing listens (one the system just gave out).
-inline int unusedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback();
-    int port = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? boundPort(s) : 0;
+// A socket of the family bound to its loopback address and port; -1 when
+// that fails.
+inline int bindLoopback(int family, int port = 0) {
+    int s = ::socket(family, SOCK_STREAM, 0);
+    const sockaddr_in a4 = loopback(port);
+    const sockaddr_in6 a6 = loopback6(port);
+    const int bound = family == AF_INET6 ? ::bind(s, reinterpret_cast<const sockaddr*>(&a6), sizeof a6)
+                                         : ::bind(s, reinterpret_cast<const sockaddr*>(&a4), sizeof a4);
+    if (bound == 0) return s;
     ::close(s);
+    return -1;
+}
+
+// The port of a bound stream socket of either family (0 when it is not bound).
+inline int boundPort(int fd) {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
+// A port on 127.0.0.1 (::1 for AF_INET6) where nothing listens (one the
+// system just gave out).
+inline int unusedPort(int family = AF_INET) {
+    int s = bindLoopback(family);
+    int port = s >= 0 ? boundPort(s) : 0;
+    if (s >= 0) ::close(s);
     return port;
 }
 
-// A listening socket on 127.0.0.1 and a thread that runs a script on the
-// first connection it accepts.
+// A listening socket on 127.0.0.1 (or ::1) and a thread that runs a script
+// on the first connection it accepts.
 class ScriptedPeer {
 public:
-    explicit ScriptedPeer(std::function<void(PeerLink&)> script, const char* password = "quorvex")
+    explicit ScriptedPeer(std::function<void(PeerLink&)> script, const char* password = "quorvex",
+                          int family = AF_INET)
         : script_(std::move(script)), password_(password) {
-        listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = loopback();
-        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listenFd_ = bindLoopback(family);
         ::listen(listenFd_, 4);
         port_ = boundPort(listenFd_);
         thread_ = std::thread([this] { serve(); });
@@ -351,9 +373,10 @@ private:
             if (r <= 0) break;
             text.append(b, static_cast<size_t>(r));
         }
-        const std::string marker = "listening on 127.0.0.1:";
-        size_t at = text.find(marker);
-        if (at != std::string::npos) port_ = std::atoi(text.c_str() + at + marker.size());
+        // 127.0.0.1:PORT, or [::1]:PORT when bound to an IPv6 address.
+        const size_t at = text.find("listening on ");
+        const size_t colon = at == std::string::npos ? at : text.rfind(':', text.find('\n', at));
+        if (colon != std::string::npos && colon > at) port_ = std::atoi(text.c_str() + colon + 1);
     }
 };
 

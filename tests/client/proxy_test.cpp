@@ -50,12 +50,12 @@ struct ProxyRun {
 // The proxy answers `answer`; when tunnel is set it then acts as the server
 // behind the tunnel for one short session.
 ProxyRun throughProxy(HeadlessClient& c, const std::string& answer, bool tunnel, const char* user = nullptr,
-                      const char* password = nullptr) {
+                      const char* password = nullptr, const char* serverHost = "quorvex.example") {
     ProxyRun run;
     c.term.setGone(false);
     c.term.blockingLimitMs = 200;   // message boxes close by themselves
     std::free(c.server->hostName);
-    c.server->hostName = strdup("quorvex.example");   // the proxy's business, never resolved here
+    c.server->hostName = strdup(serverHost);   // the proxy's business, never resolved here
     c.server->port = 4242;
     ScriptedPeer p([&](PeerLink& l) {
         run.request = readRequest(l.fd);
@@ -95,6 +95,14 @@ TEST(ProxyTunnel, Http10GrantedAndTheTunnelCarriesTheSession) {
     EXPECT_EQ(r.request, "CONNECT quorvex.example:4242 HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(carriedTheSession(r));
     EXPECT_EQ(c.app.currentScreenId, 1);
+}
+
+// An IPv6 server literal goes in brackets, as in a URL.
+TEST(ProxyTunnel, IPv6ServerLiteralInBrackets) {
+    HeadlessClient c;
+    ProxyRun r = throughProxy(c, "HTTP/1.0 200 OK\r\n\r\n", true, nullptr, nullptr, "2001:db8::1");
+    EXPECT_EQ(r.request, "CONNECT [2001:db8::1]:4242 HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(carriedTheSession(r));
 }
 
 TEST(ProxyTunnel, EmptyFirstLineBeforeTheStatus) {

@@ -301,6 +301,10 @@ TEST(ProxyEntry, AddressForms)
     p.port = 123456;
     proxyList::makeLine(line, &p);
     EXPECT_EQ(std::string(line), "host:5" + std::string(29, ' ') + " - host:123456");
+    char v6[] = "u@[2001:db8::2]:3128";
+    ASSERT_EQ(p.init(v6, v6 + strlen(v6), "D"), 0);
+    proxyList::makeLine(line, &p);
+    EXPECT_EQ(std::string(line), "D" + std::string(34, ' ') + " - [2001:db8::2]:3128");
 }
 
 }  // namespace

@@ -57,6 +57,23 @@ TEST_F(ServerScreen, InsertShowsThePortOnlyWhenItIsNotTheDefault)
     EXPECT_GE(term.firstShown("Enter server address (hostname:port)."), 0);
 }
 
+// An IPv6 literal is typed, shown and offered again in brackets; a long one
+// keeps its brackets within the host's 30 columns.
+TEST_F(ServerScreen, IPv6LiteralsAreTypedShownAndOfferedInBrackets)
+{
+    add("[2001:0db8:85a3:0000:0000:8a2e:0370:7334],Wide");
+    term.pushKey(KEY_IC);
+    term.type("Six");
+    term.type("[2001:db8::1]:5000");
+    pressF(3);   // on Six, the new active item
+    term.pushKey(13);
+    term.pushKey(13);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(text(0), padded("Six") + " - [2001:db8::1]:5000");
+    EXPECT_EQ(text(1), padded("Wide") + " - [2001:0db8:85a3:0000:0000:8a2]");
+    EXPECT_EQ(term.trimmedFieldWhile("Change server address (hostname:port)."), "[2001:db8::1]:5000");
+}
+
 TEST_F(ServerScreen, LongDescriptionsAreShownCutAndStoredUpTo80)
 {
     const std::string typed(85, 'q');
@@ -401,6 +418,24 @@ TEST(ServerEntry, PasswordsAndAddresses)
     char big[] = "h:99999999999999";
     ASSERT_EQ(s.init(big, big + strlen(big), "D"), 0);
     EXPECT_EQ(s.port, 2147483647);
+
+    // A host in brackets runs to the matching ']', blanks at its ends
+    // dropped, and only ":N" right after it is a port; without the ']' the
+    // first ':' ends the host, as ever.
+    const struct {
+        const char* address;
+        const char* host;
+        int port;
+    } bracketed[] = {{"[::1]", "::1", 5000}, {"[::1]x:7", "::1", 5000}, {"[ ab\t]:7", "ab", 7},
+                     {"[::1", "[", 0},       {"a[::1]:7", "a[", 0}};
+    for (const auto& b : bracketed) {
+        serverInfo e;
+        e.port = 5000;
+        std::string text = b.address;
+        ASSERT_EQ(e.init(text.data(), text.data() + text.size(), "D"), 0);
+        EXPECT_STREQ(e.hostName, b.host) << b.address;
+        EXPECT_EQ(e.port, b.port) << b.address;
+    }
 
     char line[] = "h:1,Desc,";
     char descBuf[81];

@@ -167,6 +167,24 @@ TEST(InternetAddress, ConstructorsFillTheWholeAddress) {
     EXPECT_EQ(reinterpret_cast<void*>(a.getAddress()), reinterpret_cast<void*>(&a.address));
 }
 
+// Literals are read without a lookup (the two dotted texts that always went
+// to the lookup still do); names go to the resolver; every address carries
+// the port, taken modulo 65536 as htons takes it.
+TEST(Addresses, LiteralsAndLookups) {
+    sockAddress a;
+    for (const char* name : {"localhost", "0.0.0.0", "255.255.255.255", "[::1]"})
+        EXPECT_FALSE(sockLiteralAddress(name, 1, a)) << name;
+    ASSERT_TRUE(sockLiteralAddress("2001:0db8:0:0::1", 65536 + 80, a));
+    EXPECT_EQ(a.family(), AF_INET6);
+    EXPECT_EQ(sockAddressText(a), "2001:db8::1");
+    EXPECT_EQ(sockAddressPort(a), 80);
+
+    const std::vector<sockAddress> local = sockResolveAll("localhost", 4242);
+    ASSERT_FALSE(local.empty());
+    EXPECT_EQ(sockAddressText(local[0]) + ":" + std::to_string(sockAddressPort(local[0])), "127.0.0.1:4242");
+    EXPECT_TRUE(sockResolveAll("no-such-host.invalid", 1).empty());
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(Socket, FlagWordsFollowTheLifecycle) {
@@ -234,6 +252,30 @@ TEST(Socket, ConnectNeedsABoundSocketAndAResolvedHost) {
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->state, 0);
     delete none;
+}
+
+// open() gives a socket of either family in place of the old one, and
+// connectTo connects it to an address of that family.
+TEST(Socket, OpenAndConnectToEitherFamily) {
+    for (const char* host : {"127.0.0.1", "::1"}) {
+        sockAddress to;
+        ASSERT_TRUE(sockLiteralAddress(host, 0, to));
+        const int listener = sockOpenTcp(to.family());
+        ASSERT_EQ(::bind(listener, to.get(), to.length), 0) << host;
+        ASSERT_EQ(::listen(listener, 1), 0);
+        SockLen len = sizeof to.storage;
+        ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&to.storage), &len), 0);
+
+        ClientSocket c;
+        const int old = c.sock;
+        ASSERT_EQ(c.open(to.family()), 0) << host;
+        EXPECT_FALSE(descriptorOpen(old));
+        EXPECT_EQ(c.state, 3 | B);
+        EXPECT_EQ(c.connectTo(to), 0) << host << " " << sockLastError();
+        EXPECT_EQ(c.state, 7 | B);
+        EXPECT_EQ(std::memcmp(c.remote.getAddress(), to.get(), static_cast<size_t>(to.length)), 0);
+        sockClose(listener);
+    }
 }
 
 TEST(Socket, ConnectByNameAndRefusedPort) {

@@ -123,7 +123,9 @@ private:
                 line_.push_back(c);
         }
         const auto colon = line_.rfind(':');
-        if (line_.rfind("quorvex-sim listening on 127.0.0.1:", 0) == 0 && colon != std::string::npos)
+        if ((line_.rfind("quorvex-sim listening on 127.0.0.1:", 0) == 0 ||
+             line_.rfind("quorvex-sim listening on [::1]:", 0) == 0) &&
+            colon != std::string::npos)
             port_ = std::atoi(line_.c_str() + colon + 1);
     }
 
@@ -761,10 +763,20 @@ TEST(SimProcessLife, EndsCleanlyOnSigtermWithAClientConnected)
     EXPECT_EQ(sim.stop(), 0);
 }
 
+// An IPv6 literal is shown in brackets before the port.
+TEST(SimProcessLife, ListensOnAnIPv6Literal)
+{
+    SimProcess sim({"--bind=::1"});
+    ASSERT_GT(sim.port(), 0) << sim.firstLine();
+    EXPECT_EQ(sim.firstLine(), "quorvex-sim listening on [::1]:" + std::to_string(sim.port()));
+}
+
 TEST(SimProcessLife, BadArgumentsAndHelp)
 {
-    SimProcess bad({"--port=99999"});
-    EXPECT_EQ(bad.port(), 0);
+    for (const char* bad : {"--port=99999", "--bind=::1::2", "--bind=localhost"}) {
+        SimProcess sim({bad});
+        EXPECT_EQ(sim.port(), 0) << bad;
+    }
     const std::string path = QUOR_BINARY_DIR "/quorvex-sim";
     const std::string help = path + " --help > /dev/null";
     EXPECT_EQ(std::system(help.c_str()), 0);
