@@ -121,7 +121,8 @@ printf '%s\r\n' '; QUORVEX servers (hostname:port,description,password)' \
     'server=10.0.0.3:4242,Lab:7 panel=x' 'server=10.0.0.4:4242,' \
     "server=10.0.0.5:4242,It's a very long description, cut, twice" \
     "server=10.0.0.6:4242,Rack 12 in the west hall of the big old tower" \
-    'proxy=user:pw@10.0.0.9:8080,Office, west wing' 'proxy=10.0.0.8:3128,Home' >"$ROOT/usr/bin/quorcli.cfg"
+    'proxy=user:pw@10.0.0.9:8080,Office, west wing' 'proxy=10.0.0.8:3128,Home' \
+    'tunnel=ssh -W %h:%p jump,Jump host' >"$ROOT/usr/bin/quorcli.cfg"
 printf 'server=10.1.0.1:4242,Other place\n' >"$WORK/other cfg"
 # Started by its bare name, the program uses the file of the current folder.
 printf 'server=10.2.0.1:4242,Here\nproxy=10.2.0.2:3128,Home\n' >"$WORK/quorcli.cfg"
@@ -138,7 +139,7 @@ cases=(
     "$bin --server=Lab:|7\ panel=x"
     "$bin --server=Lab:7\ panel=|x"
     "$bin --server=rack|Rack\ 12\ in\ the\ west\ hall\ of\ the\ big\ old"
-    "$bin --proxy=|Office\,\ west\ wing|Home|\[Direct\ Connection\]"
+    "$bin --proxy=|Office\,\ west\ wing|Home|Jump\ host|\[Direct\ Connection\]"
     "quorcli --server=|Here"
     "quorcli --proxy=|Home|\[Direct\ Connection\]"
     "$bin --config=$WORK/other\ cfg --server=|Other\ place"
