@@ -114,6 +114,7 @@ protected:
     }
     void TearDown() override {
         onCountdownSecond = nullptr;
+        restarted.reset();
         shownOn = nullptr;
         autoReconnect = 0;
         setGlobalString(&startupProxy, nullptr);
@@ -126,6 +127,21 @@ protected:
         std::vector<std::string> args = {"--port=" + std::to_string(port), "--log=" + log_, "--heartbeat-ms=20"};
         if (extra) args.push_back(extra);
         return args;
+    }
+    // A stand-in connected to at start with reconnection on; at the first
+    // second of the countdown a new one (with `extra`) takes its port.
+    std::unique_ptr<SimProcess> restarted;
+    std::unique_ptr<SimProcess> startRestartingSim(const char* extra = nullptr) {
+        auto sim = std::make_unique<SimProcess>(simArgs(0));
+        const int port = sim->port();
+        if (port <= 0) return nullptr;
+        connectAtStart(port);
+        autoReconnect = 1;
+        onCountdownSecond = [this, port, extra] {
+            if (!restarted) restarted = std::make_unique<SimProcess>(simArgs(port, extra));
+            return false;
+        };
+        return sim;
     }
     void connectAtStart(int port) {
         writeFile("server=127.0.0.1:" + std::to_string(port) + ",Sim\n");
@@ -169,16 +185,8 @@ protected:
 };
 
 TEST_F(ReconnectLoop, ComesBackByItselfToTheScreenShownBefore) {
-    auto sim = std::make_unique<SimProcess>(simArgs(0));
-    const int port = sim->port();
-    ASSERT_GT(port, 0);
-    connectAtStart(port);
-    autoReconnect = 1;
-    std::unique_ptr<SimProcess> again;
-    onCountdownSecond = [&] {
-        if (!again) again = std::make_unique<SimProcess>(simArgs(port));
-        return false;
-    };
+    auto sim = startRestartingSim();
+    ASSERT_TRUE(sim);
     const std::string selectTwo = "{\"type\":2,\"screen\":2}";
     std::thread driver([&] {
         EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));   // the first screen is shown
@@ -233,16 +241,8 @@ TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
 }
 
 TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
-    auto sim = std::make_unique<SimProcess>(simArgs(0));
-    const int port = sim->port();
-    ASSERT_GT(port, 0);
-    connectAtStart(port);
-    autoReconnect = 1;
-    std::unique_ptr<SimProcess> again;
-    onCountdownSecond = [&] {
-        if (!again) again = std::make_unique<SimProcess>(simArgs(port, "--password=changed"));
-        return false;
-    };
+    auto sim = startRestartingSim("--password=changed");
+    ASSERT_TRUE(sim);
     std::thread driver([&] {
         EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
         const int before = term.blockingReads();

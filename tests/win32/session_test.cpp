@@ -8,28 +8,8 @@ using namespace win;
 
 namespace {
 
-// consoleMain with one server entry, reading keys from the key queue.
-class Session : public ::testing::Test {
+class Session : public OneServerApp {
 protected:
-    QueueTerminal term;
-    consoleMain app;
-    serverInfo* server = nullptr;
-
-    void SetUp() override {
-        drainKeyQueue();
-        std::memset(screenBuf, 0, sizeof screenBuf);
-        setTerminal(&term);
-        app.init(nullptr);
-        app.servers.init(nullptr);
-        char entry[] = "127.0.0.1,test server";
-        app.servers.parse(entry);
-        server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
-    }
-    void TearDown() override {
-        app.closeConnection();
-        setTerminal(nullptr);
-        drainKeyQueue();
-    }
     // Connects to the peer, runs the session and lets the peer finish.
     int run(Peer& p) {
         server->port = p.port();

@@ -19,27 +19,13 @@ bool gone(long pid) {
     return ended;
 }
 
-class Tunnel : public ::testing::Test {
+class Tunnel : public OneServerApp {
 protected:
-    QueueTerminal term;
-    consoleMain app;
-    serverInfo* server = nullptr;
     proxyInfo tunnel;
     ProgramFolder folder;
 
-    void SetUp() override {
-        drainKeyQueue();
-        setTerminal(&term);
-        app.init(nullptr);
-        app.servers.init(nullptr);
-        char entry[] = "127.0.0.1,test server";
-        app.servers.parse(entry);
-        server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
-    }
     void TearDown() override {
-        app.closeConnection();
-        setTerminal(nullptr);
-        drainKeyQueue();
+        OneServerApp::TearDown();
         std::remove(pidFile().c_str());
     }
     std::string pidFile() const { return folder.path + "relay.pid"; }

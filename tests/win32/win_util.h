@@ -192,6 +192,31 @@ inline int unusedPort() {
     return port;
 }
 
+// consoleMain with one server entry ("test server" at 127.0.0.1), reading
+// keys from the console key queue.
+class OneServerApp : public ::testing::Test {
+protected:
+    QueueTerminal term;
+    consoleMain app;
+    serverInfo* server = nullptr;
+
+    void SetUp() override {
+        drainKeyQueue();
+        std::memset(screenBuf, 0, sizeof screenBuf);
+        setTerminal(&term);
+        app.init(nullptr);
+        app.servers.init(nullptr);
+        char entry[] = "127.0.0.1,test server";
+        app.servers.parse(entry);
+        server = static_cast<serverInfo*>(app.servers.getItem(0)->data);
+    }
+    void TearDown() override {
+        app.closeConnection();
+        setTerminal(nullptr);
+        drainKeyQueue();
+    }
+};
+
 // A fresh folder under the system's temporary folder, taken as the
 // program's own (modulePath); removed with its files at the end.
 class ProgramFolder {
