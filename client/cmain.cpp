@@ -48,6 +48,22 @@ constexpr legendField serverLegend[] = {
 
 void cursorToStatusLine(_win_st* window) { SetConsoleCursorPosition(window, COORD{0, 24}); }
 
+// The proxy entry the command line chose. --direct is the direct connection
+// itself (the one item without an entry), never an entry whose description
+// reads the same; any other name is the first entry that begins with it.
+bool selectStartupProxy(proxyList& proxies)
+{
+    if (std::strcmp(startupProxy, directConnectionText) != 0) return proxies.select(startupProxy) != nullptr;
+    int index = 0;
+    for (menuItem* it = proxies.items.first; it; it = it->next, ++index) {
+        if (it->data) continue;
+        proxies.active = index;
+        proxies.goToItem(0);
+        return true;
+    }
+    return false;
+}
+
 // The window's title while a list is shown (where the program has one).
 void titleDisconnected() {
     if (const char* title = thisBuild().titleDisconnected) terminal()->setTitle(title);
@@ -76,7 +92,7 @@ consoleMain::~consoleMain()
 {
     // A connection still open at the end is closed, not leaked.
     closeConnection();
-    std::memset(sessionKey, 0, sizeof sessionKey);
+    wipeMemory(sessionKey, sizeof sessionKey);
     wipeMemory(reconnectKey, sizeof reconnectKey);
     std::free(configPath);
 }
@@ -370,7 +386,7 @@ int consoleMain::execute()
         proxies.setBorderTitle("Select Proxy Server");
         cursorToStatusLine(window);
 
-        bool chosen = startupProxy && proxies.select(startupProxy);
+        bool chosen = startupProxy && selectStartupProxy(proxies);
         if (!chosen) chosen = proxies.execute() == 2;
         setGlobalString(&startupProxy, nullptr);
         if (!chosen) break;

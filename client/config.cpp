@@ -176,7 +176,7 @@ void serverList::save(FILE* f)
             }
             std::fputc(',', f);
             for (unsigned char b : bytes) std::fprintf(f, "%02x", b);
-            std::memset(bytes, 0, sizeof bytes);
+            wipeMemory(bytes, sizeof bytes);
         }
         std::fputs("\r\n", f);
     }

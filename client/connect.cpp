@@ -160,14 +160,14 @@ int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* p
     if (proxy->userName && proxy->password) {
         int c = std::snprintf(buffer, messageLen + 1, "%s:%s", proxy->userName, proxy->password);
         char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
-        std::memset(buffer, 0, messageLen + 1);   // the credentials in clear
+        wipeMemory(buffer, messageLen + 1);   // the credentials in clear
         if (encoded) {
             // The second line is the one standard proxies read.
             n = std::snprintf(buffer, messageLen + 1,
                               "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n"
                               "Proxy-Authorization: Basic %s\r\n\r\n",
                               host.c_str(), server->port, encoded, encoded);
-            std::memset(encoded, 0, std::strlen(encoded));
+            wipeMemory(encoded, std::strlen(encoded));
             std::free(encoded);
             return (n >= 0 && n <= messageLen) ? n : -1;
         }
@@ -194,7 +194,7 @@ int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char
     int len = buildProxyRequest(buffer, server, proxy);
     if (len < 0) return 4005;
     const int sent = sendAll(fd, buffer, len);
-    std::memset(buffer, 0, messageLen + 1);   // the request holds the credentials
+    wipeMemory(buffer, messageLen + 1);   // the request holds the credentials
     if (sent != 0) return 4005;
     return readProxyAnswer(fd, buffer, window);
 }
@@ -214,6 +214,16 @@ struct lookupJob {
 // runs over the command's standard input and output. 4004 when it cannot be
 // started, with its message box.
 int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxyInfo& tunnel) {
+    // The target goes into the command's arguments: only plain names and
+    // numbers, which no relay takes for an option and no shell for a command.
+    if (!tunnelTargetPlain(server.hostName, server.port)) {
+        char message[128];
+        std::string target = orEmpty(server.hostName);
+        if (server.port < 1 || server.port > 65535) target = writtenHost(server.hostName) + ":" + std::to_string(server.port);
+        resolveFailureText(message, sizeof message, target.c_str());
+        showError(app.window, message);
+        return 4007;
+    }
     auto* carrier = new (std::nothrow) TunnelSocket;
     app.socket = carrier;
     if (!carrier) return -2;
@@ -436,6 +446,6 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
                           orEmpty(proxy->hostName));
         showError(window, message.get());
     }
-    std::memset(message.get(), 0, messageLen + 1);
+    wipeMemory(message.get(), messageLen + 1);
     return result;
 }

@@ -16,17 +16,17 @@ char firstOf(const char* text, const char* set)
 }
 
 bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color, int masked,
-             fieldRule rule)
+             fieldRule rule, textRule whole)
 {
     consoleInputBox box(masked);
     for (;;) {
         box.init(win, 10, 10, 60, prompt, buf, maxLen, color);
         if (box.execute() != 2) return false;
         const char refused = rule ? rule(buf) : 0;
-        if (!refused) return true;
-        char message[64];
-        std::snprintf(message, sizeof message, "The character '%c' cannot be used here.", refused);
-        messageBox(win, 0x4E, message, "Press Enter to continue...");
+        std::string message = whole ? whole(buf) : "";
+        if (!refused && message.empty()) return true;
+        if (refused) message = std::string("The character '") + refused + "' cannot be used here.";
+        messageBox(win, 0x4E, message.c_str(), "Press Enter to continue...");
     }
 }
 

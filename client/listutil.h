@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "console/cmenu.h"
 
@@ -15,12 +16,16 @@ using fieldRule = char (*)(const char* text);
 // The first character of text that is one of those in set, or 0.
 char firstOf(const char* text, const char* set);
 
+// What a field may not hold as a whole: the message that refuses the text,
+// or "".
+using textRule = std::string (*)(const char* text);
+
 // Runs one input box of the list screens (10,10, width 60) over buf, which
 // holds maxLen + 1 bytes. True when the operator accepted with Enter. A text
-// that breaks the rule is refused with a message naming the character, and
-// the box is shown again with the text as typed.
+// that breaks a rule is refused with a message naming the character (or the
+// whole rule's message), and the box is shown again with the text as typed.
 bool askText(_win_st* win, const char* prompt, char* buf, int maxLen, unsigned char color = 0x1E,
-             int masked = 0, fieldRule rule = nullptr);
+             int masked = 0, fieldRule rule = nullptr, textRule whole = nullptr);
 
 // A heap copy of len bytes of text plus a terminator, or null.
 char* copyText(const char* text, size_t len);

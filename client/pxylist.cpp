@@ -26,6 +26,16 @@ char passwordRule(const char* text) { return firstOf(text, "@,"); }
 // A comma would end the command of a tunnel line.
 char commandRule(const char* text) { return firstOf(text, ","); }
 
+// The direct connection's own name begins no entry's description, so that
+// nothing can be taken for it.
+std::string descriptionRule(const char* text)
+{
+    while (*text && static_cast<unsigned char>(*text) <= 32) ++text;
+    constexpr int n = sizeof directConnectionText - 1;
+    if (strcmpin(text, directConnectionText, n) != 0) return "";
+    return std::string("The description '") + directConnectionText + "' cannot be used here.";
+}
+
 constexpr int commandMax = 256;
 
 enum entryKind { noKind = 0, proxyKind = 1, tunnelKind = 2 };
@@ -181,7 +191,7 @@ int proxyList::onInsert()
     if (kind != proxyKind) return 0;
     char desc[41] = "";
     char address[257] = "";
-    if (!askText(window, "Enter description:", desc, 40)) return 0;
+    if (!askText(window, "Enter description:", desc, 40, 0x1E, 0, nullptr, descriptionRule)) return 0;
     // Trimmed as Edit trims: the file keeps no blanks at the ends, and drops
     // an entry without a description.
     strip(desc);
@@ -217,7 +227,7 @@ int proxyList::onEditItem()
     std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
     std::snprintf(address, sizeof address, "%s:%d", writtenHost(entry->hostName).c_str(),
                   static_cast<int>(entry->port));
-    if (!askText(window, "Change description:", desc, 40)) return 0;
+    if (!askText(window, "Change description:", desc, 40, 0x1E, 0, nullptr, descriptionRule)) return 0;
     if (!askText(window, "Change proxy address (hostname:port).", address, 256, 0x1E, 0, addressRule)) return 0;
     strip(desc);
     strip(address);
@@ -250,7 +260,7 @@ int proxyList::insertTunnel()
 {
     char desc[41] = "";
     char command[commandMax + 1] = "";
-    if (!askText(window, "Enter description:", desc, 40)) return 0;
+    if (!askText(window, "Enter description:", desc, 40, 0x1E, 0, nullptr, descriptionRule)) return 0;
     strip(desc);
     if (!*desc) return 0;
     if (!askText(window, "Enter tunnel command (%h=host, %p=port):", command, commandMax, 0x1E, 0, commandRule))
@@ -278,7 +288,7 @@ int proxyList::editTunnel(menuItem* item, proxyInfo* entry)
     char command[commandMax + 1];
     std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
     std::snprintf(command, sizeof command, "%s", entry->command);
-    if (!askText(window, "Change description:", desc, 40)) return 0;
+    if (!askText(window, "Change description:", desc, 40, 0x1E, 0, nullptr, descriptionRule)) return 0;
     if (!askText(window, "Change tunnel command (%h=host, %p=port):", command, commandMax, 0x1E, 0, commandRule))
         return 0;
     strip(desc);

@@ -453,6 +453,15 @@ int consoleMain::processConnection() {
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
     wipeMemory(sessionKey, sizeof sessionKey);
+    // The keyed states go with the session, however it ends.
+    struct cipherWipe {
+        rc4Cipher& a;
+        rc4Cipher& b;
+        ~cipherWipe() {
+            a.wipe();
+            b.wipe();
+        }
+    } wipeOnEnd{sendCipher, recvCipher};
 
     if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return -2;
     if (!socket || socket->sock < 0) return 4002;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "net/sutil.h"
+
 namespace {
 
 // Reads one little-endian 32-bit word from possibly unaligned bytes.
@@ -204,7 +206,7 @@ void MD5Final(unsigned char digest[16], MD5Context* ctx)
     for (int n = 0; n < 4; ++n)
         storeLE32(digest + 4 * n, ctx->state[n]);
     // The context holds message bytes and state; do not leave them behind.
-    std::memset(ctx, 0, sizeof *ctx);
+    wipeMemory(ctx, sizeof *ctx);
 }
 
 void MD5Transform(uint32_t state[4], const uint32_t block[16])

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "net/sutil.h"
+
 namespace {
 
 // Runs `length` generator steps over S with the indices in i and j, XORing
@@ -30,6 +32,18 @@ inline void cryptWith(unsigned char* S, int32_t& iRef, int32_t& jRef, unsigned c
 rc4Cipher::rc4Cipher() : i(0), j(0)
 {
     setKey("");
+}
+
+rc4Cipher::~rc4Cipher()
+{
+    wipe();
+}
+
+void rc4Cipher::wipe()
+{
+    wipeMemory(permutation, sizeof permutation);
+    i = 0;
+    j = 0;
 }
 
 void rc4Cipher::setKey(const char* key)
@@ -85,6 +99,7 @@ void rc4Cipher::crypt(unsigned char* buffer, int32_t length, int32_t keepState)
         std::memcpy(S, permutation, sizeof S);
         int32_t ci = i, cj = j;
         cryptWith(S, ci, cj, buffer, length);
+        wipeMemory(S, sizeof S);
         return;
     }
     cryptWith(permutation, i, j, buffer, length);

@@ -330,6 +330,11 @@ char* MultiValue::getRest(char* val, int maxLen) const {
 
 void wipeMemory(void* p, size_t n)
 {
-    volatile unsigned char* b = static_cast<volatile unsigned char*>(p);
-    while (n--) *b++ = 0;
+    if (!p || n == 0) return;
+    std::memset(p, 0, n);
+    // The compiler must assume that the empty statement reads the zeroed
+    // bytes, so the stores above cannot be dropped as dead, even when the
+    // memory is freed or goes out of scope right after the call, and even
+    // when this function is inlined into its caller.
+    __asm__ __volatile__("" : : "r"(p) : "memory");
 }

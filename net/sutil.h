@@ -30,7 +30,8 @@ int stoih(char* str);
 // Exactly len bytes of str plus a terminator on the heap (free()), or null.
 // Overloads the C library's strndup for an int length.
 char* strndup(const char* str, int len);
-// Zeroes n bytes in a way the compiler may not drop (for secrets).
+// Zeroes n bytes in a way the compiler may not drop (for secrets): the one
+// wipe of the program, for every key, password and digest.
 void wipeMemory(void* p, size_t n);
 
 // A cursor over values separated by a marker (0: a space or a tab).

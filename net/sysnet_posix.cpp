@@ -19,7 +19,8 @@ void sockStartup() {}
 
 void sockCleanup() {}
 
-int sockOpenTcp(int family) { return ::socket(family, SOCK_STREAM, 0); }
+// Close-on-exec: a command the program starts (a tunnel) inherits none of its sockets.
+int sockOpenTcp(int family) { return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 
 int sockClose(int s) { return ::close(s); }
 

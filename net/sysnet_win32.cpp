@@ -31,8 +31,13 @@ void sockStartup() {
 
 void sockCleanup() { WSACleanup(); }
 
-// INVALID_SOCKET becomes -1.
-int sockOpenTcp(int family) { return static_cast<int>(::socket(family, SOCK_STREAM, 0)); }
+// INVALID_SOCKET becomes -1. Not inherited: a command the program starts (a
+// tunnel) gets none of its sockets.
+int sockOpenTcp(int family) {
+    const SOCKET s = ::socket(family, SOCK_STREAM, 0);
+    if (s != INVALID_SOCKET) SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return static_cast<int>(s);
+}
 
 int sockClose(int s) { return closesocket(handle(s)); }
 

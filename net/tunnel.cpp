@@ -26,7 +26,34 @@ std::string substitute(const std::string& arg, const std::string& host, const st
     return out;
 }
 
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool isNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_';
+}
+
 }  // namespace
+
+bool tunnelTargetPlain(const char* host, int port) {
+    if (!host || !*host || port < 1 || port > 65535) return false;
+    std::string h = host;
+    const bool bracketed = h.front() == '[';
+    if (bracketed) {
+        if (h.size() < 3 || h.back() != ']') return false;
+        h = h.substr(1, h.size() - 2);
+    }
+    if (bracketed || h.find(':') != std::string::npos) {
+        if (h.find(':') == std::string::npos) return false;
+        for (char c : h)
+            if (!isHexDigit(c) && c != ':' && c != '.') return false;
+        return true;
+    }
+    if (h.front() == '-') return false;
+    for (char c : h)
+        if (!isNameCharacter(c)) return false;
+    return true;
+}
 
 bool tunnelArguments(const char* command, const char* host, int port, std::vector<std::string>& args) {
     args.clear();

@@ -19,6 +19,13 @@
 // a quote left open.
 bool tunnelArguments(const char* command, const char* host, int port, std::vector<std::string>& args);
 
+// True when the target can be put into a command line as it is: a plain
+// host name or IPv4 address (letters, digits, '.', '_' and '-', but not
+// '-' first), or an IPv6 literal (hex digits, '.' and ':'; in brackets or
+// not), and a port from 1 to 65535. Anything else could become an option of
+// the relay or text for a shell at the far end.
+bool tunnelTargetPlain(const char* host, int port);
+
 // How starting a tunnel command went.
 enum tunnelStartResult : int { tunnelStarted = 0, tunnelFailed = 1 };
 

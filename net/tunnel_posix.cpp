@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,8 +41,12 @@ int aboveStandard(int fd) {
 }
 
 // In the child, between fork and exec: only calls that are safe there.
-[[noreturn]] void runChild(int end, int report, char* const* argv) {
+[[noreturn]] void runChild(int end, int report, char* const* argv, pid_t parent) {
     setsid();   // a group to end together, and no terminal to write on or ask from
+    // The command dies with the program, even when the program is killed
+    // and cannot end it; a program that died before this was set is noticed
+    // as a new parent.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -86,8 +91,9 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
         return tunnelFailed;
     }
     const int childEnd = aboveStandard(pair[1]);
+    const pid_t parent = getpid();
     const pid_t pid = childEnd < 0 ? -1 : fork();
-    if (pid == 0) runChild(childEnd, report[1], argv.data());
+    if (pid == 0) runChild(childEnd, report[1], argv.data(), parent);
     if (childEnd >= 0) ::close(childEnd);
     ::close(report[1]);
     if (pid < 0) {

@@ -479,9 +479,11 @@ TEST_F(MainLoop, InputEndingAtTheMasterPasswordPromptStillSaves)
     EXPECT_EQ(readFile(), file);
 }
 
+// --direct is the direct connection itself, never an entry named like it.
 TEST_F(MainLoop, PreselectionsConnectWithoutShowingTheListsAndAreUsedOnce)
 {
-    writeFile(serverAt(peer::unusedPort(), "Beta") + "server=a.example,Alpha\n");
+    writeFile(serverAt(peer::unusedPort(), "Beta") + "server=a.example,Alpha\n" +
+              "tunnel=/nonexistent/relay,[Direct Connection]\nproxy=p.example,[Direct Connection]\n");
     setGlobalString(&startupProxy, directConnectionText);
     setGlobalString(&startupServer, "be");
     term.pushKey(13);   // the connection's error message
@@ -494,6 +496,7 @@ TEST_F(MainLoop, PreselectionsConnectWithoutShowingTheListsAndAreUsedOnce)
     EXPECT_FALSE(holds(term.pictures[0].cells, "Select Proxy Server"));
     EXPECT_FALSE(holds(term.pictures[0].cells, "Set Master Password"));
     EXPECT_TRUE(holds(term.pictures[0].cells, "Connecting...."));
+    EXPECT_TRUE(holds(term.pictures[0].cells, "Connection to IP address 127.0.0.1 has failed!"));
     EXPECT_EQ(startupProxy, nullptr);
     EXPECT_EQ(startupServer, nullptr);
     EXPECT_STREQ(static_cast<serverInfo*>(app.servers.getActiveItem()->data)->description, "Beta");

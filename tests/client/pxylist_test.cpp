@@ -160,6 +160,9 @@ TEST_F(ProxyScreen, CharactersTheProxyLineCannotKeepAreRefused)
 {
     term.pushKey(KEY_IC);
     term.pushKey(13);   // the kind: HTTPS proxy
+    term.type(" [direct connection] 2");
+    term.pushKey(13);
+    term.erase(22);
     term.type(" Office, 2nd ");
     term.type("u@h@x");
     term.pushKey(13);
@@ -186,6 +189,7 @@ TEST_F(ProxyScreen, CharactersTheProxyLineCannotKeepAreRefused)
         EXPECT_EQ(term.attrOf(message), 0x4E) << message;
     }
     EXPECT_EQ(term.fieldAfter("The character '@' cannot be used here."), "u@h@x");
+    EXPECT_EQ(term.attrOf("The description '[Direct Connection]' cannot be used here."), 0x4E);
 }
 
 // Insert asks for the kind first; a tunnel takes a description and a command,

@@ -1,6 +1,7 @@
 // The session protocol against a scripted peer on loopback and against the
 // stand-in server.
 
+#include <algorithm>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
@@ -62,6 +63,9 @@ TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
     EXPECT_EQ(c.app.sessionEstablished, 1);
     EXPECT_EQ(c.app.serverGreeting.getWord(1), 1u);
     for (unsigned char b : c.app.sessionKey) EXPECT_EQ(b, 0) << "session key wiped";
+    // So are the keyed cipher states, which would decrypt any later session.
+    for (const rc4Cipher* cipher : {&c.app.sendCipher, &c.app.recvCipher})
+        EXPECT_EQ(std::count(cipher->permutation, cipher->permutation + 256, 0), 256);
 }
 
 // The filler of the opening block comes from a freshly seeded generator: two

@@ -1,5 +1,7 @@
 // Tunnel entries: the command's arguments, and sessions carried by the
 // relay program of the tests to the stand-in server.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -41,6 +43,23 @@ TEST(TunnelArguments, SplittingQuotingAndSubstitution)
     }
     std::vector<std::string> args;
     EXPECT_FALSE(tunnelArguments(nullptr, "h", 1, args));
+    for (const char* host : {"db.example", "10.0.0.1", "my_host-2", "2001:db8::1", "[::1]", "::ffff:10.0.0.1"})
+        EXPECT_TRUE(tunnelTargetPlain(host, 65535)) << host;
+    for (const char* host : {"", "-oProxyCommand=x", "a;reboot", "a b", "$(id)", "[::1", "[h]", "fe80::1%eth0", "a\nb"})
+        EXPECT_FALSE(tunnelTargetPlain(host, 22)) << host;
+    for (int port : {0, -1, 65536}) EXPECT_FALSE(tunnelTargetPlain("h", port)) << port;
+}
+
+// The descriptors of this process that a child inherits (those it was
+// given itself, as "0,1,2"): a command the client starts gets no others.
+std::string inheritableDescriptors()
+{
+    std::string list;
+    for (int fd = 0; fd < 1024; ++fd) {
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags >= 0 && !(flags & FD_CLOEXEC)) list += (list.empty() ? "" : ",") + std::to_string(fd);
+    }
+    return list;
 }
 
 // True when no process has this id any more: neither running nor a zombie
@@ -77,18 +96,19 @@ protected:
     {
         ASSERT_EQ(tunnel.setTunnel((relay() + " --pidfile=" + pidFile + " " + options).c_str(), "Relay"), 0);
     }
-    // The relay's pid and where its standard error goes, once it has said.
-    std::pair<long, std::string> relayStarted()
+    // The relay's pid, where its standard error goes and the descriptors it
+    // inherited, once it has said.
+    std::tuple<long, std::string, std::string> relayStarted()
     {
         for (int i = 0; i < 500; ++i) {
             std::ifstream f(pidFile);
             long pid = 0;
-            std::string target;
-            if (f >> pid >> target) return {pid, target};
+            std::string target, fds;
+            if (f >> pid >> target >> fds) return {pid, target, fds};
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ADD_FAILURE() << "the relay did not start";
-        return {0, ""};
+        return {0, "", ""};
     }
 };
 
@@ -96,10 +116,12 @@ TEST_F(TunnelSession, TheSessionRunsThroughTheCommandWhichEndsWithIt)
 {
     auto sim = startSim();
     useCommand("%h %p");
+    const std::string inherited = inheritableDescriptors();
     WaitingClient c;
     ASSERT_EQ(c.connect(sim->port(), &tunnel), 0);
-    const auto [pid, stderrTarget] = relayStarted();
+    const auto [pid, stderrTarget, fds] = relayStarted();
     EXPECT_EQ(stderrTarget, "/dev/null");
+    EXPECT_EQ(fds, inherited);
     EXPECT_FALSE(gone(pid));
     // An acknowledged update: the screen came through the relay.
     EXPECT_EQ(runUntilLogged(c, *sim, "{\"type\":4,"), 0);
@@ -113,7 +135,7 @@ TEST_F(TunnelSession, TheCommandEndingMidSessionIs4001)
     useCommand("--exit-after-sent=162 %h %p");
     WaitingClient c;
     ASSERT_EQ(c.connect(sim->port(), &tunnel), 0);
-    const long pid = relayStarted().first;
+    const long pid = std::get<0>(relayStarted());
     EXPECT_EQ(runSimSession(c, *sim, [] {}), 4001);
     EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
     EXPECT_TRUE(gone(pid));
@@ -141,7 +163,7 @@ TEST_F(TunnelSession, EscBeforeTheServerGreetsAbortsAndEndsTheCommand)
                   0);
         WaitingClient c;
         ASSERT_EQ(c.connect(1, &tunnel), 0);
-        const long pid = relayStarted().first;
+        const long pid = std::get<0>(relayStarted());
         c.term.push("ab");
         c.term.push(keyEsc);
         EXPECT_EQ(c.session(), -1);
@@ -151,6 +173,26 @@ TEST_F(TunnelSession, EscBeforeTheServerGreetsAbortsAndEndsTheCommand)
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << grandchild;
         EXPECT_TRUE(grandchild ? ended(pid) : gone(pid)) << grandchild;
     }
+}
+
+// The program killed outright cannot end its command: the command ends by
+// itself when its parent dies.
+TEST_F(TunnelSession, TheCommandDiesWithAKilledClient)
+{
+    const pid_t client = fork();
+    if (client == 0) {
+        TunnelSocket carrier;
+        carrier.start({relay(), "--pidfile=" + pidFile, "--hang"});
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        _exit(0);
+    }
+    ASSERT_GT(client, 0);
+    const long pid = std::get<0>(relayStarted());
+    kill(client, SIGKILL);
+    waitpid(client, nullptr, 0);
+    for (int i = 0; i < 500 && !ended(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(ended(pid));
+    if (!ended(pid)) kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 TEST_F(TunnelSession, ACommandThatCannotStartIs4004WithItsMessage)
@@ -163,6 +205,15 @@ TEST_F(TunnelSession, ACommandThatCannotStartIs4004WithItsMessage)
         EXPECT_TRUE(c.term.everShown("Tunnel command '" + std::string(command).substr(0, 40) + "' has failed!"))
             << command;
     }
+    // A target that the command could take for an option starts nothing.
+    useCommand("%h %p");
+    WaitingClient c;
+    c.term.blockingLimitMs = 200;
+    std::free(c.server->hostName);
+    c.server->hostName = strdup("-oProxyCommand=x");
+    EXPECT_EQ(c.connect(1, &tunnel), 4007);
+    EXPECT_TRUE(c.term.everShown("IP address resolution has failed for hostname '-oProxyCommand=x'!"));
+    EXPECT_EQ(dynamic_cast<TunnelSocket*>(c.app.socket), nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // A tunnel command for the tests: relays its standard input and output to a
 // TCP port on loopback, as "ssh -W host:port" would. Built for both builds.
 //   relay [--pidfile=FILE] [--hang] [--ignore-term] [--exit-after-sent=N] HOST PORT
-// --pidfile writes "PID STDERR-TARGET" (where its standard error goes; "-"
-// on Windows); --hang never connects and ignores its input (at most 60 s);
+// --pidfile writes "PID STDERR-TARGET FDS" (where its standard error goes,
+// and the descriptors it inherited, as "0,1,2"; "-" for each on Windows); --hang never connects and ignores its input (at most 60 s);
 // --ignore-term ignores SIGTERM; --exit-after-sent ends the relay once N
 // bytes have gone to the server.
 #ifdef _WIN32
@@ -10,6 +10,7 @@
 #include <windows.h>
 #else
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -31,6 +32,7 @@ namespace {
 using Sock = SOCKET;
 long processId() { return static_cast<long>(GetCurrentProcessId()); }
 std::string stderrTarget() { return "-"; }
+std::string openDescriptors() { return "-"; }
 int readInput(char* buf, int len) {
     DWORD n = 0;
     return ReadFile(GetStdHandle(STD_INPUT_HANDLE), buf, static_cast<DWORD>(len), &n, nullptr) ? static_cast<int>(n) : -1;
@@ -49,6 +51,17 @@ std::string stderrTarget() {
     const ssize_t n = readlink("/proc/self/fd/2", target, sizeof target - 1);
     if (n > 0) target[n] = 0;
     return target;
+}
+std::string openDescriptors() {
+    std::string list;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return "?";
+    while (const dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.' || std::atoi(e->d_name) == dirfd(d)) continue;
+        list += (list.empty() ? "" : ",") + std::string(e->d_name);
+    }
+    closedir(d);
+    return list;
 }
 int readInput(char* buf, int len) { return static_cast<int>(read(STDIN_FILENO, buf, static_cast<size_t>(len))); }
 bool writeOutput(const char* buf, int len) {
@@ -70,9 +83,10 @@ bool option(const char* arg, const char* name, std::string& value) {
 
 void writePidFile(const std::string& path) {
     const std::string temp = path + ".tmp";
+    const std::string inherited = openDescriptors();
     FILE* f = std::fopen(temp.c_str(), "w");
     if (!f) return;
-    std::fprintf(f, "%ld %s\n", processId(), stderrTarget().c_str());
+    std::fprintf(f, "%ld %s %s\n", processId(), stderrTarget().c_str(), inherited.c_str());
     std::fclose(f);
     std::remove(path.c_str());
     std::rename(temp.c_str(), path.c_str());   // the reader sees all or nothing
