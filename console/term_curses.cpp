@@ -103,27 +103,87 @@ Shown cursesCell(uint16_t cell) {
 // Black blanks where the terminal reaches past the picture.
 chtype outsideBlank() { return ' ' | static_cast<chtype>(COLOR_PAIR(!monochromeMode && pairMade[1] ? 1 : 0)); }
 
+// A cell as curses takes it, worked out once per (character, attribute)
+// pair. Most cells can be copied into the window a whole row at a time:
+// plain characters and line pieces of the terminal's own set as chtype (the
+// cheapest copy), and glyphs as complex characters; the bytes above 127 that
+// the terminal's own character set shows go through waddch, which converts
+// them.
+struct CellOut {
+    cchar_t wide;
+    chtype narrow;
+    short pair;
+    unsigned char kind;   // 0: not worked out yet, or one of these:
+};
+enum : unsigned char { outNarrow = 1, outWide = 2, outOwn = 3 };
+
+// Indexed by the cell itself. Untouched parts cost no memory: only the
+// pairs a screen uses are ever written.
+CellOut cellOuts[1 << 16];
+bool cellOutsMade = false;
+
+void forgetCellOuts() {
+    if (cellOutsMade) std::memset(cellOuts, 0, sizeof cellOuts);
+    cellOutsMade = false;
+}
+
+const CellOut& cellOut(uint16_t cell) {
+    CellOut& o = cellOuts[cell];
+    if (o.kind) return o;
+    cellOutsMade = true;
+    const Shown s = cursesCell(cell);
+    o.pair = static_cast<short>(s.pair);
+    const chtype text = s.ch & A_CHARTEXT;
+    const char32_t glyph = s.glyph >= 32 && s.glyph < 127 ? 0 : s.glyph;   // ASCII goes as chtype
+    o.narrow = s.glyph && !glyph ? (s.glyph | s.attrs) : s.ch;
+    const wchar_t chars[2] = {static_cast<wchar_t>(glyph ? glyph : (o.narrow & A_CHARTEXT)), 0};
+    const attr_t attrs = glyph ? s.attrs : (o.narrow & A_ATTRIBUTES);
+    o.kind = outOwn;
+    if (setcchar(&o.wide, chars, attrs & ~A_COLOR, o.pair, nullptr) != OK) return o;
+    // Control characters and high bytes stay with waddch, which knows what
+    // to do with them.
+    if (glyph) o.kind = outWide;
+    else if ((s.glyph || text >= 32) && (o.narrow & A_CHARTEXT) < 127) o.kind = outNarrow;
+    return o;
+}
+
 void CursesTerminal::putRow(int row, const uint16_t* cells) {
     if (row < 0 || row >= screenRows || !cells) return;
     const int y = row - top;
     if (y < 0 || y >= LINES) return;
-    int lastPair = 0;
+    const CellOut* outs[screenCols];
+    bool anyWide = false;
     for (int c = 0; c < screenCols; ++c) {
-        const Shown s = cursesCell(cells[c]);
-        lastPair = s.pair;
-        if (wmove(stdscr, y, c) != OK) continue;
-        if (s.glyph) {
-            const wchar_t text[2] = {static_cast<wchar_t>(s.glyph), 0};
-            cchar_t wide;
-            if (setcchar(&wide, text, s.attrs & ~A_COLOR, static_cast<short>(s.pair), nullptr) == OK)
-                wadd_wch(stdscr, &wide);
-        } else {
-            waddch(stdscr, s.ch);
-        }
+        outs[c] = &cellOut(cells[c]);
+        anyWide = anyWide || outs[c]->kind == outWide;
     }
+    // Runs of cells go to curses in one copy each (as chtype while the row
+    // has no glyph); only the rare cell that needs waddch goes on its own.
+    chtype narrow[screenCols];
+    cchar_t wide[screenCols];
+    int runStart = 0;
+    auto flush = [&](int end) {
+        if (end <= runStart) return;
+        if (anyWide) mvwadd_wchnstr(stdscr, y, runStart, wide + runStart, end - runStart);
+        else mvwaddchnstr(stdscr, y, runStart, narrow + runStart, end - runStart);
+    };
+    for (int c = 0; c < screenCols; ++c) {
+        const CellOut& o = *outs[c];
+        if (o.kind != outOwn) {
+            if (anyWide) wide[c] = o.wide;
+            else narrow[c] = o.narrow;
+            continue;
+        }
+        flush(c);
+        runStart = c + 1;
+        if (wmove(stdscr, y, c) == OK) waddch(stdscr, o.narrow);
+    }
+    flush(screenCols);
     // A wider terminal gets the rest of the row blank in column 79's colours.
+    const int lastPair = outs[screenCols - 1]->pair;
     for (int c = screenCols; c < COLS; ++c)
         if (wmove(stdscr, y, c) == OK) waddch(stdscr, ' ' | static_cast<chtype>(COLOR_PAIR(lastPair)));
+    wmove(stdscr, cursorRow - top, cursorCol);
 }
 
 int CursesTerminal::viewTop(int row) const {
@@ -332,6 +392,7 @@ void terminalStartup(int argc, char** argv) {
         action.sa_flags = SA_RESTART;
         sigaction(SIGWINCH, &action, nullptr);
         setTerminal(&cursesTerminal);
+        forgetCellOuts();   // made for the colours and characters of this start
         cursesTerminal.redrawAll();
     }
     wrefresh(stdscr);
