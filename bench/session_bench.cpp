@@ -443,6 +443,7 @@ void updateThroughput(benchmark::State& state) {
     state.counters["updates"] = static_cast<double>(sent);
     state.counters["updates_per_s"] = static_cast<double>(sent) / seconds;
     state.counters["client_cpu_percent"] = 100.0 * (client.cpuSeconds() - cpuBefore) / seconds;
+    state.counters["client_cpu_us_per_update"] = 1e6 * (client.cpuSeconds() - cpuBefore) / static_cast<double>(sent);
     if (windowsClient()) state.counters["wine_cpu_percent"] = 100.0 * wineCpuSince(wineBefore) / seconds;
     state.counters["payload_bytes"] = static_cast<double>(updates[0].size());
     state.counters["pty_bytes_per_update"] =
