@@ -53,9 +53,13 @@ void sendWord(consoleMain& app, uint32_t word) {
 }
 
 // Low byte the character, high byte the scan code with bit 7 for left Ctrl.
+// AltGr arrives as right Alt with left Ctrl: a character typed with it is
+// that character, not Ctrl and the character.
 uint16_t keyWord(const KEY_EVENT_RECORD& key) {
     unsigned scan = key.wVirtualScanCode & 0xFF;
-    if (key.dwControlKeyState & ksLeftCtrl) scan |= 0x80;
+    const uint32_t state = key.dwControlKeyState;
+    const bool altGr = (state & ksRightAlt) && (state & ksLeftCtrl) && key.uChar.AsciiChar != 0;
+    if ((state & ksLeftCtrl) && !altGr) scan |= 0x80;
     return static_cast<uint16_t>((scan << 8) | static_cast<unsigned char>(key.uChar.AsciiChar));
 }
 

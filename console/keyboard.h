@@ -88,6 +88,7 @@ constexpr uint32_t kcEscScan = 0x01;
 
 // Control-key state bits of the key record.
 enum : uint32_t {
+    ksRightAlt = 0x1,
     ksLeftAlt = 0x2,
     ksRightCtrl = 0x4,
     ksLeftCtrl = 0x8,

@@ -64,19 +64,35 @@ int WinConsoleTerminal::putCells(int x, int y, const uint16_t* cells, int count)
         count = kColumns - x;
     if (count <= 0)
         return 0;
-    CHAR_INFO row[kColumns];
+    CHAR_INFO* row = shown_[y] + x;
     for (int i = 0; i < count; i++) {
         row[i].Char.UnicodeChar = static_cast<WCHAR>(cp437Unicode[cells[i] & 0xFF]);
         row[i].Attributes = static_cast<WORD>(cells[i] >> 8);
     }
-    SMALL_RECT area{static_cast<SHORT>(x), static_cast<SHORT>(y), static_cast<SHORT>(x + count - 1),
-                    static_cast<SHORT>(y)};
-    WriteConsoleOutputW(screen_, row, COORD{static_cast<SHORT>(count), 1}, COORD{0, 0}, &area);
+    if (y < firstDirty_) firstDirty_ = y;
+    if (y > lastDirty_) lastDirty_ = y;
     return count;
 }
 
-void WinConsoleTerminal::moveCursor(int x, int y) {
-    SetConsoleCursorPosition(screen_, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
+void WinConsoleTerminal::moveCursor(int x, int y) { cursor_ = COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)}; }
+
+// The rows put since the last refresh, and those between them, in one write
+// of their rectangle; then the cursor, when it moved.
+int WinConsoleTerminal::refresh() {
+    int result = 0;
+    if (firstDirty_ <= lastDirty_) {
+        SMALL_RECT area{0, static_cast<SHORT>(firstDirty_), kColumns - 1, static_cast<SHORT>(lastDirty_)};
+        if (!WriteConsoleOutputW(screen_, &shown_[0][0], COORD{kColumns, kRows},
+                                 COORD{0, static_cast<SHORT>(firstDirty_)}, &area))
+            result = -1;
+        firstDirty_ = kRows;
+        lastDirty_ = -1;
+    }
+    if (cursor_.X != cursorShown_.X || cursor_.Y != cursorShown_.Y) {
+        if (SetConsoleCursorPosition(screen_, cursor_)) cursorShown_ = cursor_;
+        else result = -1;
+    }
+    return result;
 }
 
 int WinConsoleTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {

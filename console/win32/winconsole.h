@@ -14,18 +14,20 @@ void closeConsoleScreen(HANDLE screen);
 bool setConsoleTitle(const char* title);
 
 // Shows the program's cell screen in a console screen buffer: rows of cells
-// (low byte character, high byte attribute) and the cursor. The console
-// shows every write at once. Keys come from the key queue (keyqueue.h).
+// (low byte character, high byte attribute) and the cursor. Rows are kept
+// until refresh, which writes all that changed with one call (each console
+// call is a round trip to the console's host) and moves the cursor only
+// when it moved. Keys come from the key queue (keyqueue.h).
 class WinConsoleTerminal : public Terminal {
 public:
     explicit WinConsoleTerminal(HANDLE screen) : screen_(screen) {}
 
     void putRow(int row, const uint16_t* cells) override;
-    // Writes count cells from column x of row y, cut at column 79: the
-    // console itself would go on past it. Returns the number written.
+    // Puts count cells from column x of row y, cut at column 79: the
+    // console itself would go on past it. Returns the number put.
     int putCells(int x, int y, const uint16_t* cells, int count);
     void moveCursor(int x, int y) override;
-    int refresh() override { return 0; }
+    int refresh() override;
     // Waits up to timeoutMs for a key from the key queue.
     int readKey(int timeoutMs, INPUT_RECORD& record) override;
     bool keyPending() const override;
@@ -34,5 +36,12 @@ public:
     void setTitle(const char* title) override { setConsoleTitle(title); }
 
 private:
+    static constexpr int columns_ = 80;
+    static constexpr int rows_ = 25;
     HANDLE screen_;
+    CHAR_INFO shown_[rows_][columns_] = {};   // what the console is to show
+    int firstDirty_ = rows_;                  // rows put since the last refresh
+    int lastDirty_ = -1;
+    COORD cursor_{0, 0};                      // where the cursor is to go
+    COORD cursorShown_{-1, -1};               // where the console has it
 };

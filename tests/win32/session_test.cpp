@@ -98,13 +98,14 @@ TEST_F(Session, KeyWordsAndTheAltMask) {
         ASSERT_TRUE(l.recvWord(w));   // the acknowledgement: the screen id has been taken
         putKeyEvent(keyRecord(VK_RETURN, 0x1C, 13));
         putKeyEvent(keyRecord('A', 0x1E, 1, LEFT_CTRL_PRESSED));
+        putKeyEvent(keyRecord('Q', 0x10, '@', RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED));   // AltGr+Q, German
         consoleCtrlHandler(CTRL_C_EVENT);
         putKeyEvent(keyRecord(VK_MENU, 0x38, 0, alt));
         putKeyEvent(keyRecord(VK_F2, 0x3C, 0, SHIFT_PRESSED));
         putKeyEvent(keyRecord(VK_F2, 0x3C, 0, RIGHT_CTRL_PRESSED));
         putKeyEvent(keyRecord(VK_F4, 0x3E, 0, alt));
         putKeyEvent(keyRecord(VK_F3, 0x3D, 0, alt));
-        for (uint16_t expected : {0x1C0D, 0x9E01, 0x2E03, 0x3800, 0x3C00, 0x3C00}) {
+        for (uint16_t expected : {0x1C0D, 0x9E01, 0x1040, 0x2E03, 0x3800, 0x3C00, 0x3C00}) {
             ASSERT_TRUE(l.recvWord(w));
             EXPECT_EQ(w, keyMessage(expected)) << std::hex << expected;
         }

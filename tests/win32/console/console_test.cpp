@@ -104,6 +104,7 @@ TEST(Console, CellsKeepTheirAttributeWordAndStopAtColumn79) {
     cells[0] = cellOf(0xC9, 0x9F);   // bit 7 set, and a line-drawing character
     cells[79] = cellOf('z', 0x70);
     t.putRow(2, cells);
+    t.refresh();
     EXPECT_EQ(static_cast<unsigned char>(b.cell(0, 2).Char.AsciiChar), 0xC9);
     EXPECT_EQ(b.cell(0, 2).Attributes, 0x009F);
     EXPECT_EQ(b.cell(1, 2).Char.AsciiChar, 'B');
@@ -114,6 +115,7 @@ TEST(Console, CellsKeepTheirAttributeWordAndStopAtColumn79) {
 
     // A run from column 75 stops at 79, neither going on nor wrapping.
     EXPECT_EQ(t.putCells(75, 5, cells + 1, 10), 5);
+    t.refresh();
     EXPECT_EQ(b.cell(75, 5).Char.AsciiChar, 'B');
     EXPECT_EQ(b.cell(79, 5).Char.AsciiChar, 'F');
     EXPECT_EQ(b.cell(80, 5).Char.AsciiChar, '.');
@@ -129,6 +131,7 @@ TEST(Console, CursorGoesWhereItIsPut) {
     ASSERT_TRUE(b.ok());
     WinConsoleTerminal t(b.h);
     t.moveCursor(12, 7);
+    t.refresh();
     CONSOLE_SCREEN_BUFFER_INFO info{};
     ASSERT_TRUE(GetConsoleScreenBufferInfo(b.h, &info));
     EXPECT_EQ(info.dwCursorPosition.X, 12);
