@@ -1,5 +1,7 @@
 #include "console/win32/winconsole.h"
 
+#include <algorithm>
+
 #include "console/cp437.h"
 #include "console/win32/keyqueue.h"
 
@@ -69,24 +71,24 @@ int WinConsoleTerminal::putCells(int x, int y, const uint16_t* cells, int count)
         row[i].Char.UnicodeChar = static_cast<WCHAR>(cp437Unicode[cells[i] & 0xFF]);
         row[i].Attributes = static_cast<WORD>(cells[i] >> 8);
     }
-    if (y < firstDirty_) firstDirty_ = y;
-    if (y > lastDirty_) lastDirty_ = y;
+    dirty_.Left = std::min<SHORT>(dirty_.Left, static_cast<SHORT>(x));
+    dirty_.Right = std::max<SHORT>(dirty_.Right, static_cast<SHORT>(x + count - 1));
+    dirty_.Top = std::min<SHORT>(dirty_.Top, static_cast<SHORT>(y));
+    dirty_.Bottom = std::max<SHORT>(dirty_.Bottom, static_cast<SHORT>(y));
     return count;
 }
 
 void WinConsoleTerminal::moveCursor(int x, int y) { cursor_ = COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)}; }
 
-// The rows put since the last refresh, and those between them, in one write
-// of their rectangle; then the cursor, when it moved.
+// What was put since the last refresh, in one write of the rectangle around
+// it; then the cursor, when it moved.
 int WinConsoleTerminal::refresh() {
     int result = 0;
-    if (firstDirty_ <= lastDirty_) {
-        SMALL_RECT area{0, static_cast<SHORT>(firstDirty_), kColumns - 1, static_cast<SHORT>(lastDirty_)};
-        if (!WriteConsoleOutputW(screen_, &shown_[0][0], COORD{kColumns, kRows},
-                                 COORD{0, static_cast<SHORT>(firstDirty_)}, &area))
+    if (dirty_.Left <= dirty_.Right) {
+        SMALL_RECT area = dirty_;
+        if (!WriteConsoleOutputW(screen_, &shown_[0][0], COORD{kColumns, kRows}, COORD{dirty_.Left, dirty_.Top}, &area))
             result = -1;
-        firstDirty_ = kRows;
-        lastDirty_ = -1;
+        dirty_ = SMALL_RECT{kColumns, kRows, -1, -1};
     }
     if (cursor_.X != cursorShown_.X || cursor_.Y != cursorShown_.Y) {
         if (SetConsoleCursorPosition(screen_, cursor_)) cursorShown_ = cursor_;

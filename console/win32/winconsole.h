@@ -40,8 +40,7 @@ private:
     static constexpr int rows_ = 25;
     HANDLE screen_;
     CHAR_INFO shown_[rows_][columns_] = {};   // what the console is to show
-    int firstDirty_ = rows_;                  // rows put since the last refresh
-    int lastDirty_ = -1;
+    SMALL_RECT dirty_{columns_, rows_, -1, -1};   // what was put since the last refresh
     COORD cursor_{0, 0};                      // where the cursor is to go
     COORD cursorShown_{-1, -1};               // where the console has it
 };

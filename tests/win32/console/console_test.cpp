@@ -154,6 +154,7 @@ TEST(Console, SetUpGivesAnActiveRawBufferThatTurnsCtrlCIntoAKey) {
     for (uint16_t& c : cells)
         c = cellOf('q', 0x4E);
     t.putRow(0, cells);
+    t.refresh();
     HANDLE active = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(active, INVALID_HANDLE_VALUE);
