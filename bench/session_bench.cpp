@@ -10,11 +10,13 @@
 //    250 ms, as the stand-in server does while nothing changes;
 //  - peak resident memory of the client after the update run (VmHWM); under
 //    wine, of the program's own process.
-// With --never-read=SECONDS the program runs nothing of the above but one
-// session against a server that sends empty updates as fast as the socket
-// takes them and never reads: every 10 s it prints the client's resident
-// memory (VmRSS, VmHWM) and CPU use, and at the end whether Shift+F2 still
-// ends the session.
+// With --never-read=SECONDS the program runs nothing of the above but the
+// client, started with --reconnect, against a server that sends empty
+// updates as fast as the socket takes them and never reads: every 10 s it
+// prints the client's resident memory (VmRSS, VmHWM), its CPU use and how
+// many sessions it had (the client gives up a link that takes nothing for
+// about 50 s, and comes back), and at the end whether Shift+F2 still ends
+// the session.
 // The client program is <build>/quorcli (beside this program's folder), the
 // one named by QUORCLI, or the one given as --client=PATH. A Windows program
 // (PATH ending in .exe) runs under wine, in the prefix WINEPREFIX (default
@@ -171,18 +173,20 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
-        unsigned char digest[16];
-        passwordDigest(digest, password);
-        in.setKey(digest, 16);
-        out.setKey(digest, 16);
     }
     ~BenchServer() {
         if (fd >= 0) ::close(fd);
         if (listenFd >= 0) ::close(listenFd);
     }
+    // The next connection, in place of the one before, with fresh ciphers.
     bool accept(int timeoutMs) {
         pollfd p{listenFd, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) <= 0) return false;
+        if (fd >= 0) ::close(fd);
+        unsigned char digest[16];
+        passwordDigest(digest, password);
+        in.setKey(digest, 16);
+        out.setKey(digest, 16);
         fd = ::accept(listenFd, nullptr, nullptr);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -255,7 +259,7 @@ public:
     int master = -1;
     std::atomic<long long> outputBytes{0};
 
-    explicit ClientUnderTest(int port) {
+    explicit ClientUnderTest(int port, bool reconnect = false) {
         char templ[] = "/tmp/quorcli-bench-XXXXXX";
         if (!mkdtemp(templ)) return;
         dir_ = templ;
@@ -278,9 +282,11 @@ public:
         if (pid == 0) {
             setenv("TERM", "xterm", 1);
             if (windowsClient())
-                execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+                execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
+                       static_cast<char*>(nullptr));
             else
-                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         reader_ = std::thread([this] { drain(); });
@@ -364,13 +370,10 @@ private:
     }
 };
 
-// Starts the client, types the password and opens a session with one full
-// screen; what did not come up, or null.
-const char* startSession(BenchServer& server, ClientUnderTest& client) {
-    if (client.pid <= 0 || !client.waitForOutput("Password for", 10000))
-        return "the client did not ask for the password";
-    client.type(std::string(password) + "\r");
-    if (!server.accept(10000) || !server.handshake()) return "no session";
+// Takes the client's next connection and shows it one full screen; what did
+// not come up, or null.
+const char* showFirstScreen(BenchServer& server, int acceptMs) {
+    if (!server.accept(acceptMs) || !server.handshake()) return "no session";
     std::vector<unsigned char> list;
     putWord(list, 0);
     putWord(list, 1);
@@ -383,6 +386,15 @@ const char* startSession(BenchServer& server, ClientUnderTest& client) {
         !server.sendMessage(3, encodeScreenUpdate(nullptr, first)) || !server.waitAck())
         return "the first update was not acknowledged";
     return nullptr;
+}
+
+// Starts the client, types the password and opens a session with one full
+// screen; what did not come up, or null.
+const char* startSession(BenchServer& server, ClientUnderTest& client) {
+    if (client.pid <= 0 || !client.waitForOutput("Password for", 10000))
+        return "the client did not ask for the password";
+    client.type(std::string(password) + "\r");
+    return showFirstScreen(server, 10000);
 }
 
 // As startSession; false (and a skip) when something does not come up.
@@ -491,10 +503,11 @@ void idleCpu(benchmark::State& state) {
 }
 
 // The server that never reads: empty updates for as long as the socket takes
-// them, for `seconds`; the client's memory and CPU every 10 s.
+// them, for `seconds`, on every connection the client makes; the client's
+// memory and CPU every 10 s.
 int neverRead(int seconds) {
     BenchServer server;
-    ClientUnderTest client(server.port);
+    ClientUnderTest client(server.port, true);
     if (const char* failed = startSession(server, client)) {
         std::fprintf(stderr, "never-read: %s\n", failed);
         return 1;
@@ -502,20 +515,22 @@ int neverRead(int seconds) {
     fcntl(server.fd, F_SETFL, fcntl(server.fd, F_GETFL) | O_NONBLOCK);
     std::vector<unsigned char> pending;
     long long sent = 0;
+    int sessions = 1;
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(seconds);
     auto nextSample = start;
     auto lastSample = start;
     double cpuBefore = client.cpuSeconds();
-    std::printf("%8s %10s %10s %8s %14s\n", "seconds", "rss_mib", "hwm_mib", "cpu_%", "server_sent_kb");
+    std::printf("%8s %10s %10s %8s %14s %9s\n", "seconds", "rss_mib", "hwm_mib", "cpu_%", "server_sent_kb",
+                "sessions");
     for (;;) {
         const auto now = Clock::now();
         if (now >= nextSample) {
             const double cpu = client.cpuSeconds();
             const double interval = std::chrono::duration<double>(now - lastSample).count();
-            std::printf("%8.0f %10.2f %10.2f %8.1f %14lld\n", std::chrono::duration<double>(now - start).count(),
+            std::printf("%8.0f %10.2f %10.2f %8.1f %14lld %9d\n", std::chrono::duration<double>(now - start).count(),
                         statusMiB(client.pid, "VmRSS:"), statusMiB(client.pid, "VmHWM:"),
-                        interval > 0 ? 100.0 * (cpu - cpuBefore) / interval : 0.0, sent / 1024);
+                        interval > 0 ? 100.0 * (cpu - cpuBefore) / interval : 0.0, sent / 1024, sessions);
             std::fflush(stdout);
             cpuBefore = cpu;
             lastSample = now;
@@ -533,8 +548,15 @@ int neverRead(int seconds) {
         const ssize_t n = ::send(server.fd, pending.data(), pending.size(), MSG_NOSIGNAL);
         if (n <= 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            std::fprintf(stderr, "never-read: the client went away\n");
-            return 1;
+            // The client gave the link up: it comes back after a pause.
+            if (const char* failed = showFirstScreen(server, 60000)) {
+                std::fprintf(stderr, "never-read: the client did not come back: %s\n", failed);
+                return 1;
+            }
+            fcntl(server.fd, F_SETFL, fcntl(server.fd, F_GETFL) | O_NONBLOCK);
+            pending.clear();
+            ++sessions;
+            continue;
         }
         pending.erase(pending.begin(), pending.begin() + n);
         sent += n;

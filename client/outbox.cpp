@@ -20,7 +20,7 @@ void sessionOutbox::dropSent() {
     if (sent_ == kept_.size()) {
         kept_.clear();
         sent_ = 0;
-    } else if (sent_ >= kept_.size() / 2) {
+    } else if (sent_ > 0 && sent_ >= kept_.size() / 2) {
         kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(sent_));
         sent_ = 0;
     }
