@@ -2,7 +2,9 @@
 // current screen along it, with the select screen message checked as the
 // server would decrypt it.
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -171,6 +173,27 @@ protected:
         return m;
     }
 };
+
+// A reader that always lags 64 messages behind: what the outbox holds
+// follows what waits, not what went through it.
+TEST_F(ScreenSelectTest, TheOutboxHoldsWhatWaitsNotWhatWentThrough)
+{
+    const int small = 4096;
+    const timeval bounded{5, 0};
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &bounded, sizeof bounded);
+    Bytes message(1024);
+    for (int i = 0; i < 10000; ++i) {
+        out.post(message.data(), 1024);
+        if (i >= 64) {
+            ASSERT_EQ(recv(fds[1], message.data(), 1024, MSG_WAITALL), 1024) << i;
+        }
+        out.flush();
+    }
+    EXPECT_GT(out.backlog(), 32u * 1024) << "the reader did lag";
+    EXPECT_LT(out.held(), 512u * 1024) << "10 MiB went through";
+}
 
 TEST_F(ScreenSelectTest, NextAndPreviousWrapAround)
 {

@@ -456,75 +456,26 @@ TEST(SessionSending, InterruptedAndShortSendsKeepTheStreamInStep) {
     EXPECT_EQ(wrong, 0);
 }
 
-// A peer that always lags behind by about 60 KiB: what the outbox holds
-// follows what waits, not what went through it, and the stream stays whole.
-TEST(SessionSending, TheOutboxHoldsWhatWaitsNotWhatWentThrough) {
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    const int small = 4096;
-    setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    const timeval bounded{5, 0};
-    setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &bounded, sizeof bounded);
-    const unsigned char key[16] = {9, 8, 7};
-    rc4Cipher mine, theirs;
-    mine.setKey(key, 16);
-    theirs.setKey(key, 16);
-    sessionOutbox out(mine, fds[0]);
-    std::vector<unsigned char> message(1024), got(1024);
-    for (int i = 0; i < 10000; ++i) {
-        std::fill(message.begin(), message.end(), static_cast<unsigned char>(i));
-        out.post(message.data(), 1024);
-        if (i < 64) continue;
-        ASSERT_EQ(recv(fds[1], got.data(), got.size(), MSG_WAITALL), 1024) << i;
-        theirs.crypt(got.data(), 1024, 0);
-        ASSERT_EQ(got, std::vector<unsigned char>(1024, static_cast<unsigned char>(i - 64))) << i;
-        out.flush();
-    }
-    EXPECT_GT(out.backlog(), 32u * 1024) << "the peer did lag";
-    EXPECT_LT(out.held(), 512u * 1024) << "10 MiB went through";
-    close(fds[0]);
-    close(fds[1]);
-}
-
 // A server that sends empty updates and never reads: past the backlog bound
-// the client stops reading too (what the server sends stays in the socket),
-// and the end key still leaves.
+// the client stops reading too, and the end key still leaves.
 TEST(SessionSending, AServerThatNeverReadsIsNotReadEither) {
-    constexpr int most = 250000;   // headers
+    const int small = 4096;
     std::atomic<int> clientFd{-1};
-    int sent = 0;
+    auto queued = [](int fd, unsigned long what) { int n = 0; return ioctl(fd, what, &n) == 0 ? n : -1; };
     WaitingClient c;
     ScriptedPeer p(onScreenOne([&](PeerLink& l) {
-        const int small = 4096;
-        setsockopt(l.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         setsockopt(l.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-        std::vector<unsigned char> pending;
-        while (sent < most * 4 && sockWait(l.fd, sockWritable, 300) > 0) {
-            if (pending.empty()) {
-                for (int i = 0; i < 64; ++i) putWord(pending, word(3, 0));
-                l.out.crypt(pending.data(), static_cast<int32_t>(pending.size()), 0);
-            }
-            const ssize_t n = ::send(l.fd, pending.data(), pending.size(), MSG_DONTWAIT);
-            if (n <= 0) continue;
-            pending.erase(pending.begin(), pending.begin() + n);
-            sent += static_cast<int>(n);
-        }
-        EXPECT_LT(sent, most * 4) << "the client read all there was";
-        int peerUnsent = 0, peerUnread = 0, clientUnread = 0, clientUnsent = 0;
-        ioctl(l.fd, SIOCOUTQ, &peerUnsent);
-        ioctl(l.fd, SIOCINQ, &peerUnread);
-        ioctl(clientFd, SIOCINQ, &clientUnread);
-        ioctl(clientFd, SIOCOUTQ, &clientUnsent);
-        EXPECT_GT(clientUnread, 0);
-        // One acknowledgement per header taken; what the kernel did not take waits in the outbox.
-        const int acks = (sent - peerUnsent - clientUnread) / 4;
-        EXPECT_LE(acks * 4 - peerUnread - clientUnsent, static_cast<int>(outboxBacklogLimit) + 64);
+        int sent = 0;
+        while (sent < (1 << 20) && sockWait(l.fd, sockWritable, 300) > 0 && l.sendWord(word(3, 0))) sent += 4;
+        const int unread = queued(clientFd, SIOCINQ);
+        EXPECT_GT(unread, 0);
+        // One acknowledgement per header taken; what no socket holds waits in the outbox.
+        EXPECT_LE(sent - queued(l.fd, SIOCOUTQ) - unread - queued(l.fd, SIOCINQ) - queued(clientFd, SIOCOUTQ),
+                  static_cast<int>(outboxBacklogLimit) + 64);
         c.term.push(shiftF(2));
         EXPECT_TRUE(l.closedByClient(5000));
     }));
     ASSERT_EQ(c.connect(p.port()), 0);
-    const int small = 4096;
     setsockopt(c.app.socket->sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     clientFd = c.app.socket->sock;
     EXPECT_EQ(c.session(), 0);
