@@ -464,7 +464,6 @@ TEST(SessionSending, AServerThatNeverReadsIsNotReadEither) {
     auto queued = [](int fd, unsigned long what) { int n = 0; return ioctl(fd, what, &n) == 0 ? n : -1; };
     WaitingClient c;
     ScriptedPeer p(onScreenOne([&](PeerLink& l) {
-        setsockopt(l.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
         int sent = 0;
         while (sent < (1 << 20) && sockWait(l.fd, sockWritable, 300) > 0 && l.sendWord(word(3, 0))) sent += 4;
         const int unread = queued(clientFd, SIOCINQ);
@@ -476,11 +475,10 @@ TEST(SessionSending, AServerThatNeverReadsIsNotReadEither) {
         EXPECT_TRUE(l.closedByClient(5000));
     }));
     ASSERT_EQ(c.connect(p.port()), 0);
-    setsockopt(c.app.socket->sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     clientFd = c.app.socket->sock;
+    setsockopt(clientFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     EXPECT_EQ(c.session(), 0);
     c.app.closeConnection();
-    p.finish();
 }
 
 // ---------------------------------------------------------------------------
