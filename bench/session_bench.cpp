@@ -10,6 +10,13 @@
 //    250 ms, as the stand-in server does while nothing changes;
 //  - peak resident memory of the client after the update run (VmHWM); under
 //    wine, of the program's own process.
+// With --never-read=SECONDS the program runs nothing of the above but the
+// client, started with --reconnect, against a server that sends empty
+// updates as fast as the socket takes them and never reads: every 10 s it
+// prints the client's resident memory (VmRSS, VmHWM), its CPU use and how
+// many connections it made (the client gives up a link that takes nothing
+// for about 50 s, and comes back), and at the end whether Shift+F2 still
+// ends the session.
 // The client program is <build>/quorcli (beside this program's folder), the
 // one named by QUORCLI, or the one given as --client=PATH. A Windows program
 // (PATH ending in .exe) runs under wine, in the prefix WINEPREFIX (default
@@ -29,6 +36,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -94,14 +102,18 @@ double processCpuSeconds(int pid) {
     return seconds;
 }
 
-// Peak resident set of a process so far, in MiB (VmHWM; 0 when unknown).
-double peakResidentMiB(int pid) {
+// A memory figure of /proc/<pid>/status ("VmHWM:", "VmRSS:") in MiB; 0 when unknown.
+double statusMiB(int pid, const char* field) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/status");
     std::string line;
+    const size_t len = std::strlen(field);
     while (std::getline(f, line))
-        if (line.compare(0, 6, "VmHWM:") == 0) return std::atof(line.c_str() + 6) / 1024.0;
+        if (line.compare(0, len, field) == 0) return std::atof(line.c_str() + len) / 1024.0;
     return 0;
 }
+
+// Peak resident set of a process so far, in MiB (VmHWM; 0 when unknown).
+double peakResidentMiB(int pid) { return statusMiB(pid, "VmHWM:"); }
 
 // CPU seconds of every wine process of the client's prefix, by pid.
 std::map<int, double> wineProcessesCpu() {
@@ -161,18 +173,20 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
-        unsigned char digest[16];
-        passwordDigest(digest, password);
-        in.setKey(digest, 16);
-        out.setKey(digest, 16);
     }
     ~BenchServer() {
         if (fd >= 0) ::close(fd);
         if (listenFd >= 0) ::close(listenFd);
     }
+    // The next connection, in place of the one before, with fresh ciphers.
     bool accept(int timeoutMs) {
         pollfd p{listenFd, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) <= 0) return false;
+        if (fd >= 0) ::close(fd);
+        unsigned char digest[16];
+        passwordDigest(digest, password);
+        in.setKey(digest, 16);
+        out.setKey(digest, 16);
         fd = ::accept(listenFd, nullptr, nullptr);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -245,7 +259,7 @@ public:
     int master = -1;
     std::atomic<long long> outputBytes{0};
 
-    explicit ClientUnderTest(int port) {
+    explicit ClientUnderTest(int port, bool reconnect = false) {
         char templ[] = "/tmp/quorcli-bench-XXXXXX";
         if (!mkdtemp(templ)) return;
         dir_ = templ;
@@ -268,9 +282,11 @@ public:
         if (pid == 0) {
             setenv("TERM", "xterm", 1);
             if (windowsClient())
-                execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+                execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
+                       static_cast<char*>(nullptr));
             else
-                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", static_cast<char*>(nullptr));
+                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         reader_ = std::thread([this] { drain(); });
@@ -354,18 +370,10 @@ private:
     }
 };
 
-// Starts the client, types the password and opens a session with one full
-// screen; false (and a skip) when something does not come up.
-bool openSession(benchmark::State& state, BenchServer& server, ClientUnderTest& client) {
-    if (client.pid <= 0 || !client.waitForOutput("Password for", 10000)) {
-        state.SkipWithError("the client did not ask for the password");
-        return false;
-    }
-    client.type(std::string(password) + "\r");
-    if (!server.accept(10000) || !server.handshake()) {
-        state.SkipWithError("no session");
-        return false;
-    }
+// Takes the client's next connection and shows it one full screen; what did
+// not come up, or null.
+const char* showFirstScreen(BenchServer& server, int acceptMs) {
+    if (!server.accept(acceptMs) || !server.handshake()) return "no session";
     std::vector<unsigned char> list;
     putWord(list, 0);
     putWord(list, 1);
@@ -375,11 +383,25 @@ bool openSession(benchmark::State& state, BenchServer& server, ClientUnderTest& 
     putWord(id, 1);
     ScreenImage first = patternScreen(0);
     if (!server.sendMessage(0, list) || !server.sendMessage(2, id) ||
-        !server.sendMessage(3, encodeScreenUpdate(nullptr, first)) || !server.waitAck()) {
-        state.SkipWithError("the first update was not acknowledged");
-        return false;
-    }
-    return true;
+        !server.sendMessage(3, encodeScreenUpdate(nullptr, first)) || !server.waitAck())
+        return "the first update was not acknowledged";
+    return nullptr;
+}
+
+// Starts the client, types the password and opens a session with one full
+// screen; what did not come up, or null.
+const char* startSession(BenchServer& server, ClientUnderTest& client) {
+    if (client.pid <= 0 || !client.waitForOutput("Password for", 10000))
+        return "the client did not ask for the password";
+    client.type(std::string(password) + "\r");
+    return showFirstScreen(server, 10000);
+}
+
+// As startSession; false (and a skip) when something does not come up.
+bool openSession(benchmark::State& state, BenchServer& server, ClientUnderTest& client) {
+    const char* failed = startSession(server, client);
+    if (failed) state.SkipWithError(failed);
+    return !failed;
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -481,6 +503,84 @@ void idleCpu(benchmark::State& state) {
     if (windowsClient()) state.counters["wine_cpu_percent"] = 100.0 * wineUsed / seconds;
 }
 
+// The server that never reads: empty updates for as long as the socket takes
+// them, for `seconds`, on every connection the client makes; the client's
+// memory and CPU every 10 s.
+int neverRead(int seconds) {
+    BenchServer server;
+    ClientUnderTest client(server.port, true);
+    if (const char* failed = startSession(server, client)) {
+        std::fprintf(stderr, "never-read: %s\n", failed);
+        return 1;
+    }
+    fcntl(server.fd, F_SETFL, fcntl(server.fd, F_GETFL) | O_NONBLOCK);
+    std::vector<unsigned char> pending;
+    long long sent = 0;
+    int connections = 1;
+    bool linkGone = false;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    auto nextSample = start;
+    auto lastSample = start;
+    double cpuBefore = client.cpuSeconds();
+    std::printf("%8s %10s %10s %8s %14s %12s\n", "seconds", "rss_mib", "hwm_mib", "cpu_%", "server_sent_kb",
+                "connections");
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= nextSample) {
+            const double cpu = client.cpuSeconds();
+            const double interval = std::chrono::duration<double>(now - lastSample).count();
+            std::printf("%8.0f %10.2f %10.2f %8.1f %14lld %12d\n", std::chrono::duration<double>(now - start).count(),
+                        statusMiB(client.pid, "VmRSS:"), statusMiB(client.pid, "VmHWM:"),
+                        interval > 0 ? 100.0 * (cpu - cpuBefore) / interval : 0.0, sent / 1024, connections);
+            std::fflush(stdout);
+            cpuBefore = cpu;
+            lastSample = now;
+            nextSample += std::chrono::seconds(10);
+        }
+        if (now >= end) break;
+        if (pending.empty()) {
+            for (int i = 0; i < 1024; ++i) putWord(pending, 3);   // type 3, no payload
+            server.out.crypt(pending.data(), static_cast<int32_t>(pending.size()), 0);
+        }
+        const auto wait = std::min(nextSample, end) - now;
+        // A new connection: the client gave the link up (without a word to
+        // this end when its kernel timed the link out) and came back.
+        pollfd p[2] = {{linkGone ? -1 : server.fd, POLLOUT, 0}, {server.listenFd, POLLIN, 0}};
+        if (poll(p, 2, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()) + 1) <= 0)
+            continue;
+        if (p[1].revents & POLLIN) {
+            linkGone = showFirstScreen(server, 0) != nullptr;   // else the client's next attempt
+            if (!linkGone) fcntl(server.fd, F_SETFL, fcntl(server.fd, F_GETFL) | O_NONBLOCK);
+            pending.clear();
+            ++connections;
+            continue;
+        }
+        const ssize_t n = ::send(server.fd, pending.data(), pending.size(), MSG_NOSIGNAL);
+        if (n <= 0) {
+            linkGone = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+            continue;
+        }
+        pending.erase(pending.begin(), pending.begin() + n);
+        sent += n;
+    }
+    // Shift+F2 alone must end the session: the client closes the connection.
+    const auto pressed = Clock::now();
+    client.type("\x1b[26~");
+    bool closed = false;
+    char b[65536];
+    while (!closed && Clock::now() - pressed < std::chrono::seconds(5)) {
+        pollfd p{server.fd, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = ::recv(server.fd, b, sizeof b, 0);
+            closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        }
+    }
+    std::printf("Shift+F2 ended the session: %s (%.0f ms)\n", closed ? "yes" : "no",
+                std::chrono::duration<double, std::milli>(Clock::now() - pressed).count());
+    return closed ? 0 : 1;
+}
+
 }  // namespace
 
 BENCHMARK(keyLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -489,14 +589,18 @@ BENCHMARK(updateThroughput)->Args({5000, 60})->Iterations(1)->Unit(benchmark::kM
 // Arguments: seconds, and the interval of the server's empty headers in ms (0: none).
 BENCHMARK(idleCpu)->Args({10, 0})->Args({10, 250})->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// --client=PATH is this program's own; the rest goes to Google Benchmark.
+// --client=PATH and --never-read=SECONDS are this program's own; the rest
+// goes to Google Benchmark.
 int main(int argc, char** argv) {
     int kept = 1;
+    int neverReadSeconds = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--client=", 9) == 0) clientOption = argv[i] + 9;
+        else if (std::strncmp(argv[i], "--never-read=", 13) == 0) neverReadSeconds = std::atoi(argv[i] + 13);
         else argv[kept++] = argv[i];
     }
     argc = kept;
+    if (neverReadSeconds > 0) return neverRead(neverReadSeconds);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -212,7 +212,9 @@ int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
         showStatus("Connected.");
         std::memcpy(sessionKey, reconnectKey, sizeof sessionKey);
         reselectScreenId = screenId;
-        const int result = processConnection();
+        // A server that accepts and then says nothing must not end the
+        // reconnecting: without a screen in time the attempt has failed.
+        const int result = processConnection(attemptScreenWaitMs);
         reselectScreenId = 0;
         if (result != 4001 && result != 4002 && result != -2) return result;
         // Lost again after the screen came: a new round from the shortest pause.

@@ -62,11 +62,14 @@ public:
     // session, kept while the operator stays with the server (wiped then);
     // the screen to select again once a reconnected session shows one (0:
     // none); connect without message boxes (failed attempts must not stop);
-    // how a pause before an attempt waits, true when the operator stopped it.
+    // how a pause before an attempt waits, true when the operator stopped it;
+    // how long an attempt's session may take to show a screen (milliseconds)
+    // before the attempt counts as failed.
     unsigned char reconnectKey[16];
     int32_t reselectScreenId = 0;
     bool quietFailures = false;
     bool (*escapeWait)(_win_st* window, int ms) = escapeWithin;
+    int attemptScreenWaitMs = 15000;
 
     consoleMain();
     ~consoleMain();
@@ -77,7 +80,7 @@ public:
     int closeConnection();
     int execute();
     int connect(serverInfo* server, proxyInfo* proxy);
-    int processConnection();
+    int processConnection(int screenWaitMs = 0);
     int onKey(KEY_EVENT_RECORD& key);
     int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
     int saveConfig();

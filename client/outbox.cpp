@@ -13,11 +13,21 @@ bool retryLater() {
 
 }  // namespace
 
-void sessionOutbox::keep(const unsigned char* data, size_t len) {
+// Forgets what has gone out: all of it once nothing waits, otherwise the
+// front once it is at least half of what is kept, so that each byte is moved
+// at most about once.
+void sessionOutbox::dropSent() {
     if (sent_ == kept_.size()) {
         kept_.clear();
         sent_ = 0;
+    } else if (sent_ > 0 && sent_ >= kept_.size() / 2) {
+        kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(sent_));
+        sent_ = 0;
     }
+}
+
+void sessionOutbox::keep(const unsigned char* data, size_t len) {
+    dropSent();
     kept_.insert(kept_.end(), data, data + len);
 }
 
@@ -62,13 +72,10 @@ void sessionOutbox::flush() {
         const int n = sockSend(sock_, kept_.data() + sent_, chunk);
         if (n < 0) {
             if (!retryLater()) fail();
-            return;
+            break;
         }
         sent_ += static_cast<size_t>(n);
-        if (n < chunk) return;
+        if (n < chunk) break;
     }
-    if (sent_ == kept_.size()) {
-        kept_.clear();
-        sent_ = 0;
-    }
+    dropSent();
 }

@@ -5,11 +5,17 @@
 
 class rc4Cipher;
 
+// Past this much unsent output the session holds its keys back and stops
+// reading from the server (whose messages would only add acknowledgements),
+// until the server takes its output again.
+constexpr size_t outboxBacklogLimit = 64 * 1024;
+
 // The way out of a session. Each message is encrypted when it is posted, so
 // the keystream follows the order of the messages, and goes out at once as
 // far as the socket takes it; the rest is kept and sent, in order, when the
 // socket is writable again. Posting never blocks, so a peer that stops
-// reading cannot freeze the program.
+// reading cannot freeze the program. What has gone out is dropped, so the
+// memory held follows what still waits, not the traffic so far.
 class sessionOutbox {
 public:
     sessionOutbox(rc4Cipher& cipher, int sock) : cipher_(cipher), sock_(sock) {}
@@ -23,6 +29,8 @@ public:
     void flush();
     // Bytes still waiting for the socket.
     size_t backlog() const { return kept_.size() - sent_; }
+    // Bytes of memory held for what waits.
+    size_t held() const { return kept_.capacity(); }
     // 0 while all is well; 4001 when the peer has gone, 4002 after another
     // socket error.
     int failure() const { return failure_; }
@@ -35,5 +43,6 @@ private:
     int failure_ = 0;
 
     void keep(const unsigned char* data, size_t len);
+    void dropSent();
     void fail();
 };

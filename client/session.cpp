@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -38,8 +39,6 @@ constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
-// Past this much unsent output, keys wait: the server is not reading.
-constexpr size_t backlogLimit = 64 * 1024;
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
 enum : int32_t { receiving = 0, unitComplete = 1, leaving = 2 };
@@ -128,9 +127,10 @@ private:
 // the keys, and the output that waits for the socket.
 class sessionRun {
 public:
-    sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd)
+    sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd,
+               int screenWaitMs)
         : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
-          hint_(app.window) {
+          hint_(app.window), screenWaitMs_(screenWaitMs) {
         app_.outbox = &outbox_;
     }
     ~sessionRun() { app_.outbox = nullptr; }
@@ -154,6 +154,8 @@ private:
     int32_t headerCount_ = 0;
     int32_t result_ = 0;
     Clock::time_point lastProgress_ = Clock::now();
+    const Clock::time_point started_ = Clock::now();
+    const int screenWaitMs_;   // 0: the first screen may take as long as it takes
 
     void end(int32_t result) {
         result_ = result;
@@ -163,7 +165,16 @@ private:
     // Keys other than the end key wait for the first screen, for a payload
     // under way to be complete, and for the server to take our output.
     bool keysWait() const {
-        return !app_.sessionEstablished || app_.protocolState == statePayload || outbox_.backlog() > backlogLimit;
+        return !app_.sessionEstablished || app_.protocolState == statePayload || outputStuck();
+    }
+    // The server does not take our output: reading waits too, for what it
+    // sends would only add acknowledgements.
+    bool outputStuck() const { return outbox_.backlog() > outboxBacklogLimit; }
+    // Milliseconds left for the first screen; -1 without a limit.
+    long long screenWaitLeft() const {
+        if (screenWaitMs_ <= 0 || app_.sessionEstablished) return -1;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+        return waited < screenWaitMs_ ? screenWaitMs_ - waited : 0;
     }
     void sendOpeningBlock();
     void receive();
@@ -373,15 +384,19 @@ void sessionRun::handleKey() {
 }
 
 // How long the loop may sleep: not at all while keys can be handled, until
-// the hint is due while the server keeps the session waiting, and never so
-// long that a termination request goes unseen.
+// the hint is due while the server keeps the session waiting or the time for
+// the first screen runs out, and never so long that a termination request
+// goes unseen.
 int sessionRun::waitTimeout() const {
     if (!keysWait() && heldKeyCount() > 0) return 0;
+    long long wait = idleWaitMs;
     if (keysWait() && !hint_.shown()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
-        if (left.count() < idleWaitMs) return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        wait = std::min<long long>(wait, left.count());
     }
-    return idleWaitMs;
+    const long long screenLeft = screenWaitLeft();
+    if (screenLeft >= 0) wait = std::min(wait, screenLeft);
+    return wait > 0 ? static_cast<int>(wait) : 0;
 }
 
 int sessionRun::run() {
@@ -395,14 +410,17 @@ int sessionRun::run() {
             end(0);
             break;
         }
-        const int events = waitRead | (outbox_.backlog() > 0 ? waitWrite : 0);
+        // A server that does not read is not read from either: what it
+        // sends stays in the socket until it takes our output again.
+        const bool reading = !outputStuck();
+        const int events = (reading ? waitRead : 0) | (outbox_.backlog() > 0 ? waitWrite : 0);
         const int seen = waitSocketOrKey(fd_, events, waitTimeout(), true);
         if (keysWait()) {
             watchKeys((seen & seenKeys) != 0);
             if (leavingNow()) break;
         }
         if (seen & seenWritable) outbox_.flush();
-        if (seen & seenReadable) receive();
+        if (reading && (seen & seenReadable)) receive();
         completeUnit();
         if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
         if (leavingNow()) break;
@@ -411,6 +429,8 @@ int sessionRun::run() {
         } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
                    app_.protocolState != statePayload) {
             end(4003);
+        } else if (screenWaitLeft() == 0) {
+            end(4002);   // no screen in the time allowed: counts as a lost link
         } else if (Clock::now() - lastProgress_ >= hintAfter) {
             hint_.show();
         }
@@ -435,8 +455,9 @@ private:
 // Runs one session on the connected socket with the session key; returns 0
 // when it ended normally, -2 without buffers, 4001 closed, 4002 socket error,
 // 4003 when no screen was ever reported (wrong password), -1 on Esc while a
-// tunnel still waited for the server.
-int consoleMain::processConnection() {
+// tunnel still waited for the server. With screenWaitMs above 0, a session
+// that shows no screen within that many milliseconds ends with 4002.
+int consoleMain::processConnection(int screenWaitMs) {
     std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
     std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);
     const bool compressed = thisBuild().compressedUpdates;
@@ -469,7 +490,7 @@ int consoleMain::processConnection() {
     int result = 0;
     {
         nonBlockingScope nonBlocking(socket);
-        sessionRun session(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock);
+        sessionRun session(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock, screenWaitMs);
         result = session.run();
     }
     // Keys kept for the session mean nothing to the lists.

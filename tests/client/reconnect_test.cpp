@@ -240,6 +240,26 @@ TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
     EXPECT_EQ(accepts(), 1);
 }
 
+// A server that accepts and then says nothing: the attempt fails once its
+// time for a screen is over, and the next, longer pause follows.
+TEST_F(ReconnectLoop, AnAttemptWithoutAScreenInTimeFails) {
+    app.attemptScreenWaitMs = 300;
+    auto sim = startRestartingSim("--silent");
+    ASSERT_TRUE(sim);
+    // Esc in the second pause.
+    onCountdownSecond = [&, restart = onCountdownSecond] { return restart() || countdown.size() == 2; };
+    std::thread driver([&] {
+        EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
+        sim->stop();
+        if (!shownSoon("Set Master Password")) term.push(shiftF(2));   // an attempt that never ends
+        term.setGone(true);
+    });
+    EXPECT_EQ(app.execute(), -1);
+    driver.join();
+    EXPECT_EQ(countdown, (std::vector<std::string>{secondsLeft(1), secondsLeft(2)}));
+    EXPECT_EQ(accepts(), 2) << "the first session and the silent attempt";
+}
+
 TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
     auto sim = startRestartingSim("--password=changed");
     ASSERT_TRUE(sim);

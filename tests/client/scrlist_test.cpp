@@ -122,11 +122,12 @@ TEST(ServerScreenRecordTest, InitCutsAndTerminates)
     EXPECT_STREQ(s.getName(), "");
 }
 
-// A connected pair: the session's end, and the server's end that decrypts.
+// A connected pair, non-blocking as in a session: the session's end, and
+// the server's end that decrypts.
 class ScreenSelectTest : public ScreenListParseTest {
 protected:
     int fds[2] = {-1, -1};
-    bool paired = socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0;
+    bool paired = socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) == 0;
     rc4Cipher sendCipher;
     rc4Cipher serverCipher;
     sessionOutbox out{sendCipher, fds[0]};
@@ -171,6 +172,21 @@ protected:
         return m;
     }
 };
+
+// A reader that always lags 64 messages behind: what the outbox holds
+// follows what waits, not what went through it.
+TEST_F(ScreenSelectTest, TheOutboxHoldsWhatWaitsNotWhatWentThrough)
+{
+    const int small = 4096;
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    Bytes message(1024);
+    for (int i = 0; i < 10000; ++i) {
+        out.post(message.data(), 1024);   // sends what the reader made room for
+        ASSERT_TRUE(i < 64 || recv(fds[1], message.data(), 1024, MSG_DONTWAIT) == 1024) << i;
+    }
+    EXPECT_GT(out.backlog(), 32u * 1024) << "the reader did lag";
+    EXPECT_LT(out.held(), 512u * 1024) << "10 MiB went through";
+}
 
 TEST_F(ScreenSelectTest, NextAndPreviousWrapAround)
 {

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/time.h>
 
+#include "client/outbox.h"
 #include "console/global.h"
 #include "peer_util.h"
 
@@ -457,6 +458,30 @@ TEST(SessionSending, InterruptedAndShortSendsKeepTheStreamInStep) {
     p.finish();
     EXPECT_EQ(r, 0);
     EXPECT_EQ(wrong, 0);
+}
+
+// A server that sends empty updates and never reads: past the backlog bound
+// the client stops reading too, and the end key still leaves.
+TEST(SessionSending, AServerThatNeverReadsIsNotReadEither) {
+    const int small = 4096;
+    std::atomic<int> clientFd{-1};
+    auto queued = [](int fd, unsigned long what) { int n = 0; return ioctl(fd, what, &n) == 0 ? n : -1; };
+    WaitingClient c;
+    ScriptedPeer p(onScreenOne([&](PeerLink& l) {
+        int sent = 0;
+        while (sent < (1 << 20) && sockWait(l.fd, sockWritable, 300) > 0 && l.sendWord(word(3, 0))) sent += 4;
+        EXPECT_GT(queued(clientFd, SIOCINQ), 0) << "what the server sent stays unread";
+        // One acknowledgement per header taken; what no socket holds waits in the outbox.
+        const int taken = sent - queued(l.fd, SIOCOUTQ) - queued(clientFd, SIOCINQ);
+        EXPECT_LE(taken - queued(l.fd, SIOCINQ) - queued(clientFd, SIOCOUTQ), static_cast<int>(outboxBacklogLimit) + 64);
+        c.term.push(shiftF(2));
+        EXPECT_TRUE(l.closedByClient(5000));
+    }));
+    ASSERT_EQ(c.connect(p.port()), 0);
+    clientFd = c.app.socket->sock;
+    setsockopt(clientFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    EXPECT_EQ(c.session(), 0);
+    c.app.closeConnection();
 }
 
 // ---------------------------------------------------------------------------
