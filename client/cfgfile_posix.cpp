@@ -82,19 +82,19 @@ bool readLink(const std::string& path, const struct stat& st, std::string& to)
     return true;
 }
 
-using visitor = std::function<void(const std::string& path, const struct stat& st, bool last)>;
+using visitor = std::function<void(const std::string& path, const struct stat& st)>;
 
-// Goes from "/" down the path as the system would, visiting every entry met
-// (each folder, each symbolic link, in a folder's path or in the file's own
-// chain, before it is followed) and at last the file itself (last = true).
-// Stops where nothing is there yet. A relative path starts at the current
+// Goes from "/" down the path as the system would, visiting every entry met:
+// each folder, and each symbolic link (in a folder's path or in the file's
+// own chain) before it is followed. True when the whole path is there; end
+// and endStat then tell where it led. A relative path starts at the current
 // folder.
-void walkPath(const std::string& path, const visitor& visit)
+bool walkPath(const std::string& path, const visitor& visit, std::string& end, struct stat& endStat)
 {
     std::string start = path;
     if (start.empty() || start[0] != '/') {
         char* here = getcwd(nullptr, 0);
-        if (!here) return;
+        if (!here) return false;
         start = std::string(here) + "/" + start;
         std::free(here);
     }
@@ -102,48 +102,50 @@ void walkPath(const std::string& path, const visitor& visit)
     auto pushFront = [&names](const std::string& p) {
         std::deque<std::string> parts;
         for (size_t at = 0; at <= p.size();) {
-            const size_t end = std::min(p.find('/', at), p.size());
-            parts.push_back(p.substr(at, end - at));
-            at = end + 1;
+            const size_t stop = std::min(p.find('/', at), p.size());
+            parts.push_back(p.substr(at, stop - at));
+            at = stop + 1;
         }
         names.insert(names.begin(), parts.begin(), parts.end());
     };
     pushFront(start);
     struct stat st;
-    if (lstat("/", &st) == 0) visit("/", st, false);
-    std::string reached;   // the folders gone through, links resolved ("" is "/")
+    if (lstat("/", &st) != 0) return false;
+    visit("/", st);
+    end.clear();   // the entries gone through, links resolved ("" is "/")
     for (int hops = 0; !names.empty();) {
         const std::string name = names.front();
         names.pop_front();
         if (name.empty() || name == ".") continue;
         if (name == "..") {
-            reached.erase(std::min(reached.rfind('/'), reached.size()));
+            end.erase(std::min(end.rfind('/'), end.size()));
             continue;
         }
-        const std::string next = reached + "/" + name;
-        if (lstat(next.c_str(), &st) != 0) return;
-        const bool link = S_ISLNK(st.st_mode);
-        bool last = !link;
-        for (const std::string& rest : names) last = last && (rest.empty() || rest == ".");
-        visit(next, st, last);
-        if (!link) {
-            reached = next;
+        const std::string next = end + "/" + name;
+        if (lstat(next.c_str(), &st) != 0) return false;
+        visit(next, st);
+        if (!S_ISLNK(st.st_mode)) {
+            end = next;
             continue;
         }
         std::string to;
-        if (++hops > maxLinkHops || !readLink(next, st, to)) return;
-        if (to[0] == '/') reached.clear();
+        if (++hops > maxLinkHops || !readLink(next, st, to)) return false;
+        if (to[0] == '/') end.clear();
         pushFront(to);
     }
+    if (end.empty()) end = "/";
+    return lstat(end.c_str(), &endStat) == 0;
 }
 
 // The first fault on the way to path (see privacyFault), or "".
 std::string firstFault(const std::string& path)
 {
-    std::string fault;
-    walkPath(path, [&fault](const std::string& p, const struct stat& st, bool) {
+    std::string fault, end;
+    struct stat endStat;
+    const auto judge = [&fault](const std::string& p, const struct stat& st) {
         if (fault.empty()) fault = privacyFault(p, st);
-    });
+    };
+    walkPath(path, judge, end, endStat);
     return fault;
 }
 
@@ -429,12 +431,14 @@ cfgTrust cfgJudge(const std::string& path, const std::string& userFolder)
         else if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
             trust.refusal = name + ": configuration folder writable by others (mode " + modeText(st.st_mode) + ")";
     }
-    walkPath(path, [&trust](const std::string& p, const struct stat& st, bool last) {
+    const auto judge = [&trust](const std::string& p, const struct stat& st) {
         if (trust.notPrivate.empty()) trust.notPrivate = privacyFault(p, st);
-        if (!last || !S_ISREG(st.st_mode) || !trust.refusal.empty()) return;
-        if (st.st_mode & S_IWOTH) trust.refusal = p + ": writable by others (mode " + modeText(st.st_mode) + ")";
-        else trust.refusal = cfgSizeRefusal(p, st.st_size);
-    });
+    };
+    std::string file;
+    struct stat st;
+    if (!walkPath(path, judge, file, st) || !S_ISREG(st.st_mode) || !trust.refusal.empty()) return trust;
+    if (st.st_mode & S_IWOTH) trust.refusal = file + ": writable by others (mode " + modeText(st.st_mode) + ")";
+    else trust.refusal = cfgSizeRefusal(file, st.st_size);
     return trust;
 }
 
