@@ -3,6 +3,7 @@
 
 #include <io.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,11 +17,53 @@
 
 namespace {
 
+constexpr DWORD lockWaitMs = 5000;
 
 std::string reasonOf(int err) { return std::strerror(err ? err : EIO); }
 
 // The folder part of a path, through its last '\', '/' or ':', or "".
 std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/:") + 1); }
+
+// The folder's full path without a trailing separator; "" when unknown.
+std::string fullFolder(const std::string& folder) {
+    char full[MAX_PATH + 1];
+    const DWORD n = GetFullPathNameA(folder.empty() ? "." : folder.c_str(), sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return "";
+    std::string result(full, n);
+    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+    return result;
+}
+
+// The lock that saves and removals of leftovers of one folder take turns
+// with, held for the object's life: a mutex of this logon session named
+// after the folder's full path (letter case ignored). It waits a few seconds
+// at most.
+class folderLock {
+public:
+    explicit folderLock(const std::string& folder) {
+        unsigned long long hash = 14695981039346656037ull;
+        for (const char c : fullFolder(folder)) {
+            hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+            hash *= 1099511628211ull;
+        }
+        std::string name = "Local\\quorcli-cfg-";
+        for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(hash >> shift) & 15];
+        mutex_ = CreateMutexA(nullptr, FALSE, name.c_str());
+        const DWORD got = mutex_ ? WaitForSingleObject(mutex_, lockWaitMs) : WAIT_FAILED;
+        held_ = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+    }
+    ~folderLock() {
+        if (held_) ReleaseMutex(mutex_);
+        if (mutex_) CloseHandle(mutex_);
+    }
+    folderLock(const folderLock&) = delete;
+    folderLock& operator=(const folderLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    HANDLE mutex_ = nullptr;
+    bool held_ = false;
+};
 
 // Writes the text to the stream, flushes it and makes it durable.
 bool writeDurably(FILE* f, const std::string& text) {
@@ -156,6 +199,8 @@ void cfgRemoveLeftovers(const char* path) {
     const std::string folder = folderOf(target);
     const std::string name = target.substr(folder.size());
     if (name.empty()) return;
+    const folderLock lock(folder);
+    if (!lock.held()) return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((target + cfgTempInfix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -171,16 +216,32 @@ std::string cfgWrite(const char* path, const std::function<void(FILE*)>& writer)
     const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return reasonOf(EISDIR);
+    // Who made a link or junction cannot be told here without security
+    // descriptors: the save does not go through one.
+    if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "symbolic link or junction not followed";
     // A file the user may not write stays as it is.
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return reasonOf(EACCES);
     std::string text;
     if (!render(writer, text)) return reasonOf(errno ? errno : ENOMEM);
     bool cannotCreate = false;
+    const folderLock lock(folderOf(target));   // held or not: the save goes on
     std::string result = replaceWhole(target, text, &cannotCreate);
     // No temporary file in that folder: the file itself is written.
     if (cannotCreate && exists) result = writeInPlace(target, text);
     wipeMemory(text.data(), text.size());
     return result;
+}
+
+// Owners and access rights are not looked at here (that would take security
+// descriptors): every file counts as private, and only its size can make the
+// program refuse it.
+cfgTrust cfgJudge(const std::string& path, const std::string&) {
+    cfgTrust trust;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        trust.refusal = cfgSizeRefusal(path, (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return trust;
 }
 
 // ---------------------------------------------------------------- place
@@ -219,16 +280,6 @@ std::string runningProgramFolder() {
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) return "";
     return folderOf(std::string(path, n));
-}
-
-// The folder's full path without a trailing separator; "" when unknown.
-std::string fullFolder(const std::string& folder) {
-    char full[MAX_PATH + 1];
-    const DWORD n = GetFullPathNameA(folder.empty() ? "." : folder.c_str(), sizeof full, full, nullptr);
-    if (n == 0 || n >= sizeof full) return "";
-    std::string result(full, n);
-    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
-    return result;
 }
 
 // Programs are installed in folders of their own inside "Program Files".

@@ -37,15 +37,34 @@ std::string userConfigFolder(const cfgPlaceSystem& s)
     return withSeparator(base, s) + programName + s.separator;
 }
 
+// The folder above this one, both with their trailing separator; "" at the top.
+std::string parentFolder(const std::string& folder, const cfgPlaceSystem& s)
+{
+    size_t end = folder.size();
+    while (end > 0 && isSeparator(folder[end - 1], s)) --end;
+    while (end > 0 && !isSeparator(folder[end - 1], s)) --end;
+    return folder.substr(0, end);
+}
+
+// The folder is there, or the nearest folder above it that is there may be
+// written, so that it can be made.
+bool canBeMade(const std::string& folder, const cfgPlaceSystem& s)
+{
+    if (s.exists(folder)) return true;
+    for (std::string f = parentFolder(folder, s); !f.empty(); f = parentFolder(f, s))
+        if (s.exists(f)) return s.folderWritable(f);
+    return false;
+}
+
 } // namespace
 
 cfgPlace cfgChoosePlace(const char* configOption, const char* programFolder, const char* fileName,
                         const cfgPlaceSystem& s)
 {
-    if (configOption && *configOption) return {configOption, ""};
+    if (configOption && *configOption) return {configOption, "", ""};
     const std::string folder = programFolder ? programFolder : "";
     const std::string beside = folder + (fileName ? fileName : "");
-    if (s.exists(beside)) return {beside, ""};
+    if (s.exists(beside)) return {beside, "", ""};
 
     // A folder that installed programs live in never counts as writable, so
     // that root does not leave its configuration there. Started by its bare
@@ -57,10 +76,15 @@ cfgPlace cfgChoosePlace(const char* configOption, const char* programFolder, con
         const std::string real = s.realProgramFolder();
         installed = !real.empty() && s.isSystemFolder(real);
     }
-    if (!installed && s.folderWritable(folder)) return {beside, ""};
+    if (!installed && s.folderWritable(folder)) return {beside, "", ""};
 
     const std::string user = userConfigFolder(s);
-    // Nowhere better: beside the program, where a save reports its failure.
-    if (user.empty()) return {beside, ""};
-    return {user + (fileName ? fileName : ""), user};
+    // Nowhere better: beside the program, where a save succeeds only when
+    // the folder may be written after all (root and a system folder).
+    if (user.empty()) {
+        if (s.folderWritable(folder)) return {beside, "", ""};
+        return {beside, "", "no home folder is known and " + (folder.empty() ? std::string("the current folder") : folder) +
+                                " may not be written"};
+    }
+    return {user + (fileName ? fileName : ""), user, canBeMade(user, s) ? "" : user + " cannot be made"};
 }

@@ -36,6 +36,10 @@ struct cfgPlace {
     // The user's configuration folder, to be made before the file is written
     // there; "" when the file is elsewhere.
     std::string userFolder;
+    // Why a save there could not succeed (no home is known and the program's
+    // folder may not be written, or the user's folder cannot be made); ""
+    // when it may. Never set for a file named with --config=.
+    std::string unsaveable;
 };
 
 // The configuration file of this run. configOption: the --config= value (null

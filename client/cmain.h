@@ -28,6 +28,19 @@ struct helloData {
     }
 };
 
+// Why the configuration of this run (fileName beside the program or in the
+// user's folder, or --config=) must not be used at all, as "<path>:
+// <reason>"; "" when it may. Found out before anything is made, read or
+// written, so that the program can refuse to start.
+std::string configRefusal(const char* fileName);
+
+// Lines of a configuration file too long to be read, which were left out:
+// how many, and the number of the first (from 1).
+struct droppedLines {
+    long count = 0;
+    long first = 0;
+};
+
 // The pause before reconnection attempt n (0 first): 1, 2, 4, 8, 16, then
 // 30 seconds.
 int reconnectDelaySeconds(int attempt);
@@ -55,6 +68,12 @@ public:
     // Why the configuration could not be read ("cannot read <path>: ...") or
     // written ("cannot write <path>: ..."); empty when all went well.
     std::string configError;
+    // What the operator should hear of the configuration that was read
+    // (lines left out), said at the end; empty when nothing.
+    std::string configNote;
+    // Why tunnel entries must not start their commands ("<path>: <reason>",
+    // the file is not private); empty when they may.
+    std::string tunnelRefusal;
     // How the main loop pauses between messages (milliseconds); a sleep
     // that a termination request ends at once.
     void (*pauseMs)(int ms) = sleepMs;
@@ -85,8 +104,12 @@ public:
     int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
     int saveConfig();
     // The configuration's lines read from f into the two lists; false after
-    // a read error.
-    static bool readConfig(FILE* f, serverList& sl, proxyList& pl);
+    // a read error or past the size limit. Lines too long are left out and
+    // counted in dropped.
+    static bool readConfig(FILE* f, serverList& sl, proxyList& pl, droppedLines* dropped = nullptr);
+    // Says on standard error what configNote and configError hold, once the
+    // terminal is the shell's again; returns the program's exit status.
+    int reportEnd() const;
     // The whole configuration text of the two lists written to f.
     void writeConfig(FILE* f);
 

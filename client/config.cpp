@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int lineBufferSize = 4000;   // one line read: at most 3999 characters
+constexpr int maxLineLength = 3999;   // characters of a line, without its end
 constexpr int maxValueLength = 4000;
 
 constexpr char serverComment[] = "; QUORVEX servers (hostname:port,description,password)\r\n";
@@ -40,6 +40,48 @@ void takeDescription(char* out, const char* from, const char* to, int maxLen)
     std::memcpy(out, from, n);
     out[n] = 0;
     strip(out);
+}
+
+// Reads the next line of f into line (maxLineLength + 2 bytes) without its
+// LF or CR LF end; false at the end of the file, and once more than the size
+// limit has been read (total counts the bytes). A longer line is read to its
+// end and comes back empty and tooLong.
+bool nextLine(FILE* f, char* line, long long& total, bool& tooLong)
+{
+    size_t n = 0;
+    bool any = false;
+    int c = 0;
+    tooLong = false;
+    while ((c = std::getc(f)) != EOF) {
+        any = true;
+        if (++total > cfgMaxBytes) return false;
+        if (c == '\n') break;
+        // One place more than the limit, for a CR that ends the line.
+        if (n <= static_cast<size_t>(maxLineLength)) line[n++] = static_cast<char>(c);
+        else tooLong = true;
+    }
+    if (n > 0 && line[n - 1] == '\r') --n;
+    if (n > static_cast<size_t>(maxLineLength)) tooLong = true;
+    line[tooLong ? 0 : n] = 0;
+    return any;
+}
+
+// Where the configuration of this run is, and what it may be trusted with.
+struct judgedPlace {
+    cfgPlace place;
+    cfgTrust trust;
+    std::string refusal;   // "<path>: <reason>" or ""
+};
+
+judgedPlace judgePlace(const char* fileName)
+{
+    judgedPlace j;
+    j.place = cfgChoosePlace(startupConfig, modulePath, fileName, cfgNativeSystem());
+    j.trust = cfgJudge(j.place.path, j.place.userFolder);
+    j.refusal = j.trust.refusal;
+    if (j.refusal.empty() && !j.place.unsaveable.empty())
+        j.refusal = j.place.path + ": cannot be saved: " + j.place.unsaveable + " (--config=FILE names another file)";
+    return j;
 }
 
 // Sorted adds of the lists are put in place once, at the end of a load.
@@ -191,42 +233,60 @@ void proxyList::save(FILE* f)
 
 // ---------------------------------------------------------------- consoleMain
 
+std::string configRefusal(const char* fileName) { return judgePlace(fileName).refusal; }
+
 // Reads the configuration of this run (--config=, else fileName beside the
 // program or in the user's folder) into the two lists and keeps the path for
 // the save. A missing file leaves the lists as they are; a file that is there
-// but cannot be read is noted in configError, and must then not be saved over.
+// but cannot be read, or that must not be used at all, is noted in
+// configError, and must then not be saved over. Tunnel entries of a file
+// that is not private are read, but may not start (tunnelRefusal).
 int consoleMain::loadConfig(const char* fileName, serverList& sl, proxyList& pl)
 {
-    const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, fileName, cfgNativeSystem());
-    const std::string& path = place.path;
-    // The user's folder is made now, so that the save at the end finds it;
-    // when it cannot be made, that save says so.
-    if (!place.userFolder.empty()) (void)cfgMakePrivateFolder(place.userFolder);
+    const judgedPlace judged = judgePlace(fileName);
+    const std::string& path = judged.place.path;
     std::free(configPath);
     configPath = strdup(path.c_str());
-    configError.clear();
+    configError = judged.refusal;
+    configNote.clear();
+    tunnelRefusal = judged.trust.notPrivate;
+    if (!configError.empty()) return 0;
+    // The user's folder is made now, so that the save at the end finds it;
+    // when it cannot be made, that save says so.
+    if (!judged.place.userFolder.empty()) (void)cfgMakePrivateFolder(judged.place.userFolder);
 
     // Temporary files of saves that were killed hold passwords: away with them.
     cfgRemoveLeftovers(path.c_str());
     FILE* f = nullptr;
     std::string reason;
     const cfgOpenResult opened = cfgOpenForReading(path.c_str(), &f, reason);
+    droppedLines dropped;
     if (opened == cfgOpened) {
         errno = 0;
-        if (!readConfig(f, sl, pl)) reason = std::strerror(errno ? errno : EIO);
+        if (!readConfig(f, sl, pl, &dropped)) reason = std::strerror(errno ? errno : EIO);
         std::fclose(f);
     }
     if (!reason.empty()) configError = "cannot read " + path + ": " + reason;
+    if (dropped.count > 0)
+        configNote = path + ": " + std::to_string(dropped.count) + (dropped.count == 1 ? " line" : " lines") +
+                     " longer than " + std::to_string(maxLineLength) + " characters left out (the first: line " +
+                     std::to_string(dropped.first) + ")";
     return 0;
 }
 
-bool consoleMain::readConfig(FILE* f, serverList& sl, proxyList& pl)
+bool consoleMain::readConfig(FILE* f, serverList& sl, proxyList& pl, droppedLines* dropped)
 {
-    std::unique_ptr<char[]> line(new (std::nothrow) char[maxValueLength + 1]);
+    std::unique_ptr<char[]> line(new (std::nothrow) char[maxLineLength + 2]);
     std::unique_ptr<char[]> value(new (std::nothrow) char[maxValueLength + 1]);
     if (!f || !line || !value) return true;
     deferredSorting sorting(sl, pl);
-    while (std::fgets(line.get(), lineBufferSize, f)) {
+    long long total = 0;
+    bool tooLong = false;
+    for (long number = 1; nextLine(f, line.get(), total, tooLong); ++number) {
+        if (tooLong) {
+            if (dropped && dropped->count++ == 0) dropped->first = number;
+            continue;
+        }
         if (isVariable("server", line.get(), '=')) {
             getValue(line.get(), value.get(), '=', maxValueLength);
             sl.parse(value.get());
@@ -238,7 +298,8 @@ bool consoleMain::readConfig(FILE* f, serverList& sl, proxyList& pl)
             pl.parseTunnel(value.get());
         }
     }
-    return !std::ferror(f);
+    if (total > cfgMaxBytes) errno = EFBIG;
+    return !std::ferror(f) && total <= cfgMaxBytes;
 }
 
 void consoleMain::writeConfig(FILE* f)
@@ -259,4 +320,12 @@ int consoleMain::saveConfig()
     std::string reason = configPath ? cfgWrite(configPath, [this](FILE* f) { writeConfig(f); }) : std::strerror(ENOMEM);
     if (!reason.empty()) configError = "cannot write " + std::string(path) + ": " + reason;
     return 0;
+}
+
+int consoleMain::reportEnd() const
+{
+    if (!configNote.empty()) std::fprintf(stderr, "quorcli: %s\n", configNote.c_str());
+    if (configError.empty()) return 0;
+    std::fprintf(stderr, "quorcli: %s\n", configError.c_str());
+    return 1;
 }

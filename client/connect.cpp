@@ -210,10 +210,23 @@ struct lookupJob {
     wakeSignal done;
 };
 
+// Tunnel commands start only from a private configuration file: from any
+// other the operator is told which folder, link or file is at fault (the
+// end of the text kept when it is too long), and nothing starts.
+int refuseTunnel(consoleMain& app) {
+    static const std::string head = "Tunnel refused: ";
+    const size_t room = static_cast<size_t>(messageWidth) - head.size();
+    std::string why = app.tunnelRefusal;
+    if (why.size() > room) why = "..." + why.substr(why.size() - (room - 3));
+    showError(app.window, (head + why).c_str());
+    return 4004;
+}
+
 // Starts the tunnel command of the entry for the server; the session then
 // runs over the command's standard input and output. 4004 when it cannot be
 // started, with its message box.
 int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxyInfo& tunnel) {
+    if (!app.tunnelRefusal.empty()) return refuseTunnel(app);
     // The target goes into the command's arguments: only plain names and
     // numbers, which no relay takes for an option and no shell for a command.
     if (!tunnelTargetPlain(server.hostName, server.port)) {

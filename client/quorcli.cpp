@@ -78,10 +78,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorcli: %s\n", refusal.c_str());
         return 1;
     }
-    ++count;
-    installSignalHandlers();
     modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
     parseCmdArguments(nullptr, argc, argv);
+    // So does a configuration that must not be used, before anything of it
+    // is made, read or written.
+    const std::string cfgRefusal = configRefusal("quorcli.cfg");
+    if (!cfgRefusal.empty()) {
+        std::fprintf(stderr, "quorcli: %s\n", cfgRefusal.c_str());
+        releaseProgramStrings();
+        return 1;
+    }
+    ++count;
+    installSignalHandlers();
     terminalStartup(argc, argv);
 
     int result = 0;
@@ -93,11 +101,8 @@ int main(int argc, char** argv) {
         }
         terminalShutdown();
         // The terminal is ours again: say so when the configuration could not
-        // be read (it was then left alone) or written.
-        if (!app.configError.empty()) {
-            std::fprintf(stderr, "quorcli: %s\n", app.configError.c_str());
-            result = 1;
-        }
+        // be read (it was then left alone) or written, or lines were left out.
+        result = app.reportEnd();
     }
     --count;
 

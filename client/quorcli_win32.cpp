@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "client/cmain.h"
 #include "client/startup.h"
@@ -28,6 +29,14 @@ char* programFolder() {
 int main(int argc, char** argv) {
     modulePath = programFolder();
     parseCmdArguments(nullptr, argc, argv);
+    // A configuration that must not be used is refused before the console
+    // is taken and before anything of it is made, read or written.
+    const std::string refusal = configRefusal("quorcli.cfg");
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "quorcli: %s\n", refusal.c_str());
+        releaseProgramStrings();
+        return 1;
+    }
 
     HANDLE screen = openConsoleScreen();
     WinConsoleTerminal console(screen);
@@ -42,10 +51,7 @@ int main(int argc, char** argv) {
         }
         setTerminal(nullptr);
         closeConsoleScreen(screen);
-        if (!app.configError.empty()) {
-            std::fprintf(stderr, "quorcli: %s\n", app.configError.c_str());
-            result = 1;
-        }
+        result = app.reportEnd();
     }
 
     releaseProgramStrings();

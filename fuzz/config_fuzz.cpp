@@ -50,8 +50,8 @@ std::string saved(consoleMain& app)
     return text;
 }
 
-// The lines of a saved text, sorted; empty when one is too long to be read
-// back whole (the reader takes lines in pieces of 3999 characters).
+// The lines of a saved text, sorted; readable is false when one may be too
+// long to be read back (the reader leaves out lines over 3999 characters).
 std::vector<std::string> sortedLines(const std::string& text, bool& readable)
 {
     std::vector<std::string> lines;

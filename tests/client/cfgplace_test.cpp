@@ -51,6 +51,7 @@ struct placeCase {
     fakeSystem sys;
     const char* path;           // expected file
     const char* userFolder;     // expected folder to make, "" none
+    const char* unsaveable = nullptr;   // why a save could not succeed; null: not looked at
 };
 
 fakeSystem linuxUser(std::set<std::string> present = {}, std::set<std::string> writable = {})
@@ -130,7 +131,12 @@ TEST(ConfigPlace, EachRuleInItsTurn)
          "/var/account/.config/quorcli/"},
         {"HOME relative", nullptr, "/opt/q/", with(linuxUser(), {{"HOME", "u"}}),
          "/var/account/.config/quorcli/quorcli.cfg", "/var/account/.config/quorcli/"},
-        {"no home at all", nullptr, "/opt/q/", with(linuxUser(), {}, ""), "/opt/q/quorcli.cfg", ""},
+        {"no home at all", nullptr, "/opt/q/", with(linuxUser(), {}, ""), "/opt/q/quorcli.cfg", "",
+         "no home folder is known and /opt/q/ may not be written"},
+        {"no home, a system folder root may write", nullptr, "/usr/bin/", with(linuxUser({}, {"/usr/bin/"}), {}, ""),
+         "/usr/bin/quorcli.cfg", "", ""},
+        {"user's folder cannot be made", nullptr, "/opt/q/", linuxUser({"/", "/home/u/"}), userCfg, userDir,
+         "/home/u/.config/quorcli/ cannot be made"},
         // Windows
         {"Program Files", nullptr, "C:\\Program Files\\quorcli\\",
          windowsUser(appData, {"C:\\Program Files\\quorcli\\"}), "C:\\Users\\u\\AppData\\Roaming\\quorcli\\quorcli.cfg",
@@ -148,6 +154,7 @@ TEST(ConfigPlace, EachRuleInItsTurn)
         const cfgPlace place = cfgChoosePlace(c.option, c.programFolder, "quorcli.cfg", c.sys.system());
         EXPECT_EQ(place.path, c.path) << c.what;
         EXPECT_EQ(place.userFolder, c.userFolder) << c.what;
+        EXPECT_TRUE(!c.unsaveable || place.unsaveable == c.unsaveable) << c.what << ": " << place.unsaveable;
     }
 }
 

@@ -1,7 +1,9 @@
 // The configuration file: reading rules, the exact bytes written, stored
 // passwords under the master password, and saving that never loses the old file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,8 +16,10 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "client/cfgfile.h"
 #include "client/cmain.h"
 #include "console/global.h"
 #include "console/keyboard.h"
@@ -313,20 +317,21 @@ TEST_F(ConfigFile, NothingToDecryptAcceptsAnyKey)
     EXPECT_EQ(server(0)->hasPassword(), 0);
 }
 
-TEST_F(ConfigFile, LongLinesAreReadIn3999CharacterPieces)
+// A line longer than 3999 characters (without its end) is left out whole,
+// with what its rest would have begun (here a tunnel line), and the end of
+// the run says so; a line of 3999 characters is read.
+TEST_F(ConfigFile, LinesLongerThan3999CharactersAreLeftOutWhole)
 {
-    // The first piece of this line is a comment; its rest begins with a key.
-    std::string line = "; " + std::string(3997, 'x') + "server=tail:1,Tail\n";
-    // A server value that fills a whole piece, with no comma in it.
-    std::string big = "server=" + std::string(3992, 'h') + "proxy=p:2,Rest\n";
-    writeFile(line + big);
+    std::string line = "proxy=p:1," + std::string(3989, 'd') + "tunnel=touch x,Hidden\n";
+    std::string big = "server=" + std::string(3992, 'h') + "\r\n";
+    writeFile(line + big + "server=" + std::string(3993, 'h') + "\r\nproxy=p:2,Rest");
     load();
-    ASSERT_EQ(app->servers.getItemCount(), 2);
-    EXPECT_STREQ(server(1)->description, "Tail");
+    ASSERT_EQ(app->servers.getItemCount(), 1);
     EXPECT_EQ(strlen(server(0)->hostName), 3992u);
     EXPECT_EQ(strlen(server(0)->description), 80u);
     ASSERT_EQ(app->proxies.getItemCount(), 2);
     EXPECT_STREQ(proxy(1)->description, "Rest");
+    EXPECT_EQ(app->configNote, cfg().string() + ": 2 lines longer than 3999 characters left out (the first: line 1)");
 }
 
 TEST_F(ConfigFile, BinaryJunkAndNulBytesNeverBreakTheReader)
@@ -467,6 +472,87 @@ TEST_F(ConfigFile, AKilledSaveLeavesAPrivateTemporaryFileThatTheNextStartRemoves
     EXPECT_FALSE(fs::exists(leftover));
     for (size_t i = 0; i < keep.size(); ++i)
         EXPECT_EQ(fs::exists(fs::symlink_status(dir / keep[i])), i < 6 || asRoot) << keep[i];
+}
+
+// Who may change the configuration, and what then comes of it: refused at
+// start, tunnels that may not start, or a save that does not follow a link.
+// The folder t holds the file, or a link to real.cfg beside it, or is the
+// user's folder (XDG_CONFIG_HOME) of a program in a system folder.
+TEST_F(ConfigFile, FilesFoldersAndLinksThatOthersControl)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
+    enum kind { plain, link, othersLink, big, user };
+    struct row {
+        const char* what;
+        mode_t folderMode, fileMode;
+        uid_t folderOwner, fileOwner;
+        kind k;
+        const char *refused, *notPrivate;   // after the work folder's path; "" none
+        bool saves;
+    };
+    const uid_t other = 65534;
+    const row rows[] = {
+        {"private", 0700, 0600, 0, 0, plain, "", "", true},
+        {"sticky folder", 01777, 0600, 0, 0, plain, "", "", true},
+        {"group may write the file", 0755, 0620, 0, 0, plain, "", "/t/quorcli.cfg: writable by group (mode 0620)", true},
+        {"another's file", 0755, 0644, 0, other, plain, "", "/t/quorcli.cfg: owned by nobody", true},
+        {"another's folder", 0755, 0600, other, 0, plain, "", "/t: owned by nobody", true},
+        {"others may write the folder", 0777, 0600, 0, 0, plain, "", "/t: writable by others (mode 0777)", true},
+        {"others may write the file", 0755, 0646, 0, 0, plain, "/t/quorcli.cfg: writable by others (mode 0646)", "", 0},
+        {"over 16 MB", 0755, 0600, 0, 0, big, "/t/quorcli.cfg: larger than 16 MB", "", false},
+        {"private link", 0755, 0600, 0, 0, link, "", "", true},
+        {"link in a group's folder", 0775, 0600, 0, 0, link, "", "/t: writable by group (mode 0775)", false},
+        {"another's link", 0755, 0600, 0, 0, othersLink, "", "/t/quorcli.cfg: owned by nobody", false},
+        {"link to a file others may write", 0755, 0666, 0, 0, link, "/real.cfg: writable by others (mode 0666)", "", 0},
+        {"another's user folder", 0755, 0, other, 0, user, "/t: configuration folder owned by nobody", "", false},
+        {"open user folder", 0777, 0, 0, 0, user, "/t: configuration folder writable by others (mode 0777)", "", 0},
+        {"sticky user folder", 01777, 0, 0, 0, user, "", "", true},
+    };
+    const std::string content = "server=a:1,Alpha\n";
+    for (const row& r : rows) {
+        const fs::path t = dir / "t", file = r.k == link || r.k == othersLink ? dir / "real.cfg" : t / "quorcli.cfg";
+        fs::remove_all(t);
+        fs::create_directory(t);
+        if (r.k != user) writeFile(content, file);
+        if (r.k == big) fs::resize_file(file, static_cast<uintmax_t>(cfgMaxBytes) + 1);
+        if (r.k == link || r.k == othersLink) fs::create_symlink("../real.cfg", t / "quorcli.cfg");
+        ASSERT_TRUE(r.k != othersLink || lchown((t / "quorcli.cfg").c_str(), other, other) == 0);
+        ASSERT_TRUE(r.k == user || (chown(file.c_str(), r.fileOwner, 0) == 0 && chmod(file.c_str(), r.fileMode) == 0));
+        ASSERT_TRUE(chown(t.c_str(), r.folderOwner, 0) == 0 && chmod(t.c_str(), r.folderMode) == 0);
+        setenv("XDG_CONFIG_HOME", t.c_str(), 1);
+        setGlobalString(&modulePath, r.k == user ? "/usr/bin/" : (t.string() + "/").c_str());
+
+        load();
+        const std::string refused = *r.refused ? dir.string() + r.refused : "";
+        EXPECT_EQ(app->configError, refused) << r.what;
+        EXPECT_EQ(app->servers.getItemCount(), r.k == user || *r.refused ? 0 : 1) << r.what;
+        if (*r.refused) continue;
+        const std::string notPrivate = *r.notPrivate ? dir.string() + r.notPrivate : "";
+        EXPECT_EQ(app->tunnelRefusal, notPrivate) << r.what;
+        app->saveConfig();
+        EXPECT_EQ(app->configError, r.saves ? "" : "cannot write " + std::string(app->configPath) +
+                                                       ": symbolic link not followed: " + notPrivate) << r.what;
+        EXPECT_TRUE(r.saves || readFile(file) == content) << r.what;
+    }
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+// A start while another instance saves waits for that save (the folder's
+// lock) instead of removing its temporary file, and reads what it wrote.
+TEST_F(ConfigFile, AStartWaitsForASaveGoingOn)
+{
+    writeFile("server=old:1,Old\n");
+    writeFile("server=new:1,New\n", dir / "quorcli.cfg.tmp.abc123");
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    std::thread saver([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(rename((dir / "quorcli.cfg.tmp.abc123").c_str(), cfg().c_str()), 0);
+        close(fd);
+    });
+    load();
+    saver.join();
+    EXPECT_EQ(saved(), serverHeader + "server=new:1,New\r\n" + proxyHeader);
 }
 
 // Answers the dialogs of the list screens as they come: Enter at a refusal,

@@ -214,6 +214,15 @@ TEST_F(TunnelSession, ACommandThatCannotStartIs4004WithItsMessage)
     EXPECT_EQ(c.connect(1, &tunnel), 4007);
     EXPECT_TRUE(c.term.everShown("IP address resolution has failed for hostname '-oProxyCommand=x'!"));
     EXPECT_EQ(dynamic_cast<TunnelSocket*>(c.app.socket), nullptr);
+    // From a file that is not private nothing starts; the box names the
+    // fault, its path cut at the front to fit.
+    WaitingClient r;
+    r.term.blockingLimitMs = 200;
+    r.app.tunnelRefusal = "/" + std::string(80, 'x') + ": writable by group (mode 0775)";
+    EXPECT_EQ(r.connect(1, &tunnel), 4004);
+    EXPECT_TRUE(r.term.everShown("Tunnel refused: ..." + std::string(27, 'x') + ": writable by group (mode 0775)"));
+    struct stat st{};
+    EXPECT_NE(stat(pidFile.c_str(), &st), 0) << "the command was started";
 }
 
 }  // namespace

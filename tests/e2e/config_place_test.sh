@@ -116,4 +116,10 @@ ended_with 1
     fail "stderr: $(cat "$WORK/stderr")"
 [ ! -e "$RO/other.cfg" ] || fail "$RO/other.cfg was made"
 
+# --- A home that is not there and cannot be made, beside a program in a
+# folder that may not be written: refused at start, not after the edits ---
+start_reporting place "cd $U && runuser -u nobody -- env -u XDG_CONFIG_HOME HOME=$WORK/gone $RO/quorcli"
+ended_with 1
+[ "$(cat "$WORK/stderr")" = "quorcli: $WORK/gone/.config/quorcli/quorcli.cfg: cannot be saved: $WORK/gone/.config/quorcli/ cannot be made (--config=FILE names another file)" ] || fail "stderr: $(cat "$WORK/stderr")"
+
 echo "PASS"

@@ -3,6 +3,8 @@
 # configuration files it may not read or write, or whose folder it may not
 # write, and checks what is on disk afterwards: bytes, owner, group, mode,
 # inode and the folder's other names, and the exit status and message.
+# Files and folders that another user controls belong to daemon, an account
+# every Debian system has, which never runs anything here.
 # Needs root (to become nobody and to hand files to other users).
 # Usage: config_safety_test.sh <build-dir>
 set -u
@@ -106,5 +108,28 @@ run_as_nobody
 leave_lists
 ended_with 0
 rewritten_in_place
+
+# --- Another user's shared folder as XDG_CONFIG_HOME, its quorcli.cfg a link
+# to a file of nobody's: refused at start, the file left alone ---
+install -d -o nobody -g nogroup -m 700 "$WORK/home"
+printf 'alias ll=ls\n' >"$WORK/home/.bashrc"
+chown nobody:nogroup "$WORK/home/.bashrc"
+install -d -o daemon -g daemon -m 777 "$WORK/team" "$WORK/team/quorcli"
+ln -s "$WORK/home/.bashrc" "$WORK/team/quorcli/quorcli.cfg"
+start_reporting cfg "runuser -u nobody -- env XDG_CONFIG_HOME=$WORK/team $WORK/bin/quorcli"
+ended_with 1
+[ "$(cat "$WORK/stderr")" = "quorcli: $WORK/team: configuration folder owned by daemon" ] || fail "stderr: $(cat "$WORK/stderr")"
+[ "$(cat "$WORK/home/.bashrc")" = "alias ll=ls" ] || fail "the link's file changed: $(cat "$WORK/home/.bashrc")"
+
+# --- A file that everyone may write, with a tunnel entry: refused at start,
+# the command never run ---
+case_folder planted nobody:nogroup 755
+printf 'server=127.0.0.1:1,Target\ntunnel=touch %s,Team\n' "$D/ran" >"$CFG"
+chown daemon:daemon "$CFG"
+chmod 666 "$CFG"
+start_reporting cfg "runuser -u nobody -- \"$D/quorcli\" --proxy=Team --server=Target"
+ended_with 1
+[ "$(cat "$WORK/stderr")" = "quorcli: $CFG: writable by others (mode 0666)" ] || fail "stderr: $(cat "$WORK/stderr")"
+[ ! -e "$D/ran" ] || fail "the tunnel command ran"
 
 echo "PASS"
