@@ -1,7 +1,7 @@
 #include "client/build.h"
 
 const buildProfile linuxProfile = {
-    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2",
+    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "quorcli v.1.7", true,
 };
 
 const buildProfile windowsProfile = {
@@ -11,6 +11,8 @@ const buildProfile windowsProfile = {
     true,
     true,
     "Alt+F2",
+    "quorcli v.1.73",
+    false,
 };
 
 namespace {

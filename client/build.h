@@ -12,6 +12,8 @@ struct buildProfile {
     bool compressedUpdates;         // type 6 updates; start word 20 after the greeting
     bool failureTextsWithPort;      // connection failure texts name the port
     const char* endSessionKey;      // how the operator names Alt+F2 on this keyboard
+    const char* versionText;        // what --version prints
+    bool displayLetters;            // -m, -a, -n and -u choose how the screen is drawn
 };
 
 extern const buildProfile linuxProfile;

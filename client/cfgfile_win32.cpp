@@ -1,7 +1,9 @@
 // The configuration file's disk operations on Windows.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
@@ -140,6 +142,22 @@ std::string tempNameFor(const std::string& target) {
     return name;
 }
 
+// A file made for writing that was not there before, or null (errno says
+// why). The C library of the system knows no "x" in fopen's mode: the
+// exclusive create is asked for at the level below.
+FILE* createNew(const std::string& name) {
+    const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    FILE* f = _fdopen(fd, "wb");
+    if (!f) {
+        const int err = errno;
+        _close(fd);
+        DeleteFileA(name.c_str());
+        errno = err;
+    }
+    return f;
+}
+
 // Writes a temporary file beside the target and moves it over the target, so
 // that a failed save leaves the old file whole. Empty result on success; the
 // error when no temporary file could be made is in *cannotCreate.
@@ -149,7 +167,7 @@ std::string replaceWhole(const std::string& target, const std::string& text, boo
     FILE* f = nullptr;
     for (int attempt = 0; attempt < 8 && !f; ++attempt) {
         temp = tempNameFor(target);
-        f = std::fopen(temp.c_str(), "wbx");
+        f = createNew(temp);
     }
     if (!f) {
         *cannotCreate = true;

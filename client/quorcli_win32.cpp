@@ -15,25 +15,41 @@
 
 namespace {
 
-// The folder of the running program, from its full path (512 characters at
-// most); empty when the system does not say.
-char* programFolder() {
+// The full path of the running program (512 characters at most); empty
+// when the system does not say.
+std::string programPath() {
     char path[512];
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) path[0] = 0;
-    return getModulePath(path);
+    return path;
+}
+
+// Why the program cannot read keys, or "": the input thread reads the
+// console, and would spin on a redirected standard input that is none.
+std::string inputRefusal() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in && in != INVALID_HANDLE_VALUE && !GetConsoleMode(in, &mode)) return "standard input is not a console";
+    return "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    modulePath = programFolder();
+    if (answeredInfoOption(argc, argv, programPath().c_str())) return 0;
+    const std::string noInput = inputRefusal();
+    if (!noInput.empty()) {
+        std::fprintf(stderr, "quorcli: %s\n", noInput.c_str());
+        return 1;
+    }
+    modulePath = getModulePath(programPath().c_str());
     parseCmdArguments(nullptr, argc, argv);
     // A configuration that must not be used is refused before the console
     // is taken and before anything of it is made, read or written.
     const std::string refusal = configRefusal("quorcli.cfg");
     if (!refusal.empty()) {
         std::fprintf(stderr, "quorcli: %s\n", refusal.c_str());
+        keepWindowForReading();
         releaseProgramStrings();
         return 1;
     }
@@ -49,9 +65,15 @@ int main(int argc, char** argv) {
             startKeyboardThread();
             app.execute();
         }
+        // Saved: a close of the window that waits for this may go on now.
+        programLeft();
         setTerminal(nullptr);
+        // The console's own buffer is shown again before anything is said on
+        // it, and the window stays until it has been read.
         closeConsoleScreen(screen);
         result = app.reportEnd();
+        if (result != 0) keepWindowForReading();
+        FreeConsole();
     }
 
     releaseProgramStrings();

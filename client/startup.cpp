@@ -1,9 +1,12 @@
 #include "client/startup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "client/build.h"
+#include "client/cfgplace.h"
 #include "console/global.h"
 #include "net/sutil.h"
 
@@ -58,7 +61,54 @@ void scanArguments(int argc, char** argv, char* work) {
     }
 }
 
+void printUsage(int argc, char** argv, const char* programPath) {
+    modulePath = getModulePath(programPath);
+    parseCmdArguments(nullptr, argc, argv);
+    const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, "quorcli.cfg", cfgNativeSystem());
+    const bool letters = thisBuild().displayLetters;
+    std::printf("Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]%s\n"
+                "Remote console client for QUORVEX servers.\n"
+                "\n"
+                "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
+                "  --direct       connect without a proxy\n"
+                "  --server=NAME  connect to the first server entry that begins with NAME\n"
+                "  --config=FILE  keep servers and proxies in FILE\n"
+                "  --reconnect    reconnect by itself when the link of a session fails\n",
+                letters ? " [-m] [-a | -n | -u]" : "");
+    if (letters)
+        std::printf("  -m             monochrome\n"
+                    "  -a             plain ASCII line drawing\n"
+                    "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"
+                    "  -u             Unicode glyphs (the default in a UTF-8 locale)\n");
+    std::printf("  --help         show this text\n"
+                "  --version      show the version\n"
+                "\n"
+                "Without --config, servers and proxies are kept in quorcli.cfg beside the\n"
+                "program when it is there or the program's folder may be written, and\n"
+                "otherwise in the user's configuration folder.\n"
+                "Configuration file: %s\n",
+                place.path.c_str());
+    std::fflush(stdout);
+    releaseProgramStrings();
+}
+
 }  // namespace
+
+bool answeredInfoOption(int argc, char** argv, const char* programPath) {
+    for (int i = 1; i < argc; ++i) {
+        if (!argv[i]) continue;
+        if (std::strcmp(argv[i], "--help") == 0) {
+            printUsage(argc, argv, programPath);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s\n", thisBuild().versionText);
+            std::fflush(stdout);
+            return true;
+        }
+    }
+    return false;
+}
 
 char* getModulePath(const char* programPath) {
     size_t keep = 0;

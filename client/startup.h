@@ -16,6 +16,13 @@ int parseCmdLine(char* line, char** words, int maxWords);
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
 int parseCmdArguments(const char* cmdLine, int argc, char** argv);
 
+// --help (the usage, ending with the configuration file that these
+// arguments would use, found without making anything) and --version, given
+// as exactly that argument, answer on standard output before anything else
+// happens. programPath: the program's own path, whose folder counts as the
+// program's. True when one of them answered.
+bool answeredInfoOption(int argc, char** argv, const char* programPath);
+
 // Frees the program-wide strings at the end of the run (the master password
 // wiped first).
 void releaseProgramStrings();

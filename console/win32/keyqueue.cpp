@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include "console/global.h"
+
 namespace {
 
 // The ring and everything that guards and announces it. Built before main,
@@ -15,11 +17,13 @@ struct KeyQueue {
     CRITICAL_SECTION lock;
     HANDLE keys;   // manual reset: set while keys may be waiting
     HANDLE room;   // auto reset: a slot has been freed
+    HANDLE left;   // manual reset: the main loop is over
 
     KeyQueue() {
         InitializeCriticalSection(&lock);
         keys = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        left = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     KeyQueue(const KeyQueue&) = delete;
     KeyQueue& operator=(const KeyQueue&) = delete;
@@ -81,7 +85,18 @@ int keyEventCount() {
 
 HANDLE keyEventSignal() { return queue.keys; }
 
+void programLeft() { SetEvent(queue.left); }
+
 BOOL WINAPI consoleCtrlHandler(DWORD ctrlType) {
+    if (ctrlType == CTRL_CLOSE_EVENT || ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT) {
+        // The process ends when this returns: first the main thread leaves
+        // in order, saving the configuration, within the 5 s that Windows
+        // gives (the wait ends a little before, in case it does not).
+        EXIT = 1;
+        SetEvent(queue.keys);   // every wait for keys looks at EXIT now
+        WaitForSingleObject(queue.left, 4500);
+        return TRUE;
+    }
     if (ctrlType == CTRL_C_EVENT || ctrlType == CTRL_BREAK_EVENT) {
         INPUT_RECORD r{};
         r.EventType = KEY_EVENT;
@@ -143,9 +158,34 @@ unsigned __stdcall keyboardThread(void* input) {
 }
 
 // The stack size is a request for the least; the system rounds it up.
+namespace {
+bool threadStarted = false;
+}
+
 void startKeyboardThread() {
     HANDLE thread = reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, 2000, keyboardThread, GetStdHandle(STD_INPUT_HANDLE), 0, nullptr));
-    if (thread)
+    if (thread) {
+        threadStarted = true;
         CloseHandle(thread);
+    }
+}
+
+void waitForAnyKey() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    INPUT_RECORD record{};
+    if (!threadStarted) FlushConsoleInputBuffer(in);
+    while (threadStarted && getKeyEvent(nullptr, record)) {
+    }
+    for (;;) {
+        if (threadStarted) {
+            // The input thread takes every key: it is waited for in the queue.
+            if (getKeyEvent(nullptr, record)) return;
+            WaitForSingleObject(queue.keys, INFINITE);
+            continue;
+        }
+        DWORD got = 0;
+        if (!ReadConsoleInputW(in, &record, 1, &got) || got == 0) return;
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+    }
 }

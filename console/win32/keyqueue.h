@@ -22,11 +22,19 @@ int keyEventCount();
 HANDLE keyEventSignal();
 
 // Turns Ctrl+C and Ctrl+Break into key events (scan code 0x2E, character 3),
-// so the program is never stopped by them; TRUE for every event.
+// so the program is never stopped by them. Closing the window, logging off
+// and shutting down ask the program to leave in order (EXIT) and wait, as
+// long as the system lets the program live on, until it says it has saved
+// (programLeft). TRUE for every event.
 BOOL WINAPI consoleCtrlHandler(DWORD ctrlType);
+// The program has left its main loop (the configuration is saved): the
+// system may end it now.
+void programLeft();
 
 // Copies the key-down events of the console input `input` into the queue,
 // for the rest of the run.
 unsigned __stdcall keyboardThread(void* input);
 // Starts keyboardThread on the standard input; once per run.
 void startKeyboardThread();
+// Waits for a key pressed from now on, through the input thread once it runs.
+void waitForAnyKey();

@@ -1,6 +1,7 @@
 #include "console/win32/winconsole.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "console/cp437.h"
 #include "console/win32/keyqueue.h"
@@ -48,7 +49,22 @@ HANDLE openConsoleScreen() {
 void closeConsoleScreen(HANDLE screen) {
     if (screen != INVALID_HANDLE_VALUE)
         CloseHandle(screen);
-    FreeConsole();
+    // Line ends act again on the console's own buffer, for what is said there.
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (out && out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode))
+        SetConsoleMode(out, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+}
+
+void keepWindowForReading() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) != 1) return;   // a shell's console stays anyway
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!in || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return;
+    std::fputs("Press any key to close this window.\n", stderr);
+    std::fflush(stderr);
+    waitForAnyKey();
 }
 
 bool setConsoleTitle(const char* title) { return SetConsoleTitleA(title) != 0; }

@@ -9,8 +9,13 @@
 // control handler installed and the console window brought to the top.
 // Returns the buffer, or INVALID_HANDLE_VALUE when no buffer could be made.
 HANDLE openConsoleScreen();
-// Closes the buffer and leaves the console.
+// Closes the buffer: the console shows its own buffer again, where the
+// standard output and error write.
 void closeConsoleScreen(HANDLE screen);
+// When the console is the program's own (it was made for it, as for a
+// program started from Explorer, and goes away with it), asks for a key
+// before the window goes, so that what was written on it can be read.
+void keepWindowForReading();
 bool setConsoleTitle(const char* title);
 
 // Shows the program's cell screen in a console screen buffer: rows of cells

@@ -87,3 +87,25 @@ TEST_F(ConfigFile, AReadOnlyFileIsLeftAloneAndTheErrorReported) {
     EXPECT_EQ(GetFileAttributesA(folder.file("quorcli.cfg").c_str()) & FILE_ATTRIBUTE_READONLY,
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
+
+// Closing the console window: the program leaves in order and saves before
+// the control handler lets the system end it.
+TEST_F(ConfigFile, ClosingTheWindowSavesBeforeTheProgramEnds) {
+    folder.write("quorcli.cfg", "server=b.example:5000,Beta\nserver=a.example,Alpha\nproxy=user:pw@10.0.0.9:3128,Office\n");
+    QueueTerminal term;
+    drainKeyQueue();
+    setTerminal(&term);
+    app.init(nullptr);
+    std::string whenClosed;
+    std::thread closer([&] {
+        Sleep(300);
+        consoleCtrlHandler(CTRL_CLOSE_EVENT);
+        whenClosed = folder.read("quorcli.cfg");
+    });
+    app.execute();
+    programLeft();
+    closer.join();
+    EXIT = 0;
+    setTerminal(nullptr);
+    EXPECT_EQ(whenClosed, saved);
+}

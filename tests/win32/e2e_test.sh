@@ -3,8 +3,9 @@
 # stand-in server: the v.1.73 title row and the console titles, the start word
 # 20 and compressed updates, the Alt session keys, Ctrl+C as a key, a wrong
 # password, a closed port, code page 437 glyphs for control bytes, Home/End as
-# wine reads them, and a configuration written with CR LF that the Linux
-# build reads back.
+# wine reads them, a configuration written with CR LF that the Linux build
+# reads back; --help and --version, a redirected input refused, and an error
+# at the end left on the console until a key.
 # Usage: e2e_test.sh <windows-build-dir> <linux-build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
@@ -155,5 +156,25 @@ keys Escape
 wait_for "zeta ►▼⌂☺ relay"
 keys Escape
 ended_with 0
+
+# --- --help and --version answer at once; an input that is no console is
+# refused before anything is read or written ---
+mkdir "$WORK/other"
+cp "$WINBUILD/quorcli.exe" "$WORK/other/"
+win() { (cd "$WORK/other" && wine ./quorcli.exe "$@" | tr -d '\r'); }
+[ "$(win --version)" = "quorcli v.1.73" ] || fail "--version: $(win --version)"
+win --help | grep -qx 'Configuration file: .*quorcli.cfg' || fail "--help: $(win --help)"
+(cd "$WORK/other" && wine ./quorcli.exe) </dev/null >/dev/null 2>"$WORK/redirected" && fail "a redirected input was taken"
+grep -qx "quorcli: standard input is not a console" <(tr -d '\r' <"$WORK/redirected") ||
+    fail "stderr: $(cat "$WORK/redirected")"
+[ ! -e "$WORK/other/quorcli.cfg" ] || fail "a configuration was written"
+
+# --- An error at the end is said on the console, which waits for a key ---
+mkdir "$WORK/other/quorcli.cfg"
+new_pane e "sh -c 'cd \"$WORK/other\" && wine ./quorcli.exe; echo status=\$?; sleep 300'"
+wait_for "quorcli: cannot read" 20
+wait_for "Press any key to close this window."
+keys x
+wait_for "status=1"
 
 echo "PASS"
