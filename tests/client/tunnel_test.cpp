@@ -206,7 +206,6 @@ TEST_F(TunnelSession, ACommandThatCannotStartIs4004WithItsMessage)
             << command;
     }
     // A target that the command could take for an option starts nothing.
-    useCommand("%h %p");
     WaitingClient c;
     c.term.blockingLimitMs = 200;
     std::free(c.server->hostName);

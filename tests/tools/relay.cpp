@@ -10,7 +10,7 @@
 #include <windows.h>
 #else
 #include <arpa/inet.h>
-#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -54,13 +54,8 @@ std::string stderrTarget() {
 }
 std::string openDescriptors() {
     std::string list;
-    DIR* d = opendir("/proc/self/fd");
-    if (!d) return "?";
-    while (const dirent* e = readdir(d)) {
-        if (e->d_name[0] == '.' || std::atoi(e->d_name) == dirfd(d)) continue;
-        list += (list.empty() ? "" : ",") + std::string(e->d_name);
-    }
-    closedir(d);
+    for (int fd = 0; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) >= 0) list += (list.empty() ? "" : ",") + std::to_string(fd);
     return list;
 }
 int readInput(char* buf, int len) { return static_cast<int>(read(STDIN_FILENO, buf, static_cast<size_t>(len))); }
