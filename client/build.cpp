@@ -1,7 +1,7 @@
 #include "client/build.h"
 
 const buildProfile linuxProfile = {
-    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2",
+    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "Shift", 0x2A00,
 };
 
 const buildProfile windowsProfile = {
@@ -11,6 +11,8 @@ const buildProfile windowsProfile = {
     true,
     true,
     "Alt+F2",
+    "Alt",
+    0x3800,
 };
 
 namespace {
