@@ -1,7 +1,7 @@
 #include "client/build.h"
 
 const buildProfile linuxProfile = {
-    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "quorcli v.1.7", true,
+    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "quorcli v.1.7", true, "Shift", 0x2A00,
 };
 
 const buildProfile windowsProfile = {
@@ -13,6 +13,8 @@ const buildProfile windowsProfile = {
     "Alt+F2",
     "quorcli v.1.73",
     false,
+    "Alt",
+    0x3800,
 };
 
 namespace {

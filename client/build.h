@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 
 // What differs between the Linux and the Windows program above the terminal
 // layer: the version shown, some texts, and what the session understands.
@@ -14,6 +15,11 @@ struct buildProfile {
     const char* endSessionKey;      // how the operator names Alt+F2 on this keyboard
     const char* versionText;        // what --version prints
     bool displayLetters;            // -m, -a, -n and -u choose how the screen is drawn
+    // The key held with F1..F6 for the session shortcuts, and the key word
+    // of that key pressed on its own (what a PC keyboard sends first when
+    // the combination goes to the server).
+    const char* shortcutKey;
+    uint16_t shortcutKeyWord;
 };
 
 extern const buildProfile linuxProfile;

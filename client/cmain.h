@@ -5,6 +5,7 @@
 
 #include "client/pxylist.h"
 #include "client/srvlist.h"
+#include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
 
@@ -89,6 +90,11 @@ public:
     bool quietFailures = false;
     bool (*escapeWait)(_win_st* window, int ms) = escapeWithin;
     int attemptScreenWaitMs = 15000;
+    // In a session on a UTF-8 terminal: the bytes of a typed character not
+    // yet complete, and the last typed character that code page 437 lacks
+    // (0: none), for the session to say so.
+    utf8Reader typedChar;
+    char32_t untypable = 0;
 
     consoleMain();
     ~consoleMain();

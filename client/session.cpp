@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -88,39 +89,78 @@ private:
     int x_ = 0, y_ = 0;
 };
 
-void paintUpdate(_win_st* window, const unsigned char* payload, int32_t length) {
-    paintBatch batch;
-    paintScreenUpdate(window, payload, length);
-}
-
-// The status row while the server shows nothing: how to leave. What it
-// covered comes back as soon as the server goes on.
-class waitingHint {
+// The status row while the client has something to say over the server's
+// picture: that the server keeps the session waiting (and how to leave), or
+// for a few seconds a notice about a key. The server's own row comes back
+// when the hint is no longer true or the notice's time is up; what the
+// server paints on it meanwhile goes under the notice.
+class statusNote {
 public:
-    explicit waitingHint(_win_st* window) : window_(window) {}
-    bool shown() const { return shown_; }
-    void show() {
-        if (shown_) return;
-        std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
+    explicit statusNote(_win_st* window) : window_(window) {}
+    bool hintShown() const { return shown_ && !notice_; }
+    void showHint() {
+        if (hintShown()) return;
+        cover();
+        notice_ = false;
         static const char action[] = "=End remote session";
         const int keyLen = static_cast<int>(std::strlen(endSessionKeyName()));
         const int at = screenCols - 1 - keyLen - static_cast<int>(sizeof action - 1);
         consoleTextLine(window_, 0, 24, "Waiting for the server's screen...", 80, 0x71);
         consoleTextLine(window_, at, 24, endSessionKeyName(), keyLen, 0x70);
         consoleTextLine(window_, at + keyLen, 24, action, static_cast<int>(sizeof action - 1), 0x71);
+    }
+    void hideHint() {
+        if (hintShown()) hide();
+    }
+    void showNotice(const char* text) {
+        cover();
+        notice_ = true;
+        std::snprintf(text_, sizeof text_, "%s", text);
+        until_ = Clock::now() + noticeTime;
+        drawNotice();
+    }
+    // Milliseconds until the notice goes (0 when due), -1 without one.
+    long long noticeLeft() const {
+        if (!shown_ || !notice_) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until_ - Clock::now()).count();
+        return left > 0 ? left : 0;
+    }
+    void hideDueNotice() {
+        if (noticeLeft() == 0) hide();
+    }
+    // Paints a server update with the server's own status row in place,
+    // and the notice over it again.
+    template <class Paint>
+    void paintUnder(Paint paint) {
+        if (!shown_ || !notice_) {
+            paint();
+            return;
+        }
+        std::memcpy(screenBuf[screenRows - 1], saved_, sizeof saved_);
+        paint();
+        std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
+        drawNotice();
+    }
+
+private:
+    static constexpr auto noticeTime = std::chrono::seconds(3);
+    _win_st* window_;
+    bool shown_ = false;
+    bool notice_ = false;
+    char text_[screenCols + 1] = {};
+    Clock::time_point until_{};
+    uint16_t saved_[screenCols] = {};
+
+    void cover() {
+        if (!shown_) std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
         shown_ = true;
     }
+    void drawNotice() { consoleTextLine(window_, 0, 24, text_, screenCols, 0x71); }
     void hide() {
-        if (!shown_) return;
         std::memcpy(screenBuf[screenRows - 1], saved_, sizeof saved_);
         updateScreen(window_, screenRows - 1, 1);
         shown_ = false;
     }
-
-private:
-    _win_st* window_;
-    bool shown_ = false;
-    uint16_t saved_[screenCols] = {};
 };
 
 // One session: the receive state machine over the encrypted connection,
@@ -130,7 +170,7 @@ public:
     sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd,
                int screenWaitMs)
         : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
-          hint_(app.window), screenWaitMs_(screenWaitMs) {
+          note_(app.window), screenWaitMs_(screenWaitMs) {
         app_.outbox = &outbox_;
     }
     ~sessionRun() { app_.outbox = nullptr; }
@@ -146,7 +186,7 @@ private:
     unsigned char* unpacked_;   // null where compressed updates are not understood
     int fd_;
     sessionOutbox outbox_;
-    waitingHint hint_;
+    statusNote note_;
     int32_t expected_ = openingLen;
     int32_t received_ = 0;
     uint32_t msgType_ = 0;
@@ -184,6 +224,7 @@ private:
     void completeHeader();
     void completePayload();
     void reselectScreen();
+    void paint(const unsigned char* payload, int32_t length);
     void watchKeys(bool inputReady);
     void handleKey();
     int waitTimeout() const;
@@ -287,14 +328,14 @@ void sessionRun::completePayload() {
         reselectScreen();
         break;
     case msgScreenUpdate:
-        paintUpdate(app_.window, in_, msgLen_);
+        paint(in_, msgLen_);
         outbox_.postWord(ackWord);
         break;
     case msgCompressed: {
         // An update that does not expand within the buffer is dropped, but
         // still acknowledged: the server waits for that before the next.
         const int32_t n = unpackScreenData(in_, unpacked_, msgLen_, unpackBufferSize);
-        if (n >= 0) paintUpdate(app_.window, unpacked_, n);
+        if (n >= 0) paint(unpacked_, n);
         outbox_.postWord(ackWord);
         break;
     }
@@ -304,6 +345,11 @@ void sessionRun::completePayload() {
     msgType_ = 0;
     msgLen_ = 0;
     app_.protocolState = stateHeader;
+}
+
+void sessionRun::paint(const unsigned char* payload, int32_t length) {
+    paintBatch batch;
+    note_.paintUnder([&] { paintScreenUpdate(app_.window, payload, length); });
 }
 
 // After a reconnection: once the server shows a screen and has listed its
@@ -325,7 +371,7 @@ void sessionRun::completeUnit() {
     while (app_.receiveStatus == unitComplete) {
         app_.receiveStatus = receiving;
         lastProgress_ = Clock::now();
-        hint_.hide();
+        note_.hideHint();
         switch (app_.protocolState) {
         case stateOpening: completeOpening(); break;
         case stateGreeting: completeGreeting(); break;
@@ -379,6 +425,12 @@ void sessionRun::handleKey() {
         return;
     }
     if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) app_.onKey(record.Event.KeyEvent);
+    if (app_.untypable) {
+        char text[40];
+        std::snprintf(text, sizeof text, "Not in code page 437: U+%04X", static_cast<unsigned>(app_.untypable));
+        note_.showNotice(text);
+        app_.untypable = 0;
+    }
     // A dialog of the key handler may have sent while the loop stood still.
     if (outbox_.failure()) end(outbox_.failure());
 }
@@ -390,12 +442,12 @@ void sessionRun::handleKey() {
 int sessionRun::waitTimeout() const {
     if (!keysWait() && heldKeyCount() > 0) return 0;
     long long wait = idleWaitMs;
-    if (keysWait() && !hint_.shown()) {
+    if (keysWait() && !note_.hintShown()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
         wait = std::min<long long>(wait, left.count());
     }
-    const long long screenLeft = screenWaitLeft();
-    if (screenLeft >= 0) wait = std::min(wait, screenLeft);
+    for (const long long left : {screenWaitLeft(), note_.noticeLeft()})
+        if (left >= 0) wait = std::min(wait, left);
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
 
@@ -415,6 +467,7 @@ int sessionRun::run() {
         const bool reading = !outputStuck();
         const int events = (reading ? waitRead : 0) | (outbox_.backlog() > 0 ? waitWrite : 0);
         const int seen = waitSocketOrKey(fd_, events, waitTimeout(), true);
+        note_.hideDueNotice();
         if (keysWait()) {
             watchKeys((seen & seenKeys) != 0);
             if (leavingNow()) break;
@@ -432,7 +485,7 @@ int sessionRun::run() {
         } else if (screenWaitLeft() == 0) {
             end(4002);   // no screen in the time allowed: counts as a lost link
         } else if (Clock::now() - lastProgress_ >= hintAfter) {
-            hint_.show();
+            note_.showHint();
         }
     }
     return result_;
@@ -448,6 +501,18 @@ public:
 
 private:
     Socket* s_;
+};
+
+// Reads the terminal raw for the session and as before afterwards.
+class rawKeysScope {
+public:
+    rawKeysScope() : t_(terminal()) { t_->rawKeys(true); }
+    ~rawKeysScope() { t_->rawKeys(false); }
+    rawKeysScope(const rawKeysScope&) = delete;
+    rawKeysScope& operator=(const rawKeysScope&) = delete;
+
+private:
+    Terminal* t_;
 };
 
 }  // namespace
@@ -470,6 +535,8 @@ int consoleMain::processConnection(int screenWaitMs) {
     receiveStatus = receiving;
     protocolState = stateOpening;
     sessionEstablished = 0;
+    typedChar.reset();
+    untypable = 0;
 
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
@@ -490,6 +557,7 @@ int consoleMain::processConnection(int screenWaitMs) {
     int result = 0;
     {
         nonBlockingScope nonBlocking(socket);
+        rawKeysScope raw;
         sessionRun session(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock, screenWaitMs);
         result = session.run();
     }

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "client/cmain.h"
 #include "client/build.h"
@@ -11,6 +13,7 @@
 #include "console/cmenu.h"
 #include "console/global.h"
 #include "console/keyboard.h"
+#include "console/term.h"
 #include "crypto/md5c.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
@@ -26,7 +29,15 @@ constexpr int passwordMax = 50;
 constexpr int confirmMax = 7;
 
 enum : uint32_t { wordKey = 5, wordPassword = 7, wordEight = 8, wordRestart = 9, wordForced = 10 };
-enum : int32_t { itemSelect = 1, itemEnd = 2, itemResume = 3, itemPassword = 4, itemRestart = 5, itemReconnect = 6 };
+enum : int32_t {
+    itemSelect = 1,
+    itemEnd = 2,
+    itemResume = 3,
+    itemPassword = 4,
+    itemRestart = 5,
+    itemReconnect = 6,
+    itemSendKey = 7
+};
 
 int sockOf(const consoleMain& app) { return app.socket ? app.socket->sock : -1; }
 
@@ -64,6 +75,28 @@ uint16_t keyWord(const KEY_EVENT_RECORD& key) {
 }
 
 void sendKey(consoleMain& app, uint16_t word) { sendWord(app, wordKey | (uint32_t{word} << 16)); }
+
+// An ordinary key, as the remote PC keyboard would give it. On a UTF-8
+// terminal a character beyond ASCII comes as several bytes: they go as one
+// code page 437 character, or as nothing when the code page lacks it; the
+// bytes of a broken character go nowhere.
+void sendTyped(consoleMain& app, const KEY_EVENT_RECORD& key) {
+    KEY_EVENT_RECORD pc = pcKeyEvent(key);
+    const auto c = static_cast<unsigned char>(pc.uChar.AsciiChar);
+    if (c >= 0x80 && terminal()->utf8Keys()) {
+        char32_t typed = 0;
+        if (app.typedChar.feed(c, typed) != 1) return;
+        const int code = cp437FromUnicode(typed);
+        if (code < 0) {
+            app.untypable = typed;
+            return;
+        }
+        pc.uChar.AsciiChar = static_cast<char>(code);
+    } else {
+        app.typedChar.reset();
+    }
+    sendKey(app, keyWord(pc));
+}
 
 serverInfo* sessionServer(consoleMain& app) {
     menuItem* item = app.servers.getActiveItem();
@@ -132,6 +165,44 @@ void buildScreenMenu(consoleMenu& menu, _win_st* window) {
         menu.add(s->getName(), static_cast<int32_t>(s->getId()), nullptr);
 }
 
+// Keys that cannot be typed in a session: those the client keeps for
+// itself, and combinations that a terminal does not pass on. Each goes as
+// the key words a PC keyboard gives: a shortcut as its held key, then the
+// function key; Ctrl+Alt+Del as the word the server takes for it (pressing
+// Ctrl and Alt on their own would leave them held, since no release is sent).
+struct keyToSend {
+    std::string name;
+    uint16_t words[2];
+};
+
+std::vector<keyToSend> keysToSend() {
+    const buildProfile& build = thisBuild();
+    std::vector<keyToSend> keys;
+    for (int n = 1; n <= 6; ++n)
+        keys.push_back({std::string(build.shortcutKey) + "+F" + std::to_string(n),
+                        {build.shortcutKeyWord, static_cast<uint16_t>((0x3A + n) << 8)}});   // F1 is 0x3B
+    keys.push_back({"F11", {static_cast<uint16_t>(scanF11 << 8), 0}});
+    keys.push_back({"F12", {static_cast<uint16_t>(scanF12 << 8), 0}});
+    keys.push_back({"Ctrl+Alt+Del", {0x002E, 0}});
+    keys.push_back({"SysRq", {0x5400, 0}});
+    keys.push_back({"Pause", {0x4500, 0}});
+    return keys;
+}
+
+// The list of those keys; true when one was sent.
+bool sendChosenKey(consoleMain& app) {
+    const std::vector<keyToSend> keys = keysToSend();
+    const int n = static_cast<int>(keys.size());
+    consoleMenu menu;
+    menu.init(app.window, 15, 13 - (n + 2) / 2, 50, n + 2, plainMenu);
+    for (int i = 0; i < n; ++i) menu.add(keys[i].name.c_str(), i + 1, nullptr);
+    menuItem* chosen = menu.execute() == 2 ? menu.getActiveItem() : nullptr;
+    if (!chosen || chosen->id < 1 || chosen->id > n) return false;
+    for (uint16_t word : keys[chosen->id - 1].words)
+        if (word) sendKey(app, word);
+    return true;
+}
+
 const char* reconnectItemText() {
     return autoReconnect ? "Reconnect automatically: on" : "Reconnect automatically: off";
 }
@@ -139,12 +210,13 @@ const char* reconnectItemText() {
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 6 : 5) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 7 : 6) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
     menu.add("Change Remote Console Password", itemPassword, nullptr);
     if (canRestart) menu.add("Restart Server", itemRestart, nullptr);
+    menu.add("Send key", itemSendKey, nullptr);
     menu.add(reconnectItemText(), itemReconnect, nullptr);
 
     consoleMenu screenMenu;
@@ -172,6 +244,9 @@ void sessionMenu(consoleMain& app) {
             break;
         case itemRestart:
             if (confirmRestart(app)) return;
+            break;
+        case itemSendKey:
+            if (sendChosenKey(app)) return;
             break;
         case itemReconnect:
             // Toggled in place: the menu stays, showing the new state.
@@ -217,6 +292,6 @@ int consoleMain::onKey(KEY_EVENT_RECORD& key) {
         withOutbox(*this, [this](sessionOutbox& out) { selectPreviousScreen(currentScreenId, previousScreenId, out); });
     else if (alt && leftCtrl && code == kcEsc) sendKey(*this, 0x002E);
     else if (alt && code == kcF6) showScreenName(*this);
-    else sendKey(*this, keyWord(key));
+    else sendTyped(*this, key);
     return 0;
 }

@@ -30,7 +30,7 @@ void signalHandler(int signalNumber) {
 
 void installSignalHandlers() {
     install(SIGTERM);
-    install(SIGQUIT);  // Ctrl+\ leaves in order too, the terminal restored
+    install(SIGQUIT);  // Ctrl+\ leaves in order too outside a session (a session sends it)
     install(SIGINT);
     install(SIGHUP);
 }

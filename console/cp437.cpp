@@ -1,5 +1,9 @@
 #include "console/cp437.h"
 
+#include <algorithm>
+#include <array>
+#include <utility>
+
 // Code page 437 as Unicode. The control range shows the glyphs the PC's
 // display adapter draws for it; 0x00 is a blank.
 const char32_t cp437Unicode[256] = {
@@ -70,3 +74,47 @@ constexpr AcsTable acsTable;
 }  // namespace
 
 char cp437AcsName(unsigned char code) { return acsTable.names[code]; }
+
+int cp437FromUnicode(char32_t codePoint) {
+    if (codePoint >= 0x20 && codePoint < 0x7F) return static_cast<int>(codePoint);
+    using Entry = std::pair<char32_t, unsigned char>;
+    static const std::array<Entry, 128> upper = [] {
+        std::array<Entry, 128> r{};
+        for (int i = 0; i < 128; ++i) r[i] = {cp437Unicode[128 + i], static_cast<unsigned char>(128 + i)};
+        std::sort(r.begin(), r.end());
+        return r;
+    }();
+    const auto it = std::lower_bound(upper.begin(), upper.end(), Entry{codePoint, 0});
+    return it != upper.end() && it->first == codePoint ? it->second : -1;
+}
+
+int utf8Reader::feed(unsigned char byte, char32_t& codePoint) {
+    if (need_ > 0 && (byte & 0xC0) == 0x80) {
+        value_ = (value_ << 6) | (byte & 0x3F);
+        if (--need_ > 0) return 0;
+        if (value_ < least_ || value_ > 0x10FFFF || (value_ >= 0xD800 && value_ <= 0xDFFF)) return -1;
+        codePoint = value_;
+        return 1;
+    }
+    need_ = 0;
+    if (byte < 0x80) {
+        codePoint = byte;
+        return 1;
+    }
+    if (byte >= 0xC2 && byte <= 0xDF) {
+        need_ = 1;
+        value_ = byte & 0x1F;
+        least_ = 0x80;
+    } else if (byte >= 0xE0 && byte <= 0xEF) {
+        need_ = 2;
+        value_ = byte & 0x0F;
+        least_ = 0x800;
+    } else if (byte >= 0xF0 && byte <= 0xF4) {
+        need_ = 3;
+        value_ = byte & 0x07;
+        least_ = 0x10000;
+    } else {
+        return -1;   // a continuation byte on its own, or no lead byte at all
+    }
+    return 0;
+}

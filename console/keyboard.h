@@ -19,7 +19,8 @@ struct COORD {
 struct KEY_EVENT_RECORD {
     int32_t bKeyDown;
     uint32_t wVirtualKeyCode;     // the PC scan code on the curses backend
-    uint32_t wVirtualScanCode;    // the same scan code
+    uint32_t wVirtualScanCode;    // the same, but F10 (code Esc), F11 and F12 (code 0)
+                                  // carry their own here
     uint32_t dwControlKeyState;   // 0, or 6 for a shifted function key
     union {
         char AsciiChar;
@@ -83,8 +84,13 @@ enum : uint32_t {
     kcDelete = 0x53,
 };
 #endif
-// The PC scan code of Esc, the same on both.
+// PC scan codes, the same on both: Esc, and the keys that only a session
+// sends (on a terminal F10 closes the lists like Esc, F11 and F12 do nothing
+// there).
 constexpr uint32_t kcEscScan = 0x01;
+constexpr uint32_t scanF10 = 0x44;
+constexpr uint32_t scanF11 = 0x57;
+constexpr uint32_t scanF12 = 0x58;
 
 // Control-key state bits of the key record.
 enum : uint32_t {
@@ -114,3 +120,8 @@ void makeKeyEvent(int keyCode, INPUT_RECORD* record);
 constexpr int keyVirtual = 0x10000;
 // An Esc key-down event, as the modal loops synthesise when input is gone.
 INPUT_RECORD escEvent();
+// The key as a PC keyboard reports it to the remote machine: its scan code,
+// its character and left Ctrl. The Windows console's records already are;
+// on a terminal Enter, Esc and Backspace get their characters, and a
+// control character the key that types it with Ctrl.
+KEY_EVENT_RECORD pcKeyEvent(const KEY_EVENT_RECORD& key);

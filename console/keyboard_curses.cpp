@@ -72,6 +72,25 @@ const KeyMapping plainKeys[] = {
     {KEY_BACKSPACE, kcBackspace},
 };
 
+// Keys whose PC scan code is not the code the controls test: F10 closes
+// like Esc there and F11 and F12 do nothing, but a session sends them as a
+// PC keyboard does.
+const KeyMapping pcScans[] = {{KEY_F(10), scanF10}, {KEY_F(11), scanF11}, {KEY_F(12), scanF12}};
+
+// The characters a PC keyboard gives with Enter, Esc and Backspace, which
+// carry none here.
+const KeyMapping pcChars[] = {{13, kcEnter}, {27, kcEsc}, {8, kcBackspace}};
+
+// The key that types a control character with Ctrl: a letter from 1 to 26,
+// then backslash, ], 6 and the main minus (reverseTable has no backslash
+// and gives the keypad's minus). 27 is Esc and never comes here.
+uint32_t ctrlScan(unsigned char c) {
+    static constexpr unsigned char rest[] = {0x2B, 0x1B, 0x07, 0x0C};
+    if (c >= 1 && c <= 26) return static_cast<uint32_t>(reverseTable['a' + c - 1]);
+    if (c >= 28 && c <= 31) return rest[c - 28];
+    return 0;
+}
+
 }  // namespace
 
 void initKeyMap() {
@@ -124,7 +143,22 @@ void makeKeyEvent(int keyCode, INPUT_RECORD* record) {
     key.bKeyDown = 1;
     key.wVirtualKeyCode = static_cast<uint32_t>(scan);
     key.wVirtualScanCode = static_cast<uint32_t>(scan);
+    for (const KeyMapping& k : pcScans)
+        if (k.keyCode == keyCode) key.wVirtualScanCode = static_cast<uint32_t>(k.scanCode);
     key.dwControlKeyState = static_cast<uint32_t>(state);
     key.uChar.AsciiChar = static_cast<char>(ch);
 }
 
+
+KEY_EVENT_RECORD pcKeyEvent(const KEY_EVENT_RECORD& key) {
+    KEY_EVENT_RECORD pc = key;
+    const auto c = static_cast<unsigned char>(key.uChar.AsciiChar);
+    if (c == 0) {
+        for (const KeyMapping& k : pcChars)
+            if (key.wVirtualScanCode == static_cast<uint32_t>(k.scanCode)) pc.uChar.AsciiChar = static_cast<char>(k.keyCode);
+    } else if (c < 32 && key.wVirtualScanCode == 0) {
+        pc.wVirtualScanCode = ctrlScan(c);
+        pc.dwControlKeyState |= ksLeftCtrl;
+    }
+    return pc;
+}

@@ -29,6 +29,12 @@ public:
     virtual bool backspaceIsCtrlH() const { return false; }
     // The title of the window the picture is in, where it has one.
     virtual void setTitle(const char* title) {}
+    // On for the length of a session: the keys that the terminal driver
+    // keeps for itself (interrupt, quit, suspend, flow control, literal
+    // next) come as their characters, for the remote machine.
+    virtual void rawKeys(bool on) {}
+    // True when typed characters beyond ASCII come as UTF-8 bytes.
+    virtual bool utf8Keys() const { return false; }
 };
 
 Terminal* terminal();              // the active terminal (never null)
@@ -44,6 +50,7 @@ public:
     std::vector<std::string> titles; // every title set, in order
     std::deque<INPUT_RECORD> keys; // key events still to come
     bool goneWhenEmpty = true;     // an empty script reads as end of input
+    bool utf8Input = false;        // what utf8Keys() says
 
     void putRow(int row, const uint16_t* cells) override;
     void moveCursor(int x, int y) override;
@@ -51,6 +58,7 @@ public:
     int readKey(int timeoutMs, INPUT_RECORD& record) override;
     bool keyPending() const override { return !keys.empty(); }
     void setTitle(const char* title) override { titles.emplace_back(title ? title : ""); }
+    bool utf8Keys() const override { return utf8Input; }
 
     // A key by the backend's key code (makeKeyEvent), a ready-made event, or
     // the characters of a text.

@@ -39,10 +39,13 @@ public:
     bool keyPending() const override { return queued > 0 || moreBuffered || resizePending; }
     void defineKey(const char* sequence, int keyCode) override { define_key(sequence, keyCode); }
     bool backspaceIsCtrlH() const override { return ctrlHErases; }
+    void rawKeys(bool on) override;
+    bool utf8Keys() const override { return utf8Typed; }
 
     // Paints the whole terminal again from the cell screen.
     void redrawAll();
     bool ctrlHErases = false;
+    bool utf8Typed = false;     // the locale's character set, as the program started
 
 private:
     static constexpr int queueSize = 64;
@@ -53,6 +56,8 @@ private:
     bool gone = false;
     int top = 0;                // first cell-screen row shown
     int cursorCol = 0, cursorRow = 0;
+    bool rawOn = false;
+    termios cooked{};           // the modes to go back to after a session
 
     int readCode(int timeoutMs, int& keyCode);
     int viewTop(int row) const;
@@ -223,6 +228,24 @@ void CursesTerminal::resized() {
     wrefresh(stdscr);
 }
 
+// Only the signal, flow-control and extended characters change: the driver
+// reads as before otherwise (no line editing, no echo), and curses keeps these
+// modes as its own, so that anything it restores is the mode in force.
+void CursesTerminal::rawKeys(bool on) {
+    if (on == rawOn) return;
+    if (on) {
+        if (tcgetattr(STDIN_FILENO, &cooked) != 0) return;
+        termios modes = cooked;
+        modes.c_lflag &= ~static_cast<tcflag_t>(ISIG | IEXTEN);
+        modes.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &modes) != 0) return;
+    } else {
+        tcsetattr(STDIN_FILENO, TCSANOW, &cooked);
+    }
+    rawOn = on;
+    def_prog_mode();
+}
+
 int CursesTerminal::pop() {
     const int k = queue[queueHead];
     queueHead = (queueHead + 1) % queueSize;
@@ -353,6 +376,7 @@ bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale)
 }
 
 void terminalStartup(int argc, char** argv) {
+    cursesTerminal.utf8Typed = localeIsUtf8();
     if (chooseDisplayMode(std::getenv("TERM"), argc, argv, localeIsUtf8())) {
         // Unicode asked for in another locale: curses must write UTF-8.
         if (!std::setlocale(LC_CTYPE, "C.UTF-8") || !localeIsUtf8()) unicodeMode = 0;

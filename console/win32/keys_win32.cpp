@@ -39,3 +39,6 @@ void makeKeyEvent(int keyCode, INPUT_RECORD* record) {
     }
     key.wVirtualScanCode = static_cast<WORD>(MapVirtualKeyA(key.wVirtualKeyCode, MAPVK_VK_TO_VSC));
 }
+
+// The console's records already carry what a PC keyboard reports.
+KEY_EVENT_RECORD pcKeyEvent(const KEY_EVENT_RECORD& key) { return key; }

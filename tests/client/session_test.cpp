@@ -559,13 +559,13 @@ TEST_F(SimSession, KeysBeforeTheFirstScreenAreSentAfterItInOrder) {
     c.term.push("abc");
     c.term.push(keyEsc);
     ASSERT_EQ(c.connect(sim->port()), 0);
-    EXPECT_EQ(runUntilLogged(c, *sim, "\"keyword\":\"0x0100\""), 0);
+    EXPECT_EQ(runUntilLogged(c, *sim, "\"keyword\":\"0x011b\""), 0);
     std::vector<std::string> keywords;
     for (const auto& line : log()) {
         size_t at = line.find("\"keyword\":\"");
         if (at != std::string::npos) keywords.push_back(line.substr(at + 11, 6));
     }
-    EXPECT_EQ(keywords, (std::vector<std::string>{"0x1e61", "0x3062", "0x2e63", "0x0100"}));
+    EXPECT_EQ(keywords, (std::vector<std::string>{"0x1e61", "0x3062", "0x2e63", "0x011b"}));
 }
 
 TEST_F(SimSession, ServerClosingIs4001) {

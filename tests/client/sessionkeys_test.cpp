@@ -76,10 +76,10 @@ void openChange(HeadlessClient& c) {
     c.term.pushKeys({shiftF(1), keyDown, keyDown, keyDown, keyEnter});
 }
 
-// Opens the item before the session menu's last (Restart Server when
-// offered; the last one is the reconnection switch).
+// Opens the item two before the session menu's last (Restart Server when
+// offered; Send key and the reconnection switch come last).
 void openRestart(HeadlessClient& c) {
-    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyEnter});
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyEnter});
 }
 
 // The first snapshot that shows text at (col, row), or null.
@@ -98,13 +98,28 @@ TEST(SessionKeyWords, OrdinaryKeysCarryScanCodeAndCharacter) {
     c.term.pushKeys({'a', keyEsc, 'A', keyEnter,
                      keyF(1),   // F1 without Shift is an ordinary key
                      200, '-', '\t', keyDown,
-                     1,   // Ctrl+A
+                     1, 0x1C,   // Ctrl+A, Ctrl+backslash
+                     keyF(10), keyF(12), 127,
                      shiftF(2)});
     int r = runKeys(c, {}, [](PeerLink& l) {
-        expectWords(l, {word(5, 0x1E61), word(5, 0x0100), word(5, 0x0041), word(5, 0x1C00), word(5, 0x3B00),
-                        word(5, 0x00C8), word(5, 0x4A2D), word(5, 0x0F09), word(5, 0x5000), word(5, 0x0001)});
+        expectWords(l, {word(5, 0x1E61), word(5, 0x011B), word(5, 0x0041), word(5, 0x1C0D), word(5, 0x3B00),
+                        word(5, 0x00C8), word(5, 0x4A2D), word(5, 0x0F09), word(5, 0x5000), word(5, 0x9E01),
+                        word(5, 0xAB1C), word(5, 0x4400), word(5, 0x5800), word(5, 0x0E08)});
     });
     EXPECT_EQ(r, 0);
+}
+
+// On a UTF-8 terminal: a character goes as its code page 437 code; one the
+// code page lacks goes as nothing and the status row says so; the bytes of
+// a broken character go nowhere.
+TEST(SessionKeyWords, Utf8CharactersGoInCodePage437) {
+    WaitingClient c;
+    c.term.utf8Input = true;
+    c.term.push("\xC3\xA4\xE2\x82\xAC\xC3x\xCE\xB1");   // ä € (broken) x α
+    c.term.push(shiftF(2));
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x0084), word(5, 0x2D78), word(5, 0x00E0)}); }),
+              0);
+    EXPECT_TRUE(c.term.everShown(0, 24, "Not in code page 437: U+20AC"));
 }
 
 // Records that the curses backend never produces: left Ctrl, scan bit 7 and
@@ -112,7 +127,7 @@ TEST(SessionKeyWords, OrdinaryKeysCarryScanCodeAndCharacter) {
 TEST(SessionKeyWords, ControlBitsAndTheAltCtrlEsc) {
     HeadlessClient c;
     ScriptedPeer p([](PeerLink& l) {
-        expectWords(l, {word(5, 0x9E01), word(5, 0x9C0D), word(5, 0x002E), word(5, 0x8100)});
+        expectWords(l, {word(5, 0x9E01), word(5, 0x9C0D), word(5, 0x002E), word(5, 0x811B)});
     });
     ASSERT_EQ(c.connect(p.port()), 0);
     unsigned char digest[16];
@@ -186,9 +201,10 @@ TEST(SessionMenu, WithoutRestartFourCommandsAndTheReconnectSwitchThenEnd) {
     EXPECT_EQ(screenRow(*shot, 12, 18, 30), "End Remote Session With Server");
     EXPECT_EQ(screenRow(*shot, 13, 18, 39), "Resume Remote Session With Server (ESC)");
     EXPECT_EQ(screenRow(*shot, 14, 18, 30), "Change Remote Console Password");
-    EXPECT_EQ(screenRow(*shot, 15, 18, 28), "Reconnect automatically: off");
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[16][15]), static_cast<unsigned char>(brd[5]))
-        << "the frame closes under five items";
+    EXPECT_EQ(screenRow(*shot, 15, 18, 8), "Send key");
+    EXPECT_EQ(screenRow(*shot, 16, 18, 28), "Reconnect automatically: off");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[17][15]), static_cast<unsigned char>(brd[5]))
+        << "the frame closes under six items";
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
 }
 
@@ -210,12 +226,26 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
                      keyEsc, shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
     EXPECT_EQ(autoReconnect, 1);
-    EXPECT_TRUE(c.term.everShown(18, 16, "Reconnect automatically: on "));
-    EXPECT_TRUE(c.term.everShown(18, 16, "Reconnect automatically: off"));
-    const auto* shot = shotContaining(c.term, 16, 18, "Reconnect automatically: on ");
+    EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: on "));
+    EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: off"));
+    const auto* shot = shotContaining(c.term, 17, 18, "Reconnect automatically: on ");
     ASSERT_NE(shot, nullptr);
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[17][15]), static_cast<unsigned char>(brd[5]));
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[18][15]), static_cast<unsigned char>(brd[5]));
     autoReconnect = 0;
+}
+
+// Shift+F2 goes as Shift and F2; Ctrl+Alt+Del as the word the server takes
+// for it.
+TEST(SessionMenu, SendKeyListsTheKeysThatCannotBeTyped) {
+    WaitingClient c;
+    const int sendKey[] = {shiftF(1), keyEnd, keyUp, keyEnter};
+    for (int k : sendKey) c.term.push(k);
+    c.term.pushKeys({keyDown, keyEnter});
+    for (int k : sendKey) c.term.push(k);
+    c.term.pushKeys({keyEnd, keyUp, keyUp, keyEnter, shiftF(2)});
+    EXPECT_EQ(runKeys(c, {}, [](PeerLink& l) { expectWords(l, {word(5, 0x2A00), word(5, 0x3C00), word(5, 0x002E)}); }),
+              0);
+    EXPECT_TRUE(c.term.everShown(18, 13, "Shift+F6"));
 }
 
 TEST(SessionMenu, ResumeKeepsTheSession) {

@@ -3,7 +3,11 @@
 # under the TERM values tmux and screen users have: in a session with the
 # stand-in server, F1..F9 reach the server as key words 0x3B00..0x4300,
 # Shift+F1..Shift+F6 run the session shortcuts, and nothing else arrives.
-# Where the tty's erase character is ^H, Ctrl+H (byte 8) is Backspace.
+# Where the tty's erase character is ^H, Ctrl+H (byte 8) is Backspace. In a
+# UTF-8 pane the keys that the terminal driver keeps for itself outside a
+# session, F10..F12, Enter, Esc, Backspace and letters beyond ASCII reach the
+# server as a PC keyboard gives them; after the session the tty modes are
+# those of before it.
 # Usage: keys_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -24,6 +28,9 @@ logged() { grep -cF -- "$1" "$WORK/sim.log" 2>/dev/null || true; }
 
 row_has() { row "$1" | grep -qF -- "$2"; }
 
+# The tty modes of the pane, as stty -g gives them.
+pane_modes() { stty -F "$(tmx display -p -t "$PANE" '#{pane_tty}')" -g; }
+
 # Waits until the server has been sent n key words.
 key_count() { [ "$(key_words | wc -l)" -ge "$1" ]; }
 
@@ -36,11 +43,13 @@ leave() {
 }
 
 # session <TERM> [stty settings]: connects through --direct --server in a
-# pane with that TERM; the server log starts empty.
+# pane with that TERM; the server log starts empty, the tty modes at the
+# password prompt are kept in PROMPT_MODES.
 session() {
     : >"$WORK/sim.log"
     start_reporting keys "cd \"$WORK\" && stty ${2:-sane} && ./quorcli --direct --server=Sim" "$1"
     wait_for "Password for Simulator:"
+    PROMPT_MODES=$(pane_modes)
     typed quorvex
     keys Enter
     wait_row 0 " QUORVEX Server Console"
@@ -80,9 +89,42 @@ keys C-h
 wait_for "quorvex> a"
 keys BSpace
 wait_until 10 "the Backspace keys did not arrive" key_count 4
-[ "$(key_words | tail -2 | tr '\n' ' ')" = "0x0e00 0x0e00 " ] || fail "^H key words: $(key_words | tr '\n' ' ')"
+[ "$(key_words | tail -2 | tr '\n' ' ')" = "0x0e08 0x0e08 " ] || fail "^H key words: $(key_words | tr '\n' ' ')"
 keys S-F2
 wait_for "Insert=New Server"
+leave
+
+# --- One row a key: what tmux sends (-l: the text as typed), the key words ---
+PANE_LOCALE=C.UTF-8
+session tmux-256color
+n=0
+while read -r sent want <&3; do
+    case $sent in
+    -l:*) typed "${sent#-l:}" ;;
+    *) keys "$sent" ;;
+    esac
+    count=$(echo "$want" | wc -w)
+    n=$((n + count))
+    wait_until 5 "$sent did not arrive" key_count "$n"
+    got=$(key_words | tail -n "$count" | tr '\n' ' ')
+    [ "$got" = "$want " ] || fail "$sent sent $got, expected $want"
+done 3<<'EOF'
+F10 0x4400
+F11 0x5700
+F12 0x5800
+C-c 0xae03
+C-z 0xac1a
+C-s 0x9f13
+C-q 0x9011
+C-\ 0xab1c
+Enter 0x1c0d
+Escape 0x011b
+BSpace 0x0e08
+-l:äéß 0x0084 0x0082 0x00e1
+EOF
+keys S-F2
+wait_for "Insert=New Server"
+[ "$(pane_modes)" = "$PROMPT_MODES" ] || fail "tty modes after the session: $(pane_modes), before: $PROMPT_MODES"
 leave
 
 echo "PASS"
