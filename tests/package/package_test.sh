@@ -2,7 +2,8 @@
 # The Debian package of a built tree and what it installs: the package's
 # name, files and library dependencies, its programs run from a scratch
 # root, both man pages rendered without warnings and in step with --help,
-# and the bash completion run through bash's own completion machinery.
+# the bash completion run through bash's own completion machinery, and
+# lintian's verdict (no error, no warning).
 # Usage: package_test.sh <build-dir>
 set -euo pipefail
 BUILD=$(cd "${1:?usage: package_test.sh <build-dir>}" && pwd)
@@ -32,12 +33,17 @@ expected="usr/bin/quorcli
 usr/bin/quorvex-sim
 usr/share/bash-completion/completions/quorcli
 usr/share/doc/quorcli/README.md
-usr/share/man/man1/quorcli.1
-usr/share/man/man1/quorvex-sim.1"
+usr/share/doc/quorcli/changelog.gz
+usr/share/doc/quorcli/copyright
+usr/share/man/man1/quorcli.1.gz
+usr/share/man/man1/quorvex-sim.1.gz"
 files=$(cd "$ROOT" && find . -type f | sed 's|^\./||' | sort)
 [ "$files" = "$expected" ] || fail "the package holds:
 $files"
-ok "the package holds the two programs, man pages, README and completion, nothing else"
+ok "the package holds the two programs, man pages, README, completion, copyright and changelog, nothing else"
+verdict=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+[ -z "$verdict" ] || fail "lintian: $verdict"
+ok "lintian finds no error and no warning"
 
 out=$("$ROOT/usr/bin/quorcli" --version) || fail "installed quorcli --version: status $?"
 [ "$out" = "quorcli v.1.7" ] || fail "installed quorcli --version says '$out'"
@@ -47,7 +53,8 @@ ok "the installed quorcli --version and quorvex-sim --help run"
 
 # --- Man pages: no warnings from groff or man, whatis entries, every option of --help ---
 for prog in quorcli quorvex-sim; do
-    page=$ROOT/usr/share/man/man1/$prog.1
+    page=$WORK/$prog.1
+    zcat "$ROOT/usr/share/man/man1/$prog.1.gz" >"$page"
     warnings=$(groff -ww -man -z "$page" 2>&1)
     [ -z "$warnings" ] || fail "groff -ww on $prog.1: $warnings"
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
