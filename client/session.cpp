@@ -40,6 +40,7 @@ constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
+constexpr int unitsPerPass = 16;           // headers and payloads taken in one turn of the loop
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
 enum : int32_t { receiving = 0, unitComplete = 1, leaving = 2 };
@@ -217,7 +218,7 @@ private:
         return waited < screenWaitMs_ ? screenWaitMs_ - waited : 0;
     }
     void sendOpeningBlock();
-    void receive();
+    bool receive();
     void completeUnit();
     void completeOpening();
     void completeGreeting();
@@ -239,10 +240,11 @@ void sessionRun::sendOpeningBlock() {
     outbox_.post(out_, openingLen);
 }
 
-// Receives what the current unit still lacks, never more.
-void sessionRun::receive() {
+// Receives what the current unit still lacks, never more. True when that
+// completed the unit: more may be waiting behind it.
+bool sessionRun::receive() {
     int32_t missing = expected_ - received_;
-    if (missing <= 0) return;
+    if (missing <= 0) return false;
     int32_t n = c_recv(app_.recvCipher, fd_, in_ + received_, missing);
     if (n == 0) {
         end(4001);
@@ -254,6 +256,7 @@ void sessionRun::receive() {
         received_ += n;
         if (received_ == expected_) app_.receiveStatus = unitComplete;
     }
+    return app_.receiveStatus == unitComplete;
 }
 
 void sessionRun::completeOpening() {
@@ -473,7 +476,15 @@ int sessionRun::run() {
             if (leavingNow()) break;
         }
         if (seen & seenWritable) outbox_.flush();
-        if (reading && (seen & seenReadable)) receive();
+        if (reading && (seen & seenReadable)) {
+            // What arrived together is taken together, a few units a pass:
+            // a message does not cost a wait of its own (on Windows several
+            // calls to the system), and keys still come in between.
+            for (int units = 0; receive() && units < unitsPerPass; ++units) {
+                completeUnit();
+                if (leavingNow() || outputStuck()) break;
+            }
+        }
         completeUnit();
         if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
         if (leavingNow()) break;
