@@ -324,9 +324,7 @@ bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale)
     // option); of a, n and u the last one counts.
     char display = 0;
     for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!arg || (arg[0] != '-' && arg[0] != '/') || arg[1] == 0) continue;
-        const char letter = arg[1] == '-' ? arg[2] : arg[1];
+        const char letter = displayLetter(argv[i]);
         if (letter == 'm') monochromeMode = 1;
         else if (letter == 'n' || letter == 'a' || letter == 'u') display = letter;
     }
