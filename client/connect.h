@@ -32,8 +32,9 @@ bool proxyGranted(const char* statusLine);
 
 // Reads the proxy's answer to a CONNECT request up to the empty line that
 // ends its header, line by line into buffer (2001 bytes): 0 the tunnel is
-// open; 4005 refused, closed or unreadable; 4001, 4002, 4006 or -1 (Esc)
-// while reading the lines after the status line.
+// open; 4005 refused, closed or unreadable, with buffer saying why (the
+// proxy's status line, what ended the reading, or nothing); 4001, 4002, 4006
+// or -1 (Esc) while reading the lines after the status line.
 int readProxyAnswer(int sock, char* buffer, _win_st* window);
 
 // A name lookup: every address of host with the port, in the order to try
