@@ -331,6 +331,21 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
     return addresses.empty() ? 4007 : 0;
 }
 
+bool showTunnelErrors(consoleMain& app, const proxyInfo& tunnel) {
+    auto* carrier = dynamic_cast<TunnelSocket*>(app.socket);
+    if (!carrier) return false;
+    const std::vector<std::string> lines = carrier->finish();
+    if (lines.empty()) return false;
+    char head[96];
+    std::snprintf(head, sizeof head, "Tunnel command '%.40s' has ended:", orEmpty(tunnel.command));
+    std::string text = head;
+    // Each line on as many rows as it takes.
+    for (const std::string& line : lines)
+        for (size_t at = 0; at < line.size(); at += messageWidth) text += "\n" + line.substr(at, messageWidth);
+    showError(app.window, text.c_str());
+    return true;
+}
+
 void resolveFailureText(char* out, int size, const char* host) {
     static const char format[] = "IP address resolution has failed for hostname '%s'!";
     const int room = messageWidth - static_cast<int>(sizeof format - 1 - 2);
