@@ -1,7 +1,14 @@
 #include "client/build.h"
 
 const buildProfile linuxProfile = {
-    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "quorcli v.1.7", true,
+    "ZEV Telvane/IP v.1.7",
+    "Quorvex Client v.1.7 - disconnected",
+    "%s (%s:%d) - Quorvex Client v.1.7",
+    false,
+    false,
+    "Shift+F2",
+    "quorcli v.1.7",
+    true,
 };
 
 const buildProfile windowsProfile = {

@@ -19,6 +19,7 @@
 #include "console/global.h"
 #include "console/keyboard_curses.h"
 #include "console/term.h"
+#include "console/title_curses.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ public:
     bool keyPending() const override { return queued > 0 || moreBuffered || resizePending; }
     void defineKey(const char* sequence, int keyCode) override { define_key(sequence, keyCode); }
     bool backspaceIsCtrlH() const override { return ctrlHErases; }
+    void setTitle(const char* title) override { setTerminalTitle(title); }
 
     // Paints the whole terminal again from the cell screen.
     void redrawAll();
@@ -400,5 +402,6 @@ void terminalShutdown() {
     if (!stdscr) return;
     wrefresh(stdscr);
     endwin();
+    restoreTerminalTitle();
     setTerminal(nullptr);
 }
