@@ -1,7 +1,16 @@
 #include "client/build.h"
 
 const buildProfile linuxProfile = {
-    "ZEV Telvane/IP v.1.7", nullptr, nullptr, false, false, "Shift+F2", "quorcli v.1.7", true, "Shift", 0x2A00,
+    "ZEV Telvane/IP v.1.7",
+    "Quorvex Client v.1.7 - disconnected",
+    "%s (%s:%d) - Quorvex Client v.1.7",
+    false,
+    false,
+    "Shift+F2",
+    "quorcli v.1.7",
+    true,
+    "Shift",
+    0x2A00,
 };
 
 const buildProfile windowsProfile = {

@@ -6,8 +6,8 @@
 // Shared code reads these instead of asking which build it is in.
 struct buildProfile {
     const char* titleRow;           // the program's title on row 0
-    // The console window's titles ("%s (%s:%d)" with description, host and
-    // port); null where the program has no window title of its own.
+    // The window's titles ("%s (%s:%d)" with description, host and port);
+    // null where the program has no window title of its own.
     const char* titleDisconnected;
     const char* titleConnected;
     bool compressedUpdates;         // type 6 updates; start word 20 after the greeting

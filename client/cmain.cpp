@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "client/build.h"
+#include "client/connect.h"
 #include "console/cinput.h"
 #include "console/cutil.h"
 #include "console/global.h"
@@ -292,8 +293,12 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
 
         std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
         result = processConnection();
+        const bool linkFailed = result == 4001 || result == 4002;
+        // A tunnel command that gave up before the server showed a screen
+        // says why (ssh: a refused key, an unknown host).
+        if (linkFailed && !sessionEstablished && proxy && proxy->command) showTunnelErrors(*this, *proxy);
         // A link that failed under an open session is ridden out when asked for.
-        const bool rodeOut = (result == 4001 || result == 4002) && autoReconnect && sessionEstablished;
+        const bool rodeOut = linkFailed && autoReconnect && sessionEstablished;
         if (rodeOut) result = rideOutDroppedLink(server, proxy);
         switch (result) {
         case 0:

@@ -56,8 +56,10 @@ bool abortRequested(_win_st* window) {
 // Set while a connection is made without message boxes (consoleMain::quietFailures).
 bool quietErrors = false;
 
-void showError(_win_st* window, const char* text) {
-    if (!quietErrors) messageBox(window, errorColor, text, pressEnter);
+// The failure's text, and under it why when that is known.
+void showError(_win_st* window, const char* text, const std::string& cause = "") {
+    if (quietErrors) return;
+    messageBox(window, errorColor, cause.empty() ? text : (std::string(text) + "\n" + cause).c_str(), pressEnter);
 }
 
 // Keeps the failures of one connect quiet when its owner asks for it.
@@ -84,20 +86,23 @@ int msUntil(Clock::time_point deadline) {
 }
 
 // Waits until the deadline for a non-blocking connect to finish. 0
-// connected, 4004 failed or timed out, -1 aborted by the operator.
-int waitConnected(Socket& sock, _win_st* window, Clock::time_point deadline) {
+// connected, 4004 failed (error: the system's code) or timed out, -1
+// aborted by the operator.
+int waitConnected(Socket& sock, _win_st* window, Clock::time_point deadline, int& error) {
     for (;;) {
         int left = msUntil(deadline);
         int seen = waitSocketOrKey(sock.sock, waitWrite, left < turnMs ? left : turnMs, true);
         if (seen & seenSocket) {
             // Ready also means "failed" (writable on Linux, an exception on
             // Windows): the pending error tells.
-            if (sockPendingError(sock.sock) != 0) return 4004;
+            error = sockPendingError(sock.sock);
+            if (error != 0) return 4004;
             Flags::set(sock.state, Socket::Connected);
             return 0;
         }
         if ((seen & seenKeys) && abortRequested(window)) return -1;
         if (EXIT) return -1;
+        error = sockErrTimedOut;
         if (msUntil(deadline) == 0) return 4004;
     }
 }
@@ -111,19 +116,24 @@ constexpr int maxTurnsPerAddress = 10;
 // address that fails at once gives way to the next at once; one still
 // pending after its share of the turns is given up for the next. 0
 // connected, 4004 none did, -1 aborted; `last` is the index of the last
-// address tried.
-int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last) {
+// address tried and `error` the system's code of its failure.
+int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last, int& error) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
     int result = 4004;
     last = 0;
+    error = sockErrTimedOut;
     for (size_t i = 0; i < addresses.size() && result == 4004; ++i) {
         if (i > 0 && msUntil(deadline) == 0) break;
         last = i;
-        if (sock.open(addresses[i].family()) != 0) continue;
+        if (sock.open(addresses[i].family()) != 0) {
+            error = sockLastError();
+            continue;
+        }
         sock.noblock();
         const int rc = sock.connectTo(addresses[i]);
         const int err = sockLastError();
         if (rc == 0 || sock.connected()) return 0;
+        error = err;
         if (sock.sock < 0 || !sockInProgress(err)) continue;
         auto until = deadline;
         const size_t left = addresses.size() - i;
@@ -132,7 +142,7 @@ int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st*
             turns = turns < 1 ? 1 : (turns > maxTurnsPerAddress ? maxTurnsPerAddress : turns);
             until = std::min(deadline, Clock::now() + std::chrono::milliseconds(turns * turnMs));
         }
-        result = waitConnected(sock, window, until);
+        result = waitConnected(sock, window, until, error);
     }
     return result;
 }
@@ -148,6 +158,16 @@ void connectFailureText(char* out, int size, const sockAddress& address) {
                       sockAddressPort(address));
     else
         std::snprintf(out, static_cast<size_t>(size), "Connection to IP address %s has failed!", ip.c_str());
+}
+
+// Why that connection failed, in the system's words, with the address and
+// port tried where the text above does not name the port.
+std::string connectFailureCause(int error, const sockAddress& address) {
+    std::string cause = sockErrorText(error);
+    if (thisBuild().failureTextsWithPort) return cause;
+    const std::string ip = sockAddressText(address);
+    const std::string host = address.family() == AF_INET6 ? "[" + ip + "]" : ip;
+    return cause + " (" + host + ":" + std::to_string(sockAddressPort(address)) + ")";
 }
 
 // Builds the CONNECT request in buffer (messageLen + 1 bytes). Returns its
@@ -177,25 +197,35 @@ int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* p
 }
 
 // Reads the proxy's status line (allowing one empty line before it). True
-// when the proxy granted the tunnel.
+// when the proxy granted the tunnel; otherwise buffer says why: the status
+// line, or what ended the reading (nothing after Esc).
 bool readProxyStatus(int fd, char* buffer, _win_st* window) {
-    if (telnetRead(fd, buffer, messageLen, window) != 0) return false;
-    strip(buffer);
-    if (!*buffer) {
-        if (telnetRead(fd, buffer, messageLen, window) != 0) buffer[0] = 0;
-        else strip(buffer);
+    int read = telnetRead(fd, buffer, messageLen, window);
+    if (read == 0 && !*strip(buffer)) {
+        read = telnetRead(fd, buffer, messageLen, window);
+        if (read == 0) strip(buffer);
     }
-    return *buffer && proxyGranted(buffer);
+    if (read == 0) return *buffer && proxyGranted(buffer);
+    const std::string why = read == 4001 ? "The proxy closed the connection"
+                            : read == 4002 ? sockErrorText(sockLastError())
+                                           : "";
+    std::snprintf(buffer, messageLen + 1, "%s", why.c_str());
+    return false;
 }
 
 // Asks the proxy for a tunnel to the server and reads its answer up to the
 // empty line that ends its header, so the tunnel starts clean.
+// On 4005 buffer says why, as readProxyAnswer does.
 int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char* buffer, _win_st* window) {
     int len = buildProxyRequest(buffer, server, proxy);
-    if (len < 0) return 4005;
-    const int sent = sendAll(fd, buffer, len);
+    const int sent = len < 0 ? 0 : sendAll(fd, buffer, len);
+    const int error = sockLastError();
     wipeMemory(buffer, messageLen + 1);   // the request holds the credentials
-    if (sent != 0) return 4005;
+    if (len < 0) return 4005;
+    if (sent != 0) {
+        std::snprintf(buffer, messageLen + 1, "%s", sockErrorText(error).c_str());
+        return 4005;
+    }
     return readProxyAnswer(fd, buffer, window);
 }
 
@@ -260,6 +290,7 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
         strip(buffer);
         if (!*buffer) return 0;
     }
+    buffer[0] = 0;
     return 4005;
 }
 
@@ -298,6 +329,21 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
     }
     addresses = job->addresses;
     return addresses.empty() ? 4007 : 0;
+}
+
+bool showTunnelErrors(consoleMain& app, const proxyInfo& tunnel) {
+    auto* carrier = dynamic_cast<TunnelSocket*>(app.socket);
+    if (!carrier) return false;
+    const std::vector<std::string> lines = carrier->finish();
+    if (lines.empty()) return false;
+    char head[96];
+    std::snprintf(head, sizeof head, "Tunnel command '%.40s' has ended:", orEmpty(tunnel.command));
+    std::string text = head;
+    // Each line on as many rows as it takes.
+    for (const std::string& line : lines)
+        for (size_t at = 0; at < line.size(); at += messageWidth) text += "\n" + line.substr(at, messageWidth);
+    showError(app.window, text.c_str());
+    return true;
 }
 
 void resolveFailureText(char* out, int size, const char* host) {
@@ -431,7 +477,8 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     }
 
     size_t last = 0;
-    result = connectAny(*socket, addresses, window, last);
+    int error = 0;
+    result = connectAny(*socket, addresses, window, last, error);
     if (socket->connected()) {
         result = 0;
         sockSetKeepAlive(socket->sock, keepAliveIdleS, keepAliveIntervalS, keepAliveCount);
@@ -440,7 +487,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
 
     if (result == 4004) {
         connectFailureText(message.get(), messageLen + 1, addresses[last]);
-        showError(window, message.get());
+        showError(window, message.get(), connectFailureCause(error, addresses[last]));
     }
 
     if (viaProxy && socket->connected()) {
@@ -449,6 +496,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     }
 
     if (result == 4005) {
+        const std::string cause = message.get();
         if (thisBuild().failureTextsWithPort)
             std::snprintf(message.get(), messageLen + 1,
                           std::strchr(orEmpty(proxy->hostName), ':') ? "Connection to [%.40s]:%d has failed!"
@@ -457,7 +505,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         else
             std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!",
                           orEmpty(proxy->hostName));
-        showError(window, message.get());
+        showError(window, message.get(), cause);
     }
     wipeMemory(message.get(), messageLen + 1);
     return result;

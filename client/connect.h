@@ -7,6 +7,7 @@
 
 struct _win_st;
 class consoleMain;
+class proxyInfo;
 
 // RFC 4648 alphabet of make_base64_string.
 extern const char base64_table[65];
@@ -32,8 +33,9 @@ bool proxyGranted(const char* statusLine);
 
 // Reads the proxy's answer to a CONNECT request up to the empty line that
 // ends its header, line by line into buffer (2001 bytes): 0 the tunnel is
-// open; 4005 refused, closed or unreadable; 4001, 4002, 4006 or -1 (Esc)
-// while reading the lines after the status line.
+// open; 4005 refused, closed or unreadable, with buffer saying why (the
+// proxy's status line, what ended the reading, or nothing); 4001, 4002, 4006
+// or -1 (Esc) while reading the lines after the status line.
 int readProxyAnswer(int sock, char* buffer, _win_st* window);
 
 // A name lookup: every address of host with the port, in the order to try
@@ -48,6 +50,11 @@ extern hostLookupFn hostLookup;
 // does not resolve, -1 on Esc. A literal address needs no lookup.
 int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addresses, _win_st* window,
                      const hostLookupFn& lookup = nullptr);
+
+// After a session over the tunnel entry that ended before the server showed
+// a screen: the command is ended and the last lines of its standard error
+// are shown in a message box. True when it had written anything.
+bool showTunnelErrors(consoleMain& app, const proxyInfo& tunnel);
 
 // The 4007 message for a host name, shortened so that the whole message fits
 // a message box on the 80-column screen.

@@ -16,6 +16,7 @@
 #include "console/keyboard_curses.h"
 
 int main(int argc, char** argv) {
+    if (const int rejected = rejectedArguments(argc, argv)) return rejected;
     if (answeredInfoOption(argc, argv, argc > 0 ? argv[0] : nullptr)) return 0;
     std::setlocale(LC_CTYPE, "");
     // A terminal that cannot show the screen gets a refusal, before the

@@ -36,6 +36,10 @@ std::string inputRefusal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int rejected = rejectedArguments(argc, argv)) {
+        keepWindowForReading();
+        return rejected;
+    }
     if (answeredInfoOption(argc, argv, programPath().c_str())) return 0;
     const std::string noInput = inputRefusal();
     if (!noInput.empty()) {

@@ -7,6 +7,7 @@
 
 #include "client/build.h"
 #include "client/cfgplace.h"
+#include "console/cutil.h"
 #include "console/global.h"
 #include "net/sutil.h"
 
@@ -43,10 +44,39 @@ bool takeConfigOption(const char* arg) {
     return true;
 }
 
-// "--reconnect" as the whole argument, letter case as the build's options take it.
-bool isReconnectOption(const char* arg) {
-    return std::strlen(arg) == sizeof reconnectOption - 1 &&
-           sutilMemicmp(arg, reconnectOption, sizeof reconnectOption - 1) == 0;
+// The option as the whole argument, letter case as the build's options take it.
+bool isOption(const char* arg, const char* name) {
+    const size_t n = std::strlen(name);
+    return std::strlen(arg) == n && sutilMemicmp(arg, name, static_cast<int>(n)) == 0;
+}
+
+// The options that take a value after "=", and how the usage writes them.
+struct valuedOption {
+    const char* name;
+    const char* form;
+};
+constexpr valuedOption valuedOptions[] = {
+    {"--proxy", "--proxy=NAME"}, {"--server", "--server=NAME"}, {"--config", "--config=FILE"}};
+
+// How an argument stands to a valued option (leading blanks skipped, as the
+// scan does): 1 the option with its value, -1 the option without "=", 0 another.
+int valuedForm(const char* arg, const char* name) {
+    while (isBlankByte(*arg)) ++arg;
+    const size_t n = std::strlen(name);
+    if (std::strlen(arg) < n || sutilMemicmp(arg, name, static_cast<int>(n)) != 0) return 0;
+    return arg[n] == '=' ? 1 : arg[n] == 0 ? -1 : 0;
+}
+
+// True for every argument that the scan, the display letters or the
+// information options take.
+bool knownArgument(const char* arg) {
+    for (const valuedOption& o : valuedOptions)
+        if (valuedForm(arg, o.name) == 1) return true;
+    for (const char* name : {reconnectOption, "--help", "--version"})
+        if (isOption(arg, name)) return true;
+    // --direct by the build's comparison (the Linux build takes any beginning of it).
+    if (sutilStricmp(arg, "--direct") == 0) return true;
+    return thisBuild().displayLetters && displayLetter(arg) != 0;
 }
 
 void scanArguments(int argc, char** argv, char* work) {
@@ -57,32 +87,40 @@ void scanArguments(int argc, char** argv, char* work) {
         if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer))
             takeConfigOption(arg);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
-        if (isReconnectOption(arg)) autoReconnect = 1;
+        if (isOption(arg, reconnectOption)) autoReconnect = 1;
     }
+}
+
+// The command line and its options.
+void printOptions(FILE* out) {
+    const bool letters = thisBuild().displayLetters;
+    std::fprintf(out,
+                 "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]%s\n"
+                 "Remote console client for QUORVEX servers.\n"
+                 "\n"
+                 "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
+                 "  --direct       connect without a proxy\n"
+                 "  --server=NAME  connect to the first server entry that begins with NAME\n"
+                 "  --config=FILE  keep servers and proxies in FILE\n"
+                 "  --reconnect    reconnect by itself when the link of a session fails\n",
+                 letters ? " [-m] [-a | -n | -u]" : "");
+    if (letters)
+        std::fputs("  -m             monochrome\n"
+                   "  -a             plain ASCII line drawing\n"
+                   "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"
+                   "  -u             Unicode glyphs (the default in a UTF-8 locale)\n",
+                   out);
+    std::fputs("  --help         show this text\n"
+               "  --version      show the version\n",
+               out);
 }
 
 void printUsage(int argc, char** argv, const char* programPath) {
     modulePath = getModulePath(programPath);
     parseCmdArguments(nullptr, argc, argv);
     const cfgPlace place = cfgChoosePlace(startupConfig, modulePath, "quorcli.cfg", cfgNativeSystem());
-    const bool letters = thisBuild().displayLetters;
-    std::printf("Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]%s\n"
-                "Remote console client for QUORVEX servers.\n"
-                "\n"
-                "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
-                "  --direct       connect without a proxy\n"
-                "  --server=NAME  connect to the first server entry that begins with NAME\n"
-                "  --config=FILE  keep servers and proxies in FILE\n"
-                "  --reconnect    reconnect by itself when the link of a session fails\n",
-                letters ? " [-m] [-a | -n | -u]" : "");
-    if (letters)
-        std::printf("  -m             monochrome\n"
-                    "  -a             plain ASCII line drawing\n"
-                    "  -n             the terminal's own line drawing (Unicode in a UTF-8 locale)\n"
-                    "  -u             Unicode glyphs (the default in a UTF-8 locale)\n");
-    std::printf("  --help         show this text\n"
-                "  --version      show the version\n"
-                "\n"
+    printOptions(stdout);
+    std::printf("\n"
                 "Without --config, servers and proxies are kept in quorcli.cfg beside the\n"
                 "program when it is there or the program's folder may be written, and\n"
                 "otherwise in the user's configuration folder.\n"
@@ -94,14 +132,32 @@ void printUsage(int argc, char** argv, const char* programPath) {
 
 }  // namespace
 
+int rejectedArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!arg || knownArgument(arg)) continue;
+        const valuedOption* bare = nullptr;
+        for (const valuedOption& o : valuedOptions)
+            if (valuedForm(arg, o.name) == -1) bare = &o;
+        if (bare)
+            std::fprintf(stderr, "quorcli: option '%s' needs a value: %s\n", bare->name, bare->form);
+        else
+            std::fprintf(stderr, "quorcli: unknown %s '%s'\n",
+                         arg[0] == '-' || arg[0] == '/' ? "option" : "argument", arg);
+        printOptions(stderr);
+        return 2;
+    }
+    return 0;
+}
+
 bool answeredInfoOption(int argc, char** argv, const char* programPath) {
     for (int i = 1; i < argc; ++i) {
         if (!argv[i]) continue;
-        if (std::strcmp(argv[i], "--help") == 0) {
+        if (isOption(argv[i], "--help")) {
             printUsage(argc, argv, programPath);
             return true;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (isOption(argv[i], "--version")) {
             std::printf("%s\n", thisBuild().versionText);
             std::fflush(stdout);
             return true;

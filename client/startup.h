@@ -16,11 +16,19 @@ int parseCmdLine(char* line, char** words, int maxWords);
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
 int parseCmdArguments(const char* cmdLine, int argc, char** argv);
 
+// Every argument after the program path must be one the program knows: an
+// unknown one, or --proxy, --server or --config without "=VALUE", is told in
+// one line on standard error followed by the usage, and the result is 2 (the
+// program's exit status); 0 when all are known. Letter case and display
+// letters as this build takes them.
+int rejectedArguments(int argc, char** argv);
+
 // --help (the usage, ending with the configuration file that these
 // arguments would use, found without making anything) and --version, given
-// as exactly that argument, answer on standard output before anything else
-// happens. programPath: the program's own path, whose folder counts as the
-// program's. True when one of them answered.
+// as exactly that argument (letter case as the build's options take it),
+// answer on standard output before anything else happens. programPath: the
+// program's own path, whose folder counts as the program's. True when one
+// of them answered.
 bool answeredInfoOption(int argc, char** argv, const char* programPath);
 
 // Frees the program-wide strings at the end of the run (the master password

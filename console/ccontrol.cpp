@@ -37,7 +37,7 @@ int consoleControl::execute() {
     int code = onInit();
     while (code == 0) {
         INPUT_RECORD record{};
-        int got = waitKey(window, &record, -1);
+        int got = waitKey(window, &record, idleMs());
         if (got < 0) {
             // Input is gone: leave as on Esc, and cancel when the control
             // would not end on Esc, so nested loops all unwind.
@@ -46,7 +46,7 @@ int consoleControl::execute() {
             if (code == 0) code = 1;
             break;
         }
-        if (got > 0) code = handleEvent(record);
+        code = got > 0 ? handleEvent(record) : onIdle();
     }
     close();
     return code;
@@ -75,6 +75,10 @@ int consoleControl::close() {
 }
 
 int consoleControl::onInit() { return 0; }
+
+int consoleControl::idleMs() { return -1; }
+
+int consoleControl::onIdle() { return 0; }
 
 int consoleControl::onCancel() { return 1; }
 

@@ -40,6 +40,11 @@ public:
     virtual void draw();
     virtual void setColor(int slot, unsigned char attr);
     virtual unsigned char getColor(int slot);
+    // How long the modal loop waits for a key before it calls onIdle
+    // (milliseconds; -1, the default, waits without a limit).
+    virtual int idleMs();
+    // The wait for a key ran out; a non-zero code ends the loop.
+    virtual int onIdle();
 
     // One step of the modal loop: key-down key events go to onKey, all else
     // is ignored (0).

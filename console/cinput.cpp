@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "console/cmenu.h"
 #include "console/cutil.h"
@@ -9,6 +10,7 @@
 namespace {
 constexpr unsigned char fieldAttr = 0x0F;   // field text and masking characters
 constexpr unsigned char caretAttr = 0x20;   // the caret cell
+constexpr int maxMessageLines = 12;         // text lines under a message's first one
 }  // namespace
 
 consoleInputBox::consoleInputBox(int32_t nmode) : mode(nmode) {}
@@ -133,15 +135,25 @@ int messageBox(_win_st* window, unsigned char titleColor, const char* text, cons
                const char* line2) {
     if (!text || !line1) return 1;
     consoleMenu menu;
-    menu.setTitle(text);
+    // The text's first line is the title; the lines after it go under it.
+    const char* end = strchr(text, '\n');
+    size_t longest = end ? static_cast<size_t>(end - text) : strlen(text);
+    menu.setTitle(std::string(text, longest).c_str());
+    while (end && static_cast<int>(menu.titleLines.size()) < maxMessageLines) {
+        const char* start = end + 1;
+        end = strchr(start, '\n');
+        const size_t n = end ? static_cast<size_t>(end - start) : strlen(start);
+        menu.addTitleLine(std::string(start, n).c_str());
+        if (n > longest) longest = n;
+    }
     if (titleColor) menu.setColor(3, titleColor);
 
-    size_t longest = strlen(text);
     if (strlen(line1) > longest) longest = strlen(line1);
     if (line2 && strlen(line2) > longest) longest = strlen(line2);
     int width = longest + 4 > static_cast<size_t>(screenCols) ? screenCols : static_cast<int>(longest) + 4;
 
-    menu.init(window, 40 - width / 2, 10, width, line2 ? 6 : 5, ctlSaveScreen | ctlAccept);
+    const int lines = static_cast<int>(menu.titleLines.size());
+    menu.init(window, 40 - width / 2, 10, width, (line2 ? 6 : 5) + lines, ctlSaveScreen | ctlAccept);
     menu.add(line1, 1, nullptr);
     if (line2) menu.add(line2, 2, nullptr);
 

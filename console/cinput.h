@@ -30,7 +30,9 @@ public:
     void deleteChar();
 };
 
-// A framed message with one or two selectable lines under it. Returns 2 when
-// Enter was pressed on the first line, else 1.
+// A framed message with one or two selectable lines under it. A text of
+// several lines ('\n' between them) shows each on a row of its own, up to
+// 12 after the first. Returns 2 when Enter was pressed on the first line,
+// else 1.
 int messageBox(_win_st* window, unsigned char titleColor, const char* text, const char* line1,
                const char* line2 = nullptr);

@@ -1,5 +1,6 @@
 #include "console/cmenu.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,8 @@ constexpr int slotItem = 4;
 constexpr int slotActive = 5;
 
 constexpr int maxTyped = 80;   // characters the typed prefix can hold
+constexpr int statusRow = 24;
+constexpr unsigned char statusAttr = 0x71;
 
 // Copies at most max characters of text (null: empty) and terminates.
 void copyLimited(char* dest, const char* text, size_t max) {
@@ -25,6 +28,11 @@ void copyLimited(char* dest, const char* text, size_t max) {
     dest[n] = 0;
 }
 }  // namespace
+
+int64_t steadyClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 menuItem::menuItem(const char* t, int32_t nid, void* ndata) : id(nid), data(ndata) { setText(t); }
 
@@ -221,6 +229,14 @@ void consoleMenu::applySorting() {
 
 void consoleMenu::setTitle(const char* text) { copyLimited(title, text, sizeof(title) - 1); }
 
+void consoleMenu::addTitleLine(const char* text) {
+    char line[81];
+    copyLimited(line, text, sizeof(line) - 1);
+    titleLines.emplace_back(line);
+}
+
+int consoleMenu::headRows() const { return title[0] ? 2 + static_cast<int>(titleLines.size()) : 0; }
+
 void consoleMenu::setBorderTitle(const char* text) {
     copyLimited(borderTitle, text, sizeof(borderTitle) - 1);
 }
@@ -261,6 +277,37 @@ void consoleMenu::goToItem(int delta) {
 void consoleMenu::resetTypedown() {
     typed[0] = 0;
     typedLen = 0;
+    if (!typedShown) return;
+    typedShown = false;
+    // Put back only what nobody has drawn over since.
+    if (std::memcmp(screenBuf[statusRow], statusDrawn, sizeof statusDrawn) != 0) return;
+    std::memcpy(screenBuf[statusRow], statusKept, sizeof statusKept);
+    updateScreen(window, statusRow, 1);
+}
+
+void consoleMenu::showTyped() {
+    if (!typedShown) std::memcpy(statusKept, screenBuf[statusRow], sizeof statusKept);
+    typedShown = true;
+    char text[sizeof typed + 8];
+    std::snprintf(text, sizeof text, "Find: %s", typed);
+    consoleTextLine(window, 0, statusRow, text, screenCols, statusAttr);
+    std::memcpy(statusDrawn, screenBuf[statusRow], sizeof statusDrawn);
+}
+
+int consoleMenu::close() {
+    resetTypedown();
+    return consoleControl::close();
+}
+
+int consoleMenu::idleMs() {
+    if (!typedShown) return -1;
+    const int64_t left = typedAt + typeAheadMs - clockMs();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+int consoleMenu::onIdle() {
+    if (typedShown && clockMs() - typedAt >= typeAheadMs) resetTypedown();
+    return 0;
 }
 
 // Activates the first item that begins with prefix; the items are assumed
@@ -286,15 +333,15 @@ menuItem* consoleMenu::select(const char* prefix) {
 void consoleMenu::recalcSize() {
     if (w < 8) w = 8;
     if (w > screenCols) w = screenCols;
-    int minH = title[0] ? 5 : 3;
-    if (h < minH) h = minH;
+    const int head = headRows();
+    if (h < head + 3) h = head + 3;
     if (h > screenRows) h = screenRows;
-    visibleRows = title[0] ? h - 4 : h - 2;
+    visibleRows = h - 2 - head;
     consoleControl::recalcSize();
 }
 
 void consoleMenu::drawItems() {
-    int row = y + (title[0] ? 3 : 1);
+    int row = y + 1 + headRows();
     unsigned char itemAttr = colors[slotItem];
     menuItem* it = getItem(top);
     int index = top;
@@ -320,6 +367,11 @@ void consoleMenu::draw() {
     if (title[0]) {
         consoleTextLine(window, x + 1, y + 1, " ", 1, colors[slotTitle]);
         consoleTextLine(window, x + 2, y + 1, title, w - 3, colors[slotTitle]);
+        int row = y + 2;
+        for (const std::string& line : titleLines) {
+            consoleTextLine(window, x + 1, row, " ", 1, colors[slotTitle]);
+            consoleTextLine(window, x + 2, row++, line.c_str(), w - 3, colors[slotTitle]);
+        }
         // Separator between the title and the items.
         char sep[screenCols + 1];
         int sw = w < 2 ? 2 : (w > screenCols ? screenCols : w);
@@ -327,7 +379,7 @@ void consoleMenu::draw() {
         sep[0] = '\xCC';
         sep[sw - 1] = '\xB9';
         sep[sw] = 0;
-        consoleTextLine(window, x, y + 2, sep, sw, colors[slotFrame]);
+        consoleTextLine(window, x, row, sep, sw, colors[slotFrame]);
     }
     drawItems();
     if (borderTitle[0]) {
@@ -341,10 +393,18 @@ void consoleMenu::draw() {
 
 namespace {
 // Type-ahead of sorted menus: the prefix grows and shrinks with the typed
-// keys and the first item not less than it becomes active.
+// keys and the first item not less than it becomes active. A key after a
+// pause begins a new prefix; any other key ends it.
 int onTypedKey(consoleMenu& menu, KEY_EVENT_RECORD& key) {
-    if (!(menu.flags & ctlSorted)) return menu.consoleControl::onKey(key);
     unsigned char c = static_cast<unsigned char>(key.uChar.AsciiChar);
+    const bool typing = key.wVirtualKeyCode == kcBackspace || c >= 32;
+    if (!(menu.flags & ctlSorted) || !typing) {
+        menu.resetTypedown();
+        return menu.consoleControl::onKey(key);
+    }
+    const int64_t now = menu.clockMs();
+    if (now - menu.typedAt >= consoleMenu::typeAheadMs) menu.resetTypedown();
+    menu.typedAt = now;
     if (key.wVirtualKeyCode == kcBackspace) {
         if (menu.typedLen > 0) menu.typed[--menu.typedLen] = 0;
     } else if (c >= 32) {
@@ -352,8 +412,6 @@ int onTypedKey(consoleMenu& menu, KEY_EVENT_RECORD& key) {
         if (menu.typedLen >= maxTyped) return 0;
         menu.typed[menu.typedLen++] = static_cast<char>(c);
         menu.typed[menu.typedLen] = 0;
-    } else {
-        return menu.consoleControl::onKey(key);
     }
     int index = 0;
     for (menuItem* it = menu.items.getNext(nullptr); it; it = menu.items.getNext(it), ++index) {
@@ -364,6 +422,8 @@ int onTypedKey(consoleMenu& menu, KEY_EVENT_RECORD& key) {
         }
     }
     menu.draw();
+    if (menu.typedLen > 0) menu.showTyped();
+    else menu.resetTypedown();
     return 0;
 }
 }  // namespace
@@ -377,8 +437,8 @@ int consoleMenu::onKey(KEY_EVENT_RECORD& key) {
     case kcPageDown: delta = visibleRows; break;
     case kcHome: delta = -items.count; break;
     case kcEnd: delta = items.count; break;
-    case kcInsert: return onInsert();
-    case kcDelete: return onDelete();
+    case kcInsert: resetTypedown(); return onInsert();
+    case kcDelete: resetTypedown(); return onDelete();
     default: return onTypedKey(*this, key);
     }
     goToItem(delta);

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "console/ccontrol.h"
 #include "console/llist.h"
@@ -17,11 +19,16 @@ public:
     void setText(const char* t);   // at most 79 characters; null as "(null)"
 };
 
+// Milliseconds of a steady clock, the menus' time unless a test gives its own.
+int64_t steadyClockMs();
+
 // The framed, scrolling list from which the operator picks one line.
 class consoleMenu : public consoleControl {
 public:
     llistN<menuItem> items;
     char title[81];
+    // Lines under the title, each on a row of its own (a message box's cause).
+    std::vector<std::string> titleLines;
     char borderTitle[81];
     int32_t visibleRows = 0;
     int32_t top = 0;
@@ -30,12 +37,24 @@ public:
     int32_t typedLen = 0;
     // Item count when sorting was deferred, or -1 (see deferSorting).
     int32_t deferredFrom = -1;
+    // Type-ahead shows its prefix on the status row while it is typed; what
+    // the row held comes back when the prefix ends, which it does after
+    // typeAheadMs without a typed key.
+    static constexpr int typeAheadMs = 1000;
+    int64_t (*clockMs)() = steadyClockMs;
+    int64_t typedAt = 0;
+    bool typedShown = false;
+    uint16_t statusKept[80];
+    uint16_t statusDrawn[80];
 
     consoleMenu();
     int init(_win_st* win, int nx, int ny, int nw, int nh, uint32_t nflags) override;
     int onKey(KEY_EVENT_RECORD& key) override;
     void recalcSize() override;
     void draw() override;
+    int close() override;
+    int idleMs() override;
+    int onIdle() override;
     virtual int onInsert();
     virtual int onDelete();
 
@@ -47,6 +66,9 @@ public:
     void deferSorting();
     void applySorting();
     void setTitle(const char* text);
+    void addTitleLine(const char* text);   // at most 80 characters
+    // Rows above the items inside the frame: the title's and its separator.
+    int headRows() const;
     void setBorderTitle(const char* text);
     menuItem* getItem(int index);
     menuItem* getActiveItem();
@@ -54,6 +76,9 @@ public:
     int getMaxItemWidth();
     void goToItem(int delta);
     void drawItems();
+    // Empties the typed prefix and gives the status row back.
     void resetTypedown();
+    // Shows the typed prefix on the status row.
+    void showTyped();
     menuItem* select(const char* prefix);
 };

@@ -282,3 +282,9 @@ CursesCell translateCell(uint16_t cell) {
     out.reverse = monochromeMode && luminance[(attr >> 4) & 7] > luminance[attr & 0x0F];
     return out;
 }
+
+char displayLetter(const char* arg) {
+    if (!arg || (arg[0] != '-' && arg[0] != '/') || arg[1] == 0) return 0;
+    const char letter = arg[1] == '-' ? arg[2] : arg[1];
+    return letter && std::strchr("mnau", letter) ? letter : 0;
+}

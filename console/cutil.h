@@ -62,6 +62,10 @@ CursesCell translateCell(uint16_t cell);
 // terminal, TERM is unknown or cannot address the cursor), or "" when it can.
 std::string terminalRefusal();
 
+// The display letter (m, a, n or u) that a command-line argument names:
+// "-x", "/x" or "--x", whatever follows; 0 for any other argument.
+char displayLetter(const char* arg);
+
 // Settles alternateCharset, monochromeMode and unicodeMode from TERM, the
 // display letters of the command line (-m, -a, -n, -u) and whether the
 // locale's character set is UTF-8. True when Unicode was asked for in a

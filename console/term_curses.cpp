@@ -19,6 +19,7 @@
 #include "console/global.h"
 #include "console/keyboard_curses.h"
 #include "console/term.h"
+#include "console/title_curses.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ public:
     bool backspaceIsCtrlH() const override { return ctrlHErases; }
     void rawKeys(bool on) override;
     bool utf8Keys() const override { return utf8Typed; }
+    void setTitle(const char* title) override { setTerminalTitle(title); }
 
     // Paints the whole terminal again from the cell screen.
     void redrawAll();
@@ -347,9 +349,7 @@ bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale)
     // option); of a, n and u the last one counts.
     char display = 0;
     for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!arg || (arg[0] != '-' && arg[0] != '/') || arg[1] == 0) continue;
-        const char letter = arg[1] == '-' ? arg[2] : arg[1];
+        const char letter = displayLetter(argv[i]);
         if (letter == 'm') monochromeMode = 1;
         else if (letter == 'n' || letter == 'a' || letter == 'u') display = letter;
     }
@@ -426,5 +426,6 @@ void terminalShutdown() {
     if (!stdscr) return;
     wrefresh(stdscr);
     endwin();
+    restoreTerminalTitle();
     setTerminal(nullptr);
 }

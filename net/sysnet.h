@@ -49,6 +49,10 @@ void sockSetLastError(int err);
 extern const int sockErrInvalid;       // an invalid argument
 extern const int sockErrFault;         // a bad buffer address
 extern const int sockErrIsConnected;   // the socket is already connected
+extern const int sockErrTimedOut;      // a connection attempt ran out of time
+// The system's words for an error code as sockLastError reports it
+// ("Connection refused"); never empty.
+std::string sockErrorText(int err);
 // A non-blocking call that would have had to wait.
 bool sockWouldBlock(int err);
 // A non-blocking connect that is still under way.

@@ -46,6 +46,10 @@ int sockLastError() { return errno; }
 
 void sockSetLastError(int err) { errno = err; }
 
+const int sockErrTimedOut = ETIMEDOUT;
+
+std::string sockErrorText(int err) { return std::strerror(err); }
+
 bool sockWouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
 
 bool sockInProgress(int err) { return err == EINPROGRESS || err == EALREADY; }

@@ -89,6 +89,17 @@ int sockLastError() { return WSAGetLastError(); }
 
 void sockSetLastError(int err) { WSASetLastError(err); }
 
+const int sockErrTimedOut = WSAETIMEDOUT;
+
+std::string sockErrorText(int err) {
+    char text[256] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(err), 0, text, sizeof text, nullptr);
+    // The system's sentence without its full stop and line end.
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.' || text[n - 1] == ' ')) --n;
+    return n > 0 ? std::string(text, n) : "Winsock error " + std::to_string(err);
+}
+
 bool sockWouldBlock(int err) { return err == WSAEWOULDBLOCK; }
 
 bool sockInProgress(int err) { return err == WSAEWOULDBLOCK || err == WSAEINPROGRESS || err == WSAEALREADY; }

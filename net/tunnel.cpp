@@ -35,6 +35,36 @@ bool isNameCharacter(char c) {
 
 }  // namespace
 
+void errorTail::feed(const char* data, size_t len) {
+    for (size_t i = 0; i < len; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c == '\n') {
+            endLine();
+        } else if (c != '\r' && current_.size() < maxChars) {
+            const bool control = c < 32 || c == 127;
+            current_ += c == '\t' ? ' ' : control ? '?' : static_cast<char>(c);
+        }
+    }
+}
+
+void errorTail::endLine() {
+    if (current_.find_first_not_of(' ') != std::string::npos) lines_.push_back(current_);
+    if (lines_.size() > maxLines) lines_.pop_front();
+    current_.clear();
+}
+
+std::vector<std::string> errorTail::lines() const {
+    errorTail copy = *this;
+    copy.endLine();
+    return {copy.lines_.begin(), copy.lines_.end()};
+}
+
+std::vector<std::string> TunnelSocket::finish() {
+    close();
+    endChild();
+    return errors_.lines();
+}
+
 bool tunnelTargetPlain(const char* host, int port) {
     if (!host || !*host || port < 1 || port > 65535) return false;
     std::string h = host;

@@ -4,6 +4,7 @@
 // as "ssh -W %h:%p bastion"), so that a session runs over them as over a
 // socket.
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,26 @@ bool tunnelArguments(const char* command, const char* host, int port, std::vecto
 // the relay or text for a shell at the far end.
 bool tunnelTargetPlain(const char* host, int port);
 
+// The last lines a command wrote on its standard error: at most maxLines of
+// at most maxChars characters (the rest of a longer line is dropped), blank
+// lines left out, carriage returns dropped and other control characters
+// shown as '?'.
+class errorTail {
+public:
+    static constexpr size_t maxLines = 4;
+    static constexpr size_t maxChars = 200;
+
+    void feed(const char* data, size_t len);
+    // The kept lines, oldest first; an unfinished last line counts.
+    std::vector<std::string> lines() const;
+
+private:
+    std::deque<std::string> lines_;
+    std::string current_;
+
+    void endLine();
+};
+
 // How starting a tunnel command went.
 enum tunnelStartResult : int { tunnelStarted = 0, tunnelFailed = 1 };
 
@@ -42,15 +63,20 @@ public:
 
     // Starts the program args[0] (looked up on the PATH) with the arguments,
     // its standard input and output the other end of this connection, its
-    // standard error going nowhere.
+    // standard error read into errorTail's lines.
     int start(const std::vector<std::string>& args);
+    // Closes the connection and ends the command as the destructor does;
+    // then all it wrote is in: the last lines of its standard error.
+    std::vector<std::string> finish();
     // The child's process id; 0 when none runs.
     long childId() const { return child_; }
 
 private:
     long child_ = 0;
-    // What the platform keeps besides the child's id (the Windows build's
-    // pipes, job and relay threads); null where there is nothing.
+    errorTail errors_;
+    // What the platform keeps besides the child's id (the reader of its
+    // standard error; the Windows build's pipes, job and relay threads);
+    // null where there is nothing.
     struct Carrier;
     Carrier* carrier_ = nullptr;
 

@@ -1,8 +1,11 @@
 // The child of a tunnel on Linux: a stream socket pair, the child in a
-// session (and so a process group) of its own, ended by signals to the group.
+// session (and so a process group) of its own, ended by signals to the group,
+// its standard error read by a thread of ours.
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -19,6 +22,7 @@ namespace {
 
 constexpr int askMs = 1000;   // how long the child has to end when asked
 constexpr int pollMs = 10;
+constexpr int readsPerWake = 64;   // reads of 512 bytes before looking at the stop
 
 // Reads the whole of len bytes unless the other end closes first; the count read.
 ssize_t readAll(int fd, void* buffer, size_t len) {
@@ -41,7 +45,7 @@ int aboveStandard(int fd) {
 }
 
 // In the child, between fork and exec: only calls that are safe there.
-[[noreturn]] void runChild(int end, int report, char* const* argv, pid_t parent) {
+[[noreturn]] void runChild(int end, int errors, int report, char* const* argv, pid_t parent) {
     setsid();   // a group to end together, and no terminal to write on or ask from
     // The command dies with the program, even when the program is killed
     // and cannot end it; a program that died before this was set is noticed
@@ -54,9 +58,7 @@ int aboveStandard(int fd) {
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
     for (int s : {SIGINT, SIGPIPE, SIGQUIT, SIGHUP, SIGTERM}) sigaction(s, &byDefault, nullptr);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (dup2(end, STDIN_FILENO) < 0 || dup2(end, STDOUT_FILENO) < 0 || null < 0 ||
-        dup2(null, STDERR_FILENO) < 0) {
+    if (dup2(end, STDIN_FILENO) < 0 || dup2(end, STDOUT_FILENO) < 0 || dup2(errors, STDERR_FILENO) < 0) {
         const int err = errno;
         (void)!::write(report, &err, sizeof err);
         _exit(127);
@@ -67,7 +69,82 @@ int aboveStandard(int fd) {
     _exit(127);
 }
 
+// Ends the child's whole group and reaps the child (bounded: asked first,
+// then forced).
+void endGroup(pid_t pid) {
+    // The whole group: relays may have started helpers of their own. A
+    // stopped child gets on so that it can take the request.
+    kill(-pid, SIGTERM);
+    kill(-pid, SIGCONT);
+    // Exited children are looked at without reaping them, so that the group
+    // id stays theirs until what is left of the group has been killed.
+    for (int waited = 0; waited < askMs; waited += pollMs) {
+        siginfo_t info{};
+        const int r = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        if ((r == 0 && info.si_pid == pid) || (r < 0 && errno != EINTR)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
 }  // namespace
+
+// The command's standard error, read as it comes (so that the command never
+// waits for us) into the tail; what is left when the command has ended is
+// read before the reader stops.
+struct TunnelSocket::Carrier {
+    int errors = -1;              // our end of the pipe, non-blocking
+    int stop[2] = {-1, -1};       // a byte here stops the reader
+    std::thread reader;
+
+    ~Carrier() {
+        if (reader.joinable()) {
+            (void)!::write(stop[1], "", 1);
+            reader.join();
+        }
+        closeFd(errors);
+        closeFd(stop[0]);
+        closeFd(stop[1]);
+    }
+
+    void read(errorTail& tail) {
+        char buf[512];
+        for (;;) {
+            pollfd p[2] = {{errors, POLLIN, 0}, {stop[0], POLLIN, 0}};
+            if (poll(p, 2, -1) < 0 && errno != EINTR) return;
+            ssize_t n = -1;
+            for (int i = 0; i < readsPerWake && (n = ::read(errors, buf, sizeof buf)) > 0; ++i)
+                tail.feed(buf, static_cast<size_t>(n));
+            if (n == 0 || p[1].revents || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+        }
+    }
+
+    // The pipe, and the reader started with every signal blocked (they are
+    // the main thread's); false when either could not be had.
+    bool open(errorTail& tail, int& childEnd) {
+        int pipeEnds[2];
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
+        errors = pipeEnds[0];
+        childEnd = aboveStandard(pipeEnds[1]);
+        if (childEnd < 0 || fcntl(errors, F_SETFL, O_NONBLOCK) != 0 || pipe2(stop, O_CLOEXEC) != 0) return false;
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &old);
+        try {
+            reader = std::thread([this, &tail] { read(tail); });
+        } catch (...) {
+        }
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        return reader.joinable();
+    }
+};
 
 TunnelSocket::TunnelSocket() = default;
 
@@ -77,28 +154,43 @@ TunnelSocket::~TunnelSocket() {
 }
 
 int TunnelSocket::start(const std::vector<std::string>& args) {
-    if (args.empty() || child_) return tunnelFailed;
+    if (args.empty() || child_ || carrier_) return tunnelFailed;
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    carrier_ = new Carrier;
+    int errorEnd = -1;
+    if (!carrier_->open(errors_, errorEnd)) {
+        closeFd(errorEnd);
+        endChild();
+        return tunnelFailed;
+    }
     int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return tunnelFailed;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        closeFd(errorEnd);
+        endChild();
+        return tunnelFailed;
+    }
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         ::close(pair[0]);
         ::close(pair[1]);
+        closeFd(errorEnd);
+        endChild();
         return tunnelFailed;
     }
     const int childEnd = aboveStandard(pair[1]);
     const pid_t parent = getpid();
     const pid_t pid = childEnd < 0 ? -1 : fork();
-    if (pid == 0) runChild(childEnd, report[1], argv.data(), parent);
+    if (pid == 0) runChild(childEnd, errorEnd, report[1], argv.data(), parent);
     if (childEnd >= 0) ::close(childEnd);
+    closeFd(errorEnd);
     ::close(report[1]);
     if (pid < 0) {
         ::close(report[0]);
         ::close(pair[0]);
+        endChild();
         return tunnelFailed;
     }
     child_ = pid;
@@ -116,22 +208,9 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
 }
 
 void TunnelSocket::endChild() {
-    if (child_ <= 0) return;
-    const pid_t pid = static_cast<pid_t>(child_);
+    if (child_ > 0) endGroup(static_cast<pid_t>(child_));
     child_ = 0;
-    // The whole group: relays may have started helpers of their own. A
-    // stopped child gets on so that it can take the request.
-    kill(-pid, SIGTERM);
-    kill(-pid, SIGCONT);
-    // Exited children are looked at without reaping them, so that the group
-    // id stays theirs until what is left of the group has been killed.
-    for (int waited = 0; waited < askMs; waited += pollMs) {
-        siginfo_t info{};
-        const int r = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-        if ((r == 0 && info.si_pid == pid) || (r < 0 && errno != EINTR)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
-    }
-    kill(-pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    // The reader takes what the command wrote last, then stops.
+    delete carrier_;
+    carrier_ = nullptr;
 }

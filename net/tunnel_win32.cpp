@@ -1,7 +1,8 @@
-// The child of a tunnel on Windows: pipes for its standard input and output,
-// NUL for its standard error, a job object that ends it (and all it starts)
-// with the session or the program, and two threads that copy between the
-// pipes and one end of a loopback TCP pair, whose other end the session uses.
+// The child of a tunnel on Windows: pipes for its standard input, output and
+// error, a job object that ends it (and all it starts) with the session or
+// the program, two threads that copy between the pipes and one end of a
+// loopback TCP pair, whose other end the session uses, and one that reads
+// its standard error.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -94,8 +95,9 @@ struct TunnelSocket::Carrier {
     HANDLE process = nullptr;
     HANDLE toChild = nullptr;     // write end of the child's standard input
     HANDLE fromChild = nullptr;   // read end of its standard output
+    HANDLE fromErrors = nullptr;  // read end of its standard error
     SOCKET theirs = INVALID_SOCKET;
-    std::thread in, out;
+    std::thread in, out, errors;
 
     ~Carrier() {
         // The child goes first: that breaks a copy blocked on its pipes.
@@ -104,9 +106,11 @@ struct TunnelSocket::Carrier {
         if (theirs != INVALID_SOCKET) ::shutdown(theirs, SD_BOTH);
         if (in.joinable()) in.join();
         if (out.joinable()) out.join();
+        if (errors.joinable()) errors.join();
         if (theirs != INVALID_SOCKET) ::closesocket(theirs);
         closeHandle(toChild);
         closeHandle(fromChild);
+        closeHandle(fromErrors);
         closeHandle(process);
         closeHandle(job);
     }
@@ -138,6 +142,13 @@ struct TunnelSocket::Carrier {
         }
         ::shutdown(theirs, SD_SEND);
     }
+    // The child's standard error into the tail, until the child and all it
+    // started have ended.
+    void readErrors(errorTail& tail) {
+        char buf[512];
+        DWORD n = 0;
+        while (ReadFile(fromErrors, buf, sizeof buf, &n, nullptr) && n > 0) tail.feed(buf, n);
+    }
 };
 
 TunnelSocket::TunnelSocket() = default;
@@ -159,14 +170,13 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
     assignSocket(static_cast<int>(ours), Open | Connected);
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE childIn = nullptr, childOut = nullptr;
-    HANDLE null = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                              nullptr);
-    bool ok = null != INVALID_HANDLE_VALUE && CreatePipe(&childIn, &c->toChild, &inherit, 0) &&
-              CreatePipe(&c->fromChild, &childOut, &inherit, 0);
+    HANDLE childIn = nullptr, childOut = nullptr, childErrors = nullptr;
+    bool ok = CreatePipe(&childIn, &c->toChild, &inherit, 0) && CreatePipe(&c->fromChild, &childOut, &inherit, 0) &&
+              CreatePipe(&c->fromErrors, &childErrors, &inherit, 0);
     // Only the child's own ends are inherited.
     if (ok) ok = SetHandleInformation(c->toChild, HANDLE_FLAG_INHERIT, 0) &&
-                 SetHandleInformation(c->fromChild, HANDLE_FLAG_INHERIT, 0);
+                 SetHandleInformation(c->fromChild, HANDLE_FLAG_INHERIT, 0) &&
+                 SetHandleInformation(c->fromErrors, HANDLE_FLAG_INHERIT, 0);
     if (ok) {
         c->job = CreateJobObjectA(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -180,14 +190,14 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = childIn;
         si.hStdOutput = childOut;
-        si.hStdError = null;
+        si.hStdError = childErrors;
         // Suspended until it is in the job, so that nothing it starts escapes.
         ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
                             nullptr, &si, &child);
     }
-    if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
     closeHandle(childIn);
     closeHandle(childOut);
+    closeHandle(childErrors);
     if (!ok) return tunnelFailed;
     c->process = child.hProcess;
     child_ = static_cast<long>(child.dwProcessId);
@@ -200,6 +210,7 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
     CloseHandle(child.hThread);
     c->in = std::thread([c] { c->copyIn(); });
     c->out = std::thread([c] { c->copyOut(); });
+    c->errors = std::thread([c, this] { c->readErrors(errors_); });
     return tunnelStarted;
 }
 

@@ -200,19 +200,21 @@ TEST(Connect, DirectConnectionIsBlockingKeptAliveAndReadsNothing) {
     p.finish();
 }
 
-// The Windows build's text names the port.
+// The Windows build's text names the port; the line under it says why.
 TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
     const int port = unusedPort();
-    const std::pair<const buildProfile*, std::string> cases[] = {
-        {&linuxProfile, "Connection to IP address 127.0.0.1 has failed!"},
-        {&windowsProfile, "Connection to 127.0.0.1:" + std::to_string(port) + " has failed!"},
+    const std::string at = "127.0.0.1:" + std::to_string(port);
+    const std::tuple<const buildProfile*, std::string, std::string> cases[] = {
+        {&linuxProfile, "Connection to IP address 127.0.0.1 has failed!", "Connection refused (" + at + ")"},
+        {&windowsProfile, "Connection to " + at + " has failed!", "Connection refused"},
     };
-    for (const auto& [profile, text] : cases) {
+    for (const auto& [profile, text, cause] : cases) {
         ProfileScope scope(*profile);
         WaitingClient c;
         c.term.blockingLimitMs = 200;   // the message box: answered by the terminal going away
         EXPECT_EQ(c.connect(port), 4004);
         EXPECT_TRUE(c.term.everShown(text)) << text;
+        EXPECT_TRUE(c.term.everShown(cause)) << cause;
         EXPECT_TRUE(c.term.everShown("Press Enter to continue..."));
         EXPECT_NE(c.app.socket, nullptr) << "the caller deletes the socket object";
     }

@@ -304,6 +304,7 @@ protected:
         std::unique_ptr<proxyInfo> entry(makeProxy(proxy.port(), user, password));
         const int connected = c.app.connect(c.server, entry.get());
         refusedBox = c.term.everShown("Connection to host '127.0.0.1' has failed!");
+        askedForCredentials = c.term.everShown("HTTP/1.0 407 Proxy Authentication Required");
         if (connected != 0) return connected;
         c.term.push('a');
         EXPECT_EQ(typeAfterFirstScreen(c, sim, "\"keyword\":\"0x1e61\""), 0);
@@ -312,6 +313,7 @@ protected:
         return 0;
     }
     bool refusedBox = false;
+    bool askedForCredentials = false;   // the proxy's status line in the box
 };
 
 TEST_F(RealProxy, WholeSessionThroughTinyproxy) { EXPECT_EQ(session(nullptr, nullptr, nullptr, nullptr), 0); }
@@ -323,4 +325,5 @@ TEST_F(RealProxy, BasicAuthWithGoodAndBadCredentials) {
     EXPECT_TRUE(refusedBox);
     EXPECT_EQ(session("operator", "s3cret", nullptr, nullptr), 4005);
     EXPECT_TRUE(refusedBox);
+    EXPECT_TRUE(askedForCredentials);
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Program entry of the real quorcli: --help and --version answer on standard
-# output and touch nothing; a terminal that cannot carry the program (output
+# output and touch nothing; an unknown argument or a value left out gets one
+# line and the usage on standard error and status 2, before the terminal is
+# looked at; a terminal that cannot carry the program (output
 # to a file, input not a terminal, TERM=dumb, an unknown TERM) gets a one-line
 # refusal, status 1, the tty as it was and no configuration file; Ctrl+\
 # (SIGQUIT) leaves in order: the terminal restored, the configuration saved.
@@ -40,6 +42,26 @@ row_begins 0 "Usage: quorcli" || fail "usage: '$(row 0)'"
 for text in "--proxy=NAME" "--server=NAME" "--direct" "--config=FILE" " -m " " -a " " -n " " -u " "Configuration file: ./quorcli.cfg"; do
     shows "$text" || fail "the usage does not mention '$text'"
 done
+[ -e "$CFG" ] && fail "a configuration file was written"
+
+# --- Command lines: the status, and the first line said (on stdout for 0,
+# else on stderr, where the usage follows); no terminal needed ---
+while IFS='|' read -r args status first; do
+    # shellcheck disable=SC2086  # the arguments are split at blanks
+    (cd "$WORK" && exec ./quorcli $args </dev/null >out.txt 2>err.txt)
+    got=$?
+    said=$(head -1 "$WORK/$([ "$status" = 0 ] && echo out || echo err).txt")
+    [ "$got:$said" = "$status:$first" ] || fail "quorcli $args: status $got, said '$said'"
+    [ "$status" = 0 ] || sed -n 2p "$WORK/err.txt" | grep -q "^Usage: quorcli" || fail "quorcli $args: no usage"
+done <<'TABLE'
+--bogus|2|quorcli: unknown option '--bogus'
+-h --help|2|quorcli: unknown option '-h'
+--sever=x|2|quorcli: unknown option '--sever=x'
+--server|2|quorcli: option '--server' needs a value: --server=NAME
+--config --version|2|quorcli: option '--config' needs a value: --config=FILE
+stray|2|quorcli: unknown argument 'stray'
+-m /a --n --dir --reconnect --config= --server= --proxy= --version|0|quorcli v.1.7
+TABLE
 [ -e "$CFG" ] && fail "a configuration file was written"
 
 # --- Refusals: one line on stderr, status 1, the tty untouched ---

@@ -3,7 +3,9 @@
 # server: connect with a typed password, see the remote screen, type into it,
 # switch screens with Shift+F4/Shift+F3, open the session menu with Shift+F1,
 # end with Shift+F2; a wrong password is reported and asked again; --direct
-# with --server connects without showing the lists.
+# with --server connects without showing the lists. The terminal's title
+# names the server while connected and is put back at the end; what is typed
+# in a list shows on the status row for a second.
 # Usage: session_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -24,6 +26,8 @@ shift_f() {
     case $1 in 1) seq='[25~' ;; 2) seq='[26~' ;; 3) seq='[28~' ;; 4) seq='[29~' ;; esac
     typed $'\e'"$seq"
 }
+
+title() { tmx display-message -p -t "$PANE" '#{pane_title}'; }
 
 # Counts the sim log lines that contain the text.
 logged() { grep -cF -- "$1" "$WORK/sim.log" 2>/dev/null || true; }
@@ -47,8 +51,12 @@ printf 'server=127.0.0.1:%s,Simulator\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
 # --- Connect through the lists with a typed password ---
 start
 wait_for "Select Proxy Server"
+[ "$(title)" = "Quorvex Client v.1.7 - disconnected" ] || fail "title '$(title)'"
 keys Enter                                   # [Direct Connection]
 wait_for "Simulator"
+typed S
+wait_row 24 "Find: S"
+wait_row 24 " F5=Set Master Password" 3
 keys Enter
 wait_for "Password for Simulator:"
 typed quorvex
@@ -57,6 +65,7 @@ keys Enter
 wait_row 0 " QUORVEX Server Console"
 row 0 | grep -qF "screen 1" || fail "not screen 1: '$(row 0)'"
 wait_row 2 "quorvex>"
+[ "$(title)" = "Simulator (127.0.0.1:$SIM_PORT) - Quorvex Client v.1.7" ] || fail "title '$(title)'"
 
 # Typing reaches the server and comes back painted.
 typed "hello"
@@ -99,6 +108,7 @@ keys Escape
 wait_for "Insert=New Server"
 
 leave
+[ "$(title)" = "$(tmx display-message -p '#{host}')" ] || fail "the title was not put back: '$(title)'"
 
 # --- --direct --server=NAME connects without showing the lists ---
 start --direct --server=Sim

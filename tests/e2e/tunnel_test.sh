@@ -2,7 +2,8 @@
 # Drives the real quorcli in a private tmux server through tunnel entries
 # whose command is the tests' relay program: a tunnel added with Insert
 # carries a session to the stand-in server and ends with it; Esc while the
-# command hangs gives up and ends it; a termination request ends the program
+# command hangs gives up and ends it; a command that fails before the server
+# greets has its last words shown; a termination request ends the program
 # and the command.
 # Every relay is checked by its pid: gone, not a zombie.
 # Usage: tunnel_test.sh <build-dir>
@@ -48,7 +49,8 @@ open_session() {
 
 start_sim "$SIM" --log="$WORK/sim.log"
 printf '%s\r\n' "server=127.0.0.1:$SIM_PORT,Simulator" \
-    "tunnel=$RELAY --pidfile=$WORK/hang.pid --hang --ignore-term %h %p,Stuck" >"$CFG"
+    "tunnel=$RELAY --pidfile=$WORK/hang.pid --hang --ignore-term %h %p,Stuck" \
+    "tunnel=sh -c 'echo \"Permission denied (publickey).\" >&2; exit 255',Failing" >"$CFG"
 
 # --- A tunnel added through the list screen; a comma is refused ---
 start
@@ -93,6 +95,15 @@ wait_for "Connection failed."
 wait_for "Insert=New Server"
 gone_by_pid "$pid" 4
 [ "$(grep -c '"type":"opening"' "$WORK/sim.log" 2>/dev/null)" = 1 ] || fail "the hanging relay reached the server"
+
+# --- A command that ends before the server greets: what it wrote on its
+# standard error in a message box ---
+keys Escape
+open_session Failing
+wait_for "Tunnel command 'sh -c 'echo \"Permission denied (publicke' has ended:"
+row 12 | grep -qF "| Permission denied (publickey)." || fail "the command's words are not under the title"
+keys Enter
+wait_for "Insert=New Server"
 
 # --- A termination request during a session ends the program in order,
 # the relay with it, and the new entry is saved ---

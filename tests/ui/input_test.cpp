@@ -202,6 +202,21 @@ TEST_F(MessageBoxTest, TwoLinesReturnTwoOnlyForTheFirst) {
     EXPECT_EQ(messageBox(nullptr, 0x1E, "Restart the server?", "Yes", "No"), 2);
 }
 
+// Each line of the text after the first gets a row of its own under the
+// title; the longest line sets the width.
+TEST_F(MessageBoxTest, TextLinesGoUnderTheTitle) {
+    term.keysOf({13});
+    EXPECT_EQ(messageBox(nullptr, 0x4E, "Failed!\nConnection refused here\nx", "OK"), 2);
+    const auto& s = term.snap(0);   // width 27 at x 27, rows 10 to 16
+    EXPECT_EQ(textAt(s, 28, 11, 9), " Failed! ");
+    EXPECT_EQ(textAt(s, 28, 12, 24), " Connection refused here");
+    EXPECT_EQ(attrAt(s, 29, 12), 0x4E);
+    EXPECT_EQ(textAt(s, 28, 13, 3), " x ");
+    EXPECT_EQ(chAt(s, 27, 14), 0xCC);
+    EXPECT_EQ(textAt(s, 30, 15, 2), "OK");
+    EXPECT_EQ(chAt(s, 27, 16), 0xC8);
+}
+
 TEST_F(MessageBoxTest, WideMessagesUseTheWholeRow) {
     std::string text76(76, 'm');
     term.keysOf({13});

@@ -290,6 +290,41 @@ TEST_F(SortedMenuTest, TypeAheadRunsInTheLoopAndRedraws) {
     EXPECT_EQ(attrAt(term.snap(1), 3, 1), 0x1F);
 }
 
+int64_t menuNow = 0;
+int64_t menuClock() { return menuNow; }
+
+// The typed prefix shows on the status row; a second without typing ends it
+// and gives the row back, and a key after such a pause begins a new prefix.
+TEST_F(SortedMenuTest, TypedPrefixShowsOnTheStatusRowUntilAPause) {
+    m.clockMs = menuClock;
+    consoleTextLine(nullptr, 0, 24, " F5=Legend", 80, 0x70);
+    KEY_EVENT_RECORD b = keyOf('b'), e = keyOf('e'), g = keyOf('g'), a = keyOf('a');
+    menuNow = 5000;
+    m.onKey(b);
+    menuNow = 5900;
+    m.onKey(e);
+    EXPECT_EQ(textAt(0, 24, 9), "Find: be ");
+    EXPECT_EQ(attrAt(0, 24), 0x71);
+    EXPECT_EQ(m.idleMs(), 1000);
+    menuNow = 6899;
+    m.onIdle();
+    EXPECT_STREQ(m.typed, "be");
+    menuNow = 6900;
+    m.onIdle();
+    EXPECT_EQ(m.typedLen, 0);
+    EXPECT_EQ(textAt(0, 24, 10), " F5=Legend");
+    EXPECT_EQ(attrAt(0, 24), 0x70);
+    EXPECT_EQ(m.idleMs(), -1);
+
+    m.onKey(g);
+    menuNow = 9000;
+    m.onKey(a);   // not "ga"
+    EXPECT_STREQ(m.typed, "a");
+    EXPECT_EQ(m.getActiveItem()->id, 1);
+    m.close();
+    EXPECT_EQ(textAt(0, 24, 10), " F5=Legend");
+}
+
 TEST_F(SortedMenuTest, TypedPrefixNeverOverflows) {
     KEY_EVENT_RECORD a = keyOf('a');
     for (int i = 0; i < 200; ++i) EXPECT_EQ(m.onKey(a), 0);

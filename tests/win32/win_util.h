@@ -57,7 +57,7 @@ inline void drainKeyQueue() {
     }
 }
 
-// Keys for the modal dialogs only: a blocking read keeps a picture of the
+// Keys for the modal dialogs only: a read that waits keeps a picture of the
 // screen and takes the next scripted key, or finds the input gone when none
 // is left, which unwinds every dialog. Reads that only look find nothing, so
 // the waits of the connection and the session never take a dialog's key.
@@ -66,7 +66,7 @@ public:
     std::vector<Cells> pictures;
 
     int readKey(int timeoutMs, INPUT_RECORD& record) override {
-        if (timeoutMs >= 0) return 0;
+        if (timeoutMs == 0) return 0;
         Cells now;
         std::memcpy(now.data(), shown, sizeof shown);
         pictures.push_back(now);

@@ -1,0 +1,96 @@
+#include "console/title_curses.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#define NCURSES_NOMACROS
+#include <curses.h>
+#include <term.h>
+
+#include "console/cp437.h"
+#include "console/global.h"
+
+namespace {
+
+// xterm's title stack: save the window title, put the saved one back.
+constexpr char pushTitle[] = "\033[22;0t";
+constexpr char popTitle[] = "\033[23;0t";
+
+bool titlePushed = false;
+
+const char* capability(const char* name) {
+    const char* s = tigetstr(name);
+    return s && s != reinterpret_cast<const char*>(-1) ? s : nullptr;
+}
+
+// The terminal says it takes xterm's title sequences, or its status line is
+// xterm's title (as tmux's description has it).
+bool xtermLike(const char* toStatus) {
+    return tigetflag("XT") > 0 ||
+           (toStatus && (std::strncmp(toStatus, "\033]0;", 4) == 0 || std::strncmp(toStatus, "\033]2;", 4) == 0));
+}
+
+void writeAll(const std::string& bytes) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        at += static_cast<size_t>(n);
+    }
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string terminalTitleText(const char* title, bool utf8) {
+    std::string out;
+    for (const char* p = title ? title : ""; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 32 && c < 127) out += static_cast<char>(c);
+        else if (utf8) appendUtf8(out, cp437Unicode[c]);
+        else out += '?';
+    }
+    return out;
+}
+
+void setTerminalTitle(const char* title) {
+    if (!stdscr) return;
+    const char* toStatus = capability("tsl");
+    std::string start, end;
+    if (toStatus && tigetflag("hs") > 0) {
+        start = tiparm(toStatus, 0);
+        const char* fromStatus = capability("fsl");
+        end = fromStatus ? fromStatus : "";
+    } else if (xtermLike(nullptr)) {
+        start = "\033]0;";
+        end = "\007";
+    } else {
+        return;
+    }
+    std::string bytes;
+    if (xtermLike(toStatus) && !titlePushed) {
+        bytes = pushTitle;
+        titlePushed = true;
+    }
+    writeAll(bytes + start + terminalTitleText(title, unicodeMode != 0) + end);
+}
+
+void restoreTerminalTitle() {
+    if (titlePushed) writeAll(popTitle);
+    titlePushed = false;
+}
