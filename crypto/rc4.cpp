@@ -9,6 +9,18 @@ namespace {
 
 constexpr bool littleEndian = std::endian::native == std::endian::little;
 
+// One generator step over S: the next keystream byte.
+inline uint32_t nextKey(unsigned char* S, uint32_t& i, uint32_t& j)
+{
+    i = (i + 1) & 0xff;
+    const uint32_t si = S[i];
+    j = (j + si) & 0xff;
+    const uint32_t sj = S[j];
+    S[i] = static_cast<unsigned char>(sj);
+    S[j] = static_cast<unsigned char>(si);
+    return S[(si + sj) & 0xff];
+}
+
 // Runs `length` generator steps over S with the indices in i and j, XORing
 // each keystream byte into the buffer.
 inline void cryptWith(unsigned char* S, int32_t& iRef, int32_t& jRef, unsigned char* buf, int32_t length)
@@ -24,29 +36,13 @@ inline void cryptWith(unsigned char* S, int32_t& iRef, int32_t& jRef, unsigned c
     for (; n + 8 <= length; n += 8) {
         uint64_t keys = 0;
 #pragma GCC unroll 8
-        for (int b = 0; b < 8; ++b) {
-            i = (i + 1) & 0xff;
-            const uint32_t si = S[i];
-            j = (j + si) & 0xff;
-            const uint32_t sj = S[j];
-            S[i] = static_cast<unsigned char>(sj);
-            S[j] = static_cast<unsigned char>(si);
-            keys |= uint64_t{S[(si + sj) & 0xff]} << (8 * (littleEndian ? b : 7 - b));
-        }
+        for (int b = 0; b < 8; ++b) keys |= uint64_t{nextKey(S, i, j)} << (8 * (littleEndian ? b : 7 - b));
         uint64_t word;
         std::memcpy(&word, buf + n, sizeof word);
         word ^= keys;
         std::memcpy(buf + n, &word, sizeof word);
     }
-    for (; n < length; ++n) {
-        i = (i + 1) & 0xff;
-        const uint32_t si = S[i];
-        j = (j + si) & 0xff;
-        const uint32_t sj = S[j];
-        S[i] = static_cast<unsigned char>(sj);
-        S[j] = static_cast<unsigned char>(si);
-        buf[n] ^= S[(si + sj) & 0xff];
-    }
+    for (; n < length; ++n) buf[n] ^= static_cast<unsigned char>(nextKey(S, i, j));
     iRef = static_cast<int32_t>(i);
     jRef = static_cast<int32_t>(j);
 }
