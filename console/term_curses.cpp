@@ -384,6 +384,11 @@ void terminalStartup(int argc, char** argv) {
     termios modes{};
     const bool ctrlHErase = tcgetattr(STDIN_FILENO, &modes) == 0 && modes.c_cc[VERASE] == 8;
     if (initscr()) {
+        // Until its first return from endwin(), curses flushes its output at
+        // every cursor move: some 27 writes for a full screen instead of one.
+        // Done before any mode is set, since endwin() undoes some of them.
+        endwin();
+        wrefresh(stdscr);
         start_color();
         cbreak();
         noecho();
@@ -392,6 +397,9 @@ void terminalStartup(int argc, char** argv) {
         meta(stdscr, TRUE);
         keypad(stdscr, TRUE);
         nodelay(stdscr, TRUE);  // waits happen in poll(), never inside curses
+        // No look at the keyboard in the middle of an update: every look
+        // flushes what curses holds, one write to the terminal each.
+        typeahead(-1);
         // A lone Esc should not keep the operator waiting a second.
         if (!std::getenv("ESCDELAY")) set_escdelay(100);
         // Native mode in an 8-bit locale sends the other high bytes as they are.

@@ -42,6 +42,9 @@ int sockOpenTcp(int family) {
 int sockClose(int s) { return closesocket(handle(s)); }
 
 int sockSetNonBlocking(int s, bool on) {
+    // A wait leaves the socket selected to its event, which keeps it
+    // non-blocking: the selection goes first.
+    if (!on) WSAEventSelect(handle(s), nullptr, 0);
     u_long value = on ? 1 : 0;
     return ioctlsocket(handle(s), FIONBIO, &value);
 }

@@ -106,10 +106,24 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
     DWORD woke = WAIT_TIMEOUT;
     if (n > 0) woke = WaitForMultipleObjects(n, handles, FALSE, wait);
     else Sleep(wait);
-    if (selected) {
-        // Back to plain calls; the socket stays non-blocking until told otherwise.
-        WSAEventSelect(static_cast<SOCKET>(sock), nullptr, 0);
-        if (woke == WAIT_OBJECT_0) WSAResetEvent(network.handle);
+    // The socket stays selected to this thread's event after the wait: the
+    // next wait selects it again anyway, and a close cancels it. Only what
+    // woke the wait is asked: one call, which also resets the event, where
+    // a reset and a fresh look would cost three.
+    if (selected && woke == WAIT_OBJECT_0) {
+        WSANETWORKEVENTS happened{};
+        if (WSAEnumNetworkEvents(static_cast<SOCKET>(sock), network.handle, &happened) == 0) {
+            const long e = happened.lNetworkEvents;
+            int now = 0;
+            if (e & (FD_READ | FD_CLOSE)) now |= seenSocket | seenReadable;
+            if (e & (FD_WRITE | FD_CONNECT)) now |= seenSocket | seenWritable;
+            if ((e & FD_CONNECT) && happened.iErrorCode[FD_CONNECT_BIT] != 0)
+                now |= seenSocket | seenReadable | seenWritable;
+            if (watchKeys && (scriptedKeys || terminal()->keyPending())) now |= seenKeys;
+            if (wake && wake->raised()) now |= seenWake;
+            // Nothing recorded (a stale signal): the plain look below decides.
+            if (now & seenSocket) return now;
+        }
     }
     if (!scriptedKeys && (sock < 0 || selected)) {
         // Nothing was signalled, or only keys: the socket is looked at by
