@@ -11,6 +11,7 @@ const buildProfile linuxProfile = {
     true,
     "Shift",
     0x2A00,
+    "$XDG_DATA_HOME/quorcli\n(~/.local/share/quorcli)",
 };
 
 const buildProfile windowsProfile = {
@@ -24,6 +25,7 @@ const buildProfile windowsProfile = {
     false,
     "Alt",
     0x3800,
+    "%LOCALAPPDATA%\\quorcli",
 };
 
 namespace {

@@ -20,6 +20,8 @@ struct buildProfile {
     // the combination goes to the server).
     const char* shortcutKey;
     uint16_t shortcutKeyWord;
+    // Where saved screens go when the current folder may not be written.
+    const char* dataFolderText;
 };
 
 extern const buildProfile linuxProfile;

@@ -213,10 +213,12 @@ int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
         showStatus("Connected.");
         std::memcpy(sessionKey, reconnectKey, sizeof sessionKey);
         reselectScreenId = screenId;
+        sessionResumes = true;
         // A server that accepts and then says nothing must not end the
         // reconnecting: without a screen in time the attempt has failed.
         const int result = processConnection(attemptScreenWaitMs);
         reselectScreenId = 0;
+        sessionResumes = false;
         if (result != 4001 && result != 4002 && result != -2) return result;
         // Lost again after the screen came: a new round from the shortest pause.
         if (sessionEstablished) {
@@ -292,6 +294,7 @@ void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buff
         }
 
         std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
+        sessionServer = server->description ? server->description : "";
         result = processConnection();
         const bool linkFailed = result == 4001 || result == 4002;
         // A tunnel command that gave up before the server showed a screen

@@ -4,10 +4,12 @@
 #include <string>
 
 #include "client/pxylist.h"
+#include "client/screenfeed.h"
 #include "client/srvlist.h"
 #include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
+#include "record/asciicast.h"
 
 struct _win_st;
 class ClientSocket;
@@ -95,6 +97,13 @@ public:
     // (0: none), for the session to say so.
     utf8Reader typedChar;
     char32_t untypable = 0;
+    // Every change of the remote screen, for what keeps or shows it; the
+    // server of the session (its description) and whether the session takes
+    // up one whose link failed.
+    screenFeed feed;
+    castRecorder recorder{feed};
+    std::string sessionServer;
+    bool sessionResumes = false;
 
     consoleMain();
     ~consoleMain();

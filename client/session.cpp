@@ -79,6 +79,7 @@ public:
         moved_ = true;
     }
     int refresh() override { return 0; }
+    const bool (&dirtyRows() const)[screenRows] { return dirty_; }
     int readKey(int timeoutMs, INPUT_RECORD& record) override { return real_->readKey(timeoutMs, record); }
     int inputFd() const override { return real_->inputFd(); }
     bool keyPending() const override { return real_->keyPending(); }
@@ -225,6 +226,8 @@ private:
     void completeHeader();
     void completePayload();
     void reselectScreen();
+    void announceScreen();
+    void passNotice();
     void paint(const unsigned char* payload, int32_t length);
     void watchKeys(bool inputReady);
     void handleKey();
@@ -324,11 +327,13 @@ void sessionRun::completePayload() {
         screens.free();
         readScreenList(in_, msgLen_);
         reselectScreen();
+        announceScreen();
         break;
     case msgScreenId:
         if (app_.currentScreenId == 0) app_.sessionEstablished = 1;
         app_.currentScreenId = static_cast<int32_t>(readWord(in_));
         reselectScreen();
+        announceScreen();
         break;
     case msgScreenUpdate:
         paint(in_, msgLen_);
@@ -352,7 +357,30 @@ void sessionRun::completePayload() {
 
 void sessionRun::paint(const unsigned char* payload, int32_t length) {
     paintBatch batch;
-    note_.paintUnder([&] { paintScreenUpdate(app_.window, payload, length); });
+    note_.paintUnder([&] {
+        paintScreenUpdate(app_.window, payload, length);
+        // Here the cell screen holds the server's picture alone.
+        app_.feed.painted(screenBuf, batch.dirtyRows(), cursorX, cursorY);
+    });
+}
+
+// Tells the feed which screen the server shows, by its id and name.
+void sessionRun::announceScreen() {
+    if (!app_.sessionEstablished) return;
+    const auto id = static_cast<uint32_t>(app_.currentScreenId);
+    const char* name = "";
+    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
+        if (s->getId() == id) {
+            name = s->getName();
+            break;
+        }
+    app_.feed.shown(id, name);
+}
+
+// What a watcher of the screen (a recording) has to say goes on the status row.
+void sessionRun::passNotice() {
+    const std::string text = app_.feed.takeNotice();
+    if (!text.empty()) note_.showNotice(text.c_str());
 }
 
 // After a reconnection: once the server shows a screen and has listed its
@@ -449,7 +477,7 @@ int sessionRun::waitTimeout() const {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
         wait = std::min<long long>(wait, left.count());
     }
-    for (const long long left : {screenWaitLeft(), note_.noticeLeft()})
+    for (const long long left : {screenWaitLeft(), note_.noticeLeft(), app_.feed.dueInMs()})
         if (left >= 0) wait = std::min(wait, left);
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
@@ -459,6 +487,7 @@ int sessionRun::run() {
     sendOpeningBlock();
     screens.free();
     headerCount_ = 0;
+    app_.feed.started(app_.sessionServer.c_str(), app_.sessionResumes);
 
     while (!leavingNow()) {
         if (EXIT) {
@@ -488,8 +517,14 @@ int sessionRun::run() {
         completeUnit();
         if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
         if (leavingNow()) break;
+        app_.feed.tick();
+        passNotice();
         if (!keysWait()) {
-            if (heldKeyCount() > 0 || (seen & seenKeys)) handleKey();
+            if (heldKeyCount() > 0 || (seen & seenKeys)) {
+                handleKey();
+                announceScreen();
+                passNotice();
+            }
         } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
                    app_.protocolState != statePayload) {
             end(4003);
@@ -499,6 +534,7 @@ int sessionRun::run() {
             note_.showHint();
         }
     }
+    app_.feed.ended(result_ == 4001 || result_ == 4002);
     return result_;
 }
 

@@ -15,6 +15,7 @@
 #include "console/keyboard.h"
 #include "console/term.h"
 #include "crypto/md5c.h"
+#include "record/screenshot.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 
@@ -36,6 +37,8 @@ enum : int32_t {
     itemPassword = 4,
     itemRestart = 5,
     itemReconnect = 6,
+    itemSaveScreen = 8,
+    itemRecord = 9,
     itemSendKey = 7
 };
 
@@ -207,10 +210,14 @@ const char* reconnectItemText() {
     return autoReconnect ? "Reconnect automatically: on" : "Reconnect automatically: off";
 }
 
+const char* recordItemText(const consoleMain& app) {
+    return app.recorder.recording() ? "Record session: on" : "Record session: off";
+}
+
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 7 : 6) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 9 : 8) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
@@ -218,6 +225,8 @@ void sessionMenu(consoleMain& app) {
     if (canRestart) menu.add("Restart Server", itemRestart, nullptr);
     menu.add("Send key", itemSendKey, nullptr);
     menu.add(reconnectItemText(), itemReconnect, nullptr);
+    menu.add("Save screen to file", itemSaveScreen, nullptr);
+    menu.add(recordItemText(app), itemRecord, nullptr);
 
     consoleMenu screenMenu;
     buildScreenMenu(screenMenu, app.window);
@@ -252,6 +261,14 @@ void sessionMenu(consoleMain& app) {
             // Toggled in place: the menu stays, showing the new state.
             autoReconnect = !autoReconnect;
             item->setText(reconnectItemText());
+            break;
+        case itemSaveScreen:
+            // The server's picture, without this menu over it.
+            app.feed.say(saveScreenshot(app.feed.screen()));
+            return;
+        case itemRecord:
+            app.feed.say(app.recorder.recording() ? app.recorder.stop() : app.recorder.start());
+            item->setText(recordItemText(app));
             break;
         default:
             return;

@@ -17,6 +17,7 @@ constexpr int valueMax = 4000;
 constexpr int maxCmdWords = 32;
 constexpr const char* directConnection = "[Direct Connection]";
 constexpr char reconnectOption[] = "--reconnect";
+constexpr char recordOption[] = "--record";
 
 bool isBlankByte(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -35,12 +36,12 @@ bool takeOption(const char* name, const char* arg, char* work, char** slot) {
     return true;
 }
 
-// Takes the path of "--config=FILE" as it is: blanks and length are the file
-// system's business.
-bool takeConfigOption(const char* arg) {
-    if (!isVariable("--config", arg, '=')) return false;
+// Takes the path of "--config=FILE" or "--save-dir=DIR" as it is: blanks
+// and length are the file system's business.
+bool takePathOption(const char* name, const char* arg, char** slot) {
+    if (!isVariable(name, arg, '=')) return false;
     const char* marker = std::strchr(arg, '=');
-    setGlobalString(&startupConfig, marker ? marker + 1 : "");
+    setGlobalString(slot, marker ? marker + 1 : "");
     return true;
 }
 
@@ -56,7 +57,8 @@ struct valuedOption {
     const char* form;
 };
 constexpr valuedOption valuedOptions[] = {
-    {"--proxy", "--proxy=NAME"}, {"--server", "--server=NAME"}, {"--config", "--config=FILE"}};
+    {"--proxy", "--proxy=NAME"}, {"--server", "--server=NAME"}, {"--config", "--config=FILE"},
+    {"--save-dir", "--save-dir=DIR"}};
 
 // How an argument stands to a valued option (leading blanks skipped, as the
 // scan does): 1 the option with its value, -1 the option without "=", 0 another.
@@ -72,7 +74,7 @@ int valuedForm(const char* arg, const char* name) {
 bool knownArgument(const char* arg) {
     for (const valuedOption& o : valuedOptions)
         if (valuedForm(arg, o.name) == 1) return true;
-    for (const char* name : {reconnectOption, "--help", "--version"})
+    for (const char* name : {reconnectOption, recordOption, "--help", "--version"})
         if (isOption(arg, name)) return true;
     // --direct by the build's comparison (the Linux build takes any beginning of it).
     if (sutilStricmp(arg, "--direct") == 0) return true;
@@ -84,10 +86,12 @@ void scanArguments(int argc, char** argv, char* work) {
         const char* arg = argv[i];
         if (!arg) continue;
         work[0] = 0;
-        if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer))
-            takeConfigOption(arg);
+        if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer) &&
+            !takePathOption("--config", arg, &startupConfig))
+            takePathOption("--save-dir", arg, &saveDir);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
         if (isOption(arg, reconnectOption)) autoReconnect = 1;
+        if (isOption(arg, recordOption)) recordSessions = 1;
     }
 }
 
@@ -95,14 +99,17 @@ void scanArguments(int argc, char** argv, char* work) {
 void printOptions(FILE* out) {
     const bool letters = thisBuild().displayLetters;
     std::fprintf(out,
-                 "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]%s\n"
+                 "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]\n"
+                 "               [--record] [--save-dir=DIR]%s\n"
                  "Remote console client for QUORVEX servers.\n"
                  "\n"
                  "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
                  "  --direct       connect without a proxy\n"
                  "  --server=NAME  connect to the first server entry that begins with NAME\n"
                  "  --config=FILE  keep servers and proxies in FILE\n"
-                 "  --reconnect    reconnect by itself when the link of a session fails\n",
+                 "  --reconnect    reconnect by itself when the link of a session fails\n"
+                 "  --record       record every session (asciicast files)\n"
+                 "  --save-dir=DIR save screens and recordings in DIR\n",
                  letters ? " [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"
@@ -124,8 +131,10 @@ void printUsage(int argc, char** argv, const char* programPath) {
                 "Without --config, servers and proxies are kept in quorcli.cfg beside the\n"
                 "program when it is there or the program's folder may be written, and\n"
                 "otherwise in the user's configuration folder.\n"
+                "Screens and recordings are saved in the folder of --save-dir, or else in the\n"
+                "current folder when it may be written, or else in %s.\n"
                 "Configuration file: %s\n",
-                place.path.c_str());
+                thisBuild().dataFolderText, place.path.c_str());
     std::fflush(stdout);
     releaseProgramStrings();
 }
@@ -214,4 +223,5 @@ void releaseProgramStrings() {
     setGlobalString(&startupServer, nullptr);
     setGlobalString(&startupProxy, nullptr);
     setGlobalString(&startupConfig, nullptr);
+    setGlobalString(&saveDir, nullptr);
 }

@@ -1,7 +1,11 @@
 #pragma once
+#include <string>
 
 // Unicode glyph of each code page 437 character code (0x00 as a blank).
 extern const char32_t cp437Unicode[256];
+
+// Appends the UTF-8 bytes of a code point of the Basic Multilingual Plane.
+void appendUtf8(std::string& out, char32_t c);
 
 // Name of the terminal line-drawing character (the VT100 letter curses
 // indexes its ACS map with, 'q' for the horizontal line) that shows the code

@@ -79,7 +79,7 @@ void openChange(HeadlessClient& c) {
 // Opens the item two before the session menu's last (Restart Server when
 // offered; Send key and the reconnection switch come last).
 void openRestart(HeadlessClient& c) {
-    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyEnter});
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyEnter});
 }
 
 // The first snapshot that shows text at (col, row), or null.

@@ -30,13 +30,13 @@ stty -g >tty.after
 echo ended
 exec sleep 300
 EOF
-run() { rm -f "$WORK/status"; new_pane e "sh $WORK/run.sh '$2'" "$1"; }
+run() { rm -f "$WORK/status"; new_pane e "sh $WORK/run.sh '$2'" "$1" "${3:-25}"; }
 
 # --- --version and --help: standard output, status 0, nothing written ---
 run xterm "--version"
 ended_with 0
 row_begins 0 "quorcli v.1.7" || fail "version: '$(row 0)'"
-run xterm "--server=x --help -m"
+run xterm "--server=x --help -m" 40
 ended_with 0
 row_begins 0 "Usage: quorcli" || fail "usage: '$(row 0)'"
 for text in "--proxy=NAME" "--server=NAME" "--direct" "--config=FILE" " -m " " -a " " -n " " -u " "Configuration file: ./quorcli.cfg"; do

@@ -1,0 +1,75 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "console/cutil.h"
+
+// The remote screen as the server last painted it: never the client's own
+// menus, prompts or notices over it.
+struct remoteScreen {
+    uint16_t cells[screenRows][screenCols] = {};   // low byte the character, high byte the attribute
+    int cursorX = 0;
+    int cursorY = 0;
+    uint32_t screenId = 0;
+    std::string screenName;
+    std::string server;   // the description of the server entry
+};
+
+// What keeps or shows the remote screen (recordings, history, sharing)
+// subscribes to the session's feed; it learns every change through these
+// calls, on the session's thread, and must return quickly.
+class screenWatcher {
+public:
+    virtual ~screenWatcher() = default;
+    // A session with screen.server began; resumed when it takes up one
+    // whose link failed, after an automatic reconnection.
+    virtual void sessionStarted(const remoteScreen& screen, bool resumed) {}
+    // The rows marked in `rows` changed, and perhaps the cursor.
+    virtual void rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {}
+    // Only the cursor moved.
+    virtual void cursorMoved(const remoteScreen& screen) {}
+    // The server shows another screen, or renamed the one it shows.
+    virtual void screenShown(const remoteScreen& screen) {}
+    // The session ended; linkLost when its link failed (a reconnection may
+    // take it up again).
+    virtual void sessionEnded(const remoteScreen& screen, bool linkLost) {}
+    // Called at least once a second while a session runs, and when dueInMs
+    // says so: time for deferred work (flushing a file).
+    virtual void tick() {}
+    // Milliseconds until the watcher wants tick(); -1 when it does not.
+    virtual long long dueInMs() const { return -1; }
+};
+
+// The one stream of changes to the remote screen. The session announces;
+// watchers listen. Watchers are not owned and must unsubscribe before they go.
+class screenFeed {
+public:
+    void subscribe(screenWatcher* w);
+    void unsubscribe(screenWatcher* w);
+    const remoteScreen& screen() const { return screen_; }
+    // Whether the current session has shown a screen yet.
+    bool live() const { return live_; }
+
+    // The session's side.
+    void started(const char* server, bool resumed);
+    // The cell screen as painted now (the server's picture), with the rows
+    // the update touched; the cursor as the update left it.
+    void painted(const uint16_t (*cells)[screenCols], const bool (&rows)[screenRows], int x, int y);
+    void shown(uint32_t id, const char* name);
+    void ended(bool linkLost);
+    void tick();
+    long long dueInMs() const;
+
+    // Something a watcher wants the operator to read on the status row
+    // (a failed recording); taken by the session, once.
+    void say(std::string text) { notice_ = std::move(text); }
+    std::string takeNotice() { return std::exchange(notice_, std::string()); }
+
+private:
+    std::vector<screenWatcher*> watchers_;
+    remoteScreen screen_;
+    bool live_ = false;
+    std::string notice_;
+};

@@ -1,0 +1,233 @@
+#include "record/asciicast.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "console/cp437.h"
+#include "console/global.h"
+#include "record/savefile.h"
+#include "record/screenshot.h"
+
+namespace {
+
+constexpr auto flushEvery = std::chrono::seconds(1);
+
+// PC colour numbers are ANSI ones with bits 0 and 2 swapped.
+int ansiColour(int pc) { return (pc & 2) | ((pc & 1) << 2) | ((pc & 4) >> 2); }
+
+void appendJsonString(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+
+void appendMove(std::string& out, int x, int y) { out += "\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H"; }
+
+// Both colours each time, after a reset: a bright colour's bold must not
+// stay behind on the next cell.
+void appendColours(std::string& out, int attr) {
+    const int fg = attr & 15;
+    const int bg = (attr >> 4) & 7;   // blink is not shown
+    out += "\x1b[0;" + std::to_string((fg & 8 ? 90 : 30) + ansiColour(fg & 7)) + ";" +
+           std::to_string(40 + ansiColour(bg)) + "m";
+}
+
+}  // namespace
+
+castRecorder::castRecorder(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
+
+castRecorder::~castRecorder() {
+    feed_.unsubscribe(this);
+    close();
+}
+
+std::string castRecorder::headerLine(const std::string& title, long long timestamp) {
+    std::string palette;
+    for (int i = 0; i < 16; ++i) {
+        if (i) palette += ':';
+        palette += pcPalette[(i & 8) | ansiColour(i & 7)];
+    }
+    std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
+                      ", \"title\": ";
+    appendJsonString(out, title);
+    out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
+    out += pcPalette[7];
+    out += "\", \"bg\": \"";
+    out += pcPalette[0];
+    out += "\", \"palette\": \"" + palette + "\"}}";
+    return out;
+}
+
+std::string castRecorder::drawChanges(terminalState& shown, const remoteScreen& to, const bool* rows) {
+    std::string out;
+    for (int r = 0; r < screenRows; ++r) {
+        if (rows && !rows[r]) continue;
+        int c = 0;
+        while (c < screenCols) {
+            if (shown.cells[r][c] == to.cells[r][c] && rows) {
+                ++c;
+                continue;
+            }
+            if (shown.x != c || shown.y != r) appendMove(out, c, r);
+            // Cells are written up to a run of a few unchanged ones, which is
+            // cheaper to jump over than to write again.
+            while (c < screenCols) {
+                int same = 0;
+                while (rows && c + same < screenCols && shown.cells[r][c + same] == to.cells[r][c + same]) ++same;
+                if (same >= 4 || c + same == screenCols) break;
+                const int end = c + (same > 0 ? same : 1);
+                for (; c < end; ++c) {
+                    const uint16_t cell = to.cells[r][c];
+                    const int attr = (cell >> 8) & 0x7F;
+                    if (attr != shown.attr) appendColours(out, attr);
+                    shown.attr = attr;
+                    const auto ch = static_cast<unsigned char>(cell & 0xFF);
+                    appendUtf8(out, ch ? cp437Unicode[ch] : U' ');
+                    shown.cells[r][c] = cell;
+                }
+            }
+            // After the last column the terminal waits to wrap: the next
+            // write must move first.
+            shown.x = c < screenCols ? c : -1;
+            shown.y = r;
+        }
+    }
+    if (shown.x != to.cursorX || shown.y != to.cursorY) {
+        appendMove(out, to.cursorX, to.cursorY);
+        shown.x = to.cursorX;
+        shown.y = to.cursorY;
+    }
+    return out;
+}
+
+std::string castRecorder::open(const remoteScreen& screen) {
+    close();
+    std::string error;
+    const std::string folder = saveFolder(error);
+    if (folder.empty()) return "Not recording: " + error;
+    newFiles files;
+    const std::time_t now = std::time(nullptr);
+    if (!files.create(folder, safeFileName(screen.server) + "-" + fileTimeStamp(now), {".cast"}, error))
+        return "Not recording: " + error;
+    // The file is ours from here; newFiles would remove it on leaving.
+    file_ = files.file(0);
+    path_ = files.path() + ".cast";
+    files.release();
+    started_ = flushed_ = Clock::now();
+    unflushed_ = false;
+    drawn_ = false;
+    shown_ = terminalState{};
+    const std::string header = headerLine(screen.server, static_cast<long long>(now)) + "\n";
+    if (std::fwrite(header.data(), 1, header.size(), file_) != header.size()) {
+        close();
+        return "Not recording: cannot write " + path_;
+    }
+    unflushed_ = true;
+    if (screen.screenId) screenShown(screen);
+    if (feed_.live()) drawAll(screen);
+    return "Recording to " + path_;
+}
+
+void castRecorder::close() {
+    if (!file_) return;
+    std::fclose(file_);
+    file_ = nullptr;
+}
+
+void castRecorder::event(const char* type, const std::string& data) {
+    if (!file_) return;
+    const double at = std::chrono::duration<double>(Clock::now() - started_).count();
+    char time[32];
+    std::snprintf(time, sizeof time, "[%.6f, \"%s\", ", at, type);
+    std::string line = time;
+    appendJsonString(line, data);
+    line += "]\n";
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
+        // Said once; the recording ends, the session goes on.
+        feed_.say("Recording stopped: cannot write " + path_ + ": " + std::strerror(errno ? errno : EIO));
+        close();
+        return;
+    }
+    unflushed_ = true;
+    if (Clock::now() - flushed_ >= flushEvery) tick();
+}
+
+void castRecorder::drawAll(const remoteScreen& screen) {
+    shown_ = terminalState{};
+    event("o", "\x1b[0m\x1b[2J" + drawChanges(shown_, screen, nullptr));
+    drawn_ = true;
+}
+
+std::string castRecorder::start() {
+    if (file_) return "Recording to " + path_;
+    return open(feed_.screen());
+}
+
+std::string castRecorder::stop() {
+    if (!file_) return "Not recording";
+    const std::string said = "Recording saved: " + path_;
+    close();
+    return said;
+}
+
+void castRecorder::sessionStarted(const remoteScreen& screen, bool resumed) {
+    if (resumed && file_) return;   // the same recording goes on
+    close();
+    if (recordSessions) {
+        const std::string said = open(screen);
+        if (!file_) feed_.say(said);
+    }
+}
+
+void castRecorder::rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {
+    if (!file_) return;
+    if (!drawn_) {
+        drawAll(screen);
+        return;
+    }
+    const std::string out = drawChanges(shown_, screen, rows);
+    if (!out.empty()) event("o", out);
+}
+
+void castRecorder::cursorMoved(const remoteScreen& screen) { rowsChanged(screen, {}); }
+
+void castRecorder::screenShown(const remoteScreen& screen) {
+    event("m", "screen " + std::to_string(screen.screenId) + ": " + screen.screenName);
+}
+
+void castRecorder::sessionEnded(const remoteScreen&, bool linkLost) {
+    if (linkLost && autoReconnect) {
+        tick();   // kept open for the reconnection
+        return;
+    }
+    close();
+}
+
+void castRecorder::tick() {
+    if (!file_ || !unflushed_) return;
+    flushed_ = Clock::now();
+    unflushed_ = false;
+    if (std::fflush(file_) != 0) {
+        feed_.say("Recording stopped: cannot write " + path_ + ": " + std::strerror(errno));
+        close();
+    }
+}
+
+long long castRecorder::dueInMs() const {
+    if (!file_ || !unflushed_) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(flushed_ + flushEvery - Clock::now()).count();
+    return left > 0 ? left : 0;
+}

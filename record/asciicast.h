@@ -1,0 +1,61 @@
+#pragma once
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "client/screenfeed.h"
+
+// Records sessions as asciicast (version 2) files that terminal-recording
+// players replay: a header line, then one event line per change of the
+// remote screen, drawn with cursor moves, colours and UTF-8 glyphs. Keys are
+// never recorded: they can be passwords.
+class castRecorder : public screenWatcher {
+public:
+    explicit castRecorder(screenFeed& feed);
+    ~castRecorder() override;
+    castRecorder(const castRecorder&) = delete;
+    castRecorder& operator=(const castRecorder&) = delete;
+
+    bool recording() const { return file_ != nullptr; }
+    // Starts or stops recording the session that runs; what the status row
+    // should say.
+    std::string start();
+    std::string stop();
+
+    void sessionStarted(const remoteScreen& screen, bool resumed) override;
+    void rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) override;
+    void cursorMoved(const remoteScreen& screen) override;
+    void screenShown(const remoteScreen& screen) override;
+    void sessionEnded(const remoteScreen& screen, bool linkLost) override;
+    void tick() override;
+    long long dueInMs() const override;
+
+    // The output that brings a terminal showing `shown` (cursor at
+    // shownX, shownY; -1 unknown; colour attribute shownAttr, -1 unknown) to
+    // the screen `to`, for the rows marked; every row when all. Updates the
+    // shown state.
+    struct terminalState {
+        uint16_t cells[screenRows][screenCols] = {};
+        int x = -1, y = -1;
+        int attr = -1;
+    };
+    static std::string drawChanges(terminalState& shown, const remoteScreen& to, const bool* rows);
+    // The header line (without its newline).
+    static std::string headerLine(const std::string& title, long long timestamp);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    screenFeed& feed_;
+    FILE* file_ = nullptr;
+    std::string path_;
+    Clock::time_point started_{};
+    Clock::time_point flushed_{};
+    bool unflushed_ = false;
+    bool drawn_ = false;   // the whole screen has been drawn once
+    terminalState shown_;
+
+    std::string open(const remoteScreen& screen);
+    void close();
+    void event(const char* type, const std::string& data);
+    void drawAll(const remoteScreen& screen);
+};

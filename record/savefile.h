@@ -1,0 +1,71 @@
+#pragma once
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// Where saved screens and recordings go, and how their files are made: new
+// files only, readable by their owner alone, since screens can show secrets.
+
+// The folder for new files: the one of --save-dir when given; otherwise the
+// current folder when it may be written; otherwise the user's data folder
+// (made, owner only, when missing). Empty, with why in error, when none can
+// be used.
+std::string saveFolder(std::string& error);
+
+// The text made safe as part of a file name on either system: characters
+// that a file name cannot hold there (separators, drive colons, wildcards,
+// quotes, controls) become '_', and so does a leading dot; at most 80 bytes.
+std::string safeFileName(const std::string& text);
+
+// Local time as YYYYMMDD-HHMMSS.
+std::string fileTimeStamp(std::time_t when);
+
+// Files that are made together under one name (a screenshot's .txt and
+// .html): all or none. Closes what it holds.
+class newFiles {
+public:
+    newFiles() = default;
+    ~newFiles();
+    newFiles(const newFiles&) = delete;
+    newFiles& operator=(const newFiles&) = delete;
+
+    // Creates folder/base + each extension, never over an existing file:
+    // base-2, base-3, ... until every name is free. False, with why in
+    // error, when they cannot be made.
+    bool create(const std::string& folder, const std::string& base, const std::vector<const char*>& extensions,
+                std::string& error);
+    FILE* file(size_t i) const { return i < files_.size() ? files_[i] : nullptr; }
+    // The chosen path without extension.
+    const std::string& path() const { return path_; }
+    // Gives the files up to the caller, who closes them.
+    void release() {
+        files_.clear();
+        names_.clear();
+    }
+    // Closes every file; false, with why in error, when one could not be
+    // written completely (then all are removed).
+    bool finish(std::string& error);
+
+private:
+    std::vector<FILE*> files_;
+    std::vector<std::string> names_;
+    std::string path_;
+    void drop();
+};
+
+// The user's data folder for this program, made when missing; empty, with
+// why in error, when there is none.
+std::string userDataFolder(std::string& error);
+
+// The platform's part.
+// A new file opened for writing, made for its owner only and never through
+// a link; null when the name exists or cannot be made (errno says why).
+FILE* openNewFile(const std::string& path);
+// Whether a folder can take new files ("" is the current folder).
+bool folderWritable(const std::string& folder);
+char pathSeparator();
+// The variable that names the users' data folder, and where that folder
+// lies in a home without it.
+const char* dataFolderVariable();
+const char* dataFolderInHome();

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Screenshots and recordings of the real quorcli in tmux against the
+# stand-in, checked with readers we did not write: the recording must play
+# in asciinema and replay in a terminal emulator (pyte) to the client's last
+# screen, across a screen switch and a reconnection; the page of a
+# screenshot must show in a headless browser the text of its .txt file. Then
+# the bad cases: no folder to write in, a file-size limit hit while
+# recording, a server description that holds a path.
+# Usage: record_test.sh <build-dir>
+set -u
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+BUILD=$(cd "${1:?usage: record_test.sh <build-dir>}" && pwd)
+need "$BUILD/quorcli"
+need "$BUILD/quorvex-sim"
+PY=/usr/bin/python3
+for t in asciinema chromium; do command -v $t >/dev/null || fail "$t not installed"; done
+$PY -c 'import pyte' 2>/dev/null || fail "python3-pyte not installed"
+
+ln -s "$BUILD/quorcli" "$WORK/quorcli"
+mkdir -m 700 "$WORK/out"
+PANE_LOCALE=C.UTF-8
+shift_f() { case $1 in 1) typed $'\e[25~' ;; 2) typed $'\e[26~' ;; 4) typed $'\e[29~' ;; esac; }
+stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
+# The session menu's item that begins with the text, reached from its end.
+menu_item() {
+    shift_f 1
+    wait_for "Select Screen To View"
+    keys End
+    local _
+    for _ in 1 2 3 4 5 6 7 8 9; do
+        colours | grep -qF $'\e[47m'"$1" && break
+        keys Up
+    done
+    keys Enter
+}
+rows_of() { head -n "${2:-25}" "$1" | sed 's/[[:space:]]*$//'; }
+
+start_sim "$BUILD/quorvex-sim" --update-ms=300
+PORT=$SIM_PORT
+printf 'server=127.0.0.1:%s,Rack 4/../b:c\r\n' "$PORT" >"$WORK/quorcli.cfg"
+
+start_reporting s "cd \"$WORK\" && ./quorcli --record --reconnect --direct --server=Rack --save-dir=\"$WORK/out\""
+wait_for "Password for Rack"
+typed quorvex
+keys Enter
+wait_row 0 " QUORVEX Server Console"
+typed "hello record"
+keys Enter
+wait_for "hello record"
+
+# --- Save screen to file: both files, private, the text as shown ---
+menu_item "Save screen to file"
+wait_for "Screen saved: $WORK/out/Rack 4_.._b_c-1-"
+txt=$(ls "$WORK"/out/*.txt)
+[ "$(stat -c %a "$txt")" = 600 ] || fail "screenshot mode $(stat -c %a "$txt")"
+[ "$(wc -l <"$txt")" = 25 ] || fail "the text has $(wc -l <"$txt") lines"
+diff <(rows_of "$txt" 24) <(screen | rows_of /dev/stdin 24) >/dev/null || fail "the text differs from the screen"
+grep -q '<script' "${txt%.txt}.html" && fail "the page holds a script"
+chromium --headless --no-sandbox --disable-gpu --user-data-dir="$WORK/chromium" \
+    --dump-dom "file://${txt%.txt}.html" 2>/dev/null >"$WORK/dom.html"
+$PY -c 'import html,re,sys; print(html.unescape(re.sub("<[^>]*>","",re.search("<pre>(.*)</pre>",sys.stdin.read(),re.S).group(1))))' \
+    <"$WORK/dom.html" | rows_of /dev/stdin >"$WORK/dom.txt"
+diff "$WORK/dom.txt" <(rows_of "$txt") >/dev/null || fail "the browser shows other text than the .txt"
+
+# --- A screen switch and a reconnection go into the same recording ---
+shift_f 4
+wait_row 0 " QUORVEX System Monitor"
+stop_sim
+wait_for "Link lost - reconnecting in"
+start_sim "$BUILD/quorvex-sim" --port="$PORT" --update-ms=300
+wait_gone "Link lost" 20
+wait_row 0 " QUORVEX System Monitor"
+sleep 1.2
+last=$(screen)
+shift_f 2
+wait_for "Rack 4/../b:c"
+[ "$(ls "$WORK"/out/*.cast | wc -l)" = 1 ] || fail "the reconnection did not continue the recording"
+cast=$(ls "$WORK"/out/*.cast)
+[ "$(stat -c %a "$cast")" = 600 ] || fail "recording mode $(stat -c %a "$cast")"
+grep -qF '"m", "screen 2: Monitor"' "$cast" || fail "no marker for the screen switch"
+
+# asciinema must play it, and must refuse a broken one (or it checks nothing).
+head -c 300 "$cast" >"$WORK/broken.cast"
+timeout 30 asciinema play -s 1000 -i 0.01 "$WORK/broken.cast" </dev/null >/dev/null 2>&1 && fail "asciinema played a broken file"
+timeout 60 asciinema play -s 1000 -i 0.01 "$cast" </dev/null >/dev/null 2>&1 || fail "asciinema cannot play the recording"
+# The emulator ends with the client's last screen, in its colours.
+$PY "$(dirname "$0")/cast_replay.py" "$cast" >"$WORK/replay" || fail "pyte rejects the recording"
+diff <(rows_of "$WORK/replay") <(echo "$last" | rows_of /dev/stdin) >/dev/null ||
+    fail "the replay ends on another screen: $(diff <(rows_of "$WORK/replay") <(echo "$last" | rows_of /dev/stdin))"
+grep -q "blue,0,black\|cyan,1,blue\|white,1,blue" <(tail -n 25 "$WORK/replay") || fail "the replay has lost the colours"
+
+# --- Bad cases: no folder; a file-size limit while recording ---
+keys Escape
+wait_for "Select Proxy Server"
+keys Escape
+ended_with 0
+start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Rack --save-dir=\"$WORK/quorcli.cfg\""
+wait_for "Password for Rack"
+typed quorvex
+keys Enter
+wait_row 0 " QUORVEX Server Console"
+menu_item "Save screen to file"
+wait_for "Screen not saved: cannot write to $WORK/quorcli.cfg"
+shift_f 2
+wait_for "F5=Set Master Password"
+keys Escape Escape
+ended_with 0
+rm -f "$WORK"/out/*
+start_reporting s "cd \"$WORK\" && trap \"\" XFSZ && ulimit -f 8 && ./quorcli --direct --server=Rack --save-dir=\"$WORK/out\""
+wait_for "Password for Rack"
+typed quorvex
+keys Enter
+wait_row 0 " QUORVEX Server Console"
+menu_item "Record session: off"
+wait_for "Record session: on"
+keys Escape
+shift_f 4
+wait_for "Recording stopped: cannot write" 20
+# The session goes on.
+shift_f 4
+wait_row 0 " QUORVEX "
