@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "net/tunnel.h"
 #include "sim/server.h"
 
 namespace {
@@ -20,13 +22,17 @@ void onStopSignal(int)
 
 const char usage[] =
     "Usage: quorvex-sim [options]\n"
-    "A stand-in QUORVEX server with three screens (Console, Monitor, Log).\n"
+    "A stand-in QUORVEX server with three screens (Console, Monitor, Log), and a\n"
+    "fourth, Program, that shows a real program when --pty is given.\n"
     "\n"
     "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
     "  --password=TEXT      remote console password (default \"quorvex\")\n"
     "  --update-ms=N        tick of the changing screens (default 1000)\n"
     "  --heartbeat-ms=N     idle header interval (default 250; 0 none)\n"
+    "  --pty=COMMAND        serve COMMAND on an 80 x 25 pseudo-terminal as the first\n"
+    "                       screen, Program; its words split at blanks, quoted with\n"
+    "                       '...' or \"...\" (no shell); keys typed go to it\n"
     "  --log=FILE           append every client message (and every compressed\n"
     "                       update sent) to FILE as JSON lines\n"
     "  --no-greeting        opening block without greeting\n"
@@ -66,6 +72,16 @@ bool parseNumber(const char* text, long low, long high, long& out)
     return true;
 }
 
+// Splits a command as the client splits tunnel commands, without their
+// %-replacements: every '%' is doubled first so that it comes back as it is.
+bool programArguments(const char* command, std::vector<std::string>& args)
+{
+    std::string escaped;
+    for (const char* c = command; *c; ++c)
+        escaped += *c == '%' ? "%%" : std::string(1, *c);
+    return tunnelArguments(escaped.c_str(), "", 0, args);
+}
+
 // 0 parsed, 1 help shown, 2 bad argument.
 int parseArguments(int argc, char** argv, SimOptions& options)
 {
@@ -102,6 +118,7 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             options.bindAddress = v;
         } else if ((v = valueOf(arg, "--password"))) {
             options.password = v;
+        } else if ((v = valueOf(arg, "--pty")) && programArguments(v, options.ptyArgs)) {
         } else if ((v = valueOf(arg, "--log"))) {
             options.logPath = v;
         } else if ((v = valueOf(arg, "--port")) && parseNumber(v, 0, 65535, number)) {

@@ -227,6 +227,11 @@ ScreenSet::ScreenSet()
     screens_.push_back(std::make_unique<LogScreen>(3, "Log"));
 }
 
+void ScreenSet::addFirst(std::unique_ptr<SimScreen> screen)
+{
+    screens_.insert(screens_.begin(), std::move(screen));
+}
+
 SimScreen* ScreenSet::find(uint32_t screenId)
 {
     for (auto& s : screens_)

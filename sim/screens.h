@@ -32,6 +32,11 @@ public:
     // A key word from the client: low byte the character, high byte the scan code.
     virtual void key(uint16_t) {}
     virtual void notice(const std::string&) {}
+    // The image the next update carries. A screen may keep intermediate
+    // images for the client; it hands them out one at a time, and
+    // frameSent() says that the client has been given the last one.
+    virtual const ScreenImage& nextFrame() { return image_; }
+    virtual void frameSent() {}
 
 protected:
     // Writes text at (x, y) in attr, cut at the right edge.
@@ -99,8 +104,10 @@ public:
     ScreenSet();
     std::vector<std::unique_ptr<SimScreen>>& all() { return screens_; }
     SimScreen* find(uint32_t screenId);
-    SimScreen& console() { return *screens_[0]; }
-    SimScreen& log() { return *screens_[2]; }
+    SimScreen& console() { return *find(1); }
+    SimScreen& log() { return *find(3); }
+    // Puts a screen first in the list, the one a client is shown first.
+    void addFirst(std::unique_ptr<SimScreen> screen);
     void tick(const TickInfo& info);
 
 private:

@@ -18,6 +18,7 @@
 #include "crypto/md5c.h"
 #include "crypto/rc4.h"
 #include "sim/encoder.h"
+#include "sim/program.h"
 
 namespace {
 
@@ -82,11 +83,12 @@ std::string jsonString(const unsigned char* p, size_t n)
     return s + "\"";
 }
 
-// Waits for events on fd until the deadline with SIGTERM and SIGINT let
-// through; returns the events, or 0 after a timeout or a signal.
-short waitFd(int fd, short events, TimePoint deadline)
+// Waits for events on fd, or for input on alsoFd unless it is -1, until the
+// deadline with SIGTERM and SIGINT let through; returns the events on fd, or
+// 0 after a timeout or a signal.
+short waitFd(int fd, short events, TimePoint deadline, int alsoFd = -1)
 {
-    pollfd p{fd, events, 0};
+    pollfd p[2] = {{fd, events, 0}, {alsoFd, POLLIN, 0}};
     const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
@@ -94,9 +96,9 @@ short waitFd(int fd, short events, TimePoint deadline)
     sigprocmask(SIG_SETMASK, nullptr, &mask);
     sigdelset(&mask, SIGTERM);
     sigdelset(&mask, SIGINT);
-    if (ppoll(&p, 1, &ts, &mask) <= 0)
+    if (ppoll(p, alsoFd >= 0 ? 2 : 1, &ts, &mask) <= 0)
         return 0;
-    return p.revents;
+    return p[0].revents;
 }
 
 }   // namespace
@@ -267,6 +269,8 @@ void SimSession::run()
     const auto beat = std::chrono::milliseconds(options_.heartbeatMs);
     while (alive_ && !*stop_) {
         server_.tickIfDue();
+        server_.serveProgram(started_ && mode_ == Mode::Normal && server_.program_ &&
+                             currentId_ == server_.program_->id());
         if (flooding()) {
             // A full update after another, acknowledged or not.
             fullPending_ = true;
@@ -286,11 +290,11 @@ void SimSession::run()
             break;
         if (options_.noRead) {
             // Only a client that leaves ends this: its shutdown shows, its bytes stay unread.
-            if (waitFd(fd_, POLLRDHUP, deadline) & (POLLRDHUP | POLLHUP | POLLERR))
+            if (waitFd(fd_, POLLRDHUP, deadline, server_.programFd()) & (POLLRDHUP | POLLHUP | POLLERR))
                 break;
             continue;
         }
-        if (waitFd(fd_, POLLIN, deadline) != 0 && !receive())
+        if (waitFd(fd_, POLLIN, deadline, server_.programFd()) != 0 && !receive())
             break;
     }
 }
@@ -479,12 +483,14 @@ void SimSession::maybeSendUpdate()
 {
     if (!started_ || awaitingAck_ || !alive_)
         return;
-    const SimScreen* screen = server_.screens_.find(currentId_);
+    SimScreen* screen = server_.screens_.find(currentId_);
     if (screen == nullptr)
         return;
-    const ScreenImage& now = screen->image();
-    if (!fullPending_ && now == sent_)
+    const ScreenImage& now = screen->nextFrame();
+    if (!fullPending_ && now == sent_) {
+        screen->frameSent();
         return;
+    }
     Bytes payload = encodeScreenUpdate(fullPending_ ? nullptr : &sent_, now);
     uint32_t type = msgUpdate;
     // Compressed only when the client expands it within its limit and it pays.
@@ -504,6 +510,7 @@ void SimSession::maybeSendUpdate()
         server_.log_.line("{\"sent\":6,\"screen\":" + std::to_string(currentId_) + ",\"bytes\":" +
                           std::to_string(payload.size()) + "}");
     sent_ = now;
+    screen->frameSent();
     fullPending_ = false;
     awaitingAck_ = true;
 }
@@ -597,6 +604,14 @@ int SimServer::open()
     }
     socklen_t size = sizeof address;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size);
+    // The program starts only once the server listens.
+    if (!options_.ptyArgs.empty()) {
+        auto program = std::make_unique<ProgramScreen>(4, "Program");
+        if (!program->start(options_.ptyArgs, error_))
+            return -1;
+        program_ = program.get();
+        screens_.addFirst(std::move(program));
+    }
     return ntohs(address.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
 }
 
@@ -604,6 +619,19 @@ std::string SimServer::listenText(int port) const
 {
     const bool v6 = options_.bindAddress.find(':') != std::string::npos;
     return (v6 ? "[" + options_.bindAddress + "]" : options_.bindAddress) + ":" + std::to_string(port);
+}
+
+void SimServer::serveProgram(bool watched)
+{
+    if (program_) {
+        program_->watch(watched);
+        program_->pump();
+    }
+}
+
+int SimServer::programFd() const
+{
+    return program_ ? program_->waitFd() : -1;
 }
 
 void SimServer::tickIfDue()
@@ -626,7 +654,8 @@ int SimServer::run(volatile std::sig_atomic_t* stop)
 {
     while (!*stop) {
         tickIfDue();
-        if (!(waitFd(listenFd_, POLLIN, nextTick_) & POLLIN))
+        serveProgram(false);
+        if (!(waitFd(listenFd_, POLLIN, nextTick_, programFd()) & POLLIN))
             continue;
         sockaddr_storage peer{};
         socklen_t size = sizeof peer;

@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sim/screens.h"
+
+class ProgramScreen;
 
 // How the stand-in server behaves; filled from the command line.
 struct SimOptions {
@@ -28,6 +31,7 @@ struct SimOptions {
     bool noRead = false;             // never read what the client sends
     int floodSeconds = 0;            // full updates back to back, not waiting for acknowledgements
     std::string logPath;
+    std::vector<std::string> ptyArgs;   // a program to serve on a pseudo-terminal
 };
 
 // One JSON object per line, flushed at once so readers see it while we run.
@@ -69,12 +73,17 @@ private:
 
     // Advances the changing screens when their tick is due.
     void tickIfDue();
+    // Takes in the served program's output; watched: a client is shown it.
+    void serveProgram(bool watched);
+    // What to wait on for the program's output, or -1.
+    int programFd() const;
 
     SimOptions options_;
     std::string error_;
     int listenFd_ = -1;
     JsonLog log_;
     ScreenSet screens_;
+    ProgramScreen* program_ = nullptr;   // in screens_, when there is one
     unsigned char digest_[16];       // key for the next connection
     TimePoint started_;
     TimePoint nextTick_;

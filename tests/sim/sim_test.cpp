@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -682,6 +683,46 @@ TEST(SimSession, NewPasswordCountsFromTheNextConnection)
     }
 }
 
+// --- a program on a pseudo-terminal ---
+
+// A typed line reaches the program; of its fast output, every line that
+// scrolls by shows in some update; the last screen stays when it ends.
+TEST(SimProgram, TypedLineReachesItAndNoScrolledLineIsLost)
+{
+    // The command, and the row that a scroll region leaves in place.
+    const std::pair<std::string, std::string> cases[] = {
+        {"sh -c 'read x; echo got $x; seq 1 300'", ""},
+        {"sh -c 'read x; printf \"\\033[25;1HSTATUS\\033[1;24r\\033[24;1H\"; echo got $x; seq 1 300'", "STATUS"},
+    };
+    for (const auto& [command, status] : cases) {
+        SimProcess sim({"--pty=" + command});
+        ASSERT_GT(sim.port(), 0);
+        TestClient c(sim.port(), "quorvex");
+        ASSERT_TRUE(c.openingExchange());
+        ASSERT_TRUE(c.runUntil([&] { return c.updates == 1; }));
+        EXPECT_EQ(c.screenId, 4u);
+        for (uint16_t key : {0x2368, 0x1769, 0x1C0D})   // h, i, Enter
+            c.sendKey(key);
+        std::vector<bool> seen(301);
+        bool answered = false;
+        ASSERT_TRUE(c.runUntil([&] {
+            for (int y = 0; y < screenRows; ++y)
+                seen[static_cast<size_t>(std::clamp(std::atoi(screenRow(y).c_str()), 0, 300))] = true;
+            answered = answered || screenShows("got hi");
+            return screenShows("[program ended: exit status 0]");
+        }, 4 * waitMs)) << command;
+        EXPECT_TRUE(answered) << command;
+        for (int n = 1; n <= 300; ++n)
+            ASSERT_TRUE(seen[static_cast<size_t>(n)]) << n << " never shown; " << command;
+        // The last lines fill the rows above the one that says the program ended.
+        const int end = status.empty() ? 24 : 23;
+        EXPECT_EQ(screenRow(end).substr(0, 14), "[program ended") << command;
+        for (int y = 0; y < end; ++y)
+            EXPECT_EQ(std::atoi(screenRow(y).c_str()), 301 - end + y) << command;
+        EXPECT_EQ(screenRow(24).substr(0, status.size()), status);
+    }
+}
+
 // --- failures for client tests ---
 
 TEST(SimFailures, CloseOnAccept)
@@ -773,7 +814,7 @@ TEST(SimProcessLife, ListensOnAnIPv6Literal)
 
 TEST(SimProcessLife, BadArgumentsAndHelp)
 {
-    for (const char* bad : {"--port=99999", "--bind=::1::2", "--bind=localhost"}) {
+    for (const char* bad : {"--port=99999", "--bind=::1::2", "--bind=localhost", "--pty=", "--pty='open"}) {
         SimProcess sim({bad});
         EXPECT_EQ(sim.port(), 0) << bad;
     }
