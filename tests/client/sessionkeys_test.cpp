@@ -203,8 +203,10 @@ TEST(SessionMenu, WithoutRestartFourCommandsAndTheReconnectSwitchThenEnd) {
     EXPECT_EQ(screenRow(*shot, 14, 18, 30), "Change Remote Console Password");
     EXPECT_EQ(screenRow(*shot, 15, 18, 8), "Send key");
     EXPECT_EQ(screenRow(*shot, 16, 18, 28), "Reconnect automatically: off");
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[17][15]), static_cast<unsigned char>(brd[5]))
-        << "the frame closes under six items";
+    EXPECT_EQ(screenRow(*shot, 17, 18, 19), "Save screen to file");
+    EXPECT_EQ(screenRow(*shot, 18, 18, 19), "Record session: off");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[19][15]), static_cast<unsigned char>(brd[5]))
+        << "the frame closes under eight items";
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
 }
 
@@ -220,7 +222,7 @@ TEST(SessionMenu, RestartItemOnlyWhenTheGreetingOffersIt) {
 // and shows the new state under Restart Server.
 TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
     WaitingClient c;
-    c.term.pushKeys({shiftF(1), keyEnd, keyEnter,   // on
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyEnter,   // on
                      keyEnter,                      // off again
                      keyEnter,                      // on
                      keyEsc, shiftF(2)});
@@ -230,7 +232,7 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
     EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: off"));
     const auto* shot = shotContaining(c.term, 17, 18, "Reconnect automatically: on ");
     ASSERT_NE(shot, nullptr);
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[18][15]), static_cast<unsigned char>(brd[5]));
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[20][15]), static_cast<unsigned char>(brd[5]));
     autoReconnect = 0;
 }
 
@@ -238,7 +240,7 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
 // for it.
 TEST(SessionMenu, SendKeyListsTheKeysThatCannotBeTyped) {
     WaitingClient c;
-    const int sendKey[] = {shiftF(1), keyEnd, keyUp, keyEnter};
+    const int sendKey[] = {shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyEnter};
     for (int k : sendKey) c.term.push(k);
     c.term.pushKeys({keyDown, keyEnter});
     for (int k : sendKey) c.term.push(k);
