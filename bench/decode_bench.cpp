@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/term.h"
+#include "history/scrollback.h"
 #include "record/asciicast.h"
 #include "sim/encoder.h"
 
@@ -171,6 +173,38 @@ void BM_RecordClockHour(benchmark::State& state)
     state.counters["bytes_per_hour"] = bytes;
 }
 BENCHMARK(BM_RecordClockHour)->Unit(benchmark::kMillisecond);
+
+// The history's look at each update: a screen of log lines scrolled by one
+// row, then one that changed without scrolling (the slow case: every move
+// is tried), hashes included.
+void BM_ScrollCheck(benchmark::State& state)
+{
+    screenFeed feed;
+    screenHistory history(feed);
+    feed.started("Bench", false);
+    uint16_t cells[screenRows][screenCols];
+    int next = 0;
+    const auto logLine = [&](int r) {
+        char text[screenCols + 1];
+        std::snprintf(text, sizeof text, "%08d kernel: probe of device %d done", next, next * 7);
+        ++next;
+        for (int x = 0; x < screenCols; ++x)
+            cells[r][x] = static_cast<uint16_t>((x < static_cast<int>(std::strlen(text)) ? text[x] : ' ') | 0x0700);
+    };
+    for (int r = 0; r < screenRows; ++r) logLine(r);
+    bool all[screenRows];
+    std::fill(std::begin(all), std::end(all), true);
+    for (auto _ : state) {
+        std::memmove(cells[0], cells[1], sizeof cells[0] * (screenRows - 1));
+        logLine(screenRows - 1);
+        feed.painted(cells, all, 0, 24);   // a scroll
+        logLine(screenRows / 2);
+        feed.painted(cells, all, 0, 24);   // no scroll
+    }
+    state.SetItemsProcessed(state.iterations() * 2);
+    state.counters["history_lines"] = static_cast<double>(history.lines().size());
+}
+BENCHMARK(BM_ScrollCheck);
 
 }   // namespace
 

@@ -9,6 +9,7 @@
 #include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
+#include "history/scrollback.h"
 #include "record/asciicast.h"
 
 struct _win_st;
@@ -102,6 +103,9 @@ public:
     // up one whose link failed.
     screenFeed feed;
     castRecorder recorder{feed};
+    screenHistory history{feed};
+    // The session menu or its shortcut asked for the scroll-back view.
+    bool historyAsked = false;
     std::string sessionServer;
     bool sessionResumes = false;
 

@@ -19,6 +19,7 @@
 #include "console/term.h"
 #include "console/wait.h"
 #include "crypto/ccomm.h"
+#include "history/historyview.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
@@ -114,6 +115,10 @@ public:
     void hideHint() {
         if (hintShown()) hide();
     }
+    // Whatever is shown goes, the server's row back in place.
+    void dismiss() {
+        if (shown_) hide();
+    }
     void showNotice(const char* text) {
         cover();
         notice_ = true;
@@ -189,6 +194,7 @@ private:
     int fd_;
     sessionOutbox outbox_;
     statusNote note_;
+    std::unique_ptr<historyView> view_;   // the scroll-back view, while open
     int32_t expected_ = openingLen;
     int32_t received_ = 0;
     uint32_t msgType_ = 0;
@@ -228,6 +234,8 @@ private:
     void reselectScreen();
     void announceScreen();
     void passNotice();
+    void openView();
+    void closeView();
     void paint(const unsigned char* payload, int32_t length);
     void watchKeys(bool inputReady);
     void handleKey();
@@ -357,11 +365,33 @@ void sessionRun::completePayload() {
 
 void sessionRun::paint(const unsigned char* payload, int32_t length) {
     paintBatch batch;
+    // Under the scroll-back view the update goes on the server's picture,
+    // and the view is drawn again over the result.
+    if (view_) std::memcpy(screenBuf, app_.feed.screen().cells, sizeof screenBuf);
     note_.paintUnder([&] {
         paintScreenUpdate(app_.window, payload, length);
         // Here the cell screen holds the server's picture alone.
         app_.feed.painted(screenBuf, batch.dirtyRows(), cursorX, cursorY);
     });
+    if (view_) view_->draw();
+}
+
+void sessionRun::openView() {
+    note_.dismiss();
+    view_ = std::make_unique<historyView>(app_.window, app_.history, app_.feed);
+    view_->draw();
+}
+
+// The live screen comes back as the server last painted it.
+void sessionRun::closeView() {
+    view_.reset();
+    const remoteScreen& live = app_.feed.screen();
+    std::memcpy(screenBuf, live.cells, sizeof screenBuf);
+    updateScreen(app_.window, 0, screenRows);
+    COORD cursor;
+    cursor.X = static_cast<int16_t>(live.cursorX);
+    cursor.Y = static_cast<int16_t>(live.cursorY);
+    SetConsoleCursorPosition(app_.window, cursor);
 }
 
 // Tells the feed which screen the server shows, by its id and name.
@@ -379,6 +409,7 @@ void sessionRun::announceScreen() {
 
 // What a watcher of the screen (a recording) has to say goes on the status row.
 void sessionRun::passNotice() {
+    if (view_) return;   // kept until the view closes
     const std::string text = app_.feed.takeNotice();
     if (!text.empty()) note_.showNotice(text.c_str());
 }
@@ -455,7 +486,16 @@ void sessionRun::handleKey() {
         end(0);   // the terminal is gone: leave in order
         return;
     }
-    if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) app_.onKey(record.Event.KeyEvent);
+    if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+        // While the view is open no key reaches the server; the end key still ends.
+        if (!view_) app_.onKey(record.Event.KeyEvent);
+        else if (isEndSessionKey(record.Event.KeyEvent)) end(0);
+        else if (!view_->key(record.Event.KeyEvent)) closeView();
+    }
+    if (app_.historyAsked) {
+        app_.historyAsked = false;
+        if (!view_ && !leavingNow()) openView();
+    }
     if (app_.untypable) {
         char text[40];
         std::snprintf(text, sizeof text, "Not in code page 437: U+%04X", static_cast<unsigned>(app_.untypable));

@@ -15,6 +15,7 @@
 #include "console/keyboard.h"
 #include "console/term.h"
 #include "crypto/md5c.h"
+#include "history/scrollback.h"
 #include "record/screenshot.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
@@ -39,6 +40,8 @@ enum : int32_t {
     itemReconnect = 6,
     itemSaveScreen = 8,
     itemRecord = 9,
+    itemScrollBack = 10,
+    itemSaveHistory = 11,
     itemSendKey = 7
 };
 
@@ -217,7 +220,7 @@ const char* recordItemText(const consoleMain& app) {
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 9 : 8) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 11 : 10) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
@@ -227,6 +230,8 @@ void sessionMenu(consoleMain& app) {
     menu.add(reconnectItemText(), itemReconnect, nullptr);
     menu.add("Save screen to file", itemSaveScreen, nullptr);
     menu.add(recordItemText(app), itemRecord, nullptr);
+    menu.add("Scroll back", itemScrollBack, nullptr);
+    menu.add("Save history to file", itemSaveHistory, nullptr);
 
     consoleMenu screenMenu;
     buildScreenMenu(screenMenu, app.window);
@@ -270,6 +275,12 @@ void sessionMenu(consoleMain& app) {
             app.feed.say(app.recorder.recording() ? app.recorder.stop() : app.recorder.start());
             item->setText(recordItemText(app));
             break;
+        case itemScrollBack:
+            app.historyAsked = true;
+            return;
+        case itemSaveHistory:
+            app.feed.say(saveHistory(app.history, app.feed.screen()));
+            return;
         default:
             return;
         }
@@ -309,6 +320,7 @@ int consoleMain::onKey(KEY_EVENT_RECORD& key) {
         withOutbox(*this, [this](sessionOutbox& out) { selectPreviousScreen(currentScreenId, previousScreenId, out); });
     else if (alt && leftCtrl && code == kcEsc) sendKey(*this, 0x002E);
     else if (alt && code == kcF6) showScreenName(*this);
+    else if (alt && code == kcF7) historyAsked = true;
     else sendTyped(*this, key);
     return 0;
 }

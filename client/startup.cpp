@@ -58,10 +58,8 @@ struct valuedOption {
 };
 constexpr valuedOption valuedOptions[] = {
     {"--proxy", "--proxy=NAME"}, {"--server", "--server=NAME"}, {"--config", "--config=FILE"},
-    {"--save-dir", "--save-dir=DIR"}};
+    {"--save-dir", "--save-dir=DIR"}, {"--history", "--history=N"}};
 
-// How an argument stands to a valued option (leading blanks skipped, as the
-// scan does): 1 the option with its value, -1 the option without "=", 0 another.
 int valuedForm(const char* arg, const char* name) {
     while (isBlankByte(*arg)) ++arg;
     const size_t n = std::strlen(name);
@@ -69,11 +67,23 @@ int valuedForm(const char* arg, const char* name) {
     return arg[n] == '=' ? 1 : arg[n] == 0 ? -1 : 0;
 }
 
+// The number of "--history=N": from 0 to a million lines; -1 for anything else.
+long historyValue(const char* arg) {
+    if (valuedForm(arg, "--history") != 1) return -1;
+    const char* v = std::strchr(arg, '=') + 1;
+    if (!*v || std::strlen(v) > 7 || std::strspn(v, "0123456789") != std::strlen(v)) return -1;
+    const long n = std::strtol(v, nullptr, 10);
+    return n <= 1000000 ? n : -1;
+}
+
+// How an argument stands to a valued option (leading blanks skipped, as the
+// scan does): 1 the option with its value, -1 the option without "=", 0 another.
+
 // True for every argument that the scan, the display letters or the
 // information options take.
 bool knownArgument(const char* arg) {
     for (const valuedOption& o : valuedOptions)
-        if (valuedForm(arg, o.name) == 1) return true;
+        if (valuedForm(arg, o.name) == 1) return std::strcmp(o.name, "--history") != 0 || historyValue(arg) >= 0;
     for (const char* name : {reconnectOption, recordOption, "--help", "--version"})
         if (isOption(arg, name)) return true;
     // --direct by the build's comparison (the Linux build takes any beginning of it).
@@ -92,6 +102,7 @@ void scanArguments(int argc, char** argv, char* work) {
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
         if (isOption(arg, reconnectOption)) autoReconnect = 1;
         if (isOption(arg, recordOption)) recordSessions = 1;
+        if (const long n = historyValue(arg); n >= 0) historyLines = n;
     }
 }
 
@@ -100,7 +111,7 @@ void printOptions(FILE* out) {
     const bool letters = thisBuild().displayLetters;
     std::fprintf(out,
                  "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]\n"
-                 "               [--record] [--save-dir=DIR]%s\n"
+                 "               [--record] [--save-dir=DIR] [--history=N]%s\n"
                  "Remote console client for QUORVEX servers.\n"
                  "\n"
                  "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
@@ -109,7 +120,8 @@ void printOptions(FILE* out) {
                  "  --config=FILE  keep servers and proxies in FILE\n"
                  "  --reconnect    reconnect by itself when the link of a session fails\n"
                  "  --record       record every session (asciicast files)\n"
-                 "  --save-dir=DIR save screens and recordings in DIR\n",
+                 "  --save-dir=DIR save screens and recordings in DIR\n"
+                 "  --history=N    keep N lines of each screen's history (10000; 0: none)\n",
                  letters ? " [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"

@@ -14,6 +14,7 @@ int unicodeMode = 0;
 int autoReconnect = 0;
 int recordSessions = 0;
 char* saveDir = nullptr;
+long historyLines = 10000;
 int count = 0;
 volatile int EXIT = 0;
 const int comBufferSize = 8000;

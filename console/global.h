@@ -11,6 +11,7 @@ extern int monochromeMode;      // no colour pairs
 extern int unicodeMode;         // cells shown as the Unicode glyphs of code page 437
 extern int autoReconnect;       // --reconnect / the session menu: ride out a dropped link
 extern int recordSessions;      // --record: every session of the run is recorded
+extern long historyLines;       // --history=N: lines kept per server screen (0: none)
 extern char* saveDir;           // --save-dir=DIR: where screens and recordings go, or null
 extern int count;               // running main routines
 extern volatile int EXIT;       // set on SIGTERM

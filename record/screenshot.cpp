@@ -25,20 +25,22 @@ void appendEscaped(std::string& out, const std::string& text) {
 
 }  // namespace
 
+std::string lineText(const uint16_t* cells) {
+    std::string out;
+    size_t kept = 0;   // the end of the line without its trailing blanks
+    for (int c = 0; c < screenCols; ++c) {
+        const auto ch = static_cast<unsigned char>(cells[c] & 0xFF);
+        appendGlyph(out, ch);
+        if (ch != ' ' && ch != 0) kept = out.size();
+    }
+    out.resize(kept);
+    return out;
+}
+
 std::string screenText(const remoteScreen& screen) {
     std::string out;
     out.reserve(screenRows * (screenCols + 1));
-    for (const auto& row : screen.cells) {
-        const size_t lineStart = out.size();
-        size_t kept = lineStart;   // the end of the line without its trailing blanks
-        for (const uint16_t cell : row) {
-            const auto c = static_cast<unsigned char>(cell & 0xFF);
-            appendGlyph(out, c);
-            if (c != ' ' && c != 0) kept = out.size();
-        }
-        out.resize(kept);
-        out += '\n';
-    }
+    for (const auto& row : screen.cells) out += lineText(row) + '\n';
     return out;
 }
 

@@ -9,6 +9,10 @@
 // "#rrggbb", in the PC's order (blue is 1, red is 4).
 extern const char* const pcPalette[16];
 
+// One row of cells as UTF-8, each code page 437 character as its glyph,
+// blanks at the end trimmed, without a line end.
+std::string lineText(const uint16_t* cells);
+
 // 25 lines of UTF-8, each code page 437 character as its glyph, blanks at
 // line ends trimmed, each line ended by LF.
 std::string screenText(const remoteScreen& screen);

@@ -1,0 +1,160 @@
+#include "history/scrollback.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "console/global.h"
+#include "record/savefile.h"
+#include "record/screenshot.h"
+
+namespace {
+
+constexpr int fixedMax = 3;   // rows above or below the band that may stay put
+constexpr int bandMemory = 8;   // updates without a scroll before its band is forgotten
+
+const std::deque<screenLine> noLines;
+
+}  // namespace
+
+uint64_t rowHash(const uint16_t (&row)[screenCols]) {
+    // FNV-1a over the 80 cells, a cell at a time.
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (const uint16_t cell : row) h = (h ^ cell) * 0x100000001b3ULL;
+    return h;
+}
+
+scrollBand findScroll(const uint64_t (&before)[screenRows], const uint64_t (&after)[screenRows],
+                      const uint64_t blankHash, int maxTop, int minBottom) {
+    // Fixed rows first: how many at the top and at the bottom are unchanged.
+    int sameTop = 0;
+    while (sameTop < std::min(fixedMax, maxTop) && before[sameTop] == after[sameTop]) ++sameTop;
+    int sameBottom = 0;
+    while (sameBottom < std::min(fixedMax, screenRows - 1 - minBottom) &&
+           before[screenRows - 1 - sameBottom] == after[screenRows - 1 - sameBottom])
+        ++sameBottom;
+    // The smallest move wins; for one move, the widest band.
+    for (int k = 1; k < screenRows; ++k)
+        for (int top = 0; top <= sameTop; ++top)
+            for (int bottom = screenRows - 1; bottom >= screenRows - 1 - sameBottom; --bottom) {
+                if (bottom - top < k) continue;
+                bool match = true;
+                bool content = false;
+                for (int r = top; r + k <= bottom && match; ++r) {
+                    match = after[r] == before[r + k];
+                    content = content || after[r] != blankHash;
+                }
+                if (match && content) return {top, bottom, k};
+            }
+    return {};
+}
+
+screenHistory::screenHistory(screenFeed& feed) : feed_(feed) {
+    uint16_t blankRow[screenCols] = {};
+    blank_ = rowHash(blankRow);
+    feed_.subscribe(this);
+}
+
+screenHistory::~screenHistory() { feed_.unsubscribe(this); }
+
+screenHistory::kept& screenHistory::currentKept() {
+    kept& k = screens_[current_];
+    k.used = ++clock_;
+    if (screens_.size() > screensMax) {
+        auto oldest = screens_.begin();
+        for (auto it = screens_.begin(); it != screens_.end(); ++it)
+            if (it->second.used < oldest->second.used) oldest = it;
+        screens_.erase(oldest);
+    }
+    return screens_[current_];
+}
+
+const std::deque<screenLine>& screenHistory::lines() const {
+    const auto it = screens_.find(current_);
+    return it == screens_.end() ? noLines : it->second.lines;
+}
+
+uint64_t screenHistory::dropped() const {
+    const auto it = screens_.find(current_);
+    return it == screens_.end() ? 0 : it->second.dropped;
+}
+
+size_t screenHistory::bytes() const {
+    size_t n = 0;
+    for (const auto& [id, k] : screens_) n += k.lines.size() * sizeof(screenLine);
+    return n;
+}
+
+void screenHistory::sessionStarted(const remoteScreen& screen, bool resumed) {
+    limit_ = historyLines > 0 ? static_cast<size_t>(historyLines) : 0;
+    forgetBand();
+    if (!resumed) screens_.clear();
+    current_ = screen.screenId;
+}
+
+void screenHistory::screenShown(const remoteScreen& screen) {
+    // Another screen's rows are no scroll of this one's.
+    if (screen.screenId != current_) forgetBand();
+    current_ = screen.screenId;
+}
+
+void screenHistory::remember(const remoteScreen& screen, const uint64_t (&hashes)[screenRows]) {
+    if (recentCount_ == recentMax) {
+        for (int i = 1; i < recentMax; ++i) recent_[i - 1] = recent_[i];
+        --recentCount_;
+    }
+    snapshot& s = recent_[recentCount_++];
+    std::memcpy(s.cells, screen.cells, sizeof s.cells);
+    std::memcpy(s.hashes, hashes, sizeof s.hashes);
+}
+
+void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {
+    uint64_t hashes[screenRows];
+    for (int r = 0; r < screenRows; ++r) hashes[r] = rowHash(screen.cells[r]);
+    if (limit_ == 0) return;
+    // The oldest screen since the last scroll first: against a screen
+    // that an update left half done, the rest of that update could pass
+    // for a scroll of its own.
+    if (++sinceScroll_ > bandMemory) {
+        bandTop_ = 3;
+        bandBottom_ = screenRows - 4;
+    }
+    for (int i = 0; i < recentCount_; ++i) {
+        const scrollBand band = findScroll(recent_[i].hashes, hashes, blank_, bandTop_, bandBottom_);
+        if (band.k == 0) continue;
+        bandTop_ = band.top;
+        bandBottom_ = band.bottom;
+        sinceScroll_ = 0;
+        kept& k = currentKept();
+        for (int r = band.top; r < band.top + band.k; ++r) {
+            screenLine line;
+            std::memcpy(line.data(), recent_[i].cells[r], sizeof(line));
+            k.lines.push_back(line);
+        }
+        while (k.lines.size() > limit_) {
+            k.lines.pop_front();
+            ++k.dropped;
+        }
+        // What came before this scroll can no longer be the start of one.
+        recentCount_ = 0;
+        break;
+    }
+    remember(screen, hashes);
+}
+
+std::string saveHistory(const screenHistory& history, const remoteScreen& screen) {
+    std::string error;
+    const std::string folder = saveFolder(error);
+    if (folder.empty()) return "History not saved: " + error;
+    const std::string base = safeFileName(screen.server) + "-" + std::to_string(screen.screenId) + "-" +
+                             fileTimeStamp(std::time(nullptr)) + "-history";
+    newFiles files;
+    if (!files.create(folder, base, {".txt"}, error)) return "History not saved: " + error;
+    std::string text;
+    for (const screenLine& line : history.lines()) text += lineText(line.data()) + '\n';
+    text += screenText(screen);
+    std::fwrite(text.data(), 1, text.size(), files.file(0));
+    const std::string path = files.path();
+    if (!files.finish(error)) return "History not saved: " + error;
+    return "History saved: " + path + ".txt";
+}

@@ -1,0 +1,96 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+
+#include "client/screenfeed.h"
+
+using screenLine = std::array<uint16_t, screenCols>;
+
+// A band of rows that moved up: rows top to bottom of the old screen now
+// stand k rows higher, and rows top to top + k - 1 left it.
+struct scrollBand {
+    int top = 0;
+    int bottom = 0;
+    int k = 0;   // 0: no scroll
+};
+
+// The scroll that turns screen `before` into `after`, found by row hashes:
+// a band that moved up by 1 to 24 rows, with at most a few fixed rows above
+// and below it that stayed as they were. A redraw with unrelated content is
+// no scroll, nor is a band that matches only on blank rows.
+// A band known from an earlier scroll bounds the fixed rows: the band may
+// grow back to the screen's edges, not shrink (maxTop, minBottom).
+scrollBand findScroll(const uint64_t (&before)[screenRows], const uint64_t (&after)[screenRows],
+                      const uint64_t blankHash, int maxTop = 3, int minBottom = screenRows - 4);
+uint64_t rowHash(const uint16_t (&row)[screenCols]);
+
+// The lines that scrolled off each server screen, oldest first, kept per
+// screen id up to a limit of lines (0: none kept).
+class screenHistory : public screenWatcher {
+public:
+    explicit screenHistory(screenFeed& feed);
+    ~screenHistory() override;
+    screenHistory(const screenHistory&) = delete;
+    screenHistory& operator=(const screenHistory&) = delete;
+
+    // The limit is taken from --history at each session's start.
+    void setLimit(size_t lines) { limit_ = lines; }
+    // The history of the screen shown now.
+    const std::deque<screenLine>& lines() const;
+    // How many lines the current screen's history has dropped at its top
+    // since it began (a view keeps its place by it).
+    uint64_t dropped() const;
+    // Bytes held by all the histories.
+    size_t bytes() const;
+
+    void sessionStarted(const remoteScreen& screen, bool resumed) override;
+    void rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) override;
+    void screenShown(const remoteScreen& screen) override;
+
+private:
+    // A screen recently shown, and its row hashes: a scroll may reach us
+    // split over several updates, so a new screen is compared with a few of
+    // those since the last scroll.
+    struct snapshot {
+        uint16_t cells[screenRows][screenCols];
+        uint64_t hashes[screenRows];
+    };
+    struct kept {
+        std::deque<screenLine> lines;
+        uint64_t dropped = 0;
+        uint64_t used = 0;   // when it was last shown, to drop the oldest
+    };
+    static constexpr int recentMax = 4;
+    static constexpr size_t screensMax = 32;
+
+    screenFeed& feed_;
+    size_t limit_ = 10000;
+    std::map<uint32_t, kept> screens_;
+    uint32_t current_ = 0;
+    uint64_t clock_ = 0;
+    snapshot recent_[recentMax];
+    int recentCount_ = 0;
+    uint64_t blank_ = 0;
+    // The band of the last scroll, and the updates since (it is forgotten
+    // after a while, when the program may have set another).
+    int bandTop_ = 3;
+    int bandBottom_ = screenRows - 4;
+    int sinceScroll_ = 0;
+    void forgetBand() {
+        bandTop_ = 3;
+        bandBottom_ = screenRows - 4;
+        sinceScroll_ = 0;
+        recentCount_ = 0;
+    }
+
+    kept& currentKept();
+    void remember(const remoteScreen& screen, const uint64_t (&hashes)[screenRows]);
+};
+
+// Saves the history of the screen shown and the screen itself, as text, in
+// the folder of saved screens: <server>-<screen id>-<time>-history.txt. What
+// the status row should say.
+std::string saveHistory(const screenHistory& history, const remoteScreen& screen);
