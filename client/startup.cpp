@@ -109,7 +109,8 @@ void printOptions(FILE* out) {
                  "  --config=FILE  keep servers and proxies in FILE\n"
                  "  --reconnect    reconnect by itself when the link of a session fails\n"
                  "  --record       record every session (asciicast files)\n"
-                 "  --save-dir=DIR save screens and recordings in DIR\n",
+                 "  --save-dir=DIR save screens and recordings in DIR\n"
+                 "  --batch        run a script without a terminal (quorcli --batch --help)\n",
                  letters ? " [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"
