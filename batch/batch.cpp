@@ -207,8 +207,9 @@ void startDeadline(long long ms, batchOutput& out) {
     const auto at = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     runDetached([at, ms, &out] {
         std::this_thread::sleep_until(at);
-        out.complain("the deadline of " + std::to_string(ms / 1000.0) + " s passed");
-        out.event("end", {{"code", std::to_string(exitDeadline)}});
+        const std::string why = "the deadline of " + secondsText(ms) + " passed";
+        out.complain(why);
+        out.event("end", {{"code", std::to_string(exitDeadline)}, {"message", jsonString(why)}});
         std::fflush(nullptr);
         std::_Exit(exitDeadline);
     });
@@ -279,7 +280,10 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
         batchRunner runner(app, term, commands, out);
         const int result = app.processConnection();
         app.closeConnection();
-        if (runner.finished()) status = runner.exitCode();
+        if (runner.finished()) {
+            status = runner.exitCode();
+            why = runner.message();
+        }
         else {
             status = sessionStatus(result, why);
             out.complain(why);

@@ -27,6 +27,12 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
+std::string secondsText(long long ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms) / 1000);
+    return text;
+}
+
 std::string screenJson(const remoteScreen& screen) {
     std::string out = "{\"server\":" + jsonString(screen.server) + ",\"screen_id\":" + std::to_string(screen.screenId) +
                       ",\"screen_name\":" + jsonString(screen.screenName) + ",\"cursor\":{\"x\":" +

@@ -10,6 +10,9 @@
 // characters escaped; other bytes as they are).
 std::string jsonString(const std::string& s);
 
+// Milliseconds as seconds for a message ("2.5 s").
+std::string secondsText(long long ms);
+
 // The screen as one JSON object: server, screen id and name, cursor, the
 // rows as text and each row's colours as runs of one attribute.
 std::string screenJson(const remoteScreen& screen);

@@ -160,7 +160,7 @@ bool batchRunner::advance(const scriptCommand& c) {
         std::string what = commandName(c.kind);
         if (c.kind == cmdKind::wait || c.kind == cmdKind::waitGone)
             what += c.what.regex ? " /" + c.what.text + "/" : " \"" + c.what.text + "\"";
-        finish(1, where + what + " timed out after " + std::to_string(c.timeoutMs / 1000.0).substr(0, 5) + " s", true);
+        finish(1, where + what + " timed out after " + secondsText(c.timeoutMs), true);
     }
     return false;
 }
@@ -217,6 +217,7 @@ void batchRunner::finish(int code, const std::string& message, bool withScreen) 
     if (finished_) return;
     finished_ = true;
     code_ = code;
+    message_ = message;
     if (!message.empty()) out_.complain(message);
     if (withScreen) out_.toStderr(shown());
     term_.keys.clear();

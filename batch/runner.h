@@ -35,6 +35,7 @@ public:
 
     bool finished() const { return finished_; }
     int exitCode() const { return code_; }
+    const std::string& message() const { return message_; }
 
     void rowsChanged(const remoteScreen&, const bool (&)[screenRows]) override { changed(); }
     void cursorMoved(const remoteScreen&) override { changed(); }
@@ -59,6 +60,7 @@ private:
     uint32_t wantedScreen_ = 0;
     bool finished_ = false;
     int code_ = 0;
+    std::string message_;
     std::string shownCache_;
     unsigned long long cacheSeq_ = ~0ull;
 
