@@ -48,16 +48,22 @@ int batchTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {
         dialogAsked = true;
         return -1;
     }
-    return MemoryTerminal::readKey(timeoutMs, record);
+    const int got = MemoryTerminal::readKey(timeoutMs, record);
+    if (got == 1 && seq) seqAtLastKey = *seq;
+    return got;
 }
 
 batchRunner::batchRunner(consoleMain& app, batchTerminal& term, const std::vector<scriptCommand>& commands,
                          batchOutput& out)
     : app_(app), term_(term), commands_(commands), out_(out) {
     app_.feed.subscribe(this);
+    term_.seq = &seq_;
 }
 
-batchRunner::~batchRunner() { app_.feed.unsubscribe(this); }
+batchRunner::~batchRunner() {
+    term_.seq = nullptr;
+    app_.feed.unsubscribe(this);
+}
 
 void batchRunner::changed() {
     ++seq_;
@@ -89,8 +95,14 @@ std::string batchRunner::shownRow(int row) {
     return all.substr(at, all.find('\n', at) - at);
 }
 
+// A regular expression is tried on each row, so that ^ and $ are a row's
+// ends (rows without their trailing blanks).
 bool batchRunner::onScreen(const scriptCommand& c) {
-    return c.what.foundIn(c.row >= 0 ? shownRow(c.row) : shown());
+    if (c.row >= 0) return c.what.foundIn(shownRow(c.row));
+    if (!c.what.regex) return c.what.foundIn(shown());
+    for (int r = 0; r < screenRows; ++r)
+        if (c.what.foundIn(shownRow(r))) return true;
+    return false;
 }
 
 bool batchRunner::timedOut(const scriptCommand& c) const { return Clock::now() - begunAt_ >= std::chrono::milliseconds(c.timeoutMs); }
@@ -111,7 +123,9 @@ void batchRunner::step() {
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begunAt_).count();
         out_.event("command", {{"line", std::to_string(c.line)}, {"command", jsonString(commandName(c.kind))},
                                {"result", "\"ok\""}, {"ms", std::to_string(took)}});
-        seqBefore_ = seq_;
+        // After keys, what the screen showed once the session had taken the
+        // last one is the old screen: changes since may be their answer.
+        seqBefore_ = c.kind == cmdKind::key || c.kind == cmdKind::type ? term_.seqAtLastKey : seq_;
         begun_ = false;
         ++next_;
     }

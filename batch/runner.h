@@ -17,6 +17,9 @@ class batchTerminal : public MemoryTerminal {
 public:
     batchTerminal() { goneWhenEmpty = false; }
     bool dialogAsked = false;
+    // The count of screen changes (seq) as the session took the last key.
+    const unsigned long long* seq = nullptr;
+    unsigned long long seqAtLastKey = 0;
     int readKey(int timeoutMs, INPUT_RECORD& record) override;
     bool utf8Keys() const override { return true; }
 };
