@@ -7,6 +7,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
+#include "batch/batch.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
 #include "client/startup.h"
@@ -16,6 +17,11 @@
 #include "console/keyboard_curses.h"
 
 int main(int argc, char** argv) {
+    // Batch mode takes no terminal: none is refused, curses never starts.
+    if (batchRequested(argc, argv)) {
+        modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
+        return batchMain(argc, argv);
+    }
     if (const int rejected = rejectedArguments(argc, argv)) return rejected;
     if (answeredInfoOption(argc, argv, argc > 0 ? argv[0] : nullptr)) return 0;
     std::setlocale(LC_CTYPE, "");

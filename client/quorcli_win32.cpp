@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "batch/batch.h"
 #include "client/cmain.h"
 #include "client/startup.h"
 #include "console/global.h"
@@ -36,6 +37,11 @@ std::string inputRefusal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Batch mode takes no console: standard input and output may be pipes.
+    if (batchRequested(argc, argv)) {
+        modulePath = getModulePath(programPath().c_str());
+        return batchMain(argc, argv);
+    }
     if (const int rejected = rejectedArguments(argc, argv)) {
         keepWindowForReading();
         return rejected;

@@ -304,6 +304,8 @@ bool isEndSessionKey(const KEY_EVENT_RECORD& key) {
 
 const char* endSessionKeyName() { return thisBuild().endSessionKey; }
 
+uint16_t sessionKeyWord(const KEY_EVENT_RECORD& key) { return keyWord(pcKeyEvent(key)); }
+
 // Session keys: the shortcuts the client handles itself, everything else goes
 // to the server as a key message.
 int consoleMain::onKey(KEY_EVENT_RECORD& key) {

@@ -121,7 +121,8 @@ void printOptions(FILE* out) {
                  "  --reconnect    reconnect by itself when the link of a session fails\n"
                  "  --record       record every session (asciicast files)\n"
                  "  --save-dir=DIR save screens and recordings in DIR\n"
-                 "  --history=N    keep N lines of each screen's history (10000; 0: none)\n",
+                 "  --history=N    keep N lines of each screen's history (10000; 0: none)\n"
+                 "  --batch        run a script without a terminal (quorcli --batch --help)\n",
                  letters ? " [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"

@@ -1,0 +1,470 @@
+#include "batch/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include "batch/output.h"
+#include "batch/platform.h"
+#include "batch/runner.h"
+#include "batch/script.h"
+#include "client/cmain.h"
+#include "client/startup.h"
+#include "console/global.h"
+#include "console/term.h"
+#include "console/wait.h"
+#include "net/sutil.h"
+
+namespace {
+
+enum : int { exitDone = 0, exitUsage = 2, exitConnect = 3, exitPassword = 4, exitLinkLost = 5, exitDeadline = 124 };
+constexpr int secretMax = 50;   // the longest password the dialogs take
+constexpr long long stillForScreenshotMs = 700;
+
+struct batchOptions {
+    std::vector<std::string> servers;
+    std::string proxy;
+    bool direct = false;
+    std::string config;
+    std::string script;
+    std::string screenshot;
+    std::string masterFile;
+    std::string passwordFile;
+    bool json = false;
+    int parallel = 1;
+    long long deadlineMs = 0;   // 0: none
+    long entry = -1;            // a child's one server, by its place in the list
+};
+
+struct usageError {
+    std::string what;
+};
+
+// "--name=VALUE": the value, when arg is that option.
+bool valueOf(const char* arg, const char* name, std::string& value) {
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0 || arg[n] != '=') return false;
+    value = arg + n + 1;
+    return true;
+}
+
+long long wholeNumber(const std::string& text, const char* option, long long lo, long long hi) {
+    char* end = nullptr;
+    const long long v = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < lo || v > hi)
+        throw usageError{std::string(option) + " takes a whole number from " + std::to_string(lo) + " to " +
+                         std::to_string(hi)};
+    return v;
+}
+
+batchOptions readOptions(int argc, char** argv) {
+    batchOptions o;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        std::string v;
+        if (!a || std::strcmp(a, "--batch") == 0) continue;
+        if (valueOf(a, "--server", v)) o.servers.push_back(v);
+        else if (valueOf(a, "--proxy", v)) o.proxy = v;
+        else if (std::strcmp(a, "--direct") == 0) o.direct = true;
+        else if (valueOf(a, "--config", v)) o.config = v;
+        else if (valueOf(a, "--script", v)) o.script = v;
+        else if (valueOf(a, "--screenshot", v)) o.screenshot = v;
+        else if (valueOf(a, "--master-password-file", v)) o.masterFile = v;
+        else if (valueOf(a, "--password-file", v)) o.passwordFile = v;
+        else if (std::strcmp(a, "--json") == 0) o.json = true;
+        else if (valueOf(a, "--parallel", v)) o.parallel = static_cast<int>(wholeNumber(v, "--parallel", 1, 1000));
+        else if (valueOf(a, "--server-entry", v)) o.entry = static_cast<long>(wholeNumber(v, "--server-entry", 0, 1000000));
+        else if (valueOf(a, "--deadline", v)) {
+            char* end = nullptr;
+            const double s = v.empty() ? 0 : std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(s > 0) || s > 31536000) throw usageError{"--deadline takes seconds above 0"};
+            o.deadlineMs = static_cast<long long>(s * 1000 + 0.5);
+        } else if (std::strncmp(a, "--password", 10) == 0 || std::strncmp(a, "--master-password", 17) == 0)
+            throw usageError{std::string("passwords are never taken as arguments: use --password-file=FILE, "
+                                         "--master-password-file=FILE or QUORCLI_MASTER_PASSWORD ('") + a + "')"};
+        else throw usageError{std::string("unknown argument '") + a + "' in batch mode"};
+    }
+    if (o.servers.empty() && o.entry < 0) throw usageError{"batch mode needs --server=NAME"};
+    if (o.script.empty() == o.screenshot.empty()) throw usageError{"batch mode needs either --script=FILE or --screenshot=FILE"};
+    if (o.direct && !o.proxy.empty()) throw usageError{"--proxy and --direct exclude each other"};
+    if (!o.screenshot.empty()) {
+        const size_t dot = o.screenshot.rfind('.');
+        const std::string ext = dot == std::string::npos ? "" : o.screenshot.substr(dot);
+        if (ext != ".txt" && ext != ".html" && ext != ".json")
+            throw usageError{"--screenshot takes a file name ending in .txt, .html or .json"};
+    }
+    return o;
+}
+
+void printBatchUsage() {
+    std::fputs("Usage: quorcli --batch --server=NAME... [--proxy=NAME | --direct] [--config=FILE]\n"
+               "               (--script=FILE | --screenshot=FILE) [--json] [--parallel=N]\n"
+               "               [--deadline=SECONDS] [--master-password-file=FILE] [--password-file=FILE]\n"
+               "Runs a script against a server's console without a terminal.\n"
+               "\n"
+               "  --server=NAME        the server entry whose description begins with NAME; with\n"
+               "                       * or ? every entry whose description matches; may repeat\n"
+               "  --script=FILE        the script (- reads standard input)\n"
+               "  --screenshot=FILE    save the screen once it is still (.txt, .html or .json)\n"
+               "  --json               one JSON object a line on standard output per event\n"
+               "  --parallel=N         sessions at once over several servers (default 1)\n"
+               "  --deadline=SECONDS   end the run with status 124 when it takes longer\n"
+               "  --master-password-file=FILE  the master password of stored passwords (first\n"
+               "                       line); else the variable QUORCLI_MASTER_PASSWORD\n"
+               "  --password-file=FILE the password of a server without a stored one\n"
+               "\n"
+               "Exit status: 0 done, 1 a wait timed out, 2 usage or script error, 3 connection\n"
+               "failed, 4 invalid password, 5 link lost, 124 deadline passed.\n",
+               stdout);
+}
+
+// The first line of a file, into buf (secretMax + 1 bytes); false when unreadable or empty.
+bool firstLine(const std::string& path, char* buf) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const bool got = std::fgets(buf, secretMax + 1, f) != nullptr;
+    std::fclose(f);
+    if (!got) return false;
+    buf[std::strcspn(buf, "\r\n")] = 0;
+    return buf[0] != 0;
+}
+
+// Case-folded wildcard match of a whole description (* any run, ? one byte).
+bool globMatch(const char* pattern, const char* text) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    while (*text) {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = text;
+        } else if (*pattern && (*pattern == '?' || lower(*pattern) == lower(*text))) {
+            ++pattern;
+            ++text;
+        } else if (star) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == 0;
+}
+
+std::vector<serverInfo*> allServers(consoleMain& app) {
+    std::vector<serverInfo*> out;
+    for (menuItem* it = app.servers.items.first; it; it = it->next)
+        out.push_back(static_cast<serverInfo*>(it->data));
+    return out;
+}
+
+// The list places of the servers the patterns name, in list order, each once.
+std::vector<size_t> chosenServers(consoleMain& app, const std::vector<std::string>& patterns) {
+    const std::vector<serverInfo*> all = allServers(app);
+    std::vector<bool> taken(all.size(), false);
+    for (const std::string& p : patterns) {
+        const bool wild = p.find_first_of("*?") != std::string::npos;
+        bool any = false;
+        for (size_t i = 0; i < all.size(); ++i) {
+            const char* d = all[i] && all[i]->description ? all[i]->description : "";
+            const bool match = wild ? globMatch(p.c_str(), d) : std::strncmp(d, p.c_str(), p.size()) == 0;
+            if (!match) continue;
+            taken[i] = any = true;
+            if (!wild) break;
+        }
+        if (!any) throw usageError{"no server entry matches '" + p + "'"};
+    }
+    std::vector<size_t> out;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (taken[i]) out.push_back(i);
+    return out;
+}
+
+// The script's bytes (at most one more than a script may have, so that an
+// overlong one is seen); false when it cannot be read.
+bool readScriptText(const std::string& path, std::string& text) {
+    FILE* f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while (text.size() <= scriptMaxBytes && (n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    const bool ok = !std::ferror(f);
+    if (f != stdin) std::fclose(f);
+    return ok;
+}
+
+// Ends the run with status 124 once the deadline has passed, whatever the
+// run is doing then (connecting, or in a session).
+void startDeadline(long long ms, batchOutput& out) {
+    if (ms <= 0) return;
+    const auto at = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    runDetached([at, ms, &out] {
+        std::this_thread::sleep_until(at);
+        const std::string why = "the deadline of " + secondsText(ms) + " passed";
+        out.complain(why);
+        out.event("end", {{"code", std::to_string(exitDeadline)}, {"message", jsonString(why)}});
+        std::fflush(nullptr);
+        std::_Exit(exitDeadline);
+    });
+}
+
+// What a session that ended without the script's say means.
+int sessionStatus(int result, std::string& why) {
+    switch (result) {
+    case 4003: why = "the password was invalid"; return exitPassword;
+    case 4001: why = "the server closed the connection"; return exitLinkLost;
+    case 4002: why = "the connection with the server was lost"; return exitLinkLost;
+    case 0: why = "the session ended before the script"; return exitLinkLost;
+    default: why = "the connection failed (" + std::to_string(result) + ")"; return exitConnect;
+    }
+}
+
+// One server: connects, runs the script in its session, and says how it ended.
+int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
+           batchOutput& out) {
+    char secret[secretMax + 1] = {};
+    unsigned char key[16] = {};
+    if (server->hasPassword()) {
+        std::memcpy(key, server->password, sizeof key);
+    } else if (!o.passwordFile.empty()) {
+        const bool got = firstLine(o.passwordFile, secret);
+        if (got) serverInfo::makePassword(key, secret);
+        wipeMemory(secret, sizeof secret);
+        if (!got) {
+            out.complain("cannot read a password from " + o.passwordFile);
+            return exitUsage;
+        }
+    } else {
+        out.complain("the server '" + std::string(server->description) +
+                     "' has no stored password: give it with --password-file=FILE");
+        return exitUsage;
+    }
+    proxyInfo* proxy = nullptr;
+    if (!o.proxy.empty()) {
+        menuItem* item = app.proxies.select(o.proxy.c_str());
+        if (!item) {
+            wipeMemory(key, sizeof key);
+            out.complain("no proxy entry begins with '" + o.proxy + "'");
+            return exitUsage;
+        }
+        proxy = static_cast<proxyInfo*>(item->data);
+    }
+
+    app.quietFailures = true;
+    const int connected = app.connect(server, proxy);
+    if (connected != 0) {
+        wipeMemory(key, sizeof key);
+        app.closeConnection();
+        std::string why;
+        const int status = sessionStatus(connected == -1 ? 4004 : connected, why);
+        out.complain(why);
+        out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+        return status;
+    }
+    out.event("connected", {{"host", jsonString(writtenHost(server->hostName) + ":" + std::to_string(server->port))}});
+    std::memcpy(app.sessionKey, key, sizeof key);
+    wipeMemory(key, sizeof key);
+    app.sessionServer = server->description ? server->description : "";
+
+    batchTerminal& term = static_cast<batchTerminal&>(*terminal());
+    int status = 0;
+    std::string why;
+    {
+        batchRunner runner(app, term, commands, out);
+        const int result = app.processConnection();
+        app.closeConnection();
+        if (runner.finished()) {
+            status = runner.exitCode();
+            why = runner.message();
+        }
+        else {
+            status = sessionStatus(result, why);
+            out.complain(why);
+        }
+    }
+    out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+    return status;
+}
+
+// Several servers: one process each, their lines prefixed with the server,
+// a summary line each on standard error; the highest status is the run's.
+int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chosen, const batchOptions& o, int argc,
+            char** argv) {
+    const std::string program = ownProgramPath();
+    if (program.empty()) {
+        std::fprintf(stderr, "quorcli: cannot find the program's own path to start its sessions\n");
+        return exitUsage;
+    }
+    std::vector<std::string> common;
+    for (int i = 1; i < argc; ++i) {
+        std::string v;
+        if (!argv[i] || valueOf(argv[i], "--server", v) || valueOf(argv[i], "--parallel", v) ||
+            valueOf(argv[i], "--deadline", v))
+            continue;
+        common.push_back(argv[i]);
+    }
+    std::vector<std::vector<std::string>> args;
+    std::vector<std::string> names;
+    for (size_t i : chosen) {
+        args.push_back(common);
+        args.back().push_back("--server-entry=" + std::to_string(i));
+        names.push_back(all[i]->description ? all[i]->description : "");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    int highest = 0;
+    auto ended = [&](size_t child, int status) {
+        highest = std::max(highest, status);
+        std::fprintf(stderr, "quorcli: %s: exit status %d\n", names[child].c_str(), status);
+        std::fflush(stderr);
+    };
+    runChildren(
+        program, args, o.parallel,
+        [&](size_t child, std::vector<std::string>& a) {
+            if (o.deadlineMs <= 0) return true;
+            const long long left = o.deadlineMs - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                      std::chrono::steady_clock::now() - start).count();
+            if (left <= 0) {
+                ended(child, exitDeadline);
+                return false;
+            }
+            a.push_back("--deadline=" + std::to_string(left / 1000.0));
+            return true;
+        },
+        [&](size_t child, bool fromStderr, const std::string& line) {
+            // JSON lines carry their server already.
+            const bool bare = o.json && !fromStderr && !line.empty() && line[0] == '{';
+            std::string text = bare ? line : names[child] + ": " + line;
+            text += '\n';
+            std::fputs(text.c_str(), fromStderr ? stderr : stdout);
+            std::fflush(fromStderr ? stderr : stdout);
+        },
+        ended);
+    return highest;
+}
+
+}  // namespace
+
+bool batchRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && std::strcmp(argv[i], "--batch") == 0) return true;
+    return false;
+}
+
+int batchMain(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && std::strcmp(argv[i], "--help") == 0) {
+            printBatchUsage();
+            return exitDone;
+        }
+    batchOptions o;
+    try {
+        o = readOptions(argc, argv);
+    } catch (const usageError& e) {
+        std::fprintf(stderr, "quorcli: %s\n", e.what.c_str());
+        return exitUsage;
+    }
+    batchKeysInit();
+
+    std::vector<scriptCommand> commands;
+    if (!o.script.empty()) {
+        std::string text;
+        if (!readScriptText(o.script, text)) {
+            std::fprintf(stderr, "quorcli: cannot read the script %s\n", o.script.c_str());
+            return exitUsage;
+        }
+        parsedScript parsed = parseScript(text);
+        if (parsed.errorLine) {
+            std::fprintf(stderr, "quorcli: %s:%d: %s\n", o.script == "-" ? "(standard input)" : o.script.c_str(),
+                         parsed.errorLine, parsed.error.c_str());
+            return exitUsage;
+        }
+        commands = std::move(parsed.commands);
+    } else {
+        scriptCommand still;
+        still.kind = cmdKind::waitStill;
+        still.ms = stillForScreenshotMs;
+        scriptCommand save;
+        save.kind = cmdKind::save;
+        save.text = o.screenshot;
+        commands = {still, save};
+    }
+
+    if (!o.config.empty()) setGlobalString(&startupConfig, o.config.c_str());
+    const std::string refusal = configRefusal("quorcli.cfg");
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "quorcli: %s\n", refusal.c_str());
+        return exitUsage;
+    }
+
+    batchTerminal term;
+    setTerminal(&term);
+    batchSignalsInit();
+    batchOutput out;
+    out.json = o.json;
+    int status = exitUsage;
+    {
+        consoleMain app;
+        app.init(nullptr);
+        app.servers.init(nullptr);
+        app.proxies.init(nullptr);
+        app.proxies.add(directConnectionText, app.proxies.getItemCount() + 1, nullptr);
+        app.loadConfig("quorcli.cfg", app.servers, app.proxies);
+        try {
+            if (!app.configError.empty()) throw usageError{app.configError};
+            const std::vector<serverInfo*> all = allServers(app);
+            std::vector<size_t> chosen;
+            if (o.entry >= 0) {
+                if (static_cast<size_t>(o.entry) >= all.size() || !all[static_cast<size_t>(o.entry)])
+                    throw usageError{"no server entry " + std::to_string(o.entry)};
+                chosen.push_back(static_cast<size_t>(o.entry));
+            } else {
+                chosen = chosenServers(app, o.servers);
+            }
+            if (chosen.size() > 1) {
+                if (o.script == "-") throw usageError{"a script on standard input serves one server: give a file"};
+                status = runMany(all, chosen, o, argc, argv);
+            } else {
+                serverInfo* server = all[chosen[0]];
+                out.server = server->description ? server->description : "";
+                startDeadline(o.deadlineMs, out);
+                // The stored passwords open with the master password from a
+                // file or the environment; without it they stay locked.
+                status = exitDone;
+                if (app.servers.hasPasswords() && server->hasPassword()) {
+                    char master[secretMax + 1] = {};
+                    const char* env = std::getenv("QUORCLI_MASTER_PASSWORD");
+                    bool got = false;
+                    if (!o.masterFile.empty()) got = firstLine(o.masterFile, master);
+                    else if (env && *env) {
+                        std::snprintf(master, sizeof master, "%s", env);
+                        got = true;
+                    }
+                    if (!got) {
+                        out.complain(o.masterFile.empty() ? "the server's password is stored: give its master password "
+                                                            "with --master-password-file=FILE or QUORCLI_MASTER_PASSWORD"
+                                                          : "cannot read a master password from " + o.masterFile);
+                        status = exitUsage;
+                    } else if (app.servers.decrypt(master) != 0) {
+                        out.complain("the master password does not open the stored passwords");
+                        status = exitPassword;
+                    }
+                    wipeMemory(master, sizeof master);
+                }
+                if (status == exitDone) status = runOne(app, server, o, commands, out);
+            }
+        } catch (const usageError& e) {
+            out.complain(e.what);
+            status = exitUsage;
+        }
+    }
+    setTerminal(nullptr);
+    releaseProgramStrings();
+    return status;
+}

@@ -1,0 +1,42 @@
+#pragma once
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "client/screenfeed.h"
+
+// A JSON string literal of the bytes (quotes, backslashes and control
+// characters escaped; other bytes as they are).
+std::string jsonString(const std::string& s);
+
+// Milliseconds as seconds for a message ("2.5 s").
+std::string secondsText(long long ms);
+
+// The screen as one JSON object: server, screen id and name, cursor, the
+// rows as text and each row's colours as runs of one attribute.
+std::string screenJson(const remoteScreen& screen);
+
+// What a batch run says: plain lines on standard output and error, or one
+// JSON object a line on standard output with --json. Safe from any thread
+// (the deadline's watchdog ends the run from its own).
+class batchOutput {
+public:
+    bool json = false;
+    std::string server;   // carried by every JSON line
+
+    // A line of the script's own output (echo).
+    void say(const std::string& text);
+    // A line on standard error (plain runs), or an event "error" (JSON runs).
+    void complain(const std::string& text);
+    // Text for standard error in both modes (the screen after a timeout).
+    void toStderr(const std::string& text);
+    // One JSON event with fields already encoded as JSON values; nothing
+    // in plain runs.
+    void event(const char* name, std::initializer_list<std::pair<const char*, std::string>> fields);
+    // Milliseconds since the run began.
+    long long elapsedMs() const;
+
+private:
+    std::mutex mutex_;
+};

@@ -1,0 +1,121 @@
+#include <windows.h>
+
+#include <mutex>
+#include <thread>
+
+#include "batch/platform.h"
+
+namespace {
+
+constexpr size_t lineMax = 65536;
+
+// One argument as the C runtime of the child splits its command line.
+std::string quoted(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t slashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, '\\');
+    return out + "\"";
+}
+
+// Reads a pipe to its end, line by line.
+void readLines(HANDLE pipe, size_t child, bool fromStderr, const childLineFn& onLine, std::mutex& lock) {
+    std::string partial;
+    char buf[8192];
+    DWORD n = 0;
+    auto hand = [&](const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        onLine(child, fromStderr, line);
+    };
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
+        partial.append(buf, n);
+        size_t at = 0, nl;
+        while ((nl = partial.find('\n', at)) != std::string::npos) {
+            std::string line = partial.substr(at, nl - at);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            hand(line);
+            at = nl + 1;
+        }
+        partial.erase(0, at);
+        while (partial.size() >= lineMax) {
+            hand(partial.substr(0, lineMax));
+            partial.erase(0, lineMax);
+        }
+    }
+    if (!partial.empty()) hand(partial);
+}
+
+}  // namespace
+
+void batchSignalsInit() {}
+
+void batchKeysInit() {}
+
+std::string ownProgramPath() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return "";
+    return path;
+}
+
+// The sessions run one after another here: a child's output is read to its
+// end on two threads, then the next one starts. `parallel` is not used.
+void runChildren(const std::string& program, const std::vector<std::vector<std::string>>& args, int,
+                 const childStartFn& onStart, const childLineFn& onLine, const childExitFn& onExit) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::vector<std::string> a = args[i];
+        if (!onStart(i, a)) continue;
+        std::string line = quoted(program);
+        for (const std::string& s : a) line += " " + quoted(s);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+        if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+            for (HANDLE h : {outRead, outWrite, errRead, errWrite})
+                if (h) CloseHandle(h);
+            onExit(i, -1);
+            continue;
+        }
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = INVALID_HANDLE_VALUE;
+        si.hStdOutput = outWrite;
+        si.hStdError = errWrite;
+        PROCESS_INFORMATION pi{};
+        std::vector<char> cmd(line.begin(), line.end());
+        cmd.push_back(0);
+        const BOOL started =
+            CreateProcessA(program.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        CloseHandle(outWrite);
+        CloseHandle(errWrite);
+        if (!started) {
+            CloseHandle(outRead);
+            CloseHandle(errRead);
+            onExit(i, -1);
+            continue;
+        }
+        std::mutex lock;
+        std::thread errors([&] { readLines(errRead, i, true, onLine, lock); });
+        readLines(outRead, i, false, onLine, lock);
+        errors.join();
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        onExit(i, static_cast<int>(code));
+    }
+}

@@ -1,0 +1,271 @@
+#include "batch/script.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// One word of a line: a bare word, a quoted text or a /regex/.
+struct token {
+    enum { word, quoted, regex } type = word;
+    std::string text;
+};
+
+struct scriptError {
+    std::string what;
+};
+
+[[noreturn]] void fail(std::string what) { throw scriptError{std::move(what)}; }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The tokens of one line, up to a '#' that begins a word.
+std::vector<token> tokenize(const std::string& line) {
+    std::vector<token> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        if (isBlank(line[i])) {
+            ++i;
+            continue;
+        }
+        if (line[i] == '#') break;
+        token t;
+        if (line[i] == '"' || line[i] == '/') {
+            const char end = line[i];
+            t.type = end == '"' ? token::quoted : token::regex;
+            bool closed = false;
+            for (++i; i < line.size(); ++i) {
+                const char c = line[i];
+                if (c == end) {
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                if (c == '\\' && i + 1 < line.size()) {
+                    const char n = line[i + 1];
+                    if (end == '"' && n != '"' && n != '\\')
+                        fail(std::string("unknown escape '\\") + n + "' (only \\\" and \\\\)");
+                    if (end == '/' && n != '/') t.text += c;   // the regex keeps its own escapes
+                    t.text += n;
+                    ++i;
+                    continue;
+                }
+                if (end == '"' && c == '\\') fail("text ends with a lone '\\'");
+                t.text += c;
+            }
+            if (!closed) fail(end == '"' ? "text without its closing '\"'" : "regular expression without its closing '/'");
+            if (i < line.size() && !isBlank(line[i]) && line[i] != '#') fail("a blank must follow " + std::string(1, end) + t.text + end);
+        } else {
+            while (i < line.size() && !isBlank(line[i])) t.text += line[i++];
+        }
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
+// Reads the tokens of one command from left to right.
+class reader {
+public:
+    explicit reader(std::vector<token> t) : t_(std::move(t)) {}
+    bool done() const { return at_ >= t_.size(); }
+    bool nextIs(const char* word) const { return !done() && t_[at_].type == token::word && t_[at_].text == word; }
+    const token& take(const char* what) {
+        if (done()) fail(std::string("missing ") + what);
+        return t_[at_++];
+    }
+    std::string quoted(const char* what) {
+        const token& t = take(what);
+        if (t.type != token::quoted) fail(std::string("expected ") + what + " in double quotes, not '" + t.text + "'");
+        return t.text;
+    }
+    long long number(const char* what, long long lo, long long hi) {
+        const token& t = take(what);
+        char* end = nullptr;
+        errno = 0;
+        const long long v = t.type == token::word && !t.text.empty() ? std::strtoll(t.text.c_str(), &end, 10) : 0;
+        if (t.type != token::word || t.text.empty() || *end || errno || v < lo || v > hi)
+            fail(std::string(what) + " must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                 ", not '" + t.text + "'");
+        return v;
+    }
+    // Seconds, with a fraction if wanted, as milliseconds.
+    long long seconds(const char* what) {
+        const token& t = take(what);
+        char* end = nullptr;
+        const double v = t.type == token::word && !t.text.empty() ? std::strtod(t.text.c_str(), &end) : -1;
+        if (t.type != token::word || t.text.empty() || *end || !(v > 0) || v > 86400)
+            fail(std::string(what) + " must be seconds above 0, at most 86400, not '" + t.text + "'");
+        return static_cast<long long>(v * 1000 + 0.5);
+    }
+    screenPattern pattern() {
+        const token& t = take("the text to look for");
+        screenPattern p;
+        p.text = t.text;
+        if (t.type == token::regex) {
+            try {
+                p.regex = std::make_shared<const std::regex>(t.text, std::regex::ECMAScript);
+            } catch (const std::regex_error& e) {
+                fail("bad regular expression /" + t.text + "/: " + e.what());
+            }
+        } else if (t.type != token::quoted) {
+            fail("expected \"TEXT\" or /REGEX/, not '" + t.text + "'");
+        } else if (t.text.empty()) {
+            fail("the text to look for is empty");
+        }
+        return p;
+    }
+    void end() {
+        if (!done()) fail("unexpected '" + t_[at_].text + "'");
+    }
+
+private:
+    std::vector<token> t_;
+    size_t at_ = 0;
+};
+
+// The options after a wait's pattern: row N, timeout S, in any order, once each.
+void waitOptions(reader& r, scriptCommand& c, bool rowAllowed) {
+    bool row = false, timeout = false;
+    while (!r.done()) {
+        if (rowAllowed && r.nextIs("row") && !row) {
+            r.take("row");
+            c.row = static_cast<int>(r.number("the row", 0, 24));
+            row = true;
+        } else if (r.nextIs("timeout") && !timeout) {
+            r.take("timeout");
+            c.timeoutMs = r.seconds("the timeout");
+            timeout = true;
+        } else {
+            r.end();
+        }
+    }
+}
+
+scriptCommand parseLine(reader& r, const std::string& verb) {
+    scriptCommand c;
+    if (verb == "wait") {
+        c.kind = cmdKind::wait;
+        if (r.nextIs("now")) {
+            r.take("now");
+            c.now = true;
+        }
+        if (r.nextIs("still")) {
+            if (c.now) fail("'wait now still' makes no sense");
+            r.take("still");
+            c.kind = cmdKind::waitStill;
+            c.ms = r.number("the milliseconds", 1, 3600000);
+            waitOptions(r, c, false);
+            return c;
+        }
+        if (r.nextIs("gone")) {
+            r.take("gone");
+            c.kind = cmdKind::waitGone;
+        }
+        c.what = r.pattern();
+        waitOptions(r, c, true);
+    } else if (verb == "key") {
+        c.kind = cmdKind::key;
+        while (!r.done()) {
+            const token& t = r.take("a key");
+            if (t.type != token::word) fail("key names go without quotes: '" + t.text + "'");
+            INPUT_RECORD rec{};
+            std::string why;
+            if (!batchKeyEvent(t.text, rec, why)) fail(why);
+            c.keys.push_back(rec);
+        }
+        if (c.keys.empty()) fail("missing a key name");
+    } else if (verb == "type") {
+        c.kind = cmdKind::type;
+        c.text = r.quoted("the text");
+        for (unsigned char ch : c.text)
+            if (ch < 32 && ch != '\t') fail("the text holds a control character");
+        for (unsigned char ch : c.text) c.keys.push_back(typedKeyEvent(ch));
+    } else if (verb == "pace") {
+        c.kind = cmdKind::pace;
+        c.ms = r.number("the milliseconds", 0, 60000);
+    } else if (verb == "screen") {
+        c.kind = cmdKind::screen;
+        const token& t = r.take("a screen id or \"NAME\"");
+        if (t.type == token::quoted) {
+            if (t.text.empty()) fail("the screen name is empty");
+            c.text = t.text;
+        } else {
+            char* end = nullptr;
+            const unsigned long v = t.type == token::word && !t.text.empty() ? std::strtoul(t.text.c_str(), &end, 10) : 0;
+            if (t.type != token::word || t.text.empty() || *end || v == 0 || v > 0xFFFFFFFFul || t.text[0] == '-')
+                fail("the screen must be an id above 0 or a \"NAME\", not '" + t.text + "'");
+            c.screenId = static_cast<uint32_t>(v);
+        }
+        c.timeoutMs = 30000;
+    } else if (verb == "save") {
+        c.kind = cmdKind::save;
+        c.text = r.quoted("the file name");
+        const size_t dot = c.text.rfind('.');
+        const std::string ext = dot == std::string::npos ? "" : c.text.substr(dot);
+        if (ext != ".txt" && ext != ".html" && ext != ".json") fail("the file name must end in .txt, .html or .json");
+    } else if (verb == "echo") {
+        c.kind = cmdKind::echo;
+        c.text = r.quoted("the text");
+    } else if (verb == "exit") {
+        c.kind = cmdKind::exit;
+        c.code = static_cast<int>(r.number("the exit code", 0, 255));
+    } else if (verb == "expect") {
+        c.kind = cmdKind::expect;
+        c.what = r.pattern();
+        if (r.nextIs("row")) {
+            r.take("row");
+            c.row = static_cast<int>(r.number("the row", 0, 24));
+        }
+        if (!r.nextIs("else")) fail("expect needs: else N \"MESSAGE\"");
+        r.take("else");
+        c.code = static_cast<int>(r.number("the exit code", 1, 255));
+        c.text = r.quoted("the message");
+    } else {
+        fail("unknown command '" + verb + "'");
+    }
+    r.end();
+    return c;
+}
+
+}  // namespace
+
+bool screenPattern::foundIn(const std::string& shown) const {
+    if (regex) return std::regex_search(shown, *regex);
+    return shown.find(text) != std::string::npos;
+}
+
+parsedScript parseScript(const std::string& text) {
+    parsedScript out;
+    int lineNo = 0;
+    try {
+        if (text.size() > scriptMaxBytes) {
+            lineNo = 1;
+            fail("the script is larger than " + std::to_string(scriptMaxBytes) + " bytes");
+        }
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t nl = text.find('\n', at);
+            if (nl == std::string::npos) nl = text.size();
+            std::string line = text.substr(at, nl - at);
+            at = nl + 1;
+            ++lineNo;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.size() > scriptMaxLine) fail("the line is longer than " + std::to_string(scriptMaxLine) + " bytes");
+            if (line.find('\0') != std::string::npos) fail("the line holds a NUL byte");
+            std::vector<token> tokens = tokenize(line);
+            if (tokens.empty()) continue;
+            if (tokens[0].type != token::word) fail("a line begins with a command, not '" + tokens[0].text + "'");
+            const std::string verb = tokens[0].text;
+            tokens.erase(tokens.begin());
+            reader r(std::move(tokens));
+            scriptCommand c = parseLine(r, verb);
+            c.line = lineNo;
+            out.commands.push_back(std::move(c));
+        }
+    } catch (const scriptError& e) {
+        out.commands.clear();
+        out.errorLine = lineNo;
+        out.error = e.what;
+    }
+    return out;
+}

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Batch mode against the stand-in, run directly with pipes (no terminal): a
+# script types into a real shell and waits for its output, sends keys whose
+# words the stand-in logs, saves screens; then each exit status: a wait not
+# fooled by the old screen (1, the screen on stderr), a script error (2),
+# a closed port (3), a wrong password (4), a stand-in stopped mid-script
+# (5), the deadline (124); a screenshot; two servers in parallel.
+# Usage: batch_test.sh <build-dir>
+set -u
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+BUILD=$(cd "${1:?usage: batch_test.sh <build-dir>}" && pwd)
+need "$BUILD/quorcli"
+need "$BUILD/quorvex-sim"
+cd "$WORK" || exit 1
+fail() { echo "FAIL: $*"; for f in out err; do [ -f "$f" ] && { echo "--- $f ---"; cat "$f"; }; done; exit 1; }
+# batch <expected status> <script text> [options]: runs a script (none when
+# the text is empty), output in out and err.
+batch() {
+    local want=$1 text=$2
+    shift 2
+    printf '%s\n' "$text" >script
+    [ -n "$text" ] && set -- --script=script "$@"
+    timeout 60 "$BUILD/quorcli" --batch --config=quorcli.cfg --password-file=pw "$@" >out 2>err
+    local got=$?
+    [ "$got" = "$want" ] || fail "exit status $got, expected $want, for: $text $*"
+}
+
+start_sim "$BUILD/quorvex-sim" --pty=sh --log="$WORK/log"
+SHELL_PORT=$SIM_PORT
+start_sim "$BUILD/quorvex-sim" --password=secret
+SECRET_PORT=$SIM_PORT
+# Rack 1's field is the digest of "secret" under the master password "mm".
+printf '%s\r\n' "server=127.0.0.1:$SHELL_PORT,Shell" "server=127.0.0.1:$SECRET_PORT,Rack 1,0e2f86ffa58be1c5b7ded6bd55e625669d9a72d52c" \
+    "server=127.0.0.1:$SHELL_PORT,Rack 2" "server=127.0.0.1:1,Closed" >quorcli.cfg
+echo quorvex >pw
+echo mm >master
+chmod 600 pw master quorcli.cfg
+
+# --- Type a command, wait for its output, keys, saves, JSON events ---
+batch 0 'wait now /[#$]$/
+type "echo $((6*7))"
+key Enter
+wait "42" timeout 10
+save "shot.txt"
+key Ctrl+c F12 Ctrl+c
+wait still 300
+save "shot.json"
+echo "done"' --server=Shell --json
+grep -qx '42' shot.txt || fail "the saved text lacks the output"
+grep -q '"keyword":"0xae03"' log && grep -q '"keyword":"0x5800"' log || fail "Ctrl+c and F12 did not arrive as their key words"
+python3 -c 'import json,sys
+ev=[json.loads(l) for l in open("out")]
+assert ev[0]["event"]=="connected" and ev[-1]=={**ev[-1],"event":"end","code":0}, ev
+assert all(e["server"]=="Shell" for e in ev) and any(e.get("text")=="done" for e in ev)
+s=json.load(open("shot.json")); assert len(s["rows"])==25 and "42" in s["rows"] and s["screen_name"]=="Program"' ||
+    fail "the JSON lines or the saved JSON are wrong"
+
+# --- The prompt already shown does not answer a wait: timeout, exit 1 ---
+batch 1 'wait now /[#$]$/
+wait /[#$]$/ timeout 1' --server=Shell
+grep -q "line 2: wait" err && grep -qx '#\|\$' err || fail "the timeout does not name its line or show the screen"
+
+# --- A script error is refused before anything connects: exit 2 with the line ---
+batch 2 $'echo "a"\nwait "b" row 99' --server=Closed
+grep -q "script:2:" err || fail "the script error does not name line 2"
+
+batch 3 'echo "x"' --server=Closed
+echo wrong >pw
+batch 4 'wait "never"' --server=Shell
+echo quorvex >pw
+batch 124 'wait "never"' --server=Shell --deadline=1
+
+# --- A stand-in stopped mid-script: exit 5 ---
+start_sim "$BUILD/quorvex-sim" --update-ms=100
+printf 'server=127.0.0.1:%s,Gone\r\n' "$SIM_PORT" >>quorcli.cfg
+printf 'wait now "QUORVEX"\nwait "never" timeout 30\n' >gone
+"$BUILD/quorcli" --batch --config=quorcli.cfg --password-file=pw --script=gone --server=Gone --json >out 2>err &
+client=$!
+wait_until 10 "the script did not start" grep -q '"line":1' out
+kill "${E2E_PIDS[-1]}"
+wait "${E2E_PIDS[-1]}" 2>/dev/null
+unset 'E2E_PIDS[-1]'
+alive() { kill -0 "$1" 2>/dev/null; }
+wait_until 10 "the client did not end" not alive "$client"
+wait "$client"
+[ $? = 5 ] || fail "a lost link did not end with 5"
+
+# --- A screenshot, and two servers at once with the highest status ---
+batch 0 '' --server=Shell --screenshot=screen.html
+grep -q '<pre>' screen.html || fail "no screenshot page"
+batch 9 'expect "Server Console" else 9 "not a console"' --server='Rack ?' --parallel=2 --master-password-file=master
+grep -qx 'Rack 2: quorcli: line 1: not a console' err && grep -qx 'quorcli: Rack 1: exit status 0' err &&
+    grep -qx 'quorcli: Rack 2: exit status 9' err || fail "the parallel run's lines are not prefixed or summed up"
+echo "PASS"
