@@ -4,7 +4,8 @@
 # words the stand-in logs, saves screens; then each exit status: a wait not
 # fooled by the old screen (1, the screen on stderr), a script error (2),
 # a closed port (3), a wrong password (4), a stand-in stopped mid-script
-# (5), the deadline (124); a screenshot; two servers in parallel.
+# (5), the deadline (124); a screenshot; two servers in parallel, and
+# twenty, five at a time.
 # Usage: batch_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -92,4 +93,12 @@ grep -q '<pre>' screen.html || fail "no screenshot page"
 batch 9 'expect "Server Console" else 9 "not a console"' --server='Rack ?' --parallel=2 --master-password-file=master
 grep -qx 'Rack 2: quorcli: line 1: not a console' err && grep -qx 'quorcli: Rack 1: exit status 0' err &&
     grep -qx 'quorcli: Rack 2: exit status 9' err || fail "the parallel run's lines are not prefixed or summed up"
+
+# --- 20 stand-ins, 5 sessions at a time ---
+for n in $(seq -w 1 20); do
+    start_sim "$BUILD/quorvex-sim"
+    printf 'server=127.0.0.1:%s,Node %s\r\n' "$SIM_PORT" "$n" >>quorcli.cfg
+done
+batch 0 'expect "Server Console" else 9 "not a console"' --server='Node *' --parallel=5
+[ "$(grep -c '^quorcli: Node [0-9]*: exit status 0$' err)" = 20 ] || fail "not every node ended with 0: $(cat err)"
 echo "PASS"

@@ -4,8 +4,8 @@
 # 20 and compressed updates, the Alt session keys, Ctrl+C as a key, a wrong
 # password, a closed port, code page 437 glyphs for control bytes, Home/End as
 # wine reads them, a configuration written with CR LF that the Linux build
-# reads back; --help and --version, a redirected input refused, and an error
-# at the end left on the console until a key.
+# reads back; --help and --version, a redirected input refused, a batch
+# script, and an error at the end left on the console until a key.
 # Usage: e2e_test.sh <windows-build-dir> <linux-build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
@@ -168,6 +168,17 @@ win --help | grep -qx 'Configuration file: .*quorcli.cfg' || fail "--help: $(win
 grep -qx "quorcli: standard input is not a console" <(tr -d '\r' <"$WORK/redirected") ||
     fail "stderr: $(cat "$WORK/redirected")"
 [ ! -e "$WORK/other/quorcli.cfg" ] || fail "a configuration was written"
+
+# --- A batch script without a console, against the stand-in ---
+mkdir "$WORK/batch"
+cp "$WINBUILD/quorcli.exe" "$WORK/batch/"
+start_sim "$BUILD/quorvex-sim"
+printf 'server=127.0.0.1:%s,Batch\r\n' "$SIM_PORT" >"$WORK/batch/quorcli.cfg"
+echo quorvex >"$WORK/batch/pw"
+printf '%s\n' 'wait now "Server Console"' 'type "hello batch"' 'key Enter' 'wait "> hello batch"' 'save "shot.txt"' >"$WORK/batch/script"
+(cd "$WORK/batch" && timeout 60 wine ./quorcli.exe --batch --server=Batch --password-file=pw --script=script) \
+    </dev/null >"$WORK/batch/out" 2>&1 || fail "the batch run failed: $(cat "$WORK/batch/out")"
+grep -q "hello batch" "$WORK/batch/shot.txt" || fail "the batch screenshot lacks the typed line"
 
 # --- An error at the end is said on the console, which waits for a key ---
 mkdir "$WORK/other/quorcli.cfg"
