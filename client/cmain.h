@@ -10,6 +10,7 @@
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
 #include "record/asciicast.h"
+#include "share/webshare.h"
 
 struct _win_st;
 class ClientSocket;
@@ -102,6 +103,10 @@ public:
     // up one whose link failed.
     screenFeed feed;
     castRecorder recorder{feed};
+    webShare share{feed};
+    // Why --share could not start its server, said at the end; empty when
+    // it did or was not asked for.
+    std::string shareError;
     std::string sessionServer;
     bool sessionResumes = false;
 

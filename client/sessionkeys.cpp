@@ -39,6 +39,7 @@ enum : int32_t {
     itemReconnect = 6,
     itemSaveScreen = 8,
     itemRecord = 9,
+    itemShare = 10,
     itemSendKey = 7
 };
 
@@ -214,10 +215,14 @@ const char* recordItemText(const consoleMain& app) {
     return app.recorder.recording() ? "Record session: on" : "Record session: off";
 }
 
+const char* shareItemText(const consoleMain& app) {
+    return app.share.sharing() ? "Stop sharing" : "Share in a browser (read-only)";
+}
+
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 9 : 8) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 10 : 9) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
@@ -227,6 +232,7 @@ void sessionMenu(consoleMain& app) {
     menu.add(reconnectItemText(), itemReconnect, nullptr);
     menu.add("Save screen to file", itemSaveScreen, nullptr);
     menu.add(recordItemText(app), itemRecord, nullptr);
+    menu.add(shareItemText(app), itemShare, nullptr);
 
     consoleMenu screenMenu;
     buildScreenMenu(screenMenu, app.window);
@@ -270,6 +276,14 @@ void sessionMenu(consoleMain& app) {
             app.feed.say(app.recorder.recording() ? app.recorder.stop() : app.recorder.start());
             item->setText(recordItemText(app));
             break;
+        case itemShare:
+            if (!shareAvailable()) {
+                messageBox(app.window, errorColor, shareUnavailableText, "Press Enter to continue...");
+                return;
+            }
+            // Started here, the share ends with this session.
+            app.feed.say(app.share.sharing() ? app.share.stop() : app.share.start("", false));
+            return;
         default:
             return;
         }

@@ -18,6 +18,7 @@ constexpr int maxCmdWords = 32;
 constexpr const char* directConnection = "[Direct Connection]";
 constexpr char reconnectOption[] = "--reconnect";
 constexpr char recordOption[] = "--record";
+constexpr char shareOption[] = "--share";
 
 bool isBlankByte(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -78,6 +79,8 @@ bool knownArgument(const char* arg) {
         if (isOption(arg, name)) return true;
     // --direct by the build's comparison (the Linux build takes any beginning of it).
     if (sutilStricmp(arg, "--direct") == 0) return true;
+    // --share alone, or with the address after "=".
+    if (valuedForm(arg, shareOption) != 0) return true;
     return thisBuild().displayLetters && displayLetter(arg) != 0;
 }
 
@@ -92,6 +95,9 @@ void scanArguments(int argc, char** argv, char* work) {
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
         if (isOption(arg, reconnectOption)) autoReconnect = 1;
         if (isOption(arg, recordOption)) recordSessions = 1;
+        const int share = valuedForm(arg, shareOption);
+        if (share != 0) shareSessions = 1;
+        if (share == 1) setGlobalString(&shareAddress, std::strchr(arg, '=') + 1);
     }
 }
 
@@ -100,7 +106,7 @@ void printOptions(FILE* out) {
     const bool letters = thisBuild().displayLetters;
     std::fprintf(out,
                  "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]\n"
-                 "               [--record] [--save-dir=DIR]%s\n"
+                 "               [--record] [--save-dir=DIR] [--share[=ADDR:PORT]]%s\n"
                  "Remote console client for QUORVEX servers.\n"
                  "\n"
                  "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
@@ -109,7 +115,10 @@ void printOptions(FILE* out) {
                  "  --config=FILE  keep servers and proxies in FILE\n"
                  "  --reconnect    reconnect by itself when the link of a session fails\n"
                  "  --record       record every session (asciicast files)\n"
-                 "  --save-dir=DIR save screens and recordings in DIR\n",
+                 "  --save-dir=DIR save screens and recordings in DIR\n"
+                 "  --share[=ADDR:PORT]\n"
+                 "                 show every session read-only in a browser (default 127.0.0.1\n"
+                 "                 with a free port)\n",
                  letters ? " [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"
@@ -224,4 +233,5 @@ void releaseProgramStrings() {
     setGlobalString(&startupProxy, nullptr);
     setGlobalString(&startupConfig, nullptr);
     setGlobalString(&saveDir, nullptr);
+    setGlobalString(&shareAddress, nullptr);
 }

@@ -12,6 +12,8 @@ extern int unicodeMode;         // cells shown as the Unicode glyphs of code pag
 extern int autoReconnect;       // --reconnect / the session menu: ride out a dropped link
 extern int recordSessions;      // --record: every session of the run is recorded
 extern char* saveDir;           // --save-dir=DIR: where screens and recordings go, or null
+extern int shareSessions;       // --share: every session of the run is shown in a browser
+extern char* shareAddress;      // --share=ADDR:PORT: where its server listens, or null
 extern int count;               // running main routines
 extern volatile int EXIT;       // set on SIGTERM
 extern const int comBufferSize; // session receive buffer size
