@@ -22,28 +22,14 @@ const char* statusText(shareStatus s) {
     }
 }
 
-void appendJsonString(std::string& out, const std::string& text) {
-    static const char hex[] = "0123456789abcdef";
+// Text from the server as a JSON string: each byte its code page 437
+// glyph (none of them a control character), quote and backslash escaped.
+void appendJsonCp437(std::string& out, const unsigned char* text, size_t n, size_t step = 1) {
     out += '"';
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c == 0x7F || c >= 0x80) {
-            // Names come from the server: any byte as its code page 437 glyph.
-            std::string glyph;
-            appendUtf8(glyph, c ? cp437Unicode[c] : U' ');
-            if (glyph.size() == 1 && static_cast<unsigned char>(glyph[0]) < 0x20) {
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            } else {
-                out += glyph;
-            }
-        } else {
-            out += ch;
-        }
+    for (size_t i = 0; i < n; i += step) {
+        const char32_t g = text[i] ? cp437Unicode[text[i]] : U' ';
+        if (g == U'"' || g == U'\\') out += '\\';
+        appendUtf8(out, g ? g : U' ');
     }
     out += '"';
 }
@@ -158,7 +144,7 @@ std::string shareHub::message(shareStatus status, const std::string* name, const
     out += '"';
     if (name) {
         out += ",\"n\":";
-        appendJsonString(out, *name);
+        appendJsonCp437(out, reinterpret_cast<const unsigned char*>(name->data()), name->size());
     }
     out += ",\"r\":[";
     bool first = true;
@@ -166,14 +152,11 @@ std::string shareHub::message(shareStatus status, const std::string* name, const
         if (!(rows & (1u << r))) continue;
         out += first ? "[" : ",[";
         first = false;
-        out += std::to_string(r) + ",\"";
-        for (const uint16_t cell : cells[r]) {
-            const char32_t g = cp437Unicode[cell & 0xFF];
-            // JSON wants the two characters that would end or escape the string escaped.
-            if (g == U'"' || g == U'\\') out += '\\';
-            appendUtf8(out, g ? g : U' ');
-        }
-        out += "\",\"";
+        out += std::to_string(r) + ",";
+        unsigned char chars[screenCols];
+        for (int c = 0; c < screenCols; ++c) chars[c] = static_cast<unsigned char>(cells[r][c] & 0xFF);
+        appendJsonCp437(out, chars, screenCols);
+        out += ",\"";
         for (const uint16_t cell : cells[r]) {
             out += hex[(cell >> 12) & 15];
             out += hex[(cell >> 8) & 15];
@@ -244,17 +227,18 @@ std::string webShare::start(const std::string& address, bool forRun, bool* ok) {
 
 std::string webShare::stop() {
     if (!server_) return "Not shared";
-    server_->hub().finish();
-    server_.reset();
+    retire(false);
     return "Sharing stopped";
 }
 
-void webShare::retire() {
+// Ends the server on a thread of its own: a viewer that does not read can
+// hold a write for a while, and the session must not wait for it.
+void webShare::retire(bool drain) {
     if (retiring_.joinable()) retiring_.join();
     server_->hub().finish();
-    retiring_ = std::thread([s = std::move(server_)]() mutable {
+    retiring_ = std::thread([s = std::move(server_), drain]() mutable {
         const auto until = std::chrono::steady_clock::now() + retireWait;
-        while (!s->hub().drained() && std::chrono::steady_clock::now() < until)
+        while (drain && !s->hub().drained() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         s.reset();
     });
@@ -284,7 +268,7 @@ void webShare::sessionEnded(const remoteScreen&, bool linkLost) {
     if (!server_) return;
     server_->hub().setStatus(linkLost ? shareStatus::linkLost : shareStatus::ended);
     // A share of one session ends with it, unless a reconnection takes it up.
-    if (!forRun_ && !(linkLost && autoReconnect)) retire();
+    if (!forRun_ && !(linkLost && autoReconnect)) retire(true);
 }
 
 void webShare::tick() {

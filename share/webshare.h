@@ -118,5 +118,5 @@ private:
     // on a thread of its own so that the session does not wait for it.
     std::thread retiring_;
 
-    void retire();
+    void retire(bool drain);
 };

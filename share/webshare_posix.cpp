@@ -58,6 +58,7 @@ public:
         for (viewer& v : viewers_)
             if (v.writer.joinable()) v.writer.join();
         wipeMemory(token_, sizeof token_);
+        wipeMemory(url_.data(), url_.size());
     }
 
     bool start(const std::string& host, int port, std::string& error) {
