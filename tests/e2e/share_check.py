@@ -1,16 +1,15 @@
 #!/usr/bin/python3
-"""The share's page in headless chromium, and its server from plain sockets.
-
-page URL STEP...: opens the page in chromium (DevTools over a pipe) and runs
-  the steps; each waits a bounded time and fails the run when it times out.
-    same:CMD       the page's 25 rows equal CMD's output (the client's screen),
-                   rows 0-23, trailing blanks aside (within 3 s)
-    shows:CMD:TEXT runs CMD, then a row must show TEXT within 1 s; prints ms
-    state:CMD:TEXT runs CMD, then the state must read TEXT (within 5 s)
-viewers URL: 16 WebSockets open at once get the screen, a 17th is refused.
-bad URL: a table of malformed requests and frames; the server must answer
-  the next good request after each.
-"""
+# The share's page in headless chromium, and its server from plain sockets.
+#
+# page URL STEP...: opens the page in chromium (DevTools over a pipe) and runs
+#   the steps; each waits a bounded time and fails the run when it times out.
+#     same:CMD       the page's 25 rows equal CMD's output (the client's screen),
+#                    rows 0-23, trailing blanks aside (within 3 s)
+#     shows:CMD:TEXT runs CMD, then a row must show TEXT within 1 s; prints ms
+#     state:CMD:TEXT runs CMD, then the state must read TEXT (within 5 s)
+# viewers URL: 16 WebSockets open at once are taken, a 17th is refused (503).
+# bad URL: a table of malformed requests and frames; the server must answer
+#   the next good request after each.
 import base64, json, os, socket, subprocess, sys, tempfile, time, urllib.parse
 
 
@@ -104,8 +103,7 @@ def page(url, steps):
 
 def connect(url):
     u = urllib.parse.urlsplit(url)
-    s = socket.create_connection((u.hostname, u.port), timeout=5)
-    return s, u
+    return socket.create_connection((u.hostname, u.port), timeout=5), u
 
 
 def upgrade(url, path="ws"):
@@ -132,8 +130,7 @@ def viewers(url):
         h = head(s)
         if not h.startswith(b"HTTP/1.1 101"): fail("viewer %d: %r" % (i + 1, h[:80]))
     extra = upgrade(url)
-    h = head(extra)
-    if not h.startswith(b"HTTP/1.1 503"): fail("the 17th viewer got %r" % h[:80])
+    if not (h := head(extra)).startswith(b"HTTP/1.1 503"): fail("the 17th viewer got %r" % h[:80])
     for s in socks + [extra]: s.close()
 
 
@@ -184,7 +181,6 @@ def bad(url):
             closed = True
         except ConnectionResetError: closed = True
         except OSError: pass
-        s.close()
         if closes and not closed: fail("a viewer that sent %r was not closed" % f[:8])
     if status_of(url, cases[0][0]) != b"HTTP/1.1 200 OK": fail("the server no longer answers")
     print("%d bad requests and %d bad frames survived" % (len(cases) - 1, len(frames)))
