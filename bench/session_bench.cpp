@@ -9,7 +9,9 @@
 //    with a silent server and with one that sends an empty header every
 //    250 ms, as the stand-in server does while nothing changes;
 //  - peak resident memory of the client after the update run (VmHWM); under
-//    wine, of the program's own process.
+//    wine, of the program's own process;
+//  - key latency of a shared session (--share) that gets a full-screen update
+//    before every key, without a viewer and with one that never reads.
 // With --never-read=SECONDS the program runs nothing of the above but the
 // client, started with --reconnect, against a server that sends empty
 // updates as fast as the socket takes them and never reads: every 10 s it
@@ -259,7 +261,7 @@ public:
     int master = -1;
     std::atomic<long long> outputBytes{0};
 
-    explicit ClientUnderTest(int port, bool reconnect = false) {
+    explicit ClientUnderTest(int port, bool reconnect = false, const char* extra = nullptr) {
         char templ[] = "/tmp/quorcli-bench-XXXXXX";
         if (!mkdtemp(templ)) return;
         dir_ = templ;
@@ -285,8 +287,8 @@ public:
                 execlp("wine", "wine", link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
                        static_cast<char*>(nullptr));
             else
-                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : nullptr,
-                      static_cast<char*>(nullptr));
+                execl(link_.c_str(), link_.c_str(), "--direct", "--server=Bench", reconnect ? "--reconnect" : extra,
+                      extra, static_cast<char*>(nullptr));
             _exit(127);
         }
         reader_ = std::thread([this] { drain(); });
@@ -303,6 +305,14 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
+    }
+    // The first "http://HOST:PORT/TOKEN/" the client showed, or "".
+    std::string sharedUrl() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const size_t at = seen_.find("http://127.0.0.1:");
+        const size_t end = at == std::string::npos ? at : seen_.find('/', at + 17);
+        if (end == std::string::npos || end + 34 > seen_.size() || seen_[end + 33] != '/') return "";
+        return seen_.substr(at, end + 34 - at);
     }
     void type(const std::string& s) const {
         if (write(master, s.data(), s.size()) < 0) std::perror("write");
@@ -431,6 +441,69 @@ void keyLatency(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+    state.counters["median_us"] = percentile(micros, 0.5);
+    state.counters["p99_us"] = percentile(micros, 0.99);
+    state.counters["max_us"] = percentile(micros, 1.0);
+}
+
+// A WebSocket viewer of the share that never reads what it is sent; -1
+// when it cannot connect.
+int stalledViewer(const std::string& url) {
+    const size_t colon = url.find(':', 7), slash = url.find('/', 7);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(std::atoi(url.substr(colon + 1, slash - colon - 1).c_str())));
+    const std::string request = "GET " + url.substr(slash) +
+                                "ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Arguments: keys, and whether a viewer that never reads watches.
+void keyLatencyShared(benchmark::State& state) {
+    BenchServer server;
+    ClientUnderTest client(server.port, false, "--share");
+    if (!openSession(state, server, client)) return;
+    std::string url;
+    for (int i = 0; i < 100 && (url = client.sharedUrl()).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int viewer = state.range(1) && !url.empty() ? stalledViewer(url) : -1;
+    if (state.range(1) && viewer < 0) {
+        state.SkipWithError("no viewer");
+        return;
+    }
+    ScreenImage screens[2] = {patternScreen(0), patternScreen(1)};
+    const std::vector<unsigned char> updates[2] = {encodeScreenUpdate(&screens[0], screens[1]),
+                                                  encodeScreenUpdate(&screens[1], screens[0])};
+    std::vector<double> micros;
+    for (auto _ : state) {
+        for (int k = 0; k < state.range(0); ++k) {
+            if (!server.sendMessage(3, updates[k & 1]) || !server.waitAck()) {
+                state.SkipWithError("an update was not acknowledged");
+                break;
+            }
+            const auto t0 = Clock::now();
+            client.type("a");
+            unsigned char msg[4];
+            if (!server.recvExact(msg, 4) || getWord(msg) != 0x1E610005) {
+                state.SkipWithError("key message missing");
+                break;
+            }
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    if (viewer >= 0) ::close(viewer);
+    if (micros.empty()) return;
     state.counters["median_us"] = percentile(micros, 0.5);
     state.counters["p99_us"] = percentile(micros, 0.99);
     state.counters["max_us"] = percentile(micros, 1.0);
@@ -584,6 +657,7 @@ int neverRead(int seconds) {
 }  // namespace
 
 BENCHMARK(keyLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(keyLatencyShared)->Args({500, 0})->Args({500, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 // Arguments: full-screen updates, and the most seconds they may take.
 BENCHMARK(updateThroughput)->Args({5000, 60})->Iterations(1)->Unit(benchmark::kMillisecond);
 // Arguments: seconds, and the interval of the server's empty headers in ms (0: none).

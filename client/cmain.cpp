@@ -101,6 +101,15 @@ consoleMain::~consoleMain()
 int consoleMain::init(_win_st* win)
 {
     window = win;
+    // --share serves the whole run: a server that cannot start ends it.
+    if (shareSessions) {
+        bool ok = false;
+        const std::string said = share.start(shareAddress ? shareAddress : "", true, &ok);
+        if (!ok) {
+            shareError = said;
+            return 1;
+        }
+    }
     return 0;
 }
 

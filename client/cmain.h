@@ -11,6 +11,7 @@
 #include "crypto/rc4.h"
 #include "history/scrollback.h"
 #include "record/asciicast.h"
+#include "share/webshare.h"
 
 struct _win_st;
 class ClientSocket;
@@ -106,6 +107,10 @@ public:
     screenHistory history{feed};
     // The session menu or its shortcut asked for the scroll-back view.
     bool historyAsked = false;
+    webShare share{feed};
+    // Why --share could not start its server, said at the end; empty when
+    // it did or was not asked for.
+    std::string shareError;
     std::string sessionServer;
     bool sessionResumes = false;
 

@@ -325,7 +325,8 @@ int consoleMain::saveConfig()
 int consoleMain::reportEnd() const
 {
     if (!configNote.empty()) std::fprintf(stderr, "quorcli: %s\n", configNote.c_str());
-    if (configError.empty()) return 0;
+    if (!shareError.empty()) std::fprintf(stderr, "quorcli: %s\n", shareError.c_str());
+    if (configError.empty()) return shareError.empty() ? 0 : 1;
     std::fprintf(stderr, "quorcli: %s\n", configError.c_str());
     return 1;
 }

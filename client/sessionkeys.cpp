@@ -42,6 +42,7 @@ enum : int32_t {
     itemRecord = 9,
     itemScrollBack = 10,
     itemSaveHistory = 11,
+    itemShare = 12,
     itemSendKey = 7
 };
 
@@ -217,10 +218,14 @@ const char* recordItemText(const consoleMain& app) {
     return app.recorder.recording() ? "Record session: on" : "Record session: off";
 }
 
+const char* shareItemText(const consoleMain& app) {
+    return app.share.sharing() ? "Stop sharing" : "Share in a browser (read-only)";
+}
+
 void sessionMenu(consoleMain& app) {
     const bool canRestart = app.serverGreeting.getWord(1) != 0;
     consoleMenu menu;
-    menu.init(app.window, 15, 10, 50, (canRestart ? 11 : 10) + 2, plainMenu);
+    menu.init(app.window, 15, 10, 50, (canRestart ? 12 : 11) + 2, plainMenu);
     menu.add("Select Screen To View", itemSelect, nullptr);
     menu.add("End Remote Session With Server", itemEnd, nullptr);
     menu.add("Resume Remote Session With Server (ESC)", itemResume, nullptr);
@@ -232,6 +237,7 @@ void sessionMenu(consoleMain& app) {
     menu.add(recordItemText(app), itemRecord, nullptr);
     menu.add("Scroll back", itemScrollBack, nullptr);
     menu.add("Save history to file", itemSaveHistory, nullptr);
+    menu.add(shareItemText(app), itemShare, nullptr);
 
     consoleMenu screenMenu;
     buildScreenMenu(screenMenu, app.window);
@@ -280,6 +286,14 @@ void sessionMenu(consoleMain& app) {
             return;
         case itemSaveHistory:
             app.feed.say(saveHistory(app.history, app.feed.screen()));
+            return;
+        case itemShare:
+            if (!shareAvailable()) {
+                messageBox(app.window, errorColor, shareUnavailableText, "Press Enter to continue...");
+                return;
+            }
+            // Started here, the share ends with this session.
+            app.feed.say(app.share.sharing() ? app.share.stop() : app.share.start("", false));
             return;
         default:
             return;

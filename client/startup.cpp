@@ -18,6 +18,7 @@ constexpr int maxCmdWords = 32;
 constexpr const char* directConnection = "[Direct Connection]";
 constexpr char reconnectOption[] = "--reconnect";
 constexpr char recordOption[] = "--record";
+constexpr char shareOption[] = "--share";
 
 bool isBlankByte(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -88,6 +89,8 @@ bool knownArgument(const char* arg) {
         if (isOption(arg, name)) return true;
     // --direct by the build's comparison (the Linux build takes any beginning of it).
     if (sutilStricmp(arg, "--direct") == 0) return true;
+    // --share alone, or with the address after "=".
+    if (valuedForm(arg, shareOption) != 0) return true;
     return thisBuild().displayLetters && displayLetter(arg) != 0;
 }
 
@@ -103,6 +106,9 @@ void scanArguments(int argc, char** argv, char* work) {
         if (isOption(arg, reconnectOption)) autoReconnect = 1;
         if (isOption(arg, recordOption)) recordSessions = 1;
         if (const long n = historyValue(arg); n >= 0) historyLines = n;
+        const int share = valuedForm(arg, shareOption);
+        if (share != 0) shareSessions = 1;
+        if (share == 1) setGlobalString(&shareAddress, std::strchr(arg, '=') + 1);
     }
 }
 
@@ -111,7 +117,7 @@ void printOptions(FILE* out) {
     const bool letters = thisBuild().displayLetters;
     std::fprintf(out,
                  "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]\n"
-                 "               [--record] [--save-dir=DIR] [--history=N]%s\n"
+                 "               [--record] [--save-dir=DIR] [--history=N] [--share[=ADDR:PORT]]%s\n"
                  "Remote console client for QUORVEX servers.\n"
                  "\n"
                  "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
@@ -122,8 +128,11 @@ void printOptions(FILE* out) {
                  "  --record       record every session (asciicast files)\n"
                  "  --save-dir=DIR save screens and recordings in DIR\n"
                  "  --history=N    keep N lines of each screen's history (10000; 0: none)\n"
-                 "  --batch        run a script without a terminal (quorcli --batch --help)\n",
-                 letters ? " [-m] [-a | -n | -u]" : "");
+                 "  --batch        run a script without a terminal (quorcli --batch --help)\n"
+                 "  --share[=ADDR:PORT]\n"
+                 "                 show every session read-only in a browser (default 127.0.0.1\n"
+                 "                 with a free port)\n",
+                 letters ? "\n               [-m] [-a | -n | -u]" : "");
     if (letters)
         std::fputs("  -m             monochrome\n"
                    "  -a             plain ASCII line drawing\n"
@@ -237,4 +246,5 @@ void releaseProgramStrings() {
     setGlobalString(&startupProxy, nullptr);
     setGlobalString(&startupConfig, nullptr);
     setGlobalString(&saveDir, nullptr);
+    setGlobalString(&shareAddress, nullptr);
 }

@@ -13,6 +13,8 @@ extern int autoReconnect;       // --reconnect / the session menu: ride out a dr
 extern int recordSessions;      // --record: every session of the run is recorded
 extern long historyLines;       // --history=N: lines kept per server screen (0: none)
 extern char* saveDir;           // --save-dir=DIR: where screens and recordings go, or null
+extern int shareSessions;       // --share: every session of the run is shown in a browser
+extern char* shareAddress;      // --share=ADDR:PORT: where its server listens, or null
 extern int count;               // running main routines
 extern volatile int EXIT;       // set on SIGTERM
 extern const int comBufferSize; // session receive buffer size

@@ -76,10 +76,10 @@ void openChange(HeadlessClient& c) {
     c.term.pushKeys({shiftF(1), keyDown, keyDown, keyDown, keyEnter});
 }
 
-// Opens the item two before the session menu's last (Restart Server when
-// offered; Send key and the reconnection switch come last).
+// Opens Restart Server (when offered), five items before the session
+// menu's last.
 void openRestart(HeadlessClient& c) {
-    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyUp, keyUp, keyEnter});
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyUp, keyUp, keyUp, keyEnter});
 }
 
 // The first snapshot that shows text at (col, row), or null.
@@ -207,8 +207,9 @@ TEST(SessionMenu, WithoutRestartFourCommandsAndTheReconnectSwitchThenEnd) {
     EXPECT_EQ(screenRow(*shot, 18, 18, 19), "Record session: off");
     EXPECT_EQ(screenRow(*shot, 19, 18, 11), "Scroll back");
     EXPECT_EQ(screenRow(*shot, 20, 18, 20), "Save history to file");
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[21][15]), static_cast<unsigned char>(brd[5]))
-        << "the frame closes under ten items";
+    EXPECT_EQ(screenRow(*shot, 21, 18, 30), "Share in a browser (read-only)");
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[22][15]), static_cast<unsigned char>(brd[5]))
+        << "the frame closes under eleven items";
     EXPECT_FALSE(c.term.everShown(18, 15, "Restart Server"));
 }
 
@@ -224,7 +225,7 @@ TEST(SessionMenu, RestartItemOnlyWhenTheGreetingOffersIt) {
 // and shows the new state under Restart Server.
 TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
     WaitingClient c;
-    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyEnter,   // on
+    c.term.pushKeys({shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyUp, keyEnter,   // on
                      keyEnter,                      // off again
                      keyEnter,                      // on
                      keyEsc, shiftF(2)});
@@ -234,7 +235,7 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
     EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: off"));
     const auto* shot = shotContaining(c.term, 17, 18, "Reconnect automatically: on ");
     ASSERT_NE(shot, nullptr);
-    EXPECT_EQ(static_cast<unsigned char>((*shot)[22][15]), static_cast<unsigned char>(brd[5]));
+    EXPECT_EQ(static_cast<unsigned char>((*shot)[23][15]), static_cast<unsigned char>(brd[5]));
     autoReconnect = 0;
 }
 
@@ -242,7 +243,7 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
 // for it.
 TEST(SessionMenu, SendKeyListsTheKeysThatCannotBeTyped) {
     WaitingClient c;
-    const int sendKey[] = {shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyUp, keyEnter};
+    const int sendKey[] = {shiftF(1), keyEnd, keyUp, keyUp, keyUp, keyUp, keyUp, keyUp, keyEnter};
     for (int k : sendKey) c.term.push(k);
     c.term.pushKeys({keyDown, keyEnter});
     for (int k : sendKey) c.term.push(k);

@@ -22,7 +22,7 @@ ok "cpack made $(basename "$deb")"
 
 [ "$(dpkg-deb -f "$deb" Package)" = quorcli ] || fail "package name $(dpkg-deb -f "$deb" Package)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6 libncursesw6 libvterm0; do
+for lib in libc6 libstdc++6 libncursesw6 libvterm0 libcivetweb1; do
     [[ $depends == *"$lib ("* ]] || fail "Depends lacks $lib: $depends"
 done
 ok "Depends from the binaries: $depends"
@@ -136,7 +136,8 @@ printf 'server=10.2.0.1:4242,Here\nproxy=10.2.0.2:3128,Home\n' >"$WORK/quorcli.c
 bin=$ROOT/usr/bin/quorcli
 cases=(
     # line | COMPREPLY
-    "quorcli --s|--server="
+    "quorcli --se|--server="
+    "quorcli --sh|--share|--share="
     "quorcli --ver|--version"
     "$bin --server=|Lab\ box\ one|Lab\ box\ two|Lab:7\ panel=x|It\'s\ a\ very\ long\ description|Rack\ 12\ in\ the\ west\ hall\ of\ the\ big\ old"
     "$bin --server=Lab\ box\ t|Lab\ box\ two"

@@ -1,0 +1,280 @@
+#include "share/webshare.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/cp437.h"
+#include "console/global.h"
+
+namespace {
+
+constexpr uint32_t allRows = (1u << screenRows) - 1;
+// How long an ended share waits for its last state to reach the viewers.
+constexpr auto retireWait = std::chrono::milliseconds(1000);
+
+const char* statusText(shareStatus s) {
+    switch (s) {
+    case shareStatus::live: return "live";
+    case shareStatus::linkLost: return "link lost";
+    case shareStatus::ended: return "session ended";
+    default: return "waiting";
+    }
+}
+
+// Text from the server as a JSON string: each byte its code page 437
+// glyph (none of them a control character), quote and backslash escaped.
+void appendJsonCp437(std::string& out, const unsigned char* text, size_t n, size_t step = 1) {
+    out += '"';
+    for (size_t i = 0; i < n; i += step) {
+        const char32_t g = text[i] ? cp437Unicode[text[i]] : U' ';
+        if (g == U'"' || g == U'\\') out += '\\';
+        appendUtf8(out, g ? g : U' ');
+    }
+    out += '"';
+}
+
+}  // namespace
+
+const char* const shareUnavailableText = "Sharing in a browser is not available in the Windows build.";
+
+void shareHub::setRows(const remoteScreen& screen, const bool* rows) {
+    uint32_t changed = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int r = 0; r < screenRows; ++r) {
+        if (rows && !rows[r]) continue;
+        std::memcpy(cells_[r], screen.cells[r], sizeof cells_[r]);
+        changed |= 1u << r;
+    }
+    if (!changed) return;
+    for (slotState& s : slots_) s.rows |= changed;
+    changed_.notify_all();
+}
+
+void shareHub::setName(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (name == name_) return;
+    name_ = name;
+    for (slotState& s : slots_) s.name = true;
+    changed_.notify_all();
+}
+
+void shareHub::setStatus(shareStatus status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (status == status_) return;
+    status_ = status;
+    for (slotState& s : slots_) s.status = true;
+    changed_.notify_all();
+}
+
+int shareHub::join() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return -1;
+    for (int i = 0; i < maxViewers; ++i) {
+        if (slots_[i].used) continue;
+        slots_[i] = slotState{true, false, allRows, true, true};
+        return i;
+    }
+    return -1;
+}
+
+bool shareHub::next(int slot, std::string& message) {
+    if (slot < 0 || slot >= maxViewers) return false;
+    uint16_t rows[screenRows][screenCols];
+    std::string name;
+    shareStatus status;
+    uint32_t dirty;
+    bool withName;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        slotState& s = slots_[slot];
+        const auto pending = [&] { return s.rows || s.name || s.status; };
+        changed_.wait(lock, [&] { return s.closed || finished_ || pending(); });
+        if (s.closed || !pending()) return false;
+        dirty = std::exchange(s.rows, 0);
+        withName = std::exchange(s.name, false);
+        s.status = false;
+        for (int r = 0; r < screenRows; ++r)
+            if (dirty & (1u << r)) std::memcpy(rows[r], cells_[r], sizeof rows[r]);
+        if (withName) name = name_;
+        status = status_;
+    }
+    message = shareHub::message(status, withName ? &name : nullptr, rows, dirty);
+    return true;
+}
+
+void shareHub::close(int slot) {
+    if (slot < 0 || slot >= maxViewers) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slots_[slot].closed = true;
+    changed_.notify_all();
+}
+
+void shareHub::leave(int slot) {
+    if (slot < 0 || slot >= maxViewers) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slots_[slot] = slotState{};
+}
+
+void shareHub::finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+}
+
+bool shareHub::drained() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const slotState& s : slots_)
+        if (s.used && !s.closed && (s.rows || s.name || s.status)) return false;
+    return true;
+}
+
+int shareHub::viewers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (const slotState& s : slots_) n += s.used ? 1 : 0;
+    return n;
+}
+
+std::string shareHub::message(shareStatus status, const std::string* name, const uint16_t (*cells)[screenCols],
+                              uint32_t rows) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "{\"s\":\"";
+    out += statusText(status);
+    out += '"';
+    if (name) {
+        out += ",\"n\":";
+        appendJsonCp437(out, reinterpret_cast<const unsigned char*>(name->data()), name->size());
+    }
+    out += ",\"r\":[";
+    bool first = true;
+    for (int r = 0; r < screenRows; ++r) {
+        if (!(rows & (1u << r))) continue;
+        out += first ? "[" : ",[";
+        first = false;
+        out += std::to_string(r) + ",";
+        unsigned char chars[screenCols];
+        for (int c = 0; c < screenCols; ++c) chars[c] = static_cast<unsigned char>(cells[r][c] & 0xFF);
+        appendJsonCp437(out, chars, screenCols);
+        out += ",\"";
+        for (const uint16_t cell : cells[r]) {
+            out += hex[(cell >> 12) & 15];
+            out += hex[(cell >> 8) & 15];
+        }
+        out += "\"]";
+    }
+    out += "]}";
+    return out;
+}
+
+bool parseShareAddress(const std::string& text, std::string& host, int& port) {
+    std::string h = text;
+    port = 0;
+    const size_t colon = text.rfind(':');
+    const bool bracketed = !text.empty() && text[0] == '[';
+    if (colon != std::string::npos && (!bracketed || colon > text.find(']'))) {
+        const std::string digits = text.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        port = std::atoi(digits.c_str());
+        if (port > 65535) return false;
+        h = text.substr(0, colon);
+    }
+    if (bracketed) {
+        if (h.size() < 3 || h.back() != ']') return false;
+        h = h.substr(1, h.size() - 2);
+    }
+    if (h.empty() || h.find_first_of(" []/") != std::string::npos ||
+        (!bracketed && h.find(':') != std::string::npos))
+        return false;
+    host = h;
+    return true;
+}
+
+webShare::webShare(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
+
+webShare::~webShare() {
+    feed_.unsubscribe(this);
+    server_.reset();
+    if (retiring_.joinable()) retiring_.join();
+}
+
+std::string webShare::start(const std::string& address, bool forRun, bool* ok) {
+    if (ok) *ok = false;
+    if (server_) return "Shared: " + server_->url();
+    if (!shareAvailable()) return shareUnavailableText;
+    std::string host = "127.0.0.1";
+    int port = 0;
+    if (!address.empty() && !parseShareAddress(address, host, port))
+        return "Not shared: \"" + address + "\" is not ADDR:PORT";
+    // The one before ends first: its port may be the one asked for.
+    if (retiring_.joinable()) retiring_.join();
+    std::string error;
+    server_ = startShareServer(host, port, error);
+    if (!server_) return "Not shared: " + error;
+    if (ok) *ok = true;
+    forRun_ = forRun;
+    viewersSaid_ = 0;
+    shareHub& hub = server_->hub();
+    const remoteScreen& screen = feed_.screen();
+    hub.setRows(screen, nullptr);
+    hub.setName(screen.screenName);
+    hub.setStatus(feed_.live() ? shareStatus::live : shareStatus::waiting);
+    // Said now when a session shows it, else when the first session starts.
+    urlSaid_ = !forRun;
+    return "Shared: " + server_->url();
+}
+
+std::string webShare::stop() {
+    if (!server_) return "Not shared";
+    retire(false);
+    return "Sharing stopped";
+}
+
+// Ends the server on a thread of its own: a viewer that does not read can
+// hold a write for a while, and the session must not wait for it.
+void webShare::retire(bool drain) {
+    if (retiring_.joinable()) retiring_.join();
+    server_->hub().finish();
+    retiring_ = std::thread([s = std::move(server_), drain]() mutable {
+        const auto until = std::chrono::steady_clock::now() + retireWait;
+        while (drain && !s->hub().drained() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        s.reset();
+    });
+}
+
+void webShare::sessionStarted(const remoteScreen& screen, bool resumed) {
+    if (!server_) return;
+    shareHub& hub = server_->hub();
+    hub.setRows(screen, nullptr);
+    hub.setName(screen.screenName);
+    hub.setStatus(shareStatus::live);
+    if (!urlSaid_) {
+        urlSaid_ = true;
+        feed_.say("Shared: " + server_->url());
+    }
+}
+
+void webShare::rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {
+    if (server_) server_->hub().setRows(screen, rows);
+}
+
+void webShare::screenShown(const remoteScreen& screen) {
+    if (server_) server_->hub().setName(screen.screenName);
+}
+
+void webShare::sessionEnded(const remoteScreen&, bool linkLost) {
+    if (!server_) return;
+    server_->hub().setStatus(linkLost ? shareStatus::linkLost : shareStatus::ended);
+    // A share of one session ends with it, unless a reconnection takes it up.
+    if (!forRun_ && !(linkLost && autoReconnect)) retire(true);
+}
+
+void webShare::tick() {
+    if (!server_ || !urlSaid_) return;
+    const int n = server_->hub().viewers();
+    if (n == viewersSaid_) return;
+    viewersSaid_ = n;
+    feed_.say("Shared: " + std::to_string(n) + (n == 1 ? " viewer" : " viewers"));
+}
