@@ -78,6 +78,11 @@ batchOptions readOptions(int argc, char** argv) {
         else if (valueOf(a, "--master-password-file", v)) o.masterFile = v;
         else if (valueOf(a, "--password-file", v)) o.passwordFile = v;
         else if (std::strcmp(a, "--json") == 0) o.json = true;
+        else if (std::strcmp(a, "--share") == 0) shareSessions = 1;
+        else if (valueOf(a, "--share", v)) {
+            shareSessions = 1;
+            setGlobalString(&shareAddress, v.c_str());
+        }
         else if (valueOf(a, "--parallel", v)) o.parallel = static_cast<int>(wholeNumber(v, "--parallel", 1, 1000));
         else if (valueOf(a, "--server-entry", v)) o.entry = static_cast<long>(wholeNumber(v, "--server-entry", 0, 1000000));
         else if (valueOf(a, "--deadline", v)) {
@@ -106,6 +111,7 @@ void printBatchUsage() {
     std::fputs("Usage: quorcli --batch --server=NAME... [--proxy=NAME | --direct] [--config=FILE]\n"
                "               (--script=FILE | --screenshot=FILE) [--json] [--parallel=N]\n"
                "               [--deadline=SECONDS] [--master-password-file=FILE] [--password-file=FILE]\n"
+               "               [--share[=ADDR:PORT]]\n"
                "Runs a script against a server's console without a terminal.\n"
                "\n"
                "  --server=NAME        the server entry whose description begins with NAME; with\n"
@@ -418,6 +424,9 @@ int batchMain(int argc, char** argv) {
         app.loadConfig("quorcli.cfg", app.servers, app.proxies);
         try {
             if (!app.configError.empty()) throw usageError{app.configError};
+            // --share: the run can be watched in a browser; its address on stderr.
+            if (!app.shareError.empty()) throw usageError{app.shareError};
+            if (app.share.sharing()) std::fprintf(stderr, "quorcli: shared at %s\n", app.share.url().c_str());
             const std::vector<serverInfo*> all = allServers(app);
             std::vector<size_t> chosen;
             if (o.entry >= 0) {

@@ -225,6 +225,8 @@ std::string webShare::start(const std::string& address, bool forRun, bool* ok) {
     return "Shared: " + server_->url();
 }
 
+std::string webShare::url() const { return server_ ? server_->url() : ""; }
+
 std::string webShare::stop() {
     if (!server_) return "Not shared";
     retire(false);

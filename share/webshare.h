@@ -96,6 +96,8 @@ public:
     webShare& operator=(const webShare&) = delete;
 
     bool sharing() const { return server_ != nullptr; }
+    // The page's address while sharing, else "".
+    std::string url() const;
     // Starts the server on address ("" for 127.0.0.1 with a free port);
     // what the status row should say, and false in ok when it failed.
     std::string start(const std::string& address, bool forRun, bool* ok = nullptr);
