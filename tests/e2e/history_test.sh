@@ -30,13 +30,14 @@ menu_item() {
 # session <program>: the program waits for Enter, then prints; the client
 # watches it to the end and saves the history.
 session() {
-    start_sim "$BUILD/quorvex-sim" --pty="sh -c 'read go; $1; echo done; exec cat'"
+    start_sim "$BUILD/quorvex-sim" --pty="sh -c 'echo ready; read go; $1; echo done; exec cat'"
     printf 'server=127.0.0.1:%s,Pty\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
     start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Pty --save-dir=\"$WORK/out\""
     wait_for "Password for Pty"
     typed quorvex
     keys Enter
-    sleep 0.5
+    # The stand-in holds the program for a client that shows its screen.
+    wait_for "ready"
     keys Enter
     wait_for "done" 30
     rm -f "$WORK"/out/*
@@ -47,7 +48,7 @@ session() {
 # Exactly the numbered lines 1..n of the prefix, once each and in order.
 holds_all() {
     diff <(grep -o "^$1 [0-9]*" "$WORK"/out/*-history.txt) <(seq 1 "$2" | sed "s/^/$1 /") >/dev/null ||
-        fail "the history of '$1' is not 1..$2: $(grep -c "^$1 " "$WORK"/out/*-history.txt) lines"
+        fail "the history of '$1' is not 1..$2: $(diff <(grep -o "^$1 [0-9]*" "$WORK"/out/*-history.txt) <(seq 1 "$2" | sed "s/^/$1 /") | head -5)"
 }
 
 # --- As fast as a shell prints ---
