@@ -18,9 +18,15 @@ const std::deque<screenLine> noLines;
 }  // namespace
 
 uint64_t rowHash(const uint16_t (&row)[screenCols]) {
-    // FNV-1a over the 80 cells, a cell at a time.
+    // Four cells a step, each step a multiply: a row costs 20 of them.
+    static_assert(screenCols % 4 == 0);
     uint64_t h = 0xcbf29ce484222325ULL;
-    for (const uint16_t cell : row) h = (h ^ cell) * 0x100000001b3ULL;
+    for (int c = 0; c < screenCols; c += 4) {
+        uint64_t cells;
+        std::memcpy(&cells, &row[c], sizeof cells);
+        h = (h ^ cells) * 0x9E3779B97F4A7C15ULL;
+        h ^= h >> 29;
+    }
     return h;
 }
 
@@ -88,6 +94,7 @@ size_t screenHistory::bytes() const {
 void screenHistory::sessionStarted(const remoteScreen& screen, bool resumed) {
     limit_ = historyLines > 0 ? static_cast<size_t>(historyLines) : 0;
     forgetBand();
+    for (int r = 0; r < screenRows; ++r) hashes_[r] = rowHash(screen.cells[r]);
     if (!resumed) screens_.clear();
     current_ = screen.screenId;
 }
@@ -109,9 +116,11 @@ void screenHistory::remember(const remoteScreen& screen, const uint64_t (&hashes
 }
 
 void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {
-    uint64_t hashes[screenRows];
-    for (int r = 0; r < screenRows; ++r) hashes[r] = rowHash(screen.cells[r]);
     if (limit_ == 0) return;
+    // Only the rows that changed are hashed again.
+    for (int r = 0; r < screenRows; ++r)
+        if (rows[r]) hashes_[r] = rowHash(screen.cells[r]);
+    const uint64_t (&hashes)[screenRows] = hashes_;
     // The oldest screen since the last scroll first: against a screen
     // that an update left half done, the rest of that update could pass
     // for a scroll of its own.

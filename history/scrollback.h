@@ -74,6 +74,7 @@ private:
     snapshot recent_[recentMax];
     int recentCount_ = 0;
     uint64_t blank_ = 0;
+    uint64_t hashes_[screenRows] = {};   // of the screen as it stands
     // The band of the last scroll, and the updates since (it is forgotten
     // after a while, when the program may have set another).
     int bandTop_ = 3;
