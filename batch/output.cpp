@@ -9,24 +9,6 @@ namespace {
 const auto runStart = std::chrono::steady_clock::now();
 }
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 std::string secondsText(long long ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms) / 1000);

@@ -5,10 +5,7 @@
 #include <utility>
 
 #include "client/screenfeed.h"
-
-// A JSON string literal of the bytes (quotes, backslashes and control
-// characters escaped; other bytes as they are).
-std::string jsonString(const std::string& s);
+#include "record/screenshot.h"   // jsonString
 
 // Milliseconds as seconds for a message ("2.5 s").
 std::string secondsText(long long ms);

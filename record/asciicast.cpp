@@ -16,24 +16,6 @@ constexpr auto flushEvery = std::chrono::seconds(1);
 // PC colour numbers are ANSI ones with bits 0 and 2 swapped.
 int ansiColour(int pc) { return (pc & 2) | ((pc & 1) << 2) | ((pc & 4) >> 2); }
 
-void appendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            out += code;
-        } else {
-            out += ch;
-        }
-    }
-    out += '"';
-}
-
 void appendMove(std::string& out, int x, int y) { out += "\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H"; }
 
 // Both colours each time, after a reset: a bright colour's bold must not
@@ -62,7 +44,7 @@ std::string castRecorder::headerLine(const std::string& title, long long timesta
     }
     std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
                       ", \"title\": ";
-    appendJsonString(out, title);
+    out += jsonString(title);
     out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
     out += pcPalette[7];
     out += "\", \"bg\": \"";
@@ -153,7 +135,7 @@ void castRecorder::event(const char* type, const std::string& data) {
     char time[32];
     std::snprintf(time, sizeof time, "[%.6f, \"%s\", ", at, type);
     std::string line = time;
-    appendJsonString(line, data);
+    line += jsonString(data);
     line += "]\n";
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
         // Said once; the recording ends, the session goes on.

@@ -1,5 +1,6 @@
 #include "record/screenshot.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "console/cp437.h"
@@ -24,6 +25,24 @@ void appendEscaped(std::string& out, const std::string& text) {
 }
 
 }  // namespace
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
 
 std::string lineText(const uint16_t* cells) {
     std::string out;

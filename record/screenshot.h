@@ -9,6 +9,9 @@
 // "#rrggbb", in the PC's order (blue is 1, red is 4).
 extern const char* const pcPalette[16];
 
+// The text as a JSON string, quotes included (UTF-8 passes as it is).
+std::string jsonString(const std::string& text);
+
 // One row of cells as UTF-8, each code page 437 character as its glyph,
 // blanks at the end trimmed, without a line end.
 std::string lineText(const uint16_t* cells);
