@@ -120,3 +120,10 @@ wait_for "Recording stopped: cannot write" 20
 # The session goes on.
 shift_f 4
 wait_row 0 " QUORVEX "
+shift_f 2
+wait_for "F5=Set Master Password"
+keys Escape
+wait_for "Select Proxy Server"
+keys Escape
+ended_with 0
+echo "PASS"
