@@ -30,36 +30,43 @@ uint64_t rowHash(const uint16_t (&row)[screenCols]) {
     return h;
 }
 
-scrollBand findScroll(const uint64_t (&before)[screenRows], const uint64_t (&after)[screenRows],
-                      const uint64_t blankHash, int maxTop, int minBottom) {
+bool blankRow(const uint16_t (&row)[screenCols]) {
+    for (const uint16_t cell : row)
+        if ((cell & 0xFF) != ' ' && (cell & 0xFF) != 0) return false;
+    return true;
+}
+
+scrollBand findScroll(const rowPrints& before, const rowPrints& after, int maxTop, int minBottom) {
     // Fixed rows first: how many at the top and at the bottom are unchanged.
     int sameTop = 0;
-    while (sameTop < std::min(fixedMax, maxTop) && before[sameTop] == after[sameTop]) ++sameTop;
+    while (sameTop < std::min(fixedMax, maxTop) && before.hash[sameTop] == after.hash[sameTop]) ++sameTop;
     int sameBottom = 0;
     while (sameBottom < std::min(fixedMax, screenRows - 1 - minBottom) &&
-           before[screenRows - 1 - sameBottom] == after[screenRows - 1 - sameBottom])
+           before.hash[screenRows - 1 - sameBottom] == after.hash[screenRows - 1 - sameBottom])
         ++sameBottom;
-    // The smallest move wins; for one move, the widest band.
+    // A band that moved as a whole first; then one whose blank rows at the
+    // bottom were written before it moved. The smallest move wins; for one
+    // move, the widest band.
+    for (const bool filled : {false, true})
     for (int k = 1; k < screenRows; ++k)
         for (int top = 0; top <= sameTop; ++top)
             for (int bottom = screenRows - 1; bottom >= screenRows - 1 - sameBottom; --bottom) {
                 if (bottom - top < k) continue;
+                int written = bottom;   // the band's last written row before
+                while (filled && written > top && before.blank[written]) --written;
+                if (filled && written == bottom) continue;   // the first pass tried it
                 bool match = true;
                 bool content = false;
-                for (int r = top; r + k <= bottom && match; ++r) {
-                    match = after[r] == before[r + k];
-                    content = content || after[r] != blankHash;
+                for (int r = top; r + k <= written && match; ++r) {
+                    match = after.hash[r] == before.hash[r + k];
+                    content = content || !after.blank[r];
                 }
                 if (match && content) return {top, bottom, k};
             }
     return {};
 }
 
-screenHistory::screenHistory(screenFeed& feed) : feed_(feed) {
-    uint16_t blankRow[screenCols] = {};
-    blank_ = rowHash(blankRow);
-    feed_.subscribe(this);
-}
+screenHistory::screenHistory(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
 
 screenHistory::~screenHistory() { feed_.unsubscribe(this); }
 
@@ -94,7 +101,10 @@ size_t screenHistory::bytes() const {
 void screenHistory::sessionStarted(const remoteScreen& screen, bool resumed) {
     limit_ = historyLines > 0 ? static_cast<size_t>(historyLines) : 0;
     forgetBand();
-    for (int r = 0; r < screenRows; ++r) hashes_[r] = rowHash(screen.cells[r]);
+    for (int r = 0; r < screenRows; ++r) {
+        prints_.hash[r] = rowHash(screen.cells[r]);
+        prints_.blank[r] = blankRow(screen.cells[r]);
+    }
     if (!resumed) screens_.clear();
     current_ = screen.screenId;
 }
@@ -105,22 +115,24 @@ void screenHistory::screenShown(const remoteScreen& screen) {
     current_ = screen.screenId;
 }
 
-void screenHistory::remember(const remoteScreen& screen, const uint64_t (&hashes)[screenRows]) {
+void screenHistory::remember(const remoteScreen& screen) {
     if (recentCount_ == recentMax) {
         for (int i = 1; i < recentMax; ++i) recent_[i - 1] = recent_[i];
         --recentCount_;
     }
     snapshot& s = recent_[recentCount_++];
     std::memcpy(s.cells, screen.cells, sizeof s.cells);
-    std::memcpy(s.hashes, hashes, sizeof s.hashes);
+    s.prints = prints_;
 }
 
 void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) {
     if (limit_ == 0) return;
     // Only the rows that changed are hashed again.
     for (int r = 0; r < screenRows; ++r)
-        if (rows[r]) hashes_[r] = rowHash(screen.cells[r]);
-    const uint64_t (&hashes)[screenRows] = hashes_;
+        if (rows[r]) {
+            prints_.hash[r] = rowHash(screen.cells[r]);
+            prints_.blank[r] = blankRow(screen.cells[r]);
+        }
     // The oldest screen since the last scroll first: against a screen
     // that an update left half done, the rest of that update could pass
     // for a scroll of its own.
@@ -129,7 +141,7 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
         bandBottom_ = screenRows - 4;
     }
     for (int i = 0; i < recentCount_; ++i) {
-        const scrollBand band = findScroll(recent_[i].hashes, hashes, blank_, bandTop_, bandBottom_);
+        const scrollBand band = findScroll(recent_[i].prints, prints_, bandTop_, bandBottom_);
         if (band.k == 0) continue;
         bandTop_ = band.top;
         bandBottom_ = band.bottom;
@@ -148,7 +160,7 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
         recentCount_ = 0;
         break;
     }
-    remember(screen, hashes);
+    remember(screen);
 }
 
 std::string saveHistory(const screenHistory& history, const remoteScreen& screen) {

@@ -21,11 +21,17 @@ struct scrollBand {
 // a band that moved up by 1 to 24 rows, with at most a few fixed rows above
 // and below it that stayed as they were. A redraw with unrelated content is
 // no scroll, nor is a band that matches only on blank rows.
+// Rows of the band below the last written row of `before` were blank: the
+// output that scrolled may have filled them first, so they need not match.
 // A band known from an earlier scroll bounds the fixed rows: the band may
 // grow back to the screen's edges, not shrink (maxTop, minBottom).
-scrollBand findScroll(const uint64_t (&before)[screenRows], const uint64_t (&after)[screenRows],
-                      const uint64_t blankHash, int maxTop = 3, int minBottom = screenRows - 4);
+struct rowPrints {
+    uint64_t hash[screenRows];
+    bool blank[screenRows];   // only spaces (in any colour) or nothing
+};
+scrollBand findScroll(const rowPrints& before, const rowPrints& after, int maxTop = 3, int minBottom = screenRows - 4);
 uint64_t rowHash(const uint16_t (&row)[screenCols]);
+bool blankRow(const uint16_t (&row)[screenCols]);
 
 // The lines that scrolled off each server screen, oldest first, kept per
 // screen id up to a limit of lines (0: none kept).
@@ -56,7 +62,7 @@ private:
     // those since the last scroll.
     struct snapshot {
         uint16_t cells[screenRows][screenCols];
-        uint64_t hashes[screenRows];
+        rowPrints prints;
     };
     struct kept {
         std::deque<screenLine> lines;
@@ -73,8 +79,7 @@ private:
     uint64_t clock_ = 0;
     snapshot recent_[recentMax];
     int recentCount_ = 0;
-    uint64_t blank_ = 0;
-    uint64_t hashes_[screenRows] = {};   // of the screen as it stands
+    rowPrints prints_{};   // of the screen as it stands
     // The band of the last scroll, and the updates since (it is forgotten
     // after a while, when the program may have set another).
     int bandTop_ = 3;
@@ -88,7 +93,7 @@ private:
     }
 
     kept& currentKept();
-    void remember(const remoteScreen& screen, const uint64_t (&hashes)[screenRows]);
+    void remember(const remoteScreen& screen);
 };
 
 // Saves the history of the screen shown and the screen itself, as text, in

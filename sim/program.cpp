@@ -116,6 +116,18 @@ void ProgramScreen::onOutput(const char* bytes, size_t length, void* self)
 
 // The emulator calls this before the scroll moves anything, once for each
 // line that leaves, top row first.
+namespace {
+
+bool blankRow(const ScreenImage& image, int row)
+{
+    for (int x = 0; x < simCols; ++x)
+        if (image.chars[row][x] != ' ' && image.chars[row][x] != 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
 void ProgramScreen::pushLine(const VTermScreenCell* cells)
 {
     const int row = pushedThisByte_++;
@@ -123,8 +135,11 @@ void ProgramScreen::pushLine(const VTermScreenCell* cells)
         return;
     if (!keptThisByte_) {
         // Had the screen only scrolled since the client's frame, this line
-        // would be its row pushed_.
-        bool shown = pushed_ < scrollLimit;
+        // would be its row pushed_; and some written row of that frame must
+        // stay in sight, for the client to see the scroll at all.
+        int lastWritten = simRows - 1;
+        while (lastWritten > 0 && blankRow(base_, lastWritten)) --lastWritten;
+        bool shown = pushed_ < scrollLimit && pushed_ < lastWritten;
         for (int x = 0; shown && x < simCols; ++x) {
             unsigned char ch = 0;
             unsigned char attr = 0;
