@@ -624,6 +624,7 @@ int consoleMain::processConnection(int screenWaitMs) {
     sessionEstablished = 0;
     typedChar.reset();
     untypable = 0;
+    historyAsked = false;
 
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
