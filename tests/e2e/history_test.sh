@@ -15,17 +15,6 @@ ln -s "$BUILD/quorcli" "$WORK/quorcli"
 mkdir -m 700 "$WORK/out"
 
 stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
-menu_item() {
-    typed $'\e[25~'
-    wait_for "Select Screen To View"
-    keys End
-    local _
-    for _ in 1 2 3 4 5 6 7 8 9 10 11 12; do
-        colours | grep -qF $'\e[47m'"$1" && break
-        keys Up
-    done
-    keys Enter
-}
 
 # session <program>: the program waits for Enter, then prints; the client
 # watches it to the end and saves the history.
@@ -41,7 +30,7 @@ session() {
     keys Enter
     wait_for "done" 30
     rm -f "$WORK"/out/*
-    menu_item "Save history to file"
+    session_menu_item "Save history to file"
     wait_for "History saved:"
 }
 

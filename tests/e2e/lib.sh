@@ -114,3 +114,18 @@ start_sim() {
     SIM_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/sim.out" | head -1)
     [ -n "$SIM_PORT" ] || fail "the stand-in did not start: $(cat "$WORK/sim.out")"
 }
+
+# session_menu_item <text>: opens the session menu with Shift+F1 (as the
+# Linux console sends it) and chooses the item that begins with the text,
+# looked for upwards from the last item.
+session_menu_item() {
+    typed $'\e[25~'
+    wait_for "Select Screen To View"
+    keys End
+    local _
+    for _ in $(seq 14); do
+        colours | grep -qF $'\e[47m'"$1" && break
+        keys Up
+    done
+    keys Enter
+}

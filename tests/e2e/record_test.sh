@@ -22,18 +22,6 @@ mkdir -m 700 "$WORK/out"
 PANE_LOCALE=C.UTF-8
 shift_f() { case $1 in 1) typed $'\e[25~' ;; 2) typed $'\e[26~' ;; 4) typed $'\e[29~' ;; esac; }
 stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
-# The session menu's item that begins with the text, reached from its end.
-menu_item() {
-    shift_f 1
-    wait_for "Select Screen To View"
-    keys End
-    local _
-    for _ in 1 2 3 4 5 6 7 8 9; do
-        colours | grep -qF $'\e[47m'"$1" && break
-        keys Up
-    done
-    keys Enter
-}
 rows_of() { head -n "${2:-25}" "$1" | sed 's/[[:space:]]*$//'; }
 
 start_sim "$BUILD/quorvex-sim" --update-ms=300
@@ -50,7 +38,7 @@ keys Enter
 wait_for "hello record"
 
 # --- Save screen to file: both files, private, the text as shown ---
-menu_item "Save screen to file"
+session_menu_item "Save screen to file"
 wait_for "Screen saved: $WORK/out/Rack 4_.._b_c-1-"
 txt=$(ls "$WORK"/out/*.txt)
 [ "$(stat -c %a "$txt")" = 600 ] || fail "screenshot mode $(stat -c %a "$txt")"
@@ -100,7 +88,7 @@ wait_for "Password for Rack"
 typed quorvex
 keys Enter
 wait_row 0 " QUORVEX Server Console"
-menu_item "Save screen to file"
+session_menu_item "Save screen to file"
 wait_for "Screen not saved: cannot write to $WORK/quorcli.cfg"
 shift_f 2
 wait_for "F5=Set Master Password"
@@ -112,7 +100,7 @@ wait_for "Password for Rack"
 typed quorvex
 keys Enter
 wait_row 0 " QUORVEX Server Console"
-menu_item "Record session: off"
+session_menu_item "Record session: off"
 wait_for "Record session: on"
 keys Escape
 shift_f 4
