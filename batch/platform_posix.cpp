@@ -43,6 +43,10 @@ bool start(const std::string& program, const std::vector<std::string>& args, chi
         if (null >= 0) dup2(null, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
+        // Ignored by the parent, which an exec would keep.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigaction(SIGXFSZ, &byDefault, nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
