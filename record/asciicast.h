@@ -51,11 +51,13 @@ private:
     Clock::time_point started_{};
     Clock::time_point flushed_{};
     bool unflushed_ = false;
+    long long written_ = 0;   // bytes in the file, against --record-limit
     bool drawn_ = false;   // the whole screen has been drawn once
     terminalState shown_;
 
     std::string open(const remoteScreen& screen);
     void close();
     void event(const char* type, const std::string& data);
+    std::string write(const std::string& line);
     void drawAll(const remoteScreen& screen);
 };

@@ -35,6 +35,7 @@ const char usage[] =
     "                       '...' or \"...\" (no shell); keys typed go to it\n"
     "  --log=FILE           append every client message (and every compressed\n"
     "                       update sent) to FILE as JSON lines\n"
+    "  --console-name=TEXT  name of the Console screen, its bytes as given\n"
     "  --no-greeting        opening block without greeting\n"
     "  --greeting-cmd=N     command word of the greeting (default 0)\n"
     "  --no-restart         greeting word 1 = 0 (restart not offered)\n"
@@ -119,6 +120,8 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         } else if ((v = valueOf(arg, "--password"))) {
             options.password = v;
         } else if ((v = valueOf(arg, "--pty")) && programArguments(v, options.ptyArgs)) {
+        } else if ((v = valueOf(arg, "--console-name"))) {
+            options.consoleName = v;
         } else if ((v = valueOf(arg, "--log"))) {
             options.logPath = v;
         } else if ((v = valueOf(arg, "--port")) && parseNumber(v, 0, 65535, number)) {

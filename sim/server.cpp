@@ -559,6 +559,7 @@ SimServer::SimServer(const SimOptions& options) : options_(options)
     options_.heartbeatMs = std::max(options_.heartbeatMs, 0);
     started_ = Clock::now();
     nextTick_ = started_ + std::chrono::milliseconds(options_.updateMs);
+    screens_.find(1)->rename(options_.consoleName);
 }
 
 SimServer::~SimServer()

@@ -1,0 +1,88 @@
+// Names that a server (screen names) or the configuration (descriptions)
+// chose, every byte from 0x00 to 0xFF, through each writer of files and
+// output: what comes out must be UTF-8 without control characters but line
+// ends, as the C library's decoder reads it.
+
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "batch/output.h"
+#include "console/global.h"
+#include "record/asciicast.h"
+#include "record/savefile.h"
+#include "record/screenshot.h"
+#include "share/webshare.h"
+
+namespace {
+
+bool cleanUtf8(const std::string& text) {
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    const locale_t before = uselocale(utf8);
+    std::mbstate_t state{};
+    bool clean = true;
+    for (size_t at = 0, n = 0; clean && at < text.size(); at += n) {
+        wchar_t c = 0;
+        n = std::mbrtowc(&c, text.data() + at, text.size() - at, &state);
+        clean = n >= 1 && n <= 4 && (c == L'\n' || !std::iswcntrl(static_cast<wint_t>(c)));
+    }
+    uselocale(before);
+    freelocale(utf8);
+    return clean;
+}
+
+// What the recorder writes for a session with this description that shows
+// a screen of this name, the name on its top row too.
+std::string recording(const std::string& name) {
+    char folder[] = "/tmp/names_test.XXXXXX";
+    EXPECT_NE(mkdtemp(folder), nullptr);
+    setGlobalString(&saveDir, folder);
+    recordSessions = 1;
+    std::string text;
+    {
+        screenFeed feed;
+        castRecorder recorder(feed);
+        feed.started(name.c_str(), false);
+        uint16_t cells[screenRows][screenCols] = {};
+        for (size_t c = 0; c < name.size() && c < screenCols; ++c) cells[0][c] = static_cast<unsigned char>(name[c]);
+        bool rows[screenRows] = {true};
+        feed.painted(cells, rows, 0, 0);
+        feed.shown(1, name.c_str());
+        recorder.stop();
+        for (const auto& file : std::filesystem::directory_iterator(folder)) {
+            EXPECT_TRUE(cleanUtf8(file.path().filename().string())) << file.path();
+            std::ifstream in(file.path(), std::ios::binary);
+            text.assign(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    recordSessions = 0;
+    setGlobalString(&saveDir, nullptr);
+    std::filesystem::remove_all(folder);
+    return text;
+}
+
+TEST(ServerNames, EveryByteComesOutAsUtf8WithoutControls) {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+    const std::string names[] = {"\x1b]0;PWN\x07\xe9\xff", bytes.substr(0, 128), bytes.substr(128), bytes.substr(1, 80)};
+    for (const std::string& name : names) {
+        remoteScreen screen;
+        screen.server = screen.screenName = name;
+        EXPECT_TRUE(cleanUtf8(screenHtml(screen))) << name;
+        EXPECT_TRUE(cleanUtf8(screenJson(screen))) << name;
+        EXPECT_TRUE(cleanUtf8(shareHub::message(shareStatus::live, &name, screen.cells, 1))) << name;
+        EXPECT_TRUE(cleanUtf8(safeFileName(name))) << name;
+        const std::string cast = recording(name);
+        EXPECT_NE(cast.find("\"m\", \"screen 1: "), std::string::npos) << cast;
+        EXPECT_TRUE(cleanUtf8(cast)) << name;
+    }
+}
+
+}  // namespace
