@@ -36,7 +36,7 @@ castRecorder::~castRecorder() {
     close();
 }
 
-std::string castRecorder::headerLine(const std::string& title, long long timestamp) {
+std::string castRecorder::headerLine(const std::string& server, long long timestamp) {
     std::string palette;
     for (int i = 0; i < 16; ++i) {
         if (i) palette += ':';
@@ -44,7 +44,7 @@ std::string castRecorder::headerLine(const std::string& title, long long timesta
     }
     std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
                       ", \"title\": ";
-    out += jsonString(title);
+    out += jsonString(cp437Text(server));
     out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
     out += pcPalette[7];
     out += "\", \"bg\": \"";
@@ -113,7 +113,7 @@ std::string castRecorder::open(const remoteScreen& screen) {
     drawn_ = false;
     written_ = 0;
     shown_ = terminalState{};
-    const std::string why = write(headerLine(cp437Text(screen.server), static_cast<long long>(now)) + "\n");
+    const std::string why = write(headerLine(screen.server, static_cast<long long>(now)) + "\n");
     if (!why.empty()) {
         close();
         return "Not recording" + why;
@@ -199,9 +199,11 @@ void castRecorder::rowsChanged(const remoteScreen& screen, const bool (&rows)[sc
 
 void castRecorder::cursorMoved(const remoteScreen& screen) { rowsChanged(screen, {}); }
 
-void castRecorder::screenShown(const remoteScreen& screen) {
-    event("m", "screen " + std::to_string(screen.screenId) + ": " + cp437Text(screen.screenName));
+std::string castRecorder::marker(const remoteScreen& screen) {
+    return "screen " + std::to_string(screen.screenId) + ": " + cp437Text(screen.screenName);
 }
+
+void castRecorder::screenShown(const remoteScreen& screen) { event("m", marker(screen)); }
 
 void castRecorder::sessionEnded(const remoteScreen&, bool linkLost) {
     if (linkLost && autoReconnect) {

@@ -40,8 +40,11 @@ public:
         int attr = -1;
     };
     static std::string drawChanges(terminalState& shown, const remoteScreen& to, const bool* rows);
-    // The header line (without its newline).
-    static std::string headerLine(const std::string& title, long long timestamp);
+    // The header line (without its newline), titled with the server's
+    // description as shown.
+    static std::string headerLine(const std::string& server, long long timestamp);
+    // The text of the marker of a screen shown: its id and name as shown.
+    static std::string marker(const remoteScreen& screen);
 
 private:
     using Clock = std::chrono::steady_clock;
