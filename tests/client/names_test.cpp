@@ -1,7 +1,6 @@
-// Names that a server (screen names) or the configuration (descriptions)
-// chose, every byte from 0x00 to 0xFF, through each writer of files and
-// output: what comes out must be UTF-8 without control characters but line
-// ends, as the C library's decoder reads it.
+// Screen names and descriptions of every byte from 0x00 to 0xFF, through
+// each writer of files and output: what comes out must be UTF-8 without
+// control characters but line ends, as the C library's decoder reads it.
 
 #include <gtest/gtest.h>
 #include <locale.h>

@@ -25,8 +25,7 @@ shift_f() { case $1 in 1) typed $'\e[25~' ;; 2) typed $'\e[26~' ;; 4) typed $'\e
 stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
 rows_of() { head -n "${2:-25}" "$1" | sed 's/[[:space:]]*$//'; }
 
-NAME=$'\e]0;PWN\a\xe9\xff'
-start_sim "$BUILD/quorvex-sim" --update-ms=300 --console-name="$NAME"
+start_sim "$BUILD/quorvex-sim" --update-ms=300 --console-name=$'\e]0;PWN\a\xe9\xff'
 PORT=$SIM_PORT
 printf 'server=127.0.0.1:%s,Rack 4/../b:c\r\n' "$PORT" >"$WORK/quorcli.cfg"
 
