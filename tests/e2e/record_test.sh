@@ -120,13 +120,13 @@ ended_with 0
 
 # --- --record-limit under a program that writes fast: the recording stops at it, whole ---
 rm -f "$WORK"/out/*
-start_sim "$BUILD/quorvex-sim" --pty="seq 100000000"
+start_sim "$BUILD/quorvex-sim" --pty="od -An -tx1 -v /dev/urandom"
 printf 'server=127.0.0.1:%s,Flood\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
 start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Flood --record --record-limit=1 --save-dir=\"$WORK/out\""
 wait_for "Password for Flood"
 typed quorvex
 keys Enter
-wait_for "Recording stopped at 1 MB (--record-limit): $WORK/out/Flood-" 30
+wait_for "Recording stopped at 1 MB (--record-limit): $WORK/out/Flood-" 60
 cast=$(ls "$WORK"/out/*.cast)
 [ "$(stat -c %s "$cast")" -le 1000000 ] || fail "the recording passed its limit: $(stat -c %s "$cast") bytes"
 timeout 60 asciinema play -s 1000 -i 0.01 "$cast" </dev/null >/dev/null 2>&1 || fail "asciinema cannot play the cut recording"
