@@ -478,6 +478,13 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
     const attemptScope attempt(connectLimitMs);
+    if (server && server->invalidAddress) {
+        closeConnection();
+        char message[96];
+        std::snprintf(message, sizeof message, "The address '%.50s' is not valid.", server->invalidAddress);
+        showError(window, message);
+        return 4007;
+    }
     if (server && proxy && proxy->command) {
         closeConnection();
         return connectThroughTunnel(*this, *server, *proxy);
