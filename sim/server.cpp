@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,9 +110,23 @@ JsonLog::~JsonLog()
         std::fclose(file_);
 }
 
+// The log holds every key typed, passwords included: private to its owner,
+// and never written through a link that another user may have placed.
 bool JsonLog::open(const std::string& path)
 {
-    file_ = std::fopen(path.c_str(), "a");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+        fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        errno = EPERM;
+        return false;
+    }
+    file_ = fdopen(fd, "a");
+    if (!file_)
+        ::close(fd);
     return file_ != nullptr;
 }
 

@@ -412,6 +412,65 @@ inline std::string tempDir() {
     return d ? d : "/tmp";
 }
 
+// Whether something accepts connections on 127.0.0.1:port.
+inline bool canConnect(int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(port);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+// tinyproxy in the foreground with a configuration in a temporary folder.
+class Tinyproxy {
+public:
+    // With a user, the proxy asks for Basic credentials (its BasicAuth).
+    explicit Tinyproxy(int connectPort, const char* user = nullptr, const char* password = nullptr) {
+        dir_ = tempDir();
+        conf_ = dir_ + "/tinyproxy.conf";
+        port_ = unusedPort();
+        FILE* f = std::fopen(conf_.c_str(), "w");
+        if (!f) return;
+        std::fprintf(f, "Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\n"
+                        "ConnectPort %d\nLogLevel Critical\n", port_, connectPort);
+        if (user) std::fprintf(f, "BasicAuth %s %s\n", user, password);
+        std::fclose(f);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl("/usr/bin/tinyproxy", "tinyproxy", "-d", "-c", conf_.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !canConnect(port_); ++i) usleep(50000);
+    }
+    ~Tinyproxy() {
+        stop();
+        std::remove(conf_.c_str());
+        rmdir(dir_.c_str());
+    }
+    Tinyproxy(const Tinyproxy&) = delete;
+    Tinyproxy& operator=(const Tinyproxy&) = delete;
+    int port() const { return port_; }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int i = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) != pid_ && i++ < 200) usleep(10000);
+        if (i > 200) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    std::string dir_, conf_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
 // consoleMain on the test terminal, with one server entry selected.
 class HeadlessClient {
 public:

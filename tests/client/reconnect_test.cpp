@@ -143,9 +143,11 @@ protected:
         };
         return sim;
     }
-    void connectAtStart(int port) {
-        writeFile("server=127.0.0.1:" + std::to_string(port) + ",Sim\n");
-        setGlobalString(&startupProxy, directConnectionText);
+    // Through the proxy on proxyPort, when there is one.
+    void connectAtStart(int port, int proxyPort = 0) {
+        writeFile("server=127.0.0.1:" + std::to_string(port) + ",Sim\n" +
+                  (proxyPort ? "proxy=127.0.0.1:" + std::to_string(proxyPort) + ",Proxy\n" : ""));
+        setGlobalString(&startupProxy, proxyPort ? "Proxy" : directConnectionText);
         setGlobalString(&startupServer, "Sim");
         term.push("quorvex");
         term.push(keyEnter);
@@ -240,18 +242,50 @@ TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
     EXPECT_EQ(accepts(), 1);
 }
 
-// A server that accepts and then says nothing: the attempt fails once its
-// time for a screen is over, and the next, longer pause follows.
-TEST_F(ReconnectLoop, AnAttemptWithoutAScreenInTimeFails) {
+// An attempt fails once its time is over, whatever holds it up: a server
+// that accepts and then says nothing, or (through a proxy) a proxy that
+// accepts and never answers. The next, longer pause follows.
+class ReconnectAttempt : public ReconnectLoop, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReconnectAttempt, FailsOnceItsTimeIsOver) {
+    const bool throughProxy = GetParam();
     app.attemptScreenWaitMs = 300;
-    auto sim = startRestartingSim("--silent");
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Tinyproxy> proxy;
+    std::deque<int> password;   // typed at its prompt: the wait for the proxy reads keys
+    if (!throughProxy) {
+        sim = startRestartingSim("--silent");
+    } else {
+        if (access("/usr/bin/tinyproxy", X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+        sim = std::make_unique<SimProcess>(simArgs(0));
+        proxy = std::make_unique<Tinyproxy>(sim->port());
+        connectAtStart(sim->port(), proxy->port());
+        password = term.takeAll();
+        autoReconnect = 1;
+        // The proxy's place is taken by one that accepts and says nothing.
+        onCountdownSecond = [this, &proxy] {
+            if (!restarted) {
+                const int port = proxy->port();
+                proxy->stop();
+                restarted = std::make_unique<SimProcess>(simArgs(port, "--silent"));
+            }
+            return false;
+        };
+    }
     ASSERT_TRUE(sim);
     // Esc in the second pause.
     onCountdownSecond = [&, restart = onCountdownSecond] { return restart() || countdown.size() == 2; };
     std::thread driver([&] {
+        if (!password.empty()) {
+            EXPECT_TRUE(shownSoon("Password for Sim:"));
+        }
+        for (int k : password) term.push(k);
         EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
         sim->stop();
-        if (!shownSoon("Set Master Password")) term.push(shiftF(2));   // an attempt that never ends
+        if (!shownSoon("Set Master Password")) {
+            ADD_FAILURE() << "an attempt outlived its time";
+            term.push(shiftF(2));
+        }
         term.setGone(true);
     });
     EXPECT_EQ(app.execute(), -1);
@@ -259,6 +293,8 @@ TEST_F(ReconnectLoop, AnAttemptWithoutAScreenInTimeFails) {
     EXPECT_EQ(countdown, (std::vector<std::string>{secondsLeft(1), secondsLeft(2)}));
     EXPECT_EQ(accepts(), 2) << "the first session and the silent attempt";
 }
+
+INSTANTIATE_TEST_SUITE_P(SilentServerOrProxy, ReconnectAttempt, ::testing::Bool());
 
 TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
     auto sim = startRestartingSim("--password=changed");

@@ -5,7 +5,8 @@
 # password, a closed port, code page 437 glyphs for control bytes, Home/End as
 # wine reads them, a configuration written with CR LF that the Linux build
 # reads back; --help and --version, a redirected input refused, a batch
-# script, and an error at the end left on the console until a key.
+# script and a pattern that could backtrack refused, and an error at the end
+# left on the console until a key.
 # Usage: e2e_test.sh <windows-build-dir> <linux-build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
@@ -179,6 +180,13 @@ printf '%s\n' 'wait now "Server Console"' 'type "hello batch"' 'key Enter' 'wait
 (cd "$WORK/batch" && timeout 60 wine ./quorcli.exe --batch --server=Batch --password-file=pw --script=script) \
     </dev/null >"$WORK/batch/out" 2>&1 || fail "the batch run failed: $(cat "$WORK/batch/out")"
 grep -q "hello batch" "$WORK/batch/shot.txt" || fail "the batch screenshot lacks the typed line"
+# A pattern that std::regex could backtrack on without bound is refused at load.
+echo 'wait now /^(a+)+$/ timeout 2' >"$WORK/batch/slow"
+(cd "$WORK/batch" && timeout 60 wine ./quorcli.exe --batch --server=Batch --password-file=pw --script=slow) \
+    </dev/null >"$WORK/batch/out" 2>&1
+status=$?
+[ $status = 2 ] && grep -q "slow:1: bad regular expression /^(a+)+\$/: a repeated group" "$WORK/batch/out" ||
+    fail "the backtracking pattern was not refused ($status): $(cat "$WORK/batch/out")"
 
 # --- An error at the end is said on the console, which waits for a key ---
 mkdir "$WORK/other/quorcli.cfg"
