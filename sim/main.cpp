@@ -27,6 +27,8 @@ const char usage[] =
     "\n"
     "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
+    "  --reuse-port         listen with SO_REUSEPORT: share the port with other\n"
+    "                       sockets of the same user that set it too\n"
     "  --password=TEXT      remote console password (default \"quorvex\")\n"
     "  --update-ms=N        tick of the changing screens (default 1000)\n"
     "  --heartbeat-ms=N     idle header interval (default 250; 0 none)\n"
@@ -96,6 +98,7 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         {"--garbage-headers", &SimOptions::garbageHeaders, true}, {"--stall", &SimOptions::stall, true},
         {"--oversize", &SimOptions::oversize, true},       {"--negative", &SimOptions::negative, true},
         {"--silent", &SimOptions::silent, true},           {"--no-read", &SimOptions::noRead, true},
+        {"--reuse-port", &SimOptions::reusePort, true},
     };
     for (int k = 1; k < argc; ++k) {
         const char* arg = argv[k];
