@@ -114,7 +114,33 @@ public:
     }
     bool keyPending() const override {
         std::lock_guard<std::mutex> lock(mutex_);
+        ++looks_;
+        cv_.notify_all();
         return !queue_.empty();
+    }
+    // Every refresh keeps the screen's text for waitUntilShown.
+    int refresh() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refreshed_.clear();
+        for (int r = 0; r < 25; ++r) refreshed_ += rowText(r);
+        cv_.notify_all();
+        return MemoryTerminal::refresh();
+    }
+    // Waits until the client looks for a key without reading one (as a wait
+    // for keys and a socket together does) more than `before` times.
+    bool waitForLook(int before, int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return looks_ > before; });
+    }
+    int looks() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return looks_;
+    }
+    // Waits until a refresh has shown the text.
+    bool waitUntilShown(const std::string& text, int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return refreshed_.find(text) != std::string::npos; });
     }
     // Waits until a dialog blocks for a key (count of such reads above before).
     bool waitForBlockingRead(int before, int timeoutMs = 5000) {
@@ -149,11 +175,13 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    mutable std::condition_variable cv_;
     std::deque<int> queue_;
     std::vector<std::vector<std::string>> snapshots_;
+    std::string refreshed_;   // the 25 rows of the last refresh, one after another
     int blockingReads_ = 0;
     int served_ = 0;
+    mutable int looks_ = 0;
 
     void snapshotLocked() {
         if (!keepSnapshots) return;
@@ -238,10 +266,12 @@ inline sockaddr_in6 loopback6(int port = 0) {
     return a;
 }
 
-// A socket of the family bound to its loopback address and port; -1 when
-// that fails.
-inline int bindLoopback(int family, int port = 0) {
-    int s = ::socket(family, SOCK_STREAM, 0);
+// A socket of the family bound to its loopback address and port (shared
+// with SO_REUSEPORT when asked for); -1 when that fails.
+inline int bindLoopback(int family, int port = 0, bool sharePort = false) {
+    int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (sharePort) setsockopt(s, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
     const sockaddr_in a4 = loopback(port);
     const sockaddr_in6 a6 = loopback6(port);
     const int bound = family == AF_INET6 ? ::bind(s, reinterpret_cast<const sockaddr*>(&a6), sizeof a6)
@@ -260,14 +290,28 @@ inline int boundPort(int fd) {
     return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
 }
 
-// A port on 127.0.0.1 (::1 for AF_INET6) where nothing listens (one the
-// system just gave out).
-inline int unusedPort(int family = AF_INET) {
-    int s = bindLoopback(family);
-    int port = s >= 0 ? boundPort(s) : 0;
-    if (s >= 0) ::close(s);
-    return port;
-}
+// A port on 127.0.0.1 (::1 for AF_INET6) held for the object's life by a
+// socket bound with SO_REUSEPORT that never listens. Connections to it are
+// refused, as by a stopped server, and no other socket takes it meanwhile,
+// not even as the local port of an outgoing connection; stand-ins started
+// on it with --reuse-port listen on it, one after another.
+class ReservedPort {
+public:
+    explicit ReservedPort(int family = AF_INET) : fd_(bindLoopback(family, 0, true)) {
+        port_ = fd_ >= 0 ? boundPort(fd_) : 0;
+    }
+    ~ReservedPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
 
 // A listening socket on 127.0.0.1 (or ::1) and a thread that runs a script
 // on the first connection it accepts.
@@ -343,7 +387,11 @@ public:
 
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
+    // SIGTERM, up to 3 s for the exit, then SIGKILL. Any thread may call it;
+    // once it returns the process has been reaped, also when another thread
+    // was stopping it.
     void stop() {
+        std::lock_guard<std::mutex> lock(stopping_);
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
         for (int i = 0; i < 300; ++i) {
@@ -359,7 +407,8 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
+    std::atomic<pid_t> pid_{-1};
+    std::mutex stopping_;
     int port_ = 0;
 
     void readPort(int fd) {
@@ -397,7 +446,7 @@ inline int countLines(const std::vector<std::string>& lines, const std::string& 
 }
 
 // Waits (bounded) until the log holds at least n lines containing text.
-inline bool waitForLog(const std::string& path, const std::string& text, int n = 1, int timeoutMs = 5000) {
+inline bool waitForLog(const std::string& path, const std::string& text, int n = 1, int timeoutMs = 10000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
         if (countLines(readLines(path), text) >= n) return true;
