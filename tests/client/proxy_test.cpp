@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <tuple>
 
 #include "console/global.h"
@@ -177,7 +178,7 @@ TEST(ProxyRefusal, SilentProxyAbortedByEsc) {
     ScriptedPeer p([&](PeerLink& l) {
         readRequest(l.fd);
         gotRequest = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(c.term.waitForLook(c.term.looks())) << "the answer is not waited for";
         c.term.push(keyEsc);
         l.closedByClient(5000);
     });
@@ -228,26 +229,45 @@ TEST(ProxyCredentials, AuthorizationOnlyWithUserAndPassword) {
 
 namespace {
 
-bool canConnect(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(port);
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
-
-// tinyproxy in the foreground with a configuration in a temporary folder.
+// tinyproxy in the foreground with its configuration and log in a
+// temporary folder. It binds its port itself: a port that was free a moment
+// before may have been taken by then, and then tinyproxy ends and another
+// port is tried. It is ready once its log says it accepts connections.
 class Tinyproxy {
 public:
     // With a user, the proxy asks for Basic credentials (its BasicAuth).
     explicit Tinyproxy(int connectPort, const char* user = nullptr, const char* password = nullptr) {
         dir_ = tempDir();
         conf_ = dir_ + "/tinyproxy.conf";
-        port_ = unusedPort();
+        log_ = dir_ + "/tinyproxy.log";
+        for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) start(connectPort, user, password);
+    }
+    ~Tinyproxy() {
+        stop();
+        std::remove(conf_.c_str());
+        std::remove(log_.c_str());
+        rmdir(dir_.c_str());
+    }
+    // 0 when it could not be started.
+    int port() const { return port_; }
+
+private:
+    std::string dir_, conf_, log_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+
+    void start(int connectPort, const char* user, const char* password) {
+        const int s = bindLoopback(AF_INET);
+        const int candidate = s >= 0 ? boundPort(s) : 0;
+        if (s >= 0) ::close(s);
+        std::remove(log_.c_str());
         FILE* f = std::fopen(conf_.c_str(), "w");
-        if (!f) return;
+        if (!f || candidate == 0) {
+            if (f) std::fclose(f);
+            return;
+        }
         std::fprintf(f, "Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\n"
-                        "ConnectPort %d\nLogLevel Critical\n", port_, connectPort);
+                        "ConnectPort %d\nLogLevel Info\nLogFile \"%s\"\n", candidate, connectPort, log_.c_str());
         if (user) std::fprintf(f, "BasicAuth %s %s\n", user, password);
         std::fclose(f);
         pid_ = fork();
@@ -258,27 +278,30 @@ public:
             execl("/usr/bin/tinyproxy", "tinyproxy", "-d", "-c", conf_.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 100 && !canConnect(port_); ++i) usleep(50000);
-    }
-    ~Tinyproxy() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int i = 0;
-            while (waitpid(pid_, nullptr, WNOHANG) != pid_ && i++ < 200) usleep(10000);
-            if (i > 200) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (pid_ > 0 && Clock::now() < deadline) {
+            std::ifstream log(log_);
+            const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            if (text.find("Accepting connections.") != std::string::npos) {
+                port_ = candidate;
+                return;
             }
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;   // it could not listen
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::remove(conf_.c_str());
-        rmdir(dir_.c_str());
+        stop();
     }
-    int port() const { return port_; }
-
-private:
-    std::string dir_, conf_;
-    int port_ = 0;
-    pid_t pid_ = -1;
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int i = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) != pid_ && i++ < 300) usleep(10000);
+        if (i > 300) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
 };
 
 }  // namespace
@@ -297,7 +320,7 @@ protected:
         SimProcess sim({"--port=0", "--log=" + log_});
         EXPECT_GT(sim.port(), 0);
         Tinyproxy proxy(sim.port(), proxyUser, proxyPassword);
-        EXPECT_TRUE(canConnect(proxy.port()));
+        EXPECT_GT(proxy.port(), 0) << "tinyproxy did not start";
         WaitingClient c;
         c.term.blockingLimitMs = 300;   // a message box closes soon without a key
         c.server->port = sim.port();
