@@ -31,6 +31,8 @@ const char usage[] =
     "\n"
     "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
+    "  --reuse-port         listen with SO_REUSEPORT: share the port with other\n"
+    "                       sockets of the same user that set it too\n"
     "  --password=TEXT      remote console password (default \"quorvex\"); not with --pty\n"
     "  --password-file=FILE the password from the first line of FILE (which group\n"
     "                       and others must not be able to read)\n"
@@ -151,6 +153,7 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         {"--garbage-headers", &SimOptions::garbageHeaders, true}, {"--stall", &SimOptions::stall, true},
         {"--oversize", &SimOptions::oversize, true},       {"--negative", &SimOptions::negative, true},
         {"--silent", &SimOptions::silent, true},           {"--no-read", &SimOptions::noRead, true},
+        {"--reuse-port", &SimOptions::reusePort, true},
     };
     const char* passwordFile = nullptr;
     bool passwordGiven = false;

@@ -612,6 +612,12 @@ int SimServer::open()
     }
     const int on = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // The port may be shared with sockets of the same user that set the option
+    // too, such as one that holds it without listening while no server runs.
+    if (options_.reusePort && setsockopt(listenFd_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) {
+        error_ = std::string("SO_REUSEPORT: ") + std::strerror(errno);
+        return -1;
+    }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenFd_, 4) != 0) {
         error_ = "cannot listen on " + options_.bindAddress + ":" + std::to_string(options_.port) + ": " +
                  std::strerror(errno);

@@ -672,7 +672,7 @@ TEST_F(ConfigFile, AFifoInThePlaceOfTheFileIsReportedWithoutHoldingTheStart)
     }
     int status = 0;
     pid_t done = 0;
-    for (int i = 0; i < 500 && done == 0; ++i) {
+    for (int i = 0; i < 2000 && done == 0; ++i) {   // 20 s and more
         done = waitpid(pid, &status, WNOHANG);
         if (done == 0) usleep(10000);
     }

@@ -1,6 +1,7 @@
 // Riding out a dropped link: the pauses between attempts, going back to the
 // screen shown before, and the main loop against a stand-in server that is
-// stopped mid-session and started again on the same port.
+// stopped mid-session and started again on the same port, which the test
+// holds meanwhile.
 
 #include <climits>
 #include <memory>
@@ -123,22 +124,29 @@ protected:
         removeFolder();
         SimLogTest::TearDown();
     }
-    std::vector<std::string> simArgs(int port, const char* extra = nullptr) {
-        std::vector<std::string> args = {"--port=" + std::to_string(port), "--log=" + log_, "--heartbeat-ms=20"};
+    // The port of every stand-in of the test: held from start to end, so that
+    // it stays refusing while none runs and nothing else takes it.
+    ReservedPort port_;
+    std::vector<std::string> simArgs(const char* extra = nullptr) {
+        std::vector<std::string> args = {"--port=" + std::to_string(port_.port()), "--reuse-port", "--log=" + log_,
+                                         "--heartbeat-ms=20"};
         if (extra) args.push_back(extra);
         return args;
     }
     // A stand-in connected to at start with reconnection on; at the first
-    // second of the countdown a new one (with `extra`) takes its port.
+    // second of the countdown, once that one has been reaped, a new one (with
+    // `extra`) listens on the port.
     std::unique_ptr<SimProcess> restarted;
     std::unique_ptr<SimProcess> startRestartingSim(const char* extra = nullptr) {
-        auto sim = std::make_unique<SimProcess>(simArgs(0));
-        const int port = sim->port();
-        if (port <= 0) return nullptr;
-        connectAtStart(port);
+        auto sim = std::make_unique<SimProcess>(simArgs());
+        if (sim->port() <= 0) return nullptr;
+        connectAtStart(sim->port());
         autoReconnect = 1;
-        onCountdownSecond = [this, port, extra] {
-            if (!restarted) restarted = std::make_unique<SimProcess>(simArgs(port, extra));
+        onCountdownSecond = [this, first = sim.get(), extra] {
+            if (!restarted) {
+                first->stop();   // returns once reaped, also while the driver is stopping it
+                restarted = std::make_unique<SimProcess>(simArgs(extra));
+            }
             return false;
         };
         return sim;
@@ -217,7 +225,7 @@ TEST_F(ReconnectLoop, ComesBackByItselfToTheScreenShownBefore) {
 }
 
 TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
-    SimProcess sim(simArgs(0));
+    SimProcess sim(simArgs());
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     autoReconnect = 1;
@@ -318,7 +326,7 @@ TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
 }
 
 TEST_F(ReconnectLoop, SwitchedOffALostLinkIsReportedAsBefore) {
-    SimProcess sim(simArgs(0));
+    SimProcess sim(simArgs());
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     expectReportedAsBefore(sim, true);
@@ -326,7 +334,7 @@ TEST_F(ReconnectLoop, SwitchedOffALostLinkIsReportedAsBefore) {
 
 // A link lost before any screen came is no session to ride out.
 TEST_F(ReconnectLoop, ALinkLostBeforeTheFirstScreenIsReportedAsBefore) {
-    SimProcess sim(simArgs(0, "--close-on-accept"));
+    SimProcess sim(simArgs("--close-on-accept"));
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     autoReconnect = 1;

@@ -108,13 +108,19 @@ wait "$client"
 # --- A screenshot, and two servers at once with the highest status ---
 batch 0 '' --server=Shell --screenshot=screen.html
 grep -q '<pre>' screen.html || fail "no screenshot page"
-# A batch run can be watched: the page of --share shows its screen.
-batch 0 'wait now "Server Console"
-wait still 3000' --server='Rack 1' --master-password-file=master --share &
+# A batch run can be watched: the page of --share shows its screen. The run
+# lasts until the page has been fetched: its shell waits for a line from a
+# FIFO, written once the page came.
+mkfifo fetched
+batch 0 'wait now /[#$]$/
+type "read line <'"$WORK"'/fetched; echo page-$line"
+key Enter
+wait "page-fetched" timeout 60' --server=Shell --share &
 watched=$!
-wait_until 10 "no share address" grep -q "shared at http" err
+wait_until 20 "no share address" grep -q "shared at http" err
 python3 -c 'import sys,urllib.request; assert b"<html" in urllib.request.urlopen(sys.argv[1]).read()' \
     "$(sed -n 's/.*shared at //p' err)" || fail "the page of the batch run does not answer"
+timeout 30 sh -c 'echo fetched >fetched' || fail "the watched run's shell did not wait for the page"
 wait "$watched" || fail "the watched batch run failed"
 batch 9 'expect "Server Console" else 9 "not a console"' --server='Rack ?' --parallel=2 --master-password-file=master
 grep -qx 'Rack 2: quorcli: line 1: not a console' err && grep -qx 'quorcli: Rack 1: exit status 0' err &&

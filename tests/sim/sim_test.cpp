@@ -32,7 +32,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
-constexpr int waitMs = 3000;   // upper bound of every wait for something expected
+constexpr int waitMs = 10000;   // upper bound of every wait for something expected
 
 void putLe32(Bytes& out, uint32_t v)
 {
@@ -90,14 +90,14 @@ public:
     int port() const { return port_; }
     const std::string& firstLine() const { return line_; }
 
-    // SIGTERM, then up to 3 s for the exit; the exit status, or -1.
+    // SIGTERM, then up to 10 s for the exit; the exit status, or -1.
     int stop()
     {
         if (pid_ <= 0)
             return -1;
         kill(pid_, SIGTERM);
         int status = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
         while (Clock::now() < deadline) {
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;

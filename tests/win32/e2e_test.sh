@@ -49,13 +49,11 @@ wait_until 30 "wine's cmd.exe did not start" held '>$'
 tmux -S "$HOLD" send-keys -t hold -l "echo probe-answered" \; send-keys -t hold Enter
 wait_until 30 "a key typed into a wine console did not arrive" held '^probe-answered'
 
-# --- The stand-in (quick heartbeats: a wrong password shows soon), and a closed port ---
-start_sim "$BUILD/quorvex-sim"
-closed=$SIM_PORT
-kill "${E2E_PIDS[0]}" && wait "${E2E_PIDS[0]}" 2>/dev/null
-E2E_PIDS=()
+# --- The stand-in (quick heartbeats: a wrong password shows soon), and a
+# closed port, held by the script so that nothing listens on it ---
+reserve_port
+closed=$RESERVED_PORT
 start_sim "$BUILD/quorvex-sim" --update-ms=200 --heartbeat-ms=20 --log="$WORK/sim.log"
-[ "$SIM_PORT" != "$closed" ] || fail "the stand-in got the closed port again"
 
 # The program reads quorcli.cfg beside the .exe. This one has LF line ends
 # only, and a proxy whose description holds control bytes.
