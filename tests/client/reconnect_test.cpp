@@ -265,7 +265,7 @@ TEST_P(ReconnectAttempt, FailsOnceItsTimeIsOver) {
         sim = startRestartingSim("--silent");
     } else {
         if (access("/usr/bin/tinyproxy", X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed";
-        sim = std::make_unique<SimProcess>(simArgs(0));
+        sim = std::make_unique<SimProcess>(simArgs());
         proxy = std::make_unique<Tinyproxy>(sim->port());
         connectAtStart(sim->port(), proxy->port());
         password = term.takeAll();
@@ -275,7 +275,8 @@ TEST_P(ReconnectAttempt, FailsOnceItsTimeIsOver) {
             if (!restarted) {
                 const int port = proxy->port();
                 proxy->stop();
-                restarted = std::make_unique<SimProcess>(simArgs(port, "--silent"));
+                restarted = std::make_unique<SimProcess>(std::vector<std::string>{
+                    "--port=" + std::to_string(port), "--log=" + log_, "--heartbeat-ms=20", "--silent"});
             }
             return false;
         };
