@@ -14,6 +14,7 @@
 #include "batch/platform.h"
 #include "batch/runner.h"
 #include "batch/script.h"
+#include "batch/secrets.h"
 #include "client/cmain.h"
 #include "client/startup.h"
 #include "console/cp437.h"
@@ -25,7 +26,6 @@
 namespace {
 
 enum : int { exitDone = 0, exitUsage = 2, exitConnect = 3, exitPassword = 4, exitLinkLost = 5, exitDeadline = 124 };
-constexpr int secretMax = 50;   // the longest password the dialogs take
 constexpr long long stillForScreenshotMs = 700;
 
 struct batchOptions {
@@ -41,6 +41,7 @@ struct batchOptions {
     int parallel = 1;
     long long deadlineMs = 0;   // 0: none
     long entry = -1;            // a child's one server, by its place in the list
+    bool fromParent = false;    // a child's secrets come on standard input
 };
 
 struct usageError {
@@ -79,6 +80,7 @@ batchOptions readOptions(int argc, char** argv) {
         else if (valueOf(a, "--master-password-file", v)) o.masterFile = v;
         else if (valueOf(a, "--password-file", v)) o.passwordFile = v;
         else if (std::strcmp(a, "--json") == 0) o.json = true;
+        else if (std::strcmp(a, "--secrets-from-parent") == 0) o.fromParent = true;
         else if (std::strcmp(a, "--share") == 0) shareSessions = 1;
         else if (valueOf(a, "--share", v)) {
             shareSessions = 1;
@@ -124,22 +126,15 @@ void printBatchUsage() {
                "  --deadline=SECONDS   end the run with status 124 when it takes longer\n"
                "  --master-password-file=FILE  the master password of stored passwords (first\n"
                "                       line); else the variable QUORCLI_MASTER_PASSWORD\n"
-               "  --password-file=FILE the password of a server without a stored one\n"
+               "  --password-file=FILE the password of a server without a stored one (first line)\n"
+               "                       A password file that group or others may read is refused;\n"
+               "                       a pipe is taken: --password-file=<(pass show rack)\n"
                "\n"
                "Exit status: 0 done, 1 a wait timed out, 2 usage or script error, 3 connection\n"
-               "failed, 4 invalid password, 5 link lost, 124 deadline passed.\n",
+               "failed, 4 invalid password, 5 link lost, 124 deadline passed; with --parallel\n"
+               "the highest of the sessions', where one that could not start counts 126 and\n"
+               "one ended by a signal 128 + its number.\n",
                stdout);
-}
-
-// The first line of a file, into buf (secretMax + 1 bytes); false when unreadable or empty.
-bool firstLine(const std::string& path, char* buf) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    const bool got = std::fgets(buf, secretMax + 1, f) != nullptr;
-    std::fclose(f);
-    if (!got) return false;
-    buf[std::strcspn(buf, "\r\n")] = 0;
-    return buf[0] != 0;
 }
 
 // Case-folded wildcard match of a whole description (* any run, ? one byte).
@@ -235,19 +230,18 @@ int sessionStatus(int result, std::string& why) {
 
 // One server: connects, runs the script in its session, and says how it ended.
 int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
-           batchOutput& out) {
-    char secret[secretMax + 1] = {};
+           runSecrets& secrets, batchOutput& out) {
     unsigned char key[16] = {};
+    const std::string unread = server->hasPassword() || o.fromParent ? "" : secrets.readPassword(o.passwordFile);
+    if (!unread.empty()) {
+        out.complain(unread);
+        return exitUsage;
+    }
     if (server->hasPassword()) {
         std::memcpy(key, server->password, sizeof key);
-    } else if (!o.passwordFile.empty()) {
-        const bool got = firstLine(o.passwordFile, secret);
-        if (got) serverInfo::makePassword(key, secret);
-        wipeMemory(secret, sizeof secret);
-        if (!got) {
-            out.complain("cannot read a password from " + o.passwordFile);
-            return exitUsage;
-        }
+    } else if (*secrets.password) {
+        serverInfo::makePassword(key, secrets.password);
+        wipeMemory(secrets.password, sizeof secrets.password);
     } else {
         out.complain("the server '" + out.server +
                      "' has no stored password: give it with --password-file=FILE");
@@ -302,6 +296,8 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
 
 // Several servers: one process each, their lines prefixed with the server,
 // a summary line each on standard error; the highest status is the run's.
+// The passwords are read here, once, and handed to each session on its
+// standard input.
 int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chosen, const batchOptions& o, int argc,
             char** argv) {
     const std::string program = ownProgramPath();
@@ -309,11 +305,27 @@ int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chos
         std::fprintf(stderr, "quorcli: cannot find the program's own path to start its sessions\n");
         return exitUsage;
     }
-    std::vector<std::string> common;
+    bool anyStored = false, anyUnstored = false;
+    for (size_t i : chosen) (all[i]->hasPassword() ? anyStored : anyUnstored) = true;
+    runSecrets secrets;
+    for (const std::string& unread : {anyStored ? secrets.readMaster(o.masterFile) : std::string(),
+                                      anyUnstored ? secrets.readPassword(o.passwordFile) : std::string()})
+        if (!unread.empty()) {
+            std::fprintf(stderr, "quorcli: %s\n", unread.c_str());
+            return exitUsage;
+        }
+    char handed[runSecrets::handOverSize];
+    const size_t handedLen = secrets.handOver(handed);
+    struct wipeHanded {
+        char* p;
+        ~wipeHanded() { wipeMemory(p, runSecrets::handOverSize); }
+    } wipeOnLeave{handed};
+    std::vector<std::string> common = {"--secrets-from-parent"};
     for (int i = 1; i < argc; ++i) {
         std::string v;
         if (!argv[i] || valueOf(argv[i], "--server", v) || valueOf(argv[i], "--parallel", v) ||
-            valueOf(argv[i], "--deadline", v))
+            valueOf(argv[i], "--deadline", v) || valueOf(argv[i], "--password-file", v) ||
+            valueOf(argv[i], "--master-password-file", v))
             continue;
         common.push_back(argv[i]);
     }
@@ -326,19 +338,20 @@ int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chos
     }
     const auto start = std::chrono::steady_clock::now();
     int highest = 0;
-    auto ended = [&](size_t child, int status) {
+    auto ended = [&](size_t child, int status, const std::string& why) {
         highest = std::max(highest, status);
-        std::fprintf(stderr, "quorcli: %s: exit status %d\n", names[child].c_str(), status);
+        if (why.empty()) std::fprintf(stderr, "quorcli: %s: exit status %d\n", names[child].c_str(), status);
+        else std::fprintf(stderr, "quorcli: %s: %s (status %d)\n", names[child].c_str(), why.c_str(), status);
         std::fflush(stderr);
     };
     runChildren(
-        program, args, o.parallel,
+        program, args, o.parallel, handed, handedLen,
         [&](size_t child, std::vector<std::string>& a) {
             if (o.deadlineMs <= 0) return true;
             const long long left = o.deadlineMs - std::chrono::duration_cast<std::chrono::milliseconds>(
                                                       std::chrono::steady_clock::now() - start).count();
             if (left <= 0) {
-                ended(child, exitDeadline);
+                ended(child, exitDeadline, "");
                 return false;
             }
             a.push_back("--deadline=" + std::to_string(left / 1000.0));
@@ -445,29 +458,27 @@ int batchMain(int argc, char** argv) {
                 out.server = cp437Text(server->description ? server->description : "");
                 startDeadline(o.deadlineMs, out);
                 // The stored passwords open with the master password from a
-                // file or the environment; without it they stay locked.
+                // file or the environment (or the parent run); without it
+                // they stay locked.
                 status = exitDone;
+                runSecrets secrets;
+                if (o.fromParent) secrets.takeHandedOver();
                 if (app.servers.hasPasswords() && server->hasPassword()) {
-                    char master[secretMax + 1] = {};
-                    const char* env = std::getenv("QUORCLI_MASTER_PASSWORD");
-                    bool got = false;
-                    if (!o.masterFile.empty()) got = firstLine(o.masterFile, master);
-                    else if (env && *env) {
-                        std::snprintf(master, sizeof master, "%s", env);
-                        got = true;
-                    }
-                    if (!got) {
-                        out.complain(o.masterFile.empty() ? "the server's password is stored: give its master password "
-                                                            "with --master-password-file=FILE or QUORCLI_MASTER_PASSWORD"
-                                                          : "cannot read a master password from " + o.masterFile);
+                    const std::string unread = o.fromParent ? "" : secrets.readMaster(o.masterFile);
+                    if (!unread.empty()) {
+                        out.complain(unread);
                         status = exitUsage;
-                    } else if (app.servers.decrypt(master) != 0) {
+                    } else if (!*secrets.master) {
+                        out.complain("the server's password is stored: give its master password "
+                                     "with --master-password-file=FILE or QUORCLI_MASTER_PASSWORD");
+                        status = exitUsage;
+                    } else if (app.servers.decrypt(secrets.master) != 0) {
                         out.complain("the master password does not open the stored passwords");
                         status = exitPassword;
                     }
-                    wipeMemory(master, sizeof master);
+                    wipeMemory(secrets.master, sizeof secrets.master);
                 }
-                if (status == exitDone) status = runOne(app, server, o, commands, out);
+                if (status == exitDone) status = runOne(app, server, o, commands, secrets, out);
             }
         } catch (const usageError& e) {
             out.complain(e.what);

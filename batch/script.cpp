@@ -102,11 +102,9 @@ public:
         screenPattern p;
         p.text = t.text;
         if (t.type == token::regex) {
-            try {
-                p.regex = std::make_shared<const std::regex>(t.text, std::regex::ECMAScript);
-            } catch (const std::regex_error& e) {
-                fail("bad regular expression /" + t.text + "/: " + e.what());
-            }
+            std::string why;
+            p.regex = compileScriptRegex(t.text, why);
+            if (!p.regex) fail("bad regular expression /" + t.text + "/: " + why);
         } else if (t.type != token::quoted) {
             fail("expected \"TEXT\" or /REGEX/, not '" + t.text + "'");
         } else if (t.text.empty()) {
@@ -230,7 +228,7 @@ scriptCommand parseLine(reader& r, const std::string& verb) {
 }  // namespace
 
 bool screenPattern::foundIn(const std::string& shown) const {
-    if (regex) return std::regex_search(shown, *regex);
+    if (regex) return scriptRegexFound(*regex, shown);
     return shown.find(text) != std::string::npos;
 }
 

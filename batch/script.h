@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,12 +10,20 @@
 // (\" and \\ inside), regular expressions between slashes (\/ inside).
 // Parsing is all-or-nothing: the first error names its line and nothing runs.
 
+// A compiled regular expression of a script. Both builds read RE2's syntax;
+// the Linux build matches with RE2 (linear time), the Windows build with
+// std::regex, refusing the shapes that could backtrack without bound.
+class scriptRegex;
+// Null with why when this build refuses the pattern.
+std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern, std::string& why);
+bool scriptRegexFound(const scriptRegex& regex, const std::string& text);
+
 enum class cmdKind { wait, waitGone, waitStill, key, type, pace, screen, save, echo, exit, expect };
 
 // What a wait or an expect looks for on the screen.
 struct screenPattern {
     std::string text;
-    std::shared_ptr<const std::regex> regex;   // null: text is looked for as it is
+    std::shared_ptr<const scriptRegex> regex;   // null: text is looked for as it is
     bool foundIn(const std::string& shown) const;
 };
 

@@ -1,6 +1,7 @@
 # Reads figures out of the results of scripts/bench: the JSON files of the
-# Google Benchmark programs and the logs of idle_cpu.sh in the folder
-# $results, and formats the cells of its table. Sourced by scripts/bench.
+# Google Benchmark programs and the logs of idle_cpu.sh and reaction.sh in
+# the folder $results, and formats the cells of its table. Sourced by
+# scripts/bench.
 
 # field NAME RUN FIELD: FIELD of run RUN (or RUN/...) of benchmark NAME: its
 # median over repetitions where there are some; empty when not measured.
@@ -73,4 +74,11 @@ menu_idle_cell() {
   own=$(idle_own "$1")
   if [ -z "$all" ]; then printf 'n/m'; return; fi
   if [ -n "$own" ]; then printf '%s%% (the program %s%%)' "$all" "$own"; else printf '%s%%' "$all"; fi
+}
+
+# A case of reaction.sh: "median N ms, slowest N ms".
+reaction_cell() {
+  local found
+  found=$(sed -n "s/^$1: median \([0-9]*\) ms, slowest \([0-9]*\) ms\$/\1 ms (slowest \2 ms)/p" "$results/reaction-linux.log" 2>/dev/null | tail -n1)
+  printf '%s' "${found:-n/m}"
 }

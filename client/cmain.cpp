@@ -214,18 +214,23 @@ int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
         closeConnection();
         if (!reconnectPause(reconnectDelaySeconds(attempt++))) return -1;
         drawConnecting();
+        // The attempt's limit covers it all: a lookup, a connect or a
+        // proxy that never answers, and a server that accepts and then says
+        // nothing, each make it fail in time, and reconnecting goes on.
+        const auto begun = std::chrono::steady_clock::now();
         quietFailures = true;
+        connectLimitMs = attemptScreenWaitMs;
         const int connected = connect(server, proxy);
         quietFailures = false;
+        connectLimitMs = 0;
         if (connected == -1 || EXIT) return -1;
         if (connected != 0) continue;
         showStatus("Connected.");
         std::memcpy(sessionKey, reconnectKey, sizeof sessionKey);
         reselectScreenId = screenId;
         sessionResumes = true;
-        // A server that accepts and then says nothing must not end the
-        // reconnecting: without a screen in time the attempt has failed.
-        const int result = processConnection(attemptScreenWaitMs);
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
+        const int result = processConnection(std::max(1, attemptScreenWaitMs - static_cast<int>(spent.count())));
         reselectScreenId = 0;
         sessionResumes = false;
         if (result != 4001 && result != 4002 && result != -2) return result;

@@ -87,13 +87,16 @@ public:
     // the screen to select again once a reconnected session shows one (0:
     // none); connect without message boxes (failed attempts must not stop);
     // how a pause before an attempt waits, true when the operator stopped it;
-    // how long an attempt's session may take to show a screen (milliseconds)
-    // before the attempt counts as failed.
+    // how long a whole attempt may take (milliseconds: the name lookup, the
+    // connection, the proxy's answer or the tunnel's start, and the first
+    // screen) before it counts as failed; and the limit of the connect under
+    // way (0: none, its waits end with Esc).
     unsigned char reconnectKey[16];
     int32_t reselectScreenId = 0;
     bool quietFailures = false;
     bool (*escapeWait)(_win_st* window, int ms) = escapeWithin;
     int attemptScreenWaitMs = 15000;
+    int connectLimitMs = 0;
     // In a session on a UTF-8 terminal: the bytes of a typed character not
     // yet complete, and the last typed character that code page 437 lacks
     // (0: none), for the session to say so.

@@ -206,8 +206,11 @@ void serverList::save(FILE* f)
     for (menuItem* it = items.first; it; it = it->next) {
         const serverInfo* s = static_cast<const serverInfo*>(it->data);
         if (!s || !s->hostName || !s->description) continue;
-        std::fprintf(f, "server=%s:%d,%s", writtenHost(s->hostName).c_str(), static_cast<int>(s->port),
-                     s->description);
+        if (s->invalidAddress)
+            std::fprintf(f, "server=%s,%s", s->invalidAddress, s->description);
+        else
+            std::fprintf(f, "server=%s:%d,%s", writtenHost(s->hostName).c_str(), static_cast<int>(s->port),
+                         s->description);
         if (s->hasPassword()) {
             unsigned char bytes[storedPasswordLen];
             std::memcpy(bytes, s->password, sizeof bytes);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,8 +83,29 @@ using Clock = std::chrono::steady_clock;
 
 int msUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+    return left < 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
+
+// The end of the whole connection attempt (consoleMain::connectLimitMs):
+// the lookup, the TCP connect and the proxy's answer all end by then.
+// Clock's largest time when the attempt has no limit.
+Clock::time_point attemptDeadline = Clock::time_point::max();
+
+// A wait of at most ms that also ends with the attempt.
+int attemptWait(int ms) { return std::min(ms, msUntil(attemptDeadline)); }
+
+bool attemptOver() { return attemptDeadline != Clock::time_point::max() && msUntil(attemptDeadline) == 0; }
+
+// Holds the attempt's deadline for one connect.
+class attemptScope {
+public:
+    explicit attemptScope(int limitMs) {
+        attemptDeadline = limitMs > 0 ? Clock::now() + std::chrono::milliseconds(limitMs) : Clock::time_point::max();
+    }
+    ~attemptScope() { attemptDeadline = Clock::time_point::max(); }
+    attemptScope(const attemptScope&) = delete;
+    attemptScope& operator=(const attemptScope&) = delete;
+};
 
 // Waits until the deadline for a non-blocking connect to finish. 0
 // connected, 4004 failed (error: the system's code) or timed out, -1
@@ -118,7 +140,7 @@ constexpr int maxTurnsPerAddress = 10;
 // connected, 4004 none did, -1 aborted; `last` is the index of the last
 // address tried and `error` the system's code of its failure.
 int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last, int& error) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
+    const auto deadline = std::min(attemptDeadline, Clock::now() + std::chrono::milliseconds(connectWaitMs));
     int result = 4004;
     last = 0;
     error = sockErrTimedOut;
@@ -207,7 +229,7 @@ bool readProxyStatus(int fd, char* buffer, _win_st* window) {
     }
     if (read == 0) return *buffer && proxyGranted(buffer);
     const std::string why = read == 4001 ? "The proxy closed the connection"
-                            : read == 4002 ? sockErrorText(sockLastError())
+                            : read == 4002 ? sockErrorText(attemptOver() ? sockErrTimedOut : sockLastError())
                                            : "";
     std::snprintf(buffer, messageLen + 1, "%s", why.c_str());
     return false;
@@ -321,8 +343,9 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
         job->finished = true;
     }
     while (!job->finished) {
-        const int seen = waitSocketOrKey(-1, 0, turnMs, true, &job->done);
+        const int seen = waitSocketOrKey(-1, 0, attemptWait(turnMs), true, &job->done);
         if (job->finished) break;
+        if (attemptOver()) return 4007;
         // An abandoned lookup finishes on its own and frees what it shares.
         if ((seen & seenKeys) && abortRequested(window)) return -1;
         if (EXIT) return -1;
@@ -405,7 +428,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
     int n = 0;
     int result = 0;
     for (;;) {
-        int seen = waitSocketOrKey(sock, waitRead, turnMs, true);
+        int seen = waitSocketOrKey(sock, waitRead, attemptWait(turnMs), true);
         if (seen & seenSocket) {
             char c = 0;
             const int got = sockRecv(sock, &c, 1);
@@ -440,6 +463,11 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
             result = -1;
             break;
         }
+        // A reconnection attempt does not wait past its end for a line.
+        if (attemptOver()) {
+            result = 4002;
+            break;
+        }
     }
     buffer[n] = 0;
     return result;
@@ -449,6 +477,14 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 // CONNECT tunnel; shows its own message box for every failure it names.
 int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
+    const attemptScope attempt(connectLimitMs);
+    if (server && server->invalidAddress) {
+        closeConnection();
+        char message[96];
+        std::snprintf(message, sizeof message, "The address '%.50s' is not valid.", server->invalidAddress);
+        showError(window, message);
+        return 4007;
+    }
     if (server && proxy && proxy->command) {
         closeConnection();
         return connectThroughTunnel(*this, *server, *proxy);

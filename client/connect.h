@@ -20,7 +20,8 @@ char* make_base64_string(const char* text);
 // Reads one line of a proxy's answer, one byte per recv, into buffer (which
 // holds at least maxLen bytes); the line keeps its line feed when there is room
 // for it and is always terminated. Esc (or the terminal going away) aborts.
-// 0 a line was read; -1 Esc; 4001 the peer closed; 4002 socket error;
+// 0 a line was read; -1 Esc; 4001 the peer closed; 4002 socket error, or
+// the time of a reconnection attempt is over (consoleMain::connectLimitMs);
 // 4006 more than maxLen - 1 bytes without a line feed.
 int telnetRead(int sock, char* buffer, int maxLen, _win_st* window);
 

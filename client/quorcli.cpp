@@ -8,6 +8,7 @@
 #include <curses.h>
 
 #include "batch/batch.h"
+#include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
 #include "client/startup.h"
@@ -17,8 +18,11 @@
 #include "console/keyboard_curses.h"
 
 int main(int argc, char** argv) {
+    // Before anything can start a program that would inherit it.
+    const bool batch = batchRequested(argc, argv);
+    takeEnvironmentSecrets(batch);
     // Batch mode takes no terminal: none is refused, curses never starts.
-    if (batchRequested(argc, argv)) {
+    if (batch) {
         modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
         return batchMain(argc, argv);
     }

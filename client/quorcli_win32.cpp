@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/batch.h"
+#include "batch/secrets.h"
 #include "client/cmain.h"
 #include "client/startup.h"
 #include "console/global.h"
@@ -37,8 +38,11 @@ std::string inputRefusal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything can start a program that would inherit it.
+    const bool batch = batchRequested(argc, argv);
+    takeEnvironmentSecrets(batch);
     // Batch mode takes no console: standard input and output may be pipes.
-    if (batchRequested(argc, argv)) {
+    if (batch) {
         modulePath = getModulePath(programPath().c_str());
         return batchMain(argc, argv);
     }

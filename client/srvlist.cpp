@@ -32,6 +32,23 @@ bool isBlank(char c) { return static_cast<unsigned char>(c) >= 1 && static_cast<
 // A comma ends the address and the description of a server line.
 char serverTextRule(const char* text) { return firstOf(text, ","); }
 
+// Where reading an address stops: past the port's number, or past the host
+// when no port follows it.
+const char* addressReadTo(const char* text, const char* end, const hostAndPort& split)
+{
+    if (split.port) {
+        const char* p = split.port;
+        while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        return p;
+    }
+    if (text < end && *text == '[')
+        if (const void* close = std::memchr(text, ']', static_cast<size_t>(end - text)))
+            return static_cast<const char*>(close) + 1;
+    return split.hostEnd;
+}
+
 } // namespace
 
 int readPortNumber(const char* text)
@@ -88,6 +105,7 @@ serverInfo::~serverInfo()
 {
     std::free(hostName);
     std::free(description);
+    std::free(invalidAddress);
     wipeMemory(password, sizeof password);
 }
 
@@ -100,14 +118,20 @@ int serverInfo::init(char* address, char* end, const char* desc)
     if (!end || end < address || end > address + len) end = address + len;
     const hostAndPort split = splitHostPort(address, end);
     if (split.port) port = readPortNumber(split.port);
+    // Text left after the port would be lost in the address written back.
+    bool leftOver = false;
+    for (const char* p = addressReadTo(address, end, split); p < end; ++p) leftOver = leftOver || !isBlank(*p);
     // Copy first: desc may be this entry's own description.
     char* newDesc = copyText(desc, std::strlen(desc));
     char* newHost = copyText(split.host, static_cast<size_t>(split.hostEnd - split.host));
+    char* newInvalid = leftOver ? copyText(address, static_cast<size_t>(end - address)) : nullptr;
     std::free(description);
     std::free(hostName);
+    std::free(invalidAddress);
     description = newDesc;
     hostName = newHost;
-    return (newDesc && newHost) ? 0 : -2;
+    invalidAddress = newInvalid;
+    return (newDesc && newHost && (newInvalid || !leftOver)) ? 0 : -2;
 }
 
 void serverInfo::cleanPassword()
@@ -158,7 +182,9 @@ void serverList::makeLine(char* out, const serverInfo* s)
 {
     const char* desc = s && s->description ? s->description : "";
     const std::string host = shownHost(s ? s->hostName : nullptr, 30);
-    if (s && s->port != defaultServerPort)
+    if (s && s->invalidAddress)
+        std::snprintf(out, 80, "%-35.40s - %.30s", desc, s->invalidAddress);
+    else if (s && s->port != defaultServerPort)
         std::snprintf(out, 80, "%-35.40s - %s:%d", desc, host.c_str(), static_cast<int>(s->port));
     else
         std::snprintf(out, 80, "%-35.40s - %s", desc, host.c_str());
@@ -226,7 +252,9 @@ int serverList::onEditItem()
     char address[257];
     std::snprintf(desc, sizeof desc, "%s", entry->description ? entry->description : "");
     const std::string host = writtenHost(entry->hostName);
-    if (entry->port != defaultServerPort)
+    if (entry->invalidAddress)
+        std::snprintf(address, sizeof address, "%s", entry->invalidAddress);
+    else if (entry->port != defaultServerPort)
         std::snprintf(address, sizeof address, "%s:%d", host.c_str(), static_cast<int>(entry->port));
     else
         std::snprintf(address, sizeof address, "%s", host.c_str());

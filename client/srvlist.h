@@ -17,6 +17,10 @@ public:
     unsigned char password[storedPasswordLen];
     int32_t passwordSet = 0;
     char* description = nullptr;
+    // The address as it was given when text is left after its port (or
+    // after a bracketed host): kept, listed and written back as it is, and
+    // never connected to; null for an address read whole.
+    char* invalidAddress = nullptr;
 
     serverInfo();
     ~serverInfo();
@@ -49,7 +53,8 @@ public:
     int hasPasswords();
     int decrypt(const char* key);
     void save(FILE* f);
-    // Display line of an entry ("%-35.40s - %.30s", ":%d" unless port 4242).
+    // Display line of an entry ("%-35.40s - %.30s", ":%d" unless port 4242;
+    // an address that is not valid as it was given).
     static void makeLine(char* out, const serverInfo* s);
     // Asks twice for a new master password and sets, replaces or clears it;
     // reportCleared 0 keeps the "cleared" message back.

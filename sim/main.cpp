@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/random.h>
+
+#include "net/secretfile.h"
+#include "net/sutil.h"
 #include "net/tunnel.h"
 #include "sim/server.h"
 
@@ -27,14 +31,21 @@ const char usage[] =
     "\n"
     "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
-    "  --password=TEXT      remote console password (default \"quorvex\")\n"
+    "  --reuse-port         listen with SO_REUSEPORT: share the port with other\n"
+    "                       sockets of the same user that set it too\n"
+    "  --password=TEXT      remote console password (default \"quorvex\"); not with --pty\n"
+    "  --password-file=FILE the password from the first line of FILE (which group\n"
+    "                       and others must not be able to read)\n"
     "  --update-ms=N        tick of the changing screens (default 1000)\n"
     "  --heartbeat-ms=N     idle header interval (default 250; 0 none)\n"
     "  --pty=COMMAND        serve COMMAND on an 80 x 25 pseudo-terminal as the first\n"
     "                       screen, Program; its words split at blanks, quoted with\n"
-    "                       '...' or \"...\" (no shell); keys typed go to it\n"
+    "                       '...' or \"...\" (no shell); keys typed go to it. The\n"
+    "                       password then comes from --password-file, or is made\n"
+    "                       at random and printed once on standard error\n"
     "  --log=FILE           append every client message (and every compressed\n"
-    "                       update sent) to FILE as JSON lines\n"
+    "                       update sent) to FILE as JSON lines: every key typed,\n"
+    "                       passwords included. Made 0600; a link is not followed\n"
     "  --console-name=TEXT  name of the Console screen, its bytes as given\n"
     "  --no-greeting        opening block without greeting\n"
     "  --greeting-cmd=N     command word of the greeting (default 0)\n"
@@ -83,6 +94,52 @@ bool programArguments(const char* command, std::vector<std::string>& args)
     return tunnelArguments(escaped.c_str(), "", 0, args);
 }
 
+// A password for a run that serves a program: 16 letters and digits (80
+// bits) from the system's random source; empty when it gives none.
+std::string randomPassword()
+{
+    static const char alphabet[] = "abcdefghijkmnpqrstuvwxyz23456789";   // 32, none mistaken for another
+    unsigned char bytes[16];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return "";
+    std::string out;
+    for (unsigned char b : bytes)
+        out += alphabet[b % 32];
+    wipeMemory(bytes, sizeof bytes);
+    return out;
+}
+
+// A program on the pseudo-terminal is a shell for whoever has the password:
+// never one that anyone may know or see in ps. 0, or 2 after a message.
+int choosePassword(SimOptions& options, const char* passwordFile, bool passwordGiven)
+{
+    if (passwordFile) {
+        char buf[256] = {};
+        const std::string why = readPasswordFile(passwordFile, buf, sizeof buf);
+        options.password = buf;
+        wipeMemory(buf, sizeof buf);
+        if (!why.empty()) {
+            std::fprintf(stderr, "quorvex-sim: %s\n", why.c_str());
+            return 2;
+        }
+        return 0;
+    }
+    if (options.ptyArgs.empty())
+        return 0;
+    if (passwordGiven) {
+        std::fprintf(stderr, "quorvex-sim: --password is refused with --pty (ps shows it to every user): "
+                             "use --password-file=FILE\n");
+        return 2;
+    }
+    options.password = randomPassword();
+    if (options.password.empty()) {
+        std::fprintf(stderr, "quorvex-sim: no random password to be had: use --password-file=FILE\n");
+        return 2;
+    }
+    std::fprintf(stderr, "quorvex-sim: password for this run: %s\n", options.password.c_str());
+    return 0;
+}
+
 // 0 parsed, 1 help shown, 2 bad argument.
 int parseArguments(int argc, char** argv, SimOptions& options)
 {
@@ -97,7 +154,10 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         {"--garbage-headers", &SimOptions::garbageHeaders, true}, {"--stall", &SimOptions::stall, true},
         {"--oversize", &SimOptions::oversize, true},       {"--negative", &SimOptions::negative, true},
         {"--silent", &SimOptions::silent, true},           {"--no-read", &SimOptions::noRead, true},
+        {"--reuse-port", &SimOptions::reusePort, true},
     };
+    const char* passwordFile = nullptr;
+    bool passwordGiven = false;
     for (int k = 1; k < argc; ++k) {
         const char* arg = argv[k];
         const char* v = nullptr;
@@ -119,6 +179,9 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             options.bindAddress = v;
         } else if ((v = valueOf(arg, "--password"))) {
             options.password = v;
+            passwordGiven = true;
+        } else if ((v = valueOf(arg, "--password-file"))) {
+            passwordFile = v;
         } else if ((v = valueOf(arg, "--pty")) && programArguments(v, options.ptyArgs)) {
         } else if ((v = valueOf(arg, "--console-name"))) {
             options.consoleName = v;
@@ -139,7 +202,7 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             return 2;
         }
     }
-    return 0;
+    return choosePassword(options, passwordFile, passwordGiven);
 }
 
 }   // namespace

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,9 +110,23 @@ JsonLog::~JsonLog()
         std::fclose(file_);
 }
 
+// The log holds every key typed, passwords included: private to its owner,
+// and never written through a link that another user may have placed.
 bool JsonLog::open(const std::string& path)
 {
-    file_ = std::fopen(path.c_str(), "a");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+        fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        errno = EPERM;
+        return false;
+    }
+    file_ = fdopen(fd, "a");
+    if (!file_)
+        ::close(fd);
     return file_ != nullptr;
 }
 
@@ -598,6 +613,12 @@ int SimServer::open()
     }
     const int on = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // The port may be shared with sockets of the same user that set the option
+    // too, such as one that holds it without listening while no server runs.
+    if (options_.reusePort && setsockopt(listenFd_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0) {
+        error_ = std::string("SO_REUSEPORT: ") + std::strerror(errno);
+        return -1;
+    }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listenFd_, 4) != 0) {
         error_ = "cannot listen on " + options_.bindAddress + ":" + std::to_string(options_.port) + ": " +
                  std::strerror(errno);

@@ -14,6 +14,7 @@ class ProgramScreen;
 struct SimOptions {
     std::string bindAddress = "127.0.0.1";   // an IPv4 or IPv6 literal
     int port = 4242;                 // 0: any free port
+    bool reusePort = false;          // SO_REUSEPORT on the listening socket
     std::string password = "quorvex";
     bool greeting = true;            // byte 127 of the opening block is '0'
     uint32_t greetingCmd = 0;

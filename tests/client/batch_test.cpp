@@ -25,6 +25,8 @@ const scriptCase scriptCases[] = {
     {"echo \"x\"\nfrobnicate\n", 2, "unknown command"},
     {"wait \"open\n", 1, "closing"},
     {"wait /[/\n", 1, "bad regular expression"},
+    {"wait /(a)\\1/\nwait /(?=a)/\n", 1, "invalid escape sequence: \\1"},
+    {"wait /a/\nwait /(?<!a)b/\n", 2, "invalid perl operator"},
     {"wait \"\"\n", 1, "empty"},
     {"wait \"a\" row 25\n", 1, "row"},
     {"wait \"a\" timeout 0\n", 1, "timeout"},

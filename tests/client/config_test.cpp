@@ -96,21 +96,27 @@ TEST_F(ConfigFile, ServerLinesReadAndWriteBackSortedWithPortsSpelledOut)
               "other=1\n"
               "\n"
               "server=a.example:80,Alpha, ,\n"           // stored-password field of the wrong length
-              "server=c.example:-3x,Gamma\n");
+              "server=c.example:-3x,Gamma\n"             // text after the port: kept as it is,
+              "server=[::1]:1]:4242,Delta\n");           // listed so, and connected to nowhere
     load();
-    ASSERT_EQ(app->servers.getItemCount(), 4);
+    ASSERT_EQ(app->servers.getItemCount(), 5);
     EXPECT_STREQ(server(0)->hostName, "10.1.2.3");
     EXPECT_EQ(server(0)->port, 5000);
     EXPECT_STREQ(server(0)->description, "10.1.2.3:5000");
     EXPECT_EQ(server(1)->port, 80);
     EXPECT_EQ(server(1)->hasPassword(), 0);
     EXPECT_EQ(server(2)->port, 4242);
-    EXPECT_EQ(server(3)->port, -3);
+    char line[81];
+    serverList::makeLine(line, server(3));
+    EXPECT_STREQ(line + 35, " - [::1]:1]:4242");
+    app->quietFailures = true;
+    EXPECT_EQ(app->connect(server(3), nullptr), 4007);
     EXPECT_EQ(saved(), serverHeader +
                            "server=10.1.2.3:5000,10.1.2.3:5000\r\n"
                            "server=a.example:80,Alpha\r\n"
                            "server=b.example:4242,Beta\r\n"
-                           "server=c.example:-3,Gamma\r\n" +
+                           "server=[::1]:1]:4242,Delta\r\n"
+                           "server=c.example:-3x,Gamma\r\n" +
                            proxyHeader);
 }
 
@@ -186,8 +192,8 @@ TEST_F(ConfigFile, TunnelLinesReadAndWriteBackAmongTheProxies)
                            "proxy=p.example:3128,Office\r\n");
 }
 
-// IPv6 literals read from brackets and are written in them; an address
-// without brackets reads as it always did.
+// IPv6 literals read from brackets and are written in them; one without
+// brackets has text after its "port", and is kept as it was written.
 TEST_F(ConfigFile, IPv6LiteralsAreReadAndWrittenInBrackets)
 {
     writeFile("server=[2001:db8::1]:4243,Lab\n"
@@ -198,7 +204,7 @@ TEST_F(ConfigFile, IPv6LiteralsAreReadAndWrittenInBrackets)
     EXPECT_STREQ(server(1)->hostName, "2001:db8::1");
     EXPECT_STREQ(proxy(1)->hostName, "2001:db8::2");
     EXPECT_EQ(saved(), serverHeader +
-                           "server=2001:0,Bare\r\n"
+                           "server=2001:db8::2,Bare\r\n"
                            "server=[2001:db8::1]:4243,Lab\r\n" +
                            proxyHeader +
                            "proxy=user:pw@[2001:db8::2]:8081,Desk\r\n"
@@ -666,7 +672,7 @@ TEST_F(ConfigFile, AFifoInThePlaceOfTheFileIsReportedWithoutHoldingTheStart)
     }
     int status = 0;
     pid_t done = 0;
-    for (int i = 0; i < 500 && done == 0; ++i) {
+    for (int i = 0; i < 2000 && done == 0; ++i) {   // 20 s and more
         done = waitpid(pid, &status, WNOHANG);
         if (done == 0) usleep(10000);
     }

@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 
 #include <cstdlib>
+#include <memory>
 #include <tuple>
 
 #include "client/connect.h"
@@ -202,7 +203,8 @@ TEST(Connect, DirectConnectionIsBlockingKeptAliveAndReadsNothing) {
 
 // The Windows build's text names the port; the line under it says why.
 TEST(Connect, RefusedConnectionIs4004WithItsMessage) {
-    const int port = unusedPort();
+    const ReservedPort closed;
+    const int port = closed.port();
     const std::string at = "127.0.0.1:" + std::to_string(port);
     const std::tuple<const buildProfile*, std::string, std::string> cases[] = {
         {&linuxProfile, "Connection to IP address 127.0.0.1 has failed!", "Connection refused (" + at + ")"},
@@ -272,8 +274,19 @@ TEST(Connect, EscAbortsASlowNameLookup) {
         sockLiteralAddress("::1", port, a);
         return std::vector<sockAddress>{a};
     };
-    hostLookupFn slow = [&](const char*, int port) {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+    // The slow lookup says when it has begun, and lasts until the test lets
+    // it go (10 s at most).
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool begun = false, open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    hostLookupFn slow = [gate, loopbackAt](const char*, int port) {
+        std::unique_lock<std::mutex> lock(gate->m);
+        gate->begun = true;
+        gate->cv.notify_all();
+        gate->cv.wait_for(lock, std::chrono::seconds(10), [&] { return gate->open; });
         return loopbackAt(port);
     };
     hostLookupFn quick = [&](const char* host, int port) {
@@ -291,14 +304,21 @@ TEST(Connect, EscAbortsASlowNameLookup) {
         EXPECT_EQ(sockAddressText(found[0]), literal);
     }
 
+    Clock::time_point pressed;
     std::thread esc([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::unique_lock<std::mutex> lock(gate->m);
+        EXPECT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(10), [&] { return gate->begun; }));
+        lock.unlock();
+        pressed = Clock::now();
         c.term.push(keyEsc);
     });
-    const auto start = Clock::now();
     EXPECT_EQ(resolveAbortable("slow.example", 4242, found, nullptr, slow), -1);
+    const auto returned = Clock::now();
     esc.join();
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_LT(returned - pressed, std::chrono::seconds(5)) << "not at once";
+    std::lock_guard<std::mutex> lock(gate->m);
+    gate->open = true;
+    gate->cv.notify_all();
 }
 
 // A name with an IPv6 and an IPv4 address, as the lookup gives them: one
@@ -308,8 +328,9 @@ TEST(Connect, EscAbortsASlowNameLookup) {
 TEST(Connect, TriesTheAddressesOfANameInOrder) {
     ScriptedPeer v4([](PeerLink& l) { l.closedByClient(5000); });
     ScriptedPeer v6([](PeerLink& l) { l.closedByClient(5000); }, "quorvex", AF_INET6);
-    const int dead4 = unusedPort(AF_INET);
-    const int dead6 = unusedPort(AF_INET6);
+    const ReservedPort closed4(AF_INET), closed6(AF_INET6);
+    const int dead4 = closed4.port();
+    const int dead6 = closed6.port();
     ASSERT_GT(v6.port(), 0);
     using Addresses = std::vector<std::pair<const char*, int>>;
     const struct {
@@ -341,7 +362,8 @@ TEST(Connect, TriesTheAddressesOfANameInOrder) {
         c.server->hostName = strdup("dual.example");
         const auto start = Clock::now();
         EXPECT_EQ(c.app.connect(c.server, nullptr), t.result) << t.shown;
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "a refusal moves on at once";
+        // A pending address would keep it 10 s.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "a refusal moves on at once";
         hostLookup = nullptr;
         if (t.result == 0) {
             ASSERT_TRUE(c.app.socket && c.app.socket->connected());
@@ -378,16 +400,17 @@ TEST(Connect, EscDuringTheWaitAbortsAtOnceWithoutMessage) {
     ASSERT_TRUE(l.open());
 
     WaitingClient c;
+    Clock::time_point pressed;
     std::thread esc([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(c.term.waitForLook(0)) << "the connection is not waited for";
+        pressed = Clock::now();
         c.term.push('x');
         c.term.push(keyEsc);
     });
-    const auto start = Clock::now();
     EXPECT_EQ(c.connect(l.port), -1);
-    const auto took = Clock::now() - start;
+    const auto returned = Clock::now();
     esc.join();
-    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_LT(returned - pressed, std::chrono::seconds(5)) << "not at once";
     EXPECT_EQ(c.term.blockingReads(), 0) << "no message box";
     c.app.closeConnection();
 }
@@ -397,8 +420,8 @@ TEST(Connect, TerminationRequestAbortsTheWait) {
     l.open();
 
     WaitingClient c;
-    std::thread stop([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread stop([&] {
+        EXPECT_TRUE(c.term.waitForLook(0)) << "the connection is not waited for";
         EXIT = 1;
     });
     int r = c.connect(l.port);

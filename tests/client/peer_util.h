@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -114,7 +115,33 @@ public:
     }
     bool keyPending() const override {
         std::lock_guard<std::mutex> lock(mutex_);
+        ++looks_;
+        cv_.notify_all();
         return !queue_.empty();
+    }
+    // Every refresh keeps the screen's text for waitUntilShown.
+    int refresh() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refreshed_.clear();
+        for (int r = 0; r < 25; ++r) refreshed_ += rowText(r);
+        cv_.notify_all();
+        return MemoryTerminal::refresh();
+    }
+    // Waits until the client looks for a key without reading one (as a wait
+    // for keys and a socket together does) more than `before` times.
+    bool waitForLook(int before, int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return looks_ > before; });
+    }
+    int looks() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return looks_;
+    }
+    // Waits until a refresh has shown the text.
+    bool waitUntilShown(const std::string& text, int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return refreshed_.find(text) != std::string::npos; });
     }
     // Waits until a dialog blocks for a key (count of such reads above before).
     bool waitForBlockingRead(int before, int timeoutMs = 5000) {
@@ -149,11 +176,13 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    mutable std::condition_variable cv_;
     std::deque<int> queue_;
     std::vector<std::vector<std::string>> snapshots_;
+    std::string refreshed_;   // the 25 rows of the last refresh, one after another
     int blockingReads_ = 0;
     int served_ = 0;
+    mutable int looks_ = 0;
 
     void snapshotLocked() {
         if (!keepSnapshots) return;
@@ -238,10 +267,12 @@ inline sockaddr_in6 loopback6(int port = 0) {
     return a;
 }
 
-// A socket of the family bound to its loopback address and port; -1 when
-// that fails.
-inline int bindLoopback(int family, int port = 0) {
-    int s = ::socket(family, SOCK_STREAM, 0);
+// A socket of the family bound to its loopback address and port (shared
+// with SO_REUSEPORT when asked for); -1 when that fails.
+inline int bindLoopback(int family, int port = 0, bool sharePort = false) {
+    int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (sharePort) setsockopt(s, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
     const sockaddr_in a4 = loopback(port);
     const sockaddr_in6 a6 = loopback6(port);
     const int bound = family == AF_INET6 ? ::bind(s, reinterpret_cast<const sockaddr*>(&a6), sizeof a6)
@@ -260,14 +291,50 @@ inline int boundPort(int fd) {
     return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
 }
 
-// A port on 127.0.0.1 (::1 for AF_INET6) where nothing listens (one the
-// system just gave out).
-inline int unusedPort(int family = AF_INET) {
-    int s = bindLoopback(family);
-    int port = s >= 0 ? boundPort(s) : 0;
-    if (s >= 0) ::close(s);
-    return port;
+// A free port on 127.0.0.1 below the range the system hands out as the local
+// ports of outgoing connections, for a program that binds its port itself
+// and whose port a test takes over once the program is stopped: only an
+// explicit bind can take such a port in between. 0 when none was found.
+inline int portBelowEphemeralRange() {
+    int low = 32768;
+    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(f, "%d", &low) != 1) low = 32768;
+        std::fclose(f);
+    }
+    const int first = std::max(1024, low / 2);
+    static unsigned next = static_cast<unsigned>(::getpid()) * 7919u;
+    for (int tries = 0; tries < 200 && low > first; ++tries) {
+        const int port = first + static_cast<int>(next++ % static_cast<unsigned>(low - first));
+        const int s = bindLoopback(AF_INET, port);
+        if (s < 0) continue;
+        ::close(s);
+        return port;
+    }
+    return 0;
 }
+
+// A port on 127.0.0.1 (::1 for AF_INET6) held for the object's life by a
+// socket bound with SO_REUSEPORT that never listens. Connections to it are
+// refused, as by a stopped server, and no other socket takes it meanwhile,
+// not even as the local port of an outgoing connection; stand-ins started
+// on it with --reuse-port listen on it, one after another.
+class ReservedPort {
+public:
+    explicit ReservedPort(int family = AF_INET) : fd_(bindLoopback(family, 0, true)) {
+        port_ = fd_ >= 0 ? boundPort(fd_) : 0;
+    }
+    ~ReservedPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
 
 // A listening socket on 127.0.0.1 (or ::1) and a thread that runs a script
 // on the first connection it accepts.
@@ -343,7 +410,11 @@ public:
 
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
+    // SIGTERM, up to 3 s for the exit, then SIGKILL. Any thread may call it;
+    // once it returns the process has been reaped, also when another thread
+    // was stopping it.
     void stop() {
+        std::lock_guard<std::mutex> lock(stopping_);
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
         for (int i = 0; i < 300; ++i) {
@@ -359,7 +430,8 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
+    std::atomic<pid_t> pid_{-1};
+    std::mutex stopping_;
     int port_ = 0;
 
     void readPort(int fd) {
@@ -397,7 +469,7 @@ inline int countLines(const std::vector<std::string>& lines, const std::string& 
 }
 
 // Waits (bounded) until the log holds at least n lines containing text.
-inline bool waitForLog(const std::string& path, const std::string& text, int n = 1, int timeoutMs = 5000) {
+inline bool waitForLog(const std::string& path, const std::string& text, int n = 1, int timeoutMs = 10000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {
         if (countLines(readLines(path), text) >= n) return true;
@@ -411,6 +483,94 @@ inline std::string tempDir() {
     const char* d = mkdtemp(templ);
     return d ? d : "/tmp";
 }
+
+// Whether something accepts connections on 127.0.0.1:port.
+inline bool canConnect(int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(port);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+// tinyproxy in the foreground with its configuration and log in a
+// temporary folder. It binds its port itself, one below the range of
+// outgoing connections' ports: a port that was free a moment before may have
+// been taken by then, and then tinyproxy ends and another port is tried. It
+// is ready once its log says it accepts connections.
+class Tinyproxy {
+public:
+    // With a user, the proxy asks for Basic credentials (its BasicAuth).
+    explicit Tinyproxy(int connectPort, const char* user = nullptr, const char* password = nullptr) {
+        dir_ = tempDir();
+        conf_ = dir_ + "/tinyproxy.conf";
+        log_ = dir_ + "/tinyproxy.log";
+        for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) start(connectPort, user, password);
+    }
+    ~Tinyproxy() {
+        stop();
+        std::remove(conf_.c_str());
+        std::remove(log_.c_str());
+        rmdir(dir_.c_str());
+    }
+    Tinyproxy(const Tinyproxy&) = delete;
+    Tinyproxy& operator=(const Tinyproxy&) = delete;
+    // 0 when it could not be started.
+    int port() const { return port_; }
+
+private:
+    void start(int connectPort, const char* user, const char* password) {
+        const int candidate = portBelowEphemeralRange();
+        std::remove(log_.c_str());
+        FILE* f = std::fopen(conf_.c_str(), "w");
+        if (!f || candidate == 0) {
+            if (f) std::fclose(f);
+            return;
+        }
+        std::fprintf(f, "Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 8\nAllow 127.0.0.1\n"
+                        "ConnectPort %d\nLogLevel Info\nLogFile \"%s\"\n", candidate, connectPort, log_.c_str());
+        if (user) std::fprintf(f, "BasicAuth %s %s\n", user, password);
+        std::fclose(f);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execl("/usr/bin/tinyproxy", "tinyproxy", "-d", "-c", conf_.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (pid_ > 0 && Clock::now() < deadline) {
+            std::ifstream log(log_);
+            const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            if (text.find("Accepting connections.") != std::string::npos) {
+                port_ = candidate;
+                return;
+            }
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;   // it could not listen
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        stop();
+    }
+
+public:
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int i = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) != pid_ && i++ < 300) usleep(10000);
+        if (i > 300) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    std::string dir_, conf_, log_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
 
 // consoleMain on the test terminal, with one server entry selected.
 class HeadlessClient {

@@ -1,6 +1,7 @@
 // Riding out a dropped link: the pauses between attempts, going back to the
 // screen shown before, and the main loop against a stand-in server that is
-// stopped mid-session and started again on the same port.
+// stopped mid-session and started again on the same port, which the test
+// holds meanwhile.
 
 #include <climits>
 #include <memory>
@@ -123,29 +124,38 @@ protected:
         removeFolder();
         SimLogTest::TearDown();
     }
-    std::vector<std::string> simArgs(int port, const char* extra = nullptr) {
-        std::vector<std::string> args = {"--port=" + std::to_string(port), "--log=" + log_, "--heartbeat-ms=20"};
+    // The port of every stand-in of the test: held from start to end, so that
+    // it stays refusing while none runs and nothing else takes it.
+    ReservedPort port_;
+    std::vector<std::string> simArgs(const char* extra = nullptr) {
+        std::vector<std::string> args = {"--port=" + std::to_string(port_.port()), "--reuse-port", "--log=" + log_,
+                                         "--heartbeat-ms=20"};
         if (extra) args.push_back(extra);
         return args;
     }
     // A stand-in connected to at start with reconnection on; at the first
-    // second of the countdown a new one (with `extra`) takes its port.
+    // second of the countdown, once that one has been reaped, a new one (with
+    // `extra`) listens on the port.
     std::unique_ptr<SimProcess> restarted;
     std::unique_ptr<SimProcess> startRestartingSim(const char* extra = nullptr) {
-        auto sim = std::make_unique<SimProcess>(simArgs(0));
-        const int port = sim->port();
-        if (port <= 0) return nullptr;
-        connectAtStart(port);
+        auto sim = std::make_unique<SimProcess>(simArgs());
+        if (sim->port() <= 0) return nullptr;
+        connectAtStart(sim->port());
         autoReconnect = 1;
-        onCountdownSecond = [this, port, extra] {
-            if (!restarted) restarted = std::make_unique<SimProcess>(simArgs(port, extra));
+        onCountdownSecond = [this, first = sim.get(), extra] {
+            if (!restarted) {
+                first->stop();   // returns once reaped, also while the driver is stopping it
+                restarted = std::make_unique<SimProcess>(simArgs(extra));
+            }
             return false;
         };
         return sim;
     }
-    void connectAtStart(int port) {
-        writeFile("server=127.0.0.1:" + std::to_string(port) + ",Sim\n");
-        setGlobalString(&startupProxy, directConnectionText);
+    // Through the proxy on proxyPort, when there is one.
+    void connectAtStart(int port, int proxyPort = 0) {
+        writeFile("server=127.0.0.1:" + std::to_string(port) + ",Sim\n" +
+                  (proxyPort ? "proxy=127.0.0.1:" + std::to_string(proxyPort) + ",Proxy\n" : ""));
+        setGlobalString(&startupProxy, proxyPort ? "Proxy" : directConnectionText);
         setGlobalString(&startupServer, "Sim");
         term.push("quorvex");
         term.push(keyEnter);
@@ -215,7 +225,7 @@ TEST_F(ReconnectLoop, ComesBackByItselfToTheScreenShownBefore) {
 }
 
 TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
-    SimProcess sim(simArgs(0));
+    SimProcess sim(simArgs());
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     autoReconnect = 1;
@@ -240,18 +250,51 @@ TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
     EXPECT_EQ(accepts(), 1);
 }
 
-// A server that accepts and then says nothing: the attempt fails once its
-// time for a screen is over, and the next, longer pause follows.
-TEST_F(ReconnectLoop, AnAttemptWithoutAScreenInTimeFails) {
+// An attempt fails once its time is over, whatever holds it up: a server
+// that accepts and then says nothing, or (through a proxy) a proxy that
+// accepts and never answers. The next, longer pause follows.
+class ReconnectAttempt : public ReconnectLoop, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReconnectAttempt, FailsOnceItsTimeIsOver) {
+    const bool throughProxy = GetParam();
     app.attemptScreenWaitMs = 300;
-    auto sim = startRestartingSim("--silent");
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Tinyproxy> proxy;
+    std::deque<int> password;   // typed at its prompt: the wait for the proxy reads keys
+    if (!throughProxy) {
+        sim = startRestartingSim("--silent");
+    } else {
+        if (access("/usr/bin/tinyproxy", X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+        sim = std::make_unique<SimProcess>(simArgs());
+        proxy = std::make_unique<Tinyproxy>(sim->port());
+        connectAtStart(sim->port(), proxy->port());
+        password = term.takeAll();
+        autoReconnect = 1;
+        // The proxy's place is taken by one that accepts and says nothing.
+        onCountdownSecond = [this, &proxy] {
+            if (!restarted) {
+                const int port = proxy->port();
+                proxy->stop();
+                restarted = std::make_unique<SimProcess>(std::vector<std::string>{
+                    "--port=" + std::to_string(port), "--log=" + log_, "--heartbeat-ms=20", "--silent"});
+            }
+            return false;
+        };
+    }
     ASSERT_TRUE(sim);
     // Esc in the second pause.
     onCountdownSecond = [&, restart = onCountdownSecond] { return restart() || countdown.size() == 2; };
     std::thread driver([&] {
+        if (!password.empty()) {
+            EXPECT_TRUE(shownSoon("Password for Sim:"));
+        }
+        for (int k : password) term.push(k);
         EXPECT_TRUE(waitForLog(log_, "{\"type\":4,"));
         sim->stop();
-        if (!shownSoon("Set Master Password")) term.push(shiftF(2));   // an attempt that never ends
+        if (!shownSoon("Set Master Password")) {
+            ADD_FAILURE() << "an attempt outlived its time";
+            term.push(shiftF(2));
+        }
         term.setGone(true);
     });
     EXPECT_EQ(app.execute(), -1);
@@ -259,6 +302,8 @@ TEST_F(ReconnectLoop, AnAttemptWithoutAScreenInTimeFails) {
     EXPECT_EQ(countdown, (std::vector<std::string>{secondsLeft(1), secondsLeft(2)}));
     EXPECT_EQ(accepts(), 2) << "the first session and the silent attempt";
 }
+
+INSTANTIATE_TEST_SUITE_P(SilentServerOrProxy, ReconnectAttempt, ::testing::Bool());
 
 TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
     auto sim = startRestartingSim("--password=changed");
@@ -282,7 +327,7 @@ TEST_F(ReconnectLoop, AnInvalidPasswordStopsReconnectingAndAsksForIt) {
 }
 
 TEST_F(ReconnectLoop, SwitchedOffALostLinkIsReportedAsBefore) {
-    SimProcess sim(simArgs(0));
+    SimProcess sim(simArgs());
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     expectReportedAsBefore(sim, true);
@@ -290,7 +335,7 @@ TEST_F(ReconnectLoop, SwitchedOffALostLinkIsReportedAsBefore) {
 
 // A link lost before any screen came is no session to ride out.
 TEST_F(ReconnectLoop, ALinkLostBeforeTheFirstScreenIsReportedAsBefore) {
-    SimProcess sim(simArgs(0, "--close-on-accept"));
+    SimProcess sim(simArgs("--close-on-accept"));
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
     autoReconnect = 1;

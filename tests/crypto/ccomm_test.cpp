@@ -292,7 +292,7 @@ TEST(EncryptedChannel, SendToClosedPeerFailsWithoutSignal)
         rc4Cipher c = keyed();
         std::vector<unsigned char> buf(1000, 0x42);
         int32_t r = 0;
-        for (int attempt = 0; attempt < 200 && r != -1; ++attempt) {
+        for (int attempt = 0; attempt < 2000 && r != -1; ++attempt) {   // 10 s and more
             r = c_send(c, p.a, buf.data(), static_cast<int32_t>(buf.size()));
             if (r != -1)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

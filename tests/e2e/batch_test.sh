@@ -2,11 +2,13 @@
 # Batch mode against the stand-in, run directly with pipes (no terminal): a
 # script types into a real shell and waits for its output, sends keys whose
 # words the stand-in logs, saves screens; then each exit status: a wait not
-# fooled by the old screen (1, the screen on stderr), a script error (2),
-# a closed port (3), a wrong password (4), a stand-in stopped mid-script
-# (5), the deadline (124); a screenshot; two servers in parallel, and
-# twenty, five at a time; a screen name and a description of control bytes
-# and code page 437 letters.
+# fooled by the old screen (1, the screen on stderr), or on a pattern that
+# backtracks (1 in time), a script error (2), a closed port (3), a password
+# file others may read (2), a wrong password (4), a stand-in stopped
+# mid-script (5), the deadline (124); a screenshot; two servers in
+# parallel, sessions that cannot start (126), and twenty, five at a time;
+# the password the stand-in makes when it serves a program; a screen name
+# and a description of control bytes and code page 437 letters.
 # Usage: batch_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -28,16 +30,17 @@ batch() {
     [ "$got" = "$want" ] || fail "exit status $got, expected $want, for: $text $*"
 }
 
-start_sim "$BUILD/quorvex-sim" --pty=sh --log="$WORK/log"
+echo quorvex >pw
+echo mm >master
+chmod 600 pw master
+start_sim "$BUILD/quorvex-sim" --pty=sh --password-file=pw --log="$WORK/log"
 SHELL_PORT=$SIM_PORT
 start_sim "$BUILD/quorvex-sim" --password=secret
 SECRET_PORT=$SIM_PORT
 # Rack 1's field is the digest of "secret" under the master password "mm".
 printf '%s\r\n' "server=127.0.0.1:$SHELL_PORT,Shell" "server=127.0.0.1:$SECRET_PORT,Rack 1,0e2f86ffa58be1c5b7ded6bd55e625669d9a72d52c" \
     "server=127.0.0.1:$SHELL_PORT,Rack 2" "server=127.0.0.1:1,Closed" >quorcli.cfg
-echo quorvex >pw
-echo mm >master
-chmod 600 pw master quorcli.cfg
+chmod 600 quorcli.cfg
 
 # --- Type a command, wait for its output, keys, saves, JSON events ---
 batch 0 'wait now /[#$]$/
@@ -57,6 +60,15 @@ assert ev[0]["event"]=="connected" and ev[-1]=={**ev[-1],"event":"end","code":0}
 assert all(e["server"]=="Shell" for e in ev) and any(e.get("text")=="done" for e in ev)
 s=json.load(open("shot.json")); assert len(s["rows"])==25 and "42" in s["rows"] and s["screen_name"]=="Program"' ||
     fail "the JSON lines or the saved JSON are wrong"
+
+# --- A wait's timeout holds whatever the pattern: exit 1 in time ---
+started=$SECONDS
+batch 1 'wait now /[#$]$/
+type "echo $(printf %030d 0 | tr 0 a)!"
+key Enter
+wait /^a{30}!$/ timeout 10
+wait now /^(a+)+$/ timeout 2' --server=Shell
+[ $((SECONDS - started)) -lt 20 ] && grep -q "line 5: wait" err || fail "the wait did not end at its timeout"
 
 # --- The prompt already shown does not answer a wait: timeout, exit 1 ---
 batch 1 'wait now /[#$]$/
@@ -81,6 +93,12 @@ batch 2 $'echo "a"\nwait "b" row 99' --server=Closed
 grep -q "script:2:" err || fail "the script error does not name line 2"
 
 batch 3 'echo "x"' --server=Closed
+# A password file that others may read is refused before anything connects.
+chmod 640 pw
+batch 2 'echo "x"' --server=Closed
+chmod 600 pw
+grep -qx 'quorcli: pw: group or others may read it (mode 0640); make it private (chmod 600)' err ||
+    fail "the open password file is not refused"
 echo wrong >pw
 batch 4 'wait "never"' --server=Shell
 echo quorvex >pw
@@ -104,17 +122,34 @@ wait "$client"
 # --- A screenshot, and two servers at once with the highest status ---
 batch 0 '' --server=Shell --screenshot=screen.html
 grep -q '<pre>' screen.html || fail "no screenshot page"
-# A batch run can be watched: the page of --share shows its screen.
-batch 0 'wait now "Server Console"
-wait still 3000' --server='Rack 1' --master-password-file=master --share &
+# A batch run can be watched: the page of --share shows its screen. The run
+# lasts until the page has been fetched: its shell waits for a line from a
+# FIFO, written once the page came.
+mkfifo fetched
+batch 0 'wait now /[#$]$/
+type "read line <'"$WORK"'/fetched; echo page-$line"
+key Enter
+wait "page-fetched" timeout 60' --server=Shell --share &
 watched=$!
-wait_until 10 "no share address" grep -q "shared at http" err
+wait_until 20 "no share address" grep -q "shared at http" err
 python3 -c 'import sys,urllib.request; assert b"<html" in urllib.request.urlopen(sys.argv[1]).read()' \
     "$(sed -n 's/.*shared at //p' err)" || fail "the page of the batch run does not answer"
+timeout 30 sh -c 'echo fetched >fetched' || fail "the watched run's shell did not wait for the page"
 wait "$watched" || fail "the watched batch run failed"
 batch 9 'expect "Server Console" else 9 "not a console"' --server='Rack ?' --parallel=2 --master-password-file=master
 grep -qx 'Rack 2: quorcli: line 1: not a console' err && grep -qx 'quorcli: Rack 1: exit status 0' err &&
     grep -qx 'quorcli: Rack 2: exit status 9' err || fail "the parallel run's lines are not prefixed or summed up"
+# Sessions that cannot start (no descriptors left for their pipes) fail the run.
+(ulimit -n 6; exec timeout 60 "$BUILD/quorcli" --batch --config=quorcli.cfg --master-password-file=master \
+    --script=script --server='Rack ?' --parallel=2) >out 2>err
+[ $? = 126 ] && grep -q '^quorcli: Rack 1: could not be started: ' err || fail "a session that could not start passed"
+
+# --- Serving a program, the stand-in makes its password and says it once ---
+start_sim "$BUILD/quorvex-sim" --pty=true
+printf 'server=127.0.0.1:%s,Pty\r\n' "$SIM_PORT" >>quorcli.cfg
+(umask 077; sed -n 's/^quorvex-sim: password for this run: //p' "$WORK/sim.out" >made)
+batch 4 'wait "never"' --server=Pty
+batch 0 'wait now "[program ended"' --server=Pty --password-file=made
 
 # --- 20 stand-ins, 5 sessions at a time ---
 for n in $(seq -w 1 20); do

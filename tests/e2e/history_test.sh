@@ -13,13 +13,15 @@ need "$BUILD/quorcli"
 need "$BUILD/quorvex-sim"
 ln -s "$BUILD/quorcli" "$WORK/quorcli"
 mkdir -m 700 "$WORK/out"
+(umask 077; echo quorvex >"$WORK/pw")
 
 stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
 
 # session <program>: the program waits for Enter, then prints; the client
 # watches it to the end and saves the history.
 session() {
-    start_sim "$BUILD/quorvex-sim" --pty="sh -c 'echo ready; read go; $1; echo done; exec cat'"
+    start_sim "$BUILD/quorvex-sim" --pty="sh -c 'echo ready; read go; $1; echo done; exec cat'" \
+        --password-file="$WORK/pw"
     printf 'server=127.0.0.1:%s,Pty\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
     start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Pty --save-dir=\"$WORK/out\""
     wait_for "Password for Pty"

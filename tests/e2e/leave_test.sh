@@ -2,8 +2,9 @@
 # Leaving a session that the server keeps waiting, on the real quorcli in a
 # private tmux server: a silent server, an update cut short, and a server
 # that falls silent after a wrong password. After a few seconds the status
-# row says how to leave; Shift+F2 brings the server list back within a
-# second, and the stand-in sees the connection closed.
+# row says how to leave; Shift+F2 brings the server list back (within a
+# second, which scripts/bench measures), and the stand-in sees the
+# connection closed.
 # Usage: leave_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -30,10 +31,11 @@ leave_case() {
     row 24 | grep -qF "Shift+F2=End remote session" || fail "$name: no hint how to leave: '$(row 24)'"
     t0=$(now_ms)
     keys S-F2
-    wait_for "Insert=New Server" 3
+    wait_for "Insert=New Server"
     took=$(($(now_ms) - t0))
-    [ "$took" -lt 1000 ] || fail "$name: Shift+F2 took $took ms"
-    wait_until 3 "$name: the stand-in did not see the connection closed" grep -qF '"event":"close"' "$log"
+    # Within a second is the aim (scripts/bench); this fails only far past it.
+    [ "$took" -lt 5000 ] || fail "$name: Shift+F2 took $took ms"
+    wait_until 10 "$name: the stand-in did not see the connection closed" grep -qF '"event":"close"' "$log"
     grep -qF '"keyword"' "$log" && fail "$name: a key reached the server"
     echo "$name: back at the server list $took ms after Shift+F2"
     keys Escape

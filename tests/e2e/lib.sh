@@ -109,19 +109,37 @@ wait_gone() { wait_until "${2:-10}" "'$1' is still shown" not shows "$1"; }
 wait_row() { wait_until "${3:-10}" "row $1 does not begin with '$2'" row_begins "$1" "$2"; }
 
 # start_sim <program> [options]: starts the stand-in server on a free
-# loopback port and waits (at most 5 seconds) until it listens; its port is
-# then in SIM_PORT and what it printed in $WORK/sim.out.
+# loopback port (or the --port=N among the options) and waits (at most 20
+# seconds) until it listens; its port is then in SIM_PORT and what it
+# printed in $WORK/sim.out.
 start_sim() {
-    local program=$1 _
+    local program=$1
     shift
     "$program" --port=0 "$@" >"$WORK/sim.out" 2>&1 &
     E2E_PIDS+=("$!")
-    for _ in $(seq 100); do
-        grep -q "listening on" "$WORK/sim.out" 2>/dev/null && break
-        sleep 0.05
-    done
+    wait_until 20 "the stand-in did not start within 20 s" sim_started "$!"
     SIM_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/sim.out" | head -1)
     [ -n "$SIM_PORT" ] || fail "the stand-in did not start: $(cat "$WORK/sim.out")"
+}
+# True once the stand-in says it listens, or has ended (which start_sim reports).
+sim_started() { grep -q "listening on" "$WORK/sim.out" 2>/dev/null || ! kill -0 "$1" 2>/dev/null; }
+
+# reserve_port: holds a loopback port until the script ends, with a socket
+# bound with SO_REUSEPORT that never listens (in a python3 process, ended on
+# exit); the port is then in RESERVED_PORT. Connections to it are refused,
+# as by a stopped server, and nothing else takes it meanwhile, except the
+# stand-ins started on it with --reuse-port, one after another.
+reserve_port() {
+    local out=$WORK/reserved-$RANDOM
+    python3 -c 'import signal, socket
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+signal.pause()' >"$out" &
+    E2E_PIDS+=("$!")
+    wait_until 20 "no port could be reserved" test -s "$out"
+    RESERVED_PORT=$(cat "$out")
 }
 
 # session_menu_item <text>: opens the session menu with Shift+F1 (as the

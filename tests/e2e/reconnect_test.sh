@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Drives the real quorcli started with --reconnect against the stand-in
 # server, which is stopped (by its pid) in the middle of a session and started
-# again on the same port: the client counts down, comes back by itself and
-# selects again the screen that was shown; stopped once more, the pauses grow
-# without any message box, and Esc returns to the server list.
+# again on the same port, held by the script meanwhile: the client counts
+# down, comes back by itself and selects again the screen that was shown;
+# stopped once more, the pauses grow without any message box, and Esc
+# returns to the server list.
 # Usage: reconnect_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -35,8 +36,10 @@ after_second_accept() {
         tac "$WORK/sim.log" | sed '/"event":"accept"/q' | grep -qF -- "$1"
 }
 
-start_sim "$SIM" --heartbeat-ms=20 --log="$WORK/sim.log"
-PORT=$SIM_PORT
+# The port stays held while the stand-in is away (see reserve_port).
+reserve_port
+PORT=$RESERVED_PORT
+start_sim "$SIM" --port="$PORT" --reuse-port --heartbeat-ms=20 --log="$WORK/sim.log"
 printf 'server=127.0.0.1:%s,Simulator\r\n' "$PORT" >"$WORK/quorcli.cfg"
 
 start_reporting s "cd \"$WORK\" && ./quorcli --reconnect --direct --server=Sim"
@@ -51,8 +54,7 @@ wait_row 0 " QUORVEX System Monitor"
 stop_sim
 wait_for "Link lost - reconnecting in"
 row 24 | grep -qF "(Esc stops)" || fail "countdown not on the status row: '$(row 24)'"
-start_sim "$SIM" --port="$PORT" --heartbeat-ms=20 --log="$WORK/sim.log"
-[ "$SIM_PORT" = "$PORT" ] || fail "the stand-in came back on port $SIM_PORT, not $PORT"
+start_sim "$SIM" --port="$PORT" --reuse-port --heartbeat-ms=20 --log="$WORK/sim.log"
 # The old picture stays meanwhile: the stand-in's log tells when it is back.
 wait_until 20 "screen 2 was not selected again" after_second_accept '"type":2,"screen":2'
 wait_gone "Link lost"

@@ -25,8 +25,10 @@ shift_f() { case $1 in 1) typed $'\e[25~' ;; 2) typed $'\e[26~' ;; 4) typed $'\e
 stop_sim() { kill "${E2E_PIDS[-1]}"; wait "${E2E_PIDS[-1]}" 2>/dev/null; unset 'E2E_PIDS[-1]'; }
 rows_of() { head -n "${2:-25}" "$1" | sed 's/[[:space:]]*$//'; }
 
-start_sim "$BUILD/quorvex-sim" --update-ms=300 --console-name=$'\e]0;PWN\a\xe9\xff'
-PORT=$SIM_PORT
+# The port stays held while the stand-in is away (see reserve_port).
+reserve_port
+PORT=$RESERVED_PORT
+start_sim "$BUILD/quorvex-sim" --port="$PORT" --reuse-port --update-ms=300 --console-name=$'\e]0;PWN\a\xe9\xff'
 printf 'server=127.0.0.1:%s,Rack 4/../b:c\r\n' "$PORT" >"$WORK/quorcli.cfg"
 
 start_reporting s "cd \"$WORK\" && ./quorcli --record --reconnect --direct --server=Rack --save-dir=\"$WORK/out\""
@@ -57,10 +59,10 @@ shift_f 4
 wait_row 0 " QUORVEX System Monitor"
 stop_sim
 wait_for "Link lost - reconnecting in"
-start_sim "$BUILD/quorvex-sim" --port="$PORT" --update-ms=300
+# Back with a still picture, so that the screen seen last is the one recorded last.
+start_sim "$BUILD/quorvex-sim" --port="$PORT" --reuse-port --update-ms=3600000
 wait_gone "Link lost" 20
 wait_row 0 " QUORVEX System Monitor"
-sleep 1.2
 last=$(screen)
 shift_f 2
 wait_for "Rack 4/../b:c"
@@ -120,7 +122,7 @@ ended_with 0
 
 # --- --record-limit under a program that writes fast: the recording stops at it, whole ---
 rm -f "$WORK"/out/*
-start_sim "$BUILD/quorvex-sim" --pty="od -An -tx1 -v /dev/urandom"
+(umask 077; echo quorvex >"$WORK/pw") && start_sim "$BUILD/quorvex-sim" --pty="od -An -tx1 -v /dev/urandom" --password-file="$WORK/pw"
 printf 'server=127.0.0.1:%s,Flood\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
 start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Flood --record --record-limit=1 --save-dir=\"$WORK/out\""
 wait_for "Password for Flood"

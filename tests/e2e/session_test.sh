@@ -56,7 +56,7 @@ keys Enter                                   # [Direct Connection]
 wait_for "Simulator"
 typed S
 wait_row 24 "Find: S"
-wait_row 24 " F5=Set Master Password" 3
+wait_row 24 " F5=Set Master Password" 5
 keys Enter
 wait_for "Password for Simulator:"
 typed quorvex

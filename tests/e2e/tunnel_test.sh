@@ -24,14 +24,15 @@ CFG=$WORK/quorcli.cfg
 shift_f2() { typed $'\e[26~'; }
 start() { start_reporting t "cd \"$WORK\" && ./quorcli"; }
 
-# The pid a relay wrote to its file (waits for it, at most 5 s).
+# The pid a relay wrote to its file (waits for it, at most 20 s).
 relay_pid() {
-    wait_until 5 "no relay started for $1" test -s "$1"
+    wait_until 20 "no relay started for $1" test -s "$1"
     cut -d' ' -f1 "$1"
 }
 # A process that is there, running or a zombie nobody reaped.
 exists() { kill -0 "$1" 2>/dev/null; }
-gone_by_pid() { wait_until "${2:-3}" "the relay $1 was left behind" not exists "$1"; }
+# The client gives a command 1 s to end when asked before it ends it by force.
+gone_by_pid() { wait_until 10 "the relay $1 was left behind" not exists "$1"; }
 
 # Chooses the entry of the proxy list with this description, then the
 # server, and types the password.
@@ -93,7 +94,7 @@ pid=$(relay_pid "$WORK/hang.pid")
 keys Escape
 wait_for "Connection failed."
 wait_for "Insert=New Server"
-gone_by_pid "$pid" 4
+gone_by_pid "$pid"
 [ "$(grep -c '"type":"opening"' "$WORK/sim.log" 2>/dev/null)" = 1 ] || fail "the hanging relay reached the server"
 
 # --- A command that ends before the server greets: what it wrote on its

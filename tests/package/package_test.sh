@@ -22,7 +22,7 @@ ok "cpack made $(basename "$deb")"
 
 [ "$(dpkg-deb -f "$deb" Package)" = quorcli ] || fail "package name $(dpkg-deb -f "$deb" Package)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6 libncursesw6 libvterm0 libcivetweb1; do
+for lib in libc6 libstdc++6 libncursesw6 libvterm0 libcivetweb1 libre2-9; do
     [[ $depends == *"$lib ("* ]] || fail "Depends lacks $lib: $depends"
 done
 ok "Depends from the binaries: $depends"

@@ -32,7 +32,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
-constexpr int waitMs = 3000;   // upper bound of every wait for something expected
+constexpr int waitMs = 10000;   // upper bound of every wait for something expected
 
 void putLe32(Bytes& out, uint32_t v)
 {
@@ -90,14 +90,14 @@ public:
     int port() const { return port_; }
     const std::string& firstLine() const { return line_; }
 
-    // SIGTERM, then up to 3 s for the exit; the exit status, or -1.
+    // SIGTERM, then up to 10 s for the exit; the exit status, or -1.
     int stop()
     {
         if (pid_ <= 0)
             return -1;
         kill(pid_, SIGTERM);
         int status = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
         while (Clock::now() < deadline) {
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -694,8 +694,10 @@ TEST(SimProgram, TypedLineReachesItAndNoScrolledLineIsLost)
         {"sh -c 'read x; echo got $x; seq 1 300'", ""},
         {"sh -c 'read x; printf \"\\033[25;1HSTATUS\\033[1;24r\\033[24;1H\"; echo got $x; seq 1 300'", "STATUS"},
     };
+    TempLog password;   // a private file
+    std::ofstream(password.path) << "quorvex\n";
     for (const auto& [command, status] : cases) {
-        SimProcess sim({"--pty=" + command});
+        SimProcess sim({"--pty=" + command, "--password-file=" + password.path});
         ASSERT_GT(sim.port(), 0);
         TestClient c(sim.port(), "quorvex");
         ASSERT_TRUE(c.openingExchange());
@@ -814,9 +816,11 @@ TEST(SimProcessLife, ListensOnAnIPv6Literal)
 
 TEST(SimProcessLife, BadArgumentsAndHelp)
 {
-    for (const char* bad : {"--port=99999", "--bind=::1::2", "--bind=localhost", "--pty=", "--pty='open"}) {
-        SimProcess sim({bad});
-        EXPECT_EQ(sim.port(), 0) << bad;
+    const std::vector<std::vector<std::string>> bad = {{"--port=99999"}, {"--bind=::1::2"}, {"--bind=localhost"},
+                                                       {"--pty="}, {"--pty='open"}, {"--pty=sh", "--password=x"}};
+    for (const auto& args : bad) {
+        SimProcess sim(args);
+        EXPECT_EQ(sim.port(), 0) << args.back();
     }
     const std::string path = QUOR_BINARY_DIR "/quorvex-sim";
     const std::string help = path + " --help > /dev/null";

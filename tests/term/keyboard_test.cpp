@@ -194,7 +194,7 @@ TEST_F(KeyboardTest, WaitKeyReportsKeysTimeoutsAndGoneInput) {
     term.goneWhenEmpty = false;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(waitKey(nullptr, &r, -1), 0);   // scripted input cannot block
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
     term.pushKey('y');
     EXIT = 1;

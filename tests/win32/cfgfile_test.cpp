@@ -98,7 +98,7 @@ TEST_F(ConfigFile, ClosingTheWindowSavesBeforeTheProgramEnds) {
     app.init(nullptr);
     std::string whenClosed;
     std::thread closer([&] {
-        Sleep(300);
+        EXPECT_TRUE(term.waitForBlockingRead()) << "the lists are not shown";
         consoleCtrlHandler(CTRL_CLOSE_EVENT);
         whenClosed = folder.read("quorcli.cfg");
     });

@@ -5,7 +5,8 @@
 # password, a closed port, code page 437 glyphs for control bytes, Home/End as
 # wine reads them, a configuration written with CR LF that the Linux build
 # reads back; --help and --version, a redirected input refused, a batch
-# script, and an error at the end left on the console until a key.
+# script and a pattern that could backtrack refused, and an error at the end
+# left on the console until a key.
 # Usage: e2e_test.sh <windows-build-dir> <linux-build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
@@ -48,13 +49,11 @@ wait_until 30 "wine's cmd.exe did not start" held '>$'
 tmux -S "$HOLD" send-keys -t hold -l "echo probe-answered" \; send-keys -t hold Enter
 wait_until 30 "a key typed into a wine console did not arrive" held '^probe-answered'
 
-# --- The stand-in (quick heartbeats: a wrong password shows soon), and a closed port ---
-start_sim "$BUILD/quorvex-sim"
-closed=$SIM_PORT
-kill "${E2E_PIDS[0]}" && wait "${E2E_PIDS[0]}" 2>/dev/null
-E2E_PIDS=()
+# --- The stand-in (quick heartbeats: a wrong password shows soon), and a
+# closed port, held by the script so that nothing listens on it ---
+reserve_port
+closed=$RESERVED_PORT
 start_sim "$BUILD/quorvex-sim" --update-ms=200 --heartbeat-ms=20 --log="$WORK/sim.log"
-[ "$SIM_PORT" != "$closed" ] || fail "the stand-in got the closed port again"
 
 # The program reads quorcli.cfg beside the .exe. This one has LF line ends
 # only, and a proxy whose description holds control bytes.
@@ -179,6 +178,13 @@ printf '%s\n' 'wait now "Server Console"' 'type "hello batch"' 'key Enter' 'wait
 (cd "$WORK/batch" && timeout 60 wine ./quorcli.exe --batch --server=Batch --password-file=pw --script=script) \
     </dev/null >"$WORK/batch/out" 2>&1 || fail "the batch run failed: $(cat "$WORK/batch/out")"
 grep -q "hello batch" "$WORK/batch/shot.txt" || fail "the batch screenshot lacks the typed line"
+# A pattern that std::regex could backtrack on without bound is refused at load.
+echo 'wait now /^(a+)+$/ timeout 2' >"$WORK/batch/slow"
+(cd "$WORK/batch" && timeout 60 wine ./quorcli.exe --batch --server=Batch --password-file=pw --script=slow) \
+    </dev/null >"$WORK/batch/out" 2>&1
+status=$?
+[ $status = 2 ] && grep -q "slow:1: bad regular expression /^(a+)+\$/: a repeated group" "$WORK/batch/out" ||
+    fail "the backtracking pattern was not refused ($status): $(cat "$WORK/batch/out")"
 
 # --- An error at the end is said on the console, which waits for a key ---
 mkdir "$WORK/other/quorcli.cfg"

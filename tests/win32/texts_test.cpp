@@ -23,7 +23,8 @@ protected:
 // chosen (cut to 80 characters) until a list is shown again.
 TEST_F(Texts, TitlesTitleRowAndARefusedConnectionThroughTheMainLoop) {
     ProgramFolder folder;
-    const int port = unusedPort();
+    const ReservedPort closed;
+    const int port = closed.port();
     const std::string desc = "Console server of the east wing in rack seven";
     folder.write("quorcli.cfg", "server=127.0.0.1:" + std::to_string(port) + "," + desc + "\r\n");
     term.keysOf({13, 13, 13, 27, 27});

@@ -39,7 +39,7 @@ protected:
         ASSERT_EQ(tunnel.setTunnel(command.c_str(), "Relay"), 0);
     }
     long relayPid() {
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 2000; ++i) {   // 20 s and more
             std::ifstream f(pidFile());
             long pid = 0;
             if (f >> pid) return pid;

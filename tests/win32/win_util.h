@@ -10,10 +10,12 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -98,9 +100,24 @@ class QueueTerminal : public WinConsoleTerminal {
 public:
     QueueTerminal() : WinConsoleTerminal(nullptr) {}
     int readKey(int timeoutMs, INPUT_RECORD& record) override {
+        if (timeoutMs < 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++blockingReads_;
+            cv_.notify_all();
+        }
         const int got = WinConsoleTerminal::readKey(timeoutMs < 0 ? 5000 : timeoutMs, record);
         return got == 0 && timeoutMs < 0 ? -1 : got;
     }
+    // Waits until the program blocks for a key (a list or a dialog is shown).
+    bool waitForBlockingRead(int timeoutMs = 10000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return blockingReads_ > 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int blockingReads_ = 0;
 };
 
 using Link = PeerLink;
@@ -177,20 +194,31 @@ private:
     }
 };
 
-// A port on 127.0.0.1 where nothing listens (one the system just gave out).
-inline int unusedPort() {
-    const int s = sockOpenTcp();
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
-    SockLen len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    sockClose(s);
-    return port;
-}
+// A port on 127.0.0.1 held for the object's life by a bound socket that
+// never listens: connections to it are refused, and nothing else takes it.
+class ReservedPort {
+public:
+    ReservedPort() : fd_(sockOpenTcp()) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = inet_addr("127.0.0.1");
+        SockLen len = sizeof a;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~ReservedPort() {
+        if (fd_ >= 0) sockClose(fd_);
+    }
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
 
 // consoleMain with one server entry ("test server" at 127.0.0.1), reading
 // keys from the console key queue.

@@ -1,0 +1,28 @@
+// Script regular expressions on Linux: RE2, whose matching takes time in
+// proportion to the text whatever the pattern, so that a wait's timeout
+// holds on any screen a server shows.
+#include <re2/re2.h>
+
+#include "batch/script.h"
+
+class scriptRegex {
+public:
+    explicit scriptRegex(const std::string& pattern) : re(pattern, options()) {}
+    RE2 re;
+
+private:
+    static RE2::Options options() {
+        RE2::Options o;
+        o.set_log_errors(false);   // the script error says it
+        return o;
+    }
+};
+
+std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern, std::string& why) {
+    auto regex = std::make_shared<const scriptRegex>(pattern);
+    if (regex->re.ok()) return regex;
+    why = regex->re.error();
+    return nullptr;
+}
+
+bool scriptRegexFound(const scriptRegex& regex, const std::string& text) { return RE2::PartialMatch(text, regex.re); }
