@@ -181,7 +181,8 @@ std::string parseShareAddress(const std::string& text, std::string& host, int& p
     // Said apart from the rest, since it looks like a fair request: the
     // library that serves the page is built without IPv6.
     if (text.find('[') != std::string::npos ||
-        (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos))
+        (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos &&
+         !ipv4Literal(std::string_view(text).substr(0, colon))))
         return "IPv6 cannot be shared: Debian's civetweb library, which serves the page, is built without IPv6";
     const std::string address = text.substr(0, colon);
     const std::string digits = colon == std::string::npos ? "" : text.substr(colon + 1);

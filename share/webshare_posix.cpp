@@ -3,10 +3,14 @@
 // viewer's stream of Server-Sent Events keeps its worker for as long as the
 // viewer stays, taking the latest state from the hub and writing it.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -35,6 +39,10 @@ constexpr char requestTimeoutMs[] = "1000";
 // A stream sends a comment line when it has had nothing to send for this
 // long: the write to a tab that was closed fails, and frees its slot.
 constexpr auto heartbeat = std::chrono::seconds(3);
+// The send buffer of a connection (the system doubles it), fixed: grown by
+// the system it would take megabytes for a viewer that never reads before
+// a write stalls and closes it.
+constexpr int sendBuffer = 16384;
 
 // Each answer forbids caching and framing, and the page may run only its
 // own inline script and style and read only its own stream.
@@ -95,6 +103,27 @@ bool hostAllowed(const char* value) {
                             port.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
+// civetweb sets no send buffer and tells no socket, but a connection takes
+// the buffer sizes of the socket it was accepted on: the listening socket
+// on port is found among the process's descriptors and given sendBuffer.
+void limitSendBuffer(int port) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        int listening = 0;
+        socklen_t flagSize = sizeof listening;
+        if (fd != dirfd(fds) && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagSize) == 0 && listening)
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    }
+    closedir(fds);
+}
+
 class civetShare final : public shareServer {
 public:
     ~civetShare() override {
@@ -153,6 +182,7 @@ public:
             error = "cannot tell the port of " + listen;
             return false;
         }
+        limitSendBuffer(ports[0].port);
         url_ = "http://" + host + ":" + std::to_string(ports[0].port) + "/" + token_ + "/";
         return true;
     }
