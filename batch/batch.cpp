@@ -86,7 +86,7 @@ batchOptions readOptions(int argc, char** argv) {
             int port = 0;
             if (const std::string wrong = parseShareAddress(v, host, port); !wrong.empty())
                 throw usageError{"--share=" + v + ": " + wrong};
-            if (const std::string warning = shareAddressWarning(host); !warning.empty())
+            if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
                 std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
             shareSessions = 1;
             setGlobalString(&shareAddress, v.c_str());

@@ -165,7 +165,8 @@ void printUsage(int argc, char** argv, const char* programPath) {
 }  // namespace
 
 // Whether the address of a --share argument is one to share on: else its
-// line on standard error. An address open to the network is said too.
+// line on standard error. An address open to the network is said too, by a
+// build that can share.
 bool shareArgumentOk(const char* arg) {
     if (valuedForm(arg, shareOption) != 1) return true;
     const char* value = std::strchr(arg, '=') + 1;
@@ -176,7 +177,7 @@ bool shareArgumentOk(const char* arg) {
         std::fprintf(stderr, "quorcli: --share=%s: %s\n", value, wrong.c_str());
         return false;
     }
-    if (const std::string warning = shareAddressWarning(host); !warning.empty())
+    if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
         std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
     return true;
 }
