@@ -52,7 +52,7 @@ wait_for "Password for Rack"
 typed quorvex
 keys Enter
 wait_row 0 " QUORVEX Server Console"
-CLIENT=$(ps -o pid= --ppid "$(tmx display -p -t "$PANE" '#{pane_pid}')" | head -1)
+CLIENT=$(ps -o pid= --ppid "$(tmx display -p -t "$PANE" '#{pane_pid}')" | tr -d ' ' | head -1)
 $CHECK hostile "$URL" "$CLIENT" || fail "hostile requests"
 
 # 16 viewers and no 17th; then one of them never reads while the screen
