@@ -28,6 +28,7 @@ port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' sim.out | head -
 [ -n "$port" ] || { echo "the stand-in did not start"; exit 1; }
 printf 'server=127.0.0.1:%s,Sim\r\n' "$port" >quorcli.cfg
 printf 'quorvex\n' >password
+chmod 600 password
 printf 'screen "Monitor"\nwait "never shown" timeout 900\n' >script
 
 # client NAME [--share]: a batch run on the System Monitor until it is

@@ -162,8 +162,6 @@ void printUsage(int argc, char** argv, const char* programPath) {
     releaseProgramStrings();
 }
 
-}  // namespace
-
 // Whether the address of a --share argument is one to share on: else its
 // line on standard error. An address open to the network is said too, by a
 // build that can share.
@@ -181,6 +179,8 @@ bool shareArgumentOk(const char* arg) {
         std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
     return true;
 }
+
+}  // namespace
 
 int rejectedArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
