@@ -83,6 +83,12 @@ batchOptions readOptions(int argc, char** argv) {
         else if (std::strcmp(a, "--secrets-from-parent") == 0) o.fromParent = true;
         else if (std::strcmp(a, "--share") == 0) shareSessions = 1;
         else if (valueOf(a, "--share", v)) {
+            std::string host;
+            int port = 0;
+            if (const std::string wrong = parseShareAddress(v, host, port); !wrong.empty())
+                throw usageError{"--share=" + v + ": " + wrong};
+            if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
+                std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
             shareSessions = 1;
             setGlobalString(&shareAddress, v.c_str());
         }

@@ -82,3 +82,11 @@ reaction_cell() {
   found=$(sed -n "s/^$1: median \([0-9]*\) ms, slowest \([0-9]*\) ms\$/\1 ms (slowest \2 ms)/p" "$results/reaction-linux.log" 2>/dev/null | tail -n1)
   printf '%s' "${found:-n/m}"
 }
+
+# A figure that bench/share_load.sh printed: the sed expression picks it out
+# of the log ($1); "n/m" when it is not there.
+share_cell() {
+  local v
+  v=$(sed -n "$2" "$results/$1.log" 2>/dev/null | tail -n1)
+  printf '%s' "${v:-n/m}"
+}

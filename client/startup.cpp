@@ -11,6 +11,7 @@
 #include "console/global.h"
 #include "history/scrollback.h"
 #include "net/sutil.h"
+#include "share/webshare.h"
 
 namespace {
 
@@ -148,8 +149,8 @@ void printOptions(FILE* out) {
                  "                 histories together hold at most %zu MiB (%zu lines)\n"
                  "  --batch        run a script without a terminal (quorcli --batch --help)\n"
                  "  --share[=ADDR:PORT]\n"
-                 "                 show every session read-only in a browser (default 127.0.0.1\n"
-                 "                 with a free port)\n",
+                 "                 show every session read-only in a browser; ADDR one IPv4\n"
+                 "                 address (default 127.0.0.1), PORT one port (default a free one)\n",
                  letters ? "\n               [-m] [-a | -n | -u]" : "", historyBytesMax >> 20, historyLinesMax);
     if (letters)
         std::fputs("  -m             monochrome\n"
@@ -179,11 +180,33 @@ void printUsage(int argc, char** argv, const char* programPath) {
     releaseProgramStrings();
 }
 
+// Whether the address of a --share argument is one to share on: else its
+// line on standard error. An address open to the network is said too, by a
+// build that can share.
+bool shareArgumentOk(const char* arg) {
+    if (valuedForm(arg, shareOption) != 1) return true;
+    const char* value = std::strchr(arg, '=') + 1;
+    std::string host;
+    int port = 0;
+    const std::string wrong = parseShareAddress(value, host, port);
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "quorcli: --share=%s: %s\n", value, wrong.c_str());
+        return false;
+    }
+    if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
+        std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
+    return true;
+}
+
 }  // namespace
 
 int rejectedArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (arg && !shareArgumentOk(arg)) {
+            printOptions(stderr);
+            return 2;
+        }
         if (!arg || knownArgument(arg)) continue;
         const valuedOption* bare = nullptr;
         for (const valuedOption& o : valuedOptions)

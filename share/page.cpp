@@ -65,9 +65,8 @@ constexpr char body[] = R"page(</style>
     stateEl.textContent = text === "waiting" ? "waiting for a session" : text;
     stateEl.className = classes[text] || "";
   }
-  const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host +
-                           location.pathname + "ws");
-  ws.onmessage = function (e) {
+  const events = new EventSource(location.pathname + "events");
+  events.onmessage = function (e) {
     let m;
     try { m = JSON.parse(e.data); } catch (x) { return; }
     if (typeof m.n === "string") {
@@ -78,8 +77,10 @@ constexpr char body[] = R"page(</style>
       if (Number.isInteger(row[0]) && row[0] >= 0 && row[0] < 25) paint(row[0], String(row[1]), String(row[2]));
     if (typeof m.s === "string") state(m.s);
   };
-  // The share stopped, or the network between: the picture is no longer live.
-  ws.onclose = function () { if (last !== "session ended") state("disconnected"); };
+  // The share stopped, or the network between: the picture is no longer
+  // live. The browser tries again by itself, and a stream that comes back
+  // starts with the whole screen.
+  events.onerror = function () { if (last !== "session ended") state("disconnected"); };
 })();
 </script>
 </body>

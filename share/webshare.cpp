@@ -71,13 +71,13 @@ int shareHub::join() {
     if (finished_) return -1;
     for (int i = 0; i < maxViewers; ++i) {
         if (slots_[i].used) continue;
-        slots_[i] = slotState{true, false, allRows, true, true};
+        slots_[i] = slotState{true, allRows, true, true};
         return i;
     }
     return -1;
 }
 
-bool shareHub::next(int slot, std::string& message) {
+bool shareHub::next(int slot, std::string& message, std::chrono::milliseconds wait) {
     if (slot < 0 || slot >= maxViewers) return false;
     uint16_t rows[screenRows][screenCols];
     std::string name;
@@ -88,8 +88,11 @@ bool shareHub::next(int slot, std::string& message) {
         std::unique_lock<std::mutex> lock(mutex_);
         slotState& s = slots_[slot];
         const auto pending = [&] { return s.rows || s.name || s.status; };
-        changed_.wait(lock, [&] { return s.closed || finished_ || pending(); });
-        if (s.closed || !pending()) return false;
+        changed_.wait_for(lock, wait, [&] { return finished_ || pending(); });
+        if (!pending()) {
+            message.clear();
+            return !finished_;
+        }
         dirty = std::exchange(s.rows, 0);
         withName = std::exchange(s.name, false);
         s.status = false;
@@ -100,13 +103,6 @@ bool shareHub::next(int slot, std::string& message) {
     }
     message = shareHub::message(status, withName ? &name : nullptr, rows, dirty);
     return true;
-}
-
-void shareHub::close(int slot) {
-    if (slot < 0 || slot >= maxViewers) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    slots_[slot].closed = true;
-    changed_.notify_all();
 }
 
 void shareHub::leave(int slot) {
@@ -124,7 +120,7 @@ void shareHub::finish() {
 bool shareHub::drained() {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const slotState& s : slots_)
-        if (s.used && !s.closed && (s.rows || s.name || s.status)) return false;
+        if (s.used && (s.rows || s.name || s.status)) return false;
     return true;
 }
 
@@ -166,28 +162,45 @@ std::string shareHub::message(shareStatus status, const std::string* name, const
     return out;
 }
 
-bool parseShareAddress(const std::string& text, std::string& host, int& port) {
-    std::string h = text;
-    port = 0;
-    const size_t colon = text.rfind(':');
-    const bool bracketed = !text.empty() && text[0] == '[';
-    if (colon != std::string::npos && (!bracketed || colon > text.find(']'))) {
-        const std::string digits = text.substr(colon + 1);
-        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        port = std::atoi(digits.c_str());
-        if (port > 65535) return false;
-        h = text.substr(0, colon);
+bool ipv4Literal(std::string_view text) {
+    size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (i >= text.size() || text[i++] != '.')) return false;
+        const size_t from = i;
+        int value = 0;
+        while (i < text.size() && i - from < 4 && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
+        const size_t digits = i - from;
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[from] == '0')) return false;
     }
-    if (bracketed) {
-        if (h.size() < 3 || h.back() != ']') return false;
-        h = h.substr(1, h.size() - 2);
-    }
-    if (h.empty() || h.find_first_of(" []/") != std::string::npos ||
-        (!bracketed && h.find(':') != std::string::npos))
-        return false;
-    host = h;
-    return true;
+    return i == text.size();
+}
+
+std::string parseShareAddress(const std::string& text, std::string& host, int& port) {
+    const size_t colon = text.find(':');
+    // Said apart from the rest, since it looks like a fair request: the
+    // library that serves the page is built without IPv6.
+    if (text.find('[') != std::string::npos ||
+        (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos &&
+         !ipv4Literal(std::string_view(text).substr(0, colon))))
+        return "IPv6 cannot be shared: Debian's civetweb library, which serves the page, is built without IPv6";
+    const std::string address = text.substr(0, colon);
+    const std::string digits = colon == std::string::npos ? "" : text.substr(colon + 1);
+    const bool portOk = colon == std::string::npos ||
+                        (!digits.empty() && digits.size() <= 5 &&
+                         digits.find_first_not_of("0123456789") == std::string::npos &&
+                         std::atoi(digits.c_str()) <= 65535);
+    if (!portOk || (address.empty() ? colon == std::string::npos : !ipv4Literal(address)))
+        return "not ADDR, ADDR:PORT or :PORT (one IPv4 address such as 127.0.0.1, one port from 0 to 65535)";
+    host = address.empty() ? "127.0.0.1" : address;
+    port = digits.empty() ? 0 : std::atoi(digits.c_str());
+    return "";
+}
+
+std::string shareAddressWarning(const std::string& host) {
+    if (host.rfind("127.", 0) == 0) return "";
+    return (host == "0.0.0.0" ? std::string("the share listens on every interface (0.0.0.0)")
+                              : "the share listens on " + host) +
+           ": it is open to the network, and the page is plain HTTP";
 }
 
 webShare::webShare(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
@@ -204,8 +217,10 @@ std::string webShare::start(const std::string& address, bool forRun, bool* ok) {
     if (!shareAvailable()) return shareUnavailableText;
     std::string host = "127.0.0.1";
     int port = 0;
-    if (!address.empty() && !parseShareAddress(address, host, port))
-        return "Not shared: \"" + address + "\" is not ADDR:PORT";
+    if (!address.empty()) {
+        const std::string wrong = parseShareAddress(address, host, port);
+        if (!wrong.empty()) return "Not shared: " + address + ": " + wrong;
+    }
     // The one before ends first: its port may be the one asked for.
     if (retiring_.joinable()) retiring_.join();
     std::string error;

@@ -1,16 +1,18 @@
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "client/screenfeed.h"
 
 // A read-only view of the remote screen in a browser: a small web server
 // inside the client serves one page at http://ADDR:PORT/<token>/, and sends
-// it the screen over a WebSocket as it changes.
+// it the screen as it changes, as Server-Sent Events from <token>/events.
 
 // What a page is told of the session.
 enum class shareStatus { waiting, live, linkLost, ended };
@@ -31,11 +33,10 @@ public:
     // The server's side. A slot for a new viewer (all of the screen to
     // send), or -1 when there are maxViewers already.
     int join();
-    // Waits until the viewer's slot has something to send or is closed;
-    // true with the message to send, false when the viewer must stop.
-    bool next(int slot, std::string& message);
-    // Wakes the viewer's next(), which then returns false.
-    void close(int slot);
+    // Waits at most wait for the viewer's slot to have something to send:
+    // true with the message to send ("" when nothing came in that time),
+    // false when the viewer must stop.
+    bool next(int slot, std::string& message, std::chrono::milliseconds wait);
     void leave(int slot);
     // Every viewer's next() returns false once its slot has nothing more.
     void finish();
@@ -52,7 +53,6 @@ public:
 private:
     struct slotState {
         bool used = false;
-        bool closed = false;
         uint32_t rows = 0;   // bit r: row r changed since it was sent
         bool name = false;
         bool status = false;
@@ -81,9 +81,15 @@ std::unique_ptr<shareServer> startShareServer(const std::string& host, int port,
 bool shareAvailable();
 extern const char* const shareUnavailableText;
 
-// host and port of "ADDR:PORT" or "ADDR" ("[v6]:PORT" for IPv6); false when
-// it is neither.
-bool parseShareAddress(const std::string& text, std::string& host, int& port);
+// host and port of "ADDR", "ADDR:PORT" or ":PORT": one IPv4 address in
+// dotted decimal (127.0.0.1 when left out) and one port (0, a free one,
+// when left out). "" when text is one of these, else what is wrong with it.
+std::string parseShareAddress(const std::string& text, std::string& host, int& port);
+// The warning for a share that listens on host, "" for a loopback address.
+std::string shareAddressWarning(const std::string& host);
+// Whether text is an IPv4 address in dotted decimal: four numbers from 0
+// to 255, without leading zeros.
+bool ipv4Literal(std::string_view text);
 
 // The watcher that feeds the hub and owns the server. Started from the
 // session menu, the share ends with that session; started for the run

@@ -1,12 +1,19 @@
-// The web server of a share, on civetweb: its worker threads answer the
-// requests and hold the WebSocket connections; a thread of ours for each
-// viewer takes the latest state from the hub and writes it.
+// The web server of a share, on civetweb. Every request is answered from
+// its begin_request callback, on one of civetweb's worker threads; a
+// viewer's stream of Server-Sent Events keeps its worker for as long as the
+// viewer stays, taking the latest state from the hub and writing it.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
+#include <string_view>
 
 #include <civetweb.h>
 
@@ -17,8 +24,28 @@
 namespace {
 
 constexpr int tokenBytes = 16;
+// A peer may hold this many connections open without sending a request,
+// and a page with the token still loads at once: each holds a worker until
+// civetweb gives up on its request.
+constexpr int idleConnections = 100;
+// Workers: one for each viewer's stream, one for each of those idle
+// connections, and a few for page loads.
+constexpr int workerThreads = shareHub::maxViewers + idleConnections + 8;
+// How long civetweb waits for a whole request (and for a write to make
+// progress). It measures from the start of the request but waits this long
+// again after each piece, so a request that trickles in is closed within
+// twice this.
+constexpr char requestTimeoutMs[] = "1000";
+// A stream sends a comment line when it has had nothing to send for this
+// long: the write to a tab that was closed fails, and frees its slot.
+constexpr auto heartbeat = std::chrono::seconds(3);
+// The send buffer of a connection (the system doubles it), fixed: grown by
+// the system it would take megabytes for a viewer that never reads before
+// a write stalls and closes it.
+constexpr int sendBuffer = 16384;
+
 // Each answer forbids caching and framing, and the page may run only its
-// own inline script and style and talk only to its own WebSocket.
+// own inline script and style and read only its own stream.
 constexpr char commonHeaders[] =
     "Cache-Control: no-store\r\n"
     "X-Frame-Options: DENY\r\n"
@@ -27,7 +54,7 @@ constexpr char commonHeaders[] =
     "Connection: close\r\n";
 constexpr char pageCsp[] =
     "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-    "connect-src ws: wss:; frame-ancestors 'none'; base-uri 'none'; form-action 'none'\r\n";
+    "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'\r\n";
 constexpr char otherCsp[] = "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'\r\n";
 
 // The OS's random bytes; false when it gives none.
@@ -42,9 +69,59 @@ bool randomBytes(unsigned char* out, size_t n) {
     return true;
 }
 
-void sendStatus(mg_connection* conn, int code, const char* reason) {
-    mg_printf(conn, "HTTP/1.1 %d %s\r\n%s%sContent-Type: text/plain\r\nContent-Length: %zu\r\n\r\n%s\n", code,
-              reason, commonHeaders, otherCsp, std::strlen(reason) + 1, reason);
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Whether a Host names this machine by address, never by a name that
+// someone's DNS could point here: an IP literal or "localhost", with an
+// optional port. The port is not ours when the page comes through a
+// forwarded port (ssh -L).
+bool hostAllowed(const char* value) {
+    if (!value) return false;
+    const std::string_view host(value);
+    std::string_view port;
+    if (!host.empty() && host[0] == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string_view::npos || close > 64) return false;
+        char v6[65] = {};
+        host.copy(v6, close - 1, 1);
+        in6_addr unused;
+        if (inet_pton(AF_INET6, v6, &unused) != 1) return false;
+        port = host.substr(close + 1);
+    } else {
+        const size_t colon = host.find(':');
+        const std::string_view name = host.substr(0, colon);
+        if (!ipv4Literal(name) && !equalNoCase(name, "localhost")) return false;
+        if (colon != std::string_view::npos) port = host.substr(colon);
+    }
+    return port.empty() || (port.size() >= 2 && port.size() <= 6 && port[0] == ':' &&
+                            port.find_first_not_of("0123456789", 1) == std::string_view::npos);
+}
+
+// civetweb sets no send buffer and tells no socket, but a connection takes
+// the buffer sizes of the socket it was accepted on: the listening socket
+// on port is found among the process's descriptors and given sendBuffer.
+void limitSendBuffer(int port) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        int listening = 0;
+        socklen_t flagSize = sizeof listening;
+        if (fd != dirfd(fds) && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &flagSize) == 0 && listening)
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    }
+    closedir(fds);
 }
 
 class civetShare final : public shareServer {
@@ -52,11 +129,8 @@ public:
     ~civetShare() override {
         if (ctx_) {
             hub_.finish();
-            mg_stop(ctx_);
+            mg_stop(ctx_);   // waits for every worker, streams included
         }
-        // Every connection has closed by now, and joined its writer.
-        for (viewer& v : viewers_)
-            if (v.writer.joinable()) v.writer.join();
         wipeMemory(token_, sizeof token_);
         wipeMemory(url_.data(), url_.size());
     }
@@ -77,15 +151,13 @@ public:
 
         static std::once_flag once;
         std::call_once(once, [] { mg_init_library(0); });
-        const bool v6 = host.find(':') != std::string::npos;
-        const std::string listen = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-        // Workers: one for each viewer's connection, and a few for requests.
-        const std::string threads = std::to_string(shareHub::maxViewers + 4);
+        // host is one IPv4 address and port one number (parseShareAddress):
+        // civetweb would take a list of both.
+        const std::string listen = host + ":" + std::to_string(port);
+        const std::string threads = std::to_string(workerThreads);
         const char* options[] = {"listening_ports", listen.c_str(),
                                  "num_threads", threads.c_str(),
-                                 "request_timeout_ms", "10000",
-                                 "websocket_timeout_ms", "15000",
-                                 "enable_websocket_ping_pong", "yes",
+                                 "request_timeout_ms", requestTimeoutMs,
                                  "enable_keep_alive", "no",
                                  "max_request_size", "8192",
                                  "tcp_nodelay", "1",
@@ -94,6 +166,7 @@ public:
                                  nullptr};
         mg_callbacks callbacks{};
         callbacks.log_message = [](const mg_connection*, const char*) { return 1; };   // not on the terminal
+        callbacks.begin_request = &civetShare::onRequest;
         mg_init_data init{&callbacks, this, options};
         mg_error_data failed{};
         char why[256] = "";
@@ -109,10 +182,8 @@ public:
             error = "cannot tell the port of " + listen;
             return false;
         }
-        mg_set_request_handler(ctx_, "**", &civetShare::onRequest, this);
-        mg_set_websocket_handler(ctx_, "**", &civetShare::onConnect, &civetShare::onReady, &civetShare::onData,
-                                 &civetShare::onClose, this);
-        url_ = "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(ports[0].port) + "/" + token_ + "/";
+        limitSendBuffer(ports[0].port);
+        url_ = "http://" + host + ":" + std::to_string(ports[0].port) + "/" + token_ + "/";
         return true;
     }
 
@@ -120,17 +191,10 @@ public:
     shareHub& hub() override { return hub_; }
 
 private:
-    struct viewer {
-        int slot = -1;
-        std::thread writer;
-    };
-
     mg_context* ctx_ = nullptr;
     char token_[2 * tokenBytes + 1] = {};
     std::string url_;
     shareHub hub_;
-    std::mutex viewersMutex_;
-    viewer viewers_[shareHub::maxViewers];
 
     // Whether the path is "/<token>" and then tail; the token compared in
     // constant time.
@@ -144,78 +208,63 @@ private:
         return (diff == 0) & tailOk;
     }
 
-    static int onRequest(mg_connection* conn, void* data) {
-        auto* self = static_cast<civetShare*>(data);
+    // After an answer civetweb would read what is left of the request's
+    // body, at the peer's pace. An error with no body is the one way to
+    // make it close the connection at once instead: by now the answer has
+    // gone out, so civetweb writes nothing more.
+    static int done(mg_connection* conn, int code) {
+        mg_send_http_error(conn, 304, "%s", "");
+        return code;
+    }
+
+    static int refuse(mg_connection* conn, int code, const char* reason) {
+        mg_printf(conn, "HTTP/1.1 %d %s\r\n%s%sContent-Type: text/plain\r\nContent-Length: %zu\r\n\r\n%s\n", code,
+                  reason, commonHeaders, otherCsp, std::strlen(reason) + 1, reason);
+        return done(conn, code);
+    }
+
+    static int onRequest(mg_connection* conn) {
         const mg_request_info* req = mg_get_request_info(conn);
-        if (!req || !req->request_method || std::strcmp(req->request_method, "GET") != 0 ||
-            !self->tokenPath(req->local_uri_raw, "/")) {
-            sendStatus(conn, 404, "Not Found");
-            return 404;
+        if (!req || !req->request_method) return refuse(conn, 400, "Bad Request");
+        auto* self = static_cast<civetShare*>(req->user_data);
+        // Only a page of this machine's own addresses (this also stops DNS
+        // rebinding), and only requests from that page or none.
+        const char* host = mg_get_header(conn, "Host");
+        const char* origin = mg_get_header(conn, "Origin");
+        if (!hostAllowed(host) || (origin && !equalNoCase(origin, std::string("http://") + host)))
+            return refuse(conn, 403, "Forbidden");
+        // Viewers only watch: nothing they send is taken, and no protocol
+        // but plain HTTP.
+        if (mg_get_header(conn, "Upgrade")) return refuse(conn, 400, "Bad Request");
+        if (std::strcmp(req->request_method, "GET") != 0 || req->content_length > 0 ||
+            mg_get_header(conn, "Transfer-Encoding"))
+            return refuse(conn, 404, "Not Found");
+        if (self->tokenPath(req->local_uri_raw, "/")) {
+            const std::string& page = sharePage();
+            mg_printf(conn,
+                      "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/html; charset=utf-8\r\nContent-Length: %zu\r\n\r\n",
+                      commonHeaders, pageCsp, page.size());
+            mg_write(conn, page.data(), page.size());
+            return done(conn, 200);
         }
-        const std::string& page = sharePage();
-        mg_printf(conn,
-                  "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/html; charset=utf-8\r\nContent-Length: %zu\r\n\r\n",
-                  commonHeaders, pageCsp, page.size());
-        mg_write(conn, page.data(), page.size());
-        return 200;
+        if (self->tokenPath(req->local_uri_raw, "/events")) return self->stream(conn);
+        return refuse(conn, 404, "Not Found");
     }
 
-    // Before the handshake: the right path, and room for one more viewer.
-    static int onConnect(const mg_connection* c, void* data) {
-        auto* self = static_cast<civetShare*>(data);
-        // civetweb hands a const connection here; answering a refusal needs it writable.
-        auto* conn = const_cast<mg_connection*>(c);
-        const mg_request_info* req = mg_get_request_info(conn);
-        if (!req || !self->tokenPath(req->local_uri_raw, "/ws")) {
-            sendStatus(conn, 404, "Not Found");
-            return 1;
+    // A viewer's stream, until it cannot be written, the viewer's slot is
+    // taken away or the server stops. Each message is one line of JSON
+    // with no control characters, so one "data:" line.
+    int stream(mg_connection* conn) {
+        const int slot = hub_.join();
+        if (slot < 0) return refuse(conn, 503, "Service Unavailable");
+        mg_printf(conn, "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/event-stream\r\n\r\n", commonHeaders, otherCsp);
+        std::string message, event;
+        while (hub_.next(slot, message, heartbeat)) {
+            event = message.empty() ? std::string(":\n\n") : "data: " + message + "\n\n";
+            if (mg_write(conn, event.data(), event.size()) != static_cast<int>(event.size())) break;
         }
-        if (self->hub_.viewers() >= shareHub::maxViewers) {
-            sendStatus(conn, 503, "Service Unavailable");
-            return 1;
-        }
-        mg_set_user_connection_data(conn, nullptr);
-        return 0;
-    }
-
-    static void onReady(mg_connection* conn, void* data) {
-        auto* self = static_cast<civetShare*>(data);
-        const int slot = self->hub_.join();
-        if (slot < 0) {
-            // More at once than the check before the handshake let through.
-            mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "\x03\xf5", 2);   // 1013: try again later
-            return;
-        }
-        std::lock_guard<std::mutex> lock(self->viewersMutex_);
-        viewer& v = self->viewers_[slot];
-        v.slot = slot;
-        v.writer = std::thread([self, conn, slot] {
-            std::string message;
-            while (self->hub_.next(slot, message))
-                if (mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_TEXT, message.data(), message.size()) <= 0) break;
-        });
-        mg_set_user_connection_data(conn, &v);
-    }
-
-    // Viewers only watch: a frame with data is a viewer misbehaving, and
-    // ends its connection. Pings, pongs and the closing are civetweb's.
-    static int onData(mg_connection*, int bits, char*, size_t, void*) {
-        const int opcode = bits & 0x0F;
-        return opcode == MG_WEBSOCKET_OPCODE_TEXT || opcode == MG_WEBSOCKET_OPCODE_BINARY ||
-                       opcode == MG_WEBSOCKET_OPCODE_CONTINUATION
-                   ? 0
-                   : 1;
-    }
-
-    static void onClose(const mg_connection* conn, void* data) {
-        auto* self = static_cast<civetShare*>(data);
-        auto* v = static_cast<viewer*>(mg_get_user_connection_data(conn));
-        if (!v) return;
-        self->hub_.close(v->slot);
-        if (v->writer.joinable()) v->writer.join();
-        std::lock_guard<std::mutex> lock(self->viewersMutex_);
-        self->hub_.leave(v->slot);
-        v->slot = -1;
+        hub_.leave(slot);
+        return done(conn, 200);
     }
 };
 

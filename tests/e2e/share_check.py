@@ -7,10 +7,15 @@
 #                    rows 0-23, trailing blanks aside (within 3 s)
 #     shows:CMD:TEXT runs CMD, then a row must show TEXT within 1 s; prints ms
 #     state:CMD:TEXT runs CMD, then the state must read TEXT (within 5 s)
-# viewers URL: 16 WebSockets open at once are taken, a 17th is refused (503).
-# bad URL: a table of malformed requests and frames; the server must answer
-#   the next good request after each.
-import base64, json, os, socket, subprocess, sys, tempfile, time, urllib.parse
+# viewers URL: 16 event streams open at once are taken (as the slots of closed
+#   ones come free), a 17th is refused (503); then one of them reads no more
+#   until it is ended.
+# hostile URL PID: what a peer without the token, or a page of another origin,
+#   may try against the client PID: a table of requests and the status each
+#   gets, the server answering the next good request after each; a WebSocket
+#   upgrade with a 1 GiB frame behind it, refused, the client's memory
+#   unchanged; a page load behind 100 connections that send nothing.
+import json, os, signal, socket, subprocess, sys, tempfile, time, urllib.parse
 
 
 def fail(msg):
@@ -107,11 +112,9 @@ def connect(url):
     return socket.create_connection((u.hostname, u.port), timeout=5), u
 
 
-def upgrade(url, path="ws"):
+def request(url, path="", headers=b""):
     s, u = connect(url)
-    key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall(("GET %s%s HTTP/1.1\r\nHost: %s\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n" % (u.path, path, u.netloc, key)).encode())
+    s.sendall(b"GET %s%s HTTP/1.1\r\nHost: %s\r\n%s\r\n" % (u.path.encode(), path.encode(), u.netloc.encode(), headers))
     return s
 
 
@@ -126,13 +129,18 @@ def head(s):
 
 
 def viewers(url):
-    socks = [upgrade(url) for _ in range(16)]
-    for i, s in enumerate(socks):
-        h = head(s)
-        if not h.startswith(b"HTTP/1.1 101"): fail("viewer %d: %r" % (i + 1, h[:80]))
-    extra = upgrade(url)
-    if not (h := head(extra)).startswith(b"HTTP/1.1 503"): fail("the 17th viewer got %r" % h[:80])
-    for s in socks + [extra]: s.close()
+    socks, deadline = [], time.time() + 20
+    while len(socks) < 16:
+        s = request(url, "events")
+        if (h := head(s)).startswith(b"HTTP/1.1 200"): socks.append(s)
+        elif not h.startswith(b"HTTP/1.1 503") or time.time() > deadline: fail("viewer %d: %r" % (len(socks) + 1, h[:80]))
+        else: s.close(), time.sleep(0.2)   # slots of closed viewers come free at their next writes
+    if not (h := head(request(url, "events"))).startswith(b"HTTP/1.1 503"): fail("the 17th viewer got %r" % h[:80])
+    for s in socks[1:]: s.close()
+    signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM])
+    socks[0].setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    print("took 16 viewers, refused a 17th; one holds its slot and reads no more", flush=True)
+    signal.sigtimedwait([signal.SIGTERM], 120)
 
 
 def status_of(url, raw):
@@ -143,52 +151,70 @@ def status_of(url, raw):
     return h.split(b"\r\n", 1)[0]
 
 
-def bad(url):
+def hostile(url, pid):
     u = urllib.parse.urlsplit(url)
     p, host = u.path.encode(), u.netloc.encode()
-    frame = lambda op, payload, mask=True: bytes([0x80 | op, (0x80 if mask else 0) | len(payload)]) + \
-        (b"\0\0\0\0" if mask else b"") + payload
+    get = lambda path=b"", headers=b"": b"GET " + p + path + b" HTTP/1.1\r\nHost: " + host + b"\r\n" + headers + b"\r\n"
+    ws = b"Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" \
+         b"Sec-WebSocket-Version: 13\r\n"
     cases = [  # what is sent | the status line that must come back (None: any, or none)
-        (b"GET " + p + b" HTTP/1.1\r\nHost: " + host + b"\r\n\r\n", b"HTTP/1.1 200 OK"),
-        (b"POST " + p + b" HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc", b"HTTP/1.1 404 Not Found"),
-        (b"OPTIONS " + p + b" HTTP/1.1\r\nHost: x\r\n\r\n", b"HTTP/1.1 404 Not Found"),
+        (get(), b"HTTP/1.1 200 OK"),
+        (get(b"events", b"Origin: http://" + host + b"\r\n"), b"HTTP/1.1 200 OK"),
+        (b"POST " + p + b" HTTP/1.1\r\nHost: " + host + b"\r\nContent-Length: 3\r\n\r\nabc", b"HTTP/1.1 404 Not Found"),
+        (b"OPTIONS " + p + b" HTTP/1.1\r\nHost: " + host + b"\r\n\r\n", b"HTTP/1.1 404 Not Found"),
         # the token with its last digit changed
-        (b"GET " + p[:-2] + (b"1" if p[-2:-1] == b"0" else b"0") + b"/ HTTP/1.1\r\nHost: x\r\n\r\n",
-         b"HTTP/1.1 404 Not Found"),
-        (b"GET " + p + b"../ HTTP/1.1\r\nHost: x\r\n\r\n", b"HTTP/1.1 404 Not Found"),
-        (b"GET " + p + b"%00 HTTP/1.1\r\nHost: x\r\n\r\n", None),
+        (get().replace(p, p[:-2] + (b"1" if p[-2:-1] == b"0" else b"0") + b"/"), b"HTTP/1.1 404 Not Found"),
+        (get(b"../"), b"HTTP/1.1 404 Not Found"),
+        (get().replace(host, b"127.0.0.1:8080"), b"HTTP/1.1 200 OK"),   # through ssh -L 8080:...
+        # another origin's page, a name that DNS points here, no Host at all
+        (get(b"events", b"Origin: http://evil.example\r\n"), b"HTTP/1.1 403 Forbidden"),
+        (get().replace(host, b"evil.example:" + host.split(b":")[1]), b"HTTP/1.1 403 Forbidden"),
+        (get().replace(b"Host: " + host + b"\r\n", b""), b"HTTP/1.1 403 Forbidden"),
+        (get(b"events", ws), b"HTTP/1.1 400 Bad Request"),
+        (get(b"%00"), None),
         (b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\n\r\n", None),
         (b"GET " + p + b" HTTP/1.1\r\n" + b"X: y\r\n" * 200 + b"\r\n", None),
         (b"\x00\xff\r\n\r\n", None),
         (b"GET " + p + b" HTTP/9.9\r\n\r\n", None),
-        (b"GET " + p + b" HTTP/1.1\r\nContent-Length: -5\r\n\r\n", None),
-        (b"GET " + p + b" HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", None),
-        (b"GET " + p + b"ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", None),
+        (get(b"", b"Content-Length: -5\r\n"), None),
+        (get(b"", b"Transfer-Encoding: chunked\r\n") + b"zz\r\n", None),
     ]
     for raw, want in cases:
         got = status_of(url, raw)
-        if want is not None and got != want: fail("%r... answered %r, not %r" % (raw[:40], got, want))
-    # Each frame on a new WebSocket; data from a viewer ends its connection.
-    frames = [(frame(1, b"typed keys"), True), (frame(2, b"\x01\x02"), True), (frame(1, b"x", mask=False), False),
-              (frame(0, b"cont"), False), (bytes([0x81, 0xFF]) + b"\xff" * 8 + b"\0" * 4, False),
-              (frame(9, b"p" * 125), False), (frame(0xB, b""), False), (b"\x88", False),
-              (frame(8, b"\x03\xe8"), True), (os.urandom(300), False)]
-    for f, closes in frames:
-        s = upgrade(url)
-        if not head(s).startswith(b"HTTP/1.1 101"): fail("no WebSocket for a bad frame")
-        s.sendall(f)
-        s.settimeout(3)
-        closed = False
-        try:
-            while s.recv(65536): pass
-            closed = True
-        except ConnectionResetError: closed = True
-        except OSError: pass
-        if closes and not closed: fail("a viewer that sent %r was not closed" % f[:8])
+        if want is not None and got != want: fail("%r... answered %r, not %r" % (raw[:60], got, want))
     if status_of(url, cases[0][0]) != b"HTTP/1.1 200 OK": fail("the server no longer answers")
-    print("%d bad requests and %d bad frames survived" % (len(cases) - 1, len(frames)))
+    print("%d bad requests survived" % (len(cases) - 3))
+
+    # A WebSocket frame announced as 1 GiB, and 64 MiB of it, after an upgrade with the token.
+    rss = lambda: int(open("/proc/%s/status" % pid).read().split("VmRSS:")[1].split()[0])
+    before = rss()
+    s, _ = connect(url)
+    s.sendall(get(b"events", ws))
+    if not (h := head(s)).startswith(b"HTTP/1.1 4"): fail("the upgrade was answered %r" % h[:80])
+    try:
+        s.sendall(bytes([0x82, 0xFF]) + (1 << 30).to_bytes(8, "big") + b"\0" * 4)
+        for _ in range(1024): s.sendall(b"\0" * 65536)
+    except OSError: pass
+    s.close()
+    if (after := rss()) > before + 4096: fail("the client grew from %d to %d kB" % (before, after))
+    print("after the upgrade and its frame the client holds %d kB (%d before)" % (after, before))
+
+    # 100 connections that send nothing, then a page load.
+    idle = [connect(url)[0] for _ in range(100)]
+    t0 = time.time()
+    got = status_of(url, cases[0][0])
+    took = time.time() - t0
+    print("page load behind 100 idle connections: %.0f ms" % (took * 1000))
+    if got != b"HTTP/1.1 200 OK" or took > 10: fail("the page load got %r in %.1f s" % (got, took))
+    for s in idle:
+        s.settimeout(max(0.1, t0 + 10 - time.time()))
+        try: s.recv(1) == b"" or fail("an idle connection was answered")
+        except socket.timeout: fail("an idle connection was still open after 10 s")
+        except ConnectionResetError: pass
+    print("the server closed all 100 in %.0f ms" % ((time.time() - t0) * 1000))
 
 
 if __name__ == "__main__":
     mode, url = sys.argv[1], sys.argv[2]
-    {"page": lambda: page(url, sys.argv[3:]), "viewers": lambda: viewers(url), "bad": lambda: bad(url)}[mode]()
+    {"page": lambda: page(url, sys.argv[3:]), "viewers": lambda: viewers(url),
+     "hostile": lambda: hostile(url, sys.argv[3])}[mode]()
