@@ -17,6 +17,7 @@
 #include "batch/secrets.h"
 #include "client/cmain.h"
 #include "client/startup.h"
+#include "console/cp437.h"
 #include "console/global.h"
 #include "console/term.h"
 #include "console/wait.h"
@@ -248,7 +249,7 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
         serverInfo::makePassword(key, secrets.password);
         wipeMemory(secrets.password, sizeof secrets.password);
     } else {
-        out.complain("the server '" + std::string(server->description) +
+        out.complain("the server '" + out.server +
                      "' has no stored password: give it with --password-file=FILE");
         return exitUsage;
     }
@@ -339,7 +340,7 @@ int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chos
     for (size_t i : chosen) {
         args.push_back(common);
         args.back().push_back("--server-entry=" + std::to_string(i));
-        names.push_back(all[i]->description ? all[i]->description : "");
+        names.push_back(cp437Text(all[i]->description ? all[i]->description : ""));
     }
     const auto start = std::chrono::steady_clock::now();
     int highest = 0;
@@ -460,7 +461,7 @@ int batchMain(int argc, char** argv) {
                 status = runMany(all, chosen, o, argc, argv);
             } else {
                 serverInfo* server = all[chosen[0]];
-                out.server = server->description ? server->description : "";
+                out.server = cp437Text(server->description ? server->description : "");
                 startDeadline(o.deadlineMs, out);
                 // The stored passwords open with the master password from a
                 // file or the environment (or the parent run); without it

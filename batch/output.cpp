@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "console/cp437.h"
 #include "record/screenshot.h"
 
 namespace {
@@ -16,8 +17,9 @@ std::string secondsText(long long ms) {
 }
 
 std::string screenJson(const remoteScreen& screen) {
-    std::string out = "{\"server\":" + jsonString(screen.server) + ",\"screen_id\":" + std::to_string(screen.screenId) +
-                      ",\"screen_name\":" + jsonString(screen.screenName) + ",\"cursor\":{\"x\":" +
+    std::string out = "{\"server\":" + jsonString(cp437Text(screen.server)) + ",\"screen_id\":" +
+                      std::to_string(screen.screenId) + ",\"screen_name\":" + jsonString(cp437Text(screen.screenName)) +
+                      ",\"cursor\":{\"x\":" +
                       std::to_string(screen.cursorX) + ",\"y\":" + std::to_string(screen.cursorY) + "},\"rows\":[";
     const std::string text = screenText(screen);
     size_t at = 0;

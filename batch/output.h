@@ -20,7 +20,7 @@ std::string screenJson(const remoteScreen& screen);
 class batchOutput {
 public:
     bool json = false;
-    std::string server;   // carried by every JSON line
+    std::string server;   // carried by every JSON line: the description as shown (UTF-8)
 
     // A line of the script's own output (echo).
     void say(const std::string& text);

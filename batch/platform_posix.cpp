@@ -77,6 +77,10 @@ std::string start(const std::string& program, const std::vector<std::string>& ar
         moveTo(in.r, 0);
         moveTo(out.w, 1);
         moveTo(err.w, 2);
+        // Ignored by the parent, which an exec would keep.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigaction(SIGXFSZ, &byDefault, nullptr);
         execv(program.c_str(), argv.data());
         // Why exec failed, through a pipe that a successful exec closes.
         const int error = errno;

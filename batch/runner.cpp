@@ -4,6 +4,7 @@
 
 #include "client/cmain.h"
 #include "client/scrlist.h"
+#include "console/cp437.h"
 #include "console/keyhold.h"
 #include "record/savefile.h"
 #include "record/screenshot.h"
@@ -72,7 +73,7 @@ void batchRunner::changed() {
 }
 
 void batchRunner::screenShown(const remoteScreen& screen) {
-    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonString(screen.screenName)}});
+    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonString(cp437Text(screen.screenName))}});
     changed();
 }
 
@@ -200,7 +201,7 @@ bool batchRunner::selectScreen(const scriptCommand& c) {
     if (wantedScreen_ == 0) {
         wantedScreen_ = c.screenId;
         for (serverScreen* s = screens.getNext(nullptr); s && !wantedScreen_; s = screens.getNext(s))
-            if (c.text == s->getName()) wantedScreen_ = s->getId();
+            if (c.text == cp437Text(s->getName())) wantedScreen_ = s->getId();
         if (wantedScreen_ == 0) {
             finish(2, "line " + std::to_string(c.line) + ": the server has no screen \"" + c.text + "\"");
             return false;

@@ -13,6 +13,7 @@ struct remoteScreen {
     int cursorX = 0;
     int cursorY = 0;
     uint32_t screenId = 0;
+    // Both as their bytes (code page 437); cp437Text shows them as UTF-8.
     std::string screenName;
     std::string server;   // the description of the server entry
 };
@@ -63,7 +64,7 @@ public:
     long long dueInMs() const;
 
     // Something a watcher wants the operator to read on the status row
-    // (a failed recording); taken by the session, once.
+    // (a failed recording), as UTF-8; taken by the session, once.
     void say(std::string text) { notice_ = std::move(text); }
     std::string takeNotice() { return std::exchange(notice_, std::string()); }
 

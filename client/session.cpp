@@ -12,6 +12,7 @@
 #include "client/outbox.h"
 #include "client/scrlist.h"
 #include "client/sessionkeys.h"
+#include "console/cp437.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
@@ -407,10 +408,11 @@ void sessionRun::announceScreen() {
     app_.feed.shown(id, name);
 }
 
-// What a watcher of the screen (a recording) has to say goes on the status row.
+// What a watcher of the screen (a recording) has to say goes on the status
+// row; its file names hold glyphs as UTF-8, which the row shows as they are.
 void sessionRun::passNotice() {
     if (view_) return;   // kept until the view closes
-    const std::string text = app_.feed.takeNotice();
+    const std::string text = cp437FromUtf8(app_.feed.takeNotice());
     if (!text.empty()) note_.showNotice(text.c_str());
 }
 

@@ -9,6 +9,7 @@
 #include "client/cfgplace.h"
 #include "console/cutil.h"
 #include "console/global.h"
+#include "history/scrollback.h"
 #include "net/sutil.h"
 #include "share/webshare.h"
 
@@ -60,7 +61,7 @@ struct valuedOption {
 };
 constexpr valuedOption valuedOptions[] = {
     {"--proxy", "--proxy=NAME"}, {"--server", "--server=NAME"}, {"--config", "--config=FILE"},
-    {"--save-dir", "--save-dir=DIR"}, {"--history", "--history=N"}};
+    {"--save-dir", "--save-dir=DIR"}, {"--history", "--history=N"}, {"--record-limit", "--record-limit=MB"}};
 
 int valuedForm(const char* arg, const char* name) {
     while (isBlankByte(*arg)) ++arg;
@@ -69,13 +70,13 @@ int valuedForm(const char* arg, const char* name) {
     return arg[n] == '=' ? 1 : arg[n] == 0 ? -1 : 0;
 }
 
-// The number of "--history=N": from 0 to a million lines; -1 for anything else.
-long historyValue(const char* arg) {
-    if (valuedForm(arg, "--history") != 1) return -1;
+// The number of "--NAME=N" from low to a million; -1 for anything else.
+long numberValue(const char* arg, const char* name, long low) {
+    if (valuedForm(arg, name) != 1) return -1;
     const char* v = std::strchr(arg, '=') + 1;
     if (!*v || std::strlen(v) > 7 || std::strspn(v, "0123456789") != std::strlen(v)) return -1;
     const long n = std::strtol(v, nullptr, 10);
-    return n <= 1000000 ? n : -1;
+    return n >= low && n <= 1000000 ? n : -1;
 }
 
 // How an argument stands to a valued option (leading blanks skipped, as the
@@ -84,8 +85,10 @@ long historyValue(const char* arg) {
 // True for every argument that the scan, the display letters or the
 // information options take.
 bool knownArgument(const char* arg) {
+    if (valuedForm(arg, "--history") == 1) return numberValue(arg, "--history", 0) >= 0;
+    if (valuedForm(arg, "--record-limit") == 1) return numberValue(arg, "--record-limit", 1) >= 0;
     for (const valuedOption& o : valuedOptions)
-        if (valuedForm(arg, o.name) == 1) return std::strcmp(o.name, "--history") != 0 || historyValue(arg) >= 0;
+        if (valuedForm(arg, o.name) == 1) return true;
     for (const char* name : {reconnectOption, recordOption, "--help", "--version"})
         if (isOption(arg, name)) return true;
     // --direct by the build's comparison (the Linux build takes any beginning of it).
@@ -93,6 +96,15 @@ bool knownArgument(const char* arg) {
     // --share alone, or with the address after "=".
     if (valuedForm(arg, shareOption) != 0) return true;
     return thisBuild().displayLetters && displayLetter(arg) != 0;
+}
+
+// All the histories together hold at most historyLinesMax lines: one
+// screen cannot be given more.
+void capHistory() {
+    if (historyLines <= static_cast<long>(historyLinesMax)) return;
+    std::fprintf(stderr, "quorcli: --history=%ld is more than all histories may hold together (%zu MiB): %zu lines kept\n",
+                 historyLines, historyBytesMax >> 20, historyLinesMax);
+    historyLines = static_cast<long>(historyLinesMax);
 }
 
 void scanArguments(int argc, char** argv, char* work) {
@@ -106,11 +118,13 @@ void scanArguments(int argc, char** argv, char* work) {
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
         if (isOption(arg, reconnectOption)) autoReconnect = 1;
         if (isOption(arg, recordOption)) recordSessions = 1;
-        if (const long n = historyValue(arg); n >= 0) historyLines = n;
+        if (const long n = numberValue(arg, "--history", 0); n >= 0) historyLines = n;
+        if (const long n = numberValue(arg, "--record-limit", 1); n >= 0) recordLimitMb = n;
         const int share = valuedForm(arg, shareOption);
         if (share != 0) shareSessions = 1;
         if (share == 1) setGlobalString(&shareAddress, std::strchr(arg, '=') + 1);
     }
+    capHistory();
 }
 
 // The command line and its options.
@@ -118,7 +132,8 @@ void printOptions(FILE* out) {
     const bool letters = thisBuild().displayLetters;
     std::fprintf(out,
                  "Usage: quorcli [--proxy=NAME] [--server=NAME] [--direct] [--config=FILE] [--reconnect]\n"
-                 "               [--record] [--save-dir=DIR] [--history=N] [--share[=ADDR:PORT]]%s\n"
+                 "               [--record] [--record-limit=MB] [--save-dir=DIR] [--history=N]\n"
+                 "               [--share[=ADDR:PORT]]%s\n"
                  "Remote console client for QUORVEX servers.\n"
                  "\n"
                  "  --proxy=NAME   use the first proxy entry that begins with NAME\n"
@@ -127,13 +142,16 @@ void printOptions(FILE* out) {
                  "  --config=FILE  keep servers and proxies in FILE\n"
                  "  --reconnect    reconnect by itself when the link of a session fails\n"
                  "  --record       record every session (asciicast files)\n"
+                 "  --record-limit=MB\n"
+                 "                 stop a recording when it reaches MB megabytes (1000)\n"
                  "  --save-dir=DIR save screens and recordings in DIR\n"
-                 "  --history=N    keep N lines of each screen's history (10000; 0: none)\n"
+                 "  --history=N    keep N lines of each screen's history (10000; 0: none); all\n"
+                 "                 histories together hold at most %zu MiB (%zu lines)\n"
                  "  --batch        run a script without a terminal (quorcli --batch --help)\n"
                  "  --share[=ADDR:PORT]\n"
                  "                 show every session read-only in a browser; ADDR one IPv4\n"
                  "                 address (default 127.0.0.1), PORT one port (default a free one)\n",
-                 letters ? "\n               [-m] [-a | -n | -u]" : "");
+                 letters ? "\n               [-m] [-a | -n | -u]" : "", historyBytesMax >> 20, historyLinesMax);
     if (letters)
         std::fputs("  -m             monochrome\n"
                    "  -a             plain ASCII line drawing\n"

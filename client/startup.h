@@ -38,5 +38,6 @@ void releaseProgramStrings();
 // SIGINT is ignored; SIGTERM, SIGQUIT and SIGHUP ask the program to leave (EXIT).
 void signalHandler(int signalNumber);
 // Installs signalHandler for SIGTERM, SIGQUIT, SIGHUP and SIGINT, without restarting
-// interrupted calls so that a blocked key wait notices at once.
+// interrupted calls so that a blocked key wait notices at once; ignores
+// SIGXFSZ (programs it starts get it back).
 void installSignalHandlers();

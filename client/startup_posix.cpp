@@ -1,5 +1,7 @@
 // The signals of the Linux program: SIGINT is ignored, and SIGTERM, SIGQUIT
-// and a hang-up ask it to leave in order.
+// and a hang-up ask it to leave in order. SIGXFSZ is ignored too: a file
+// that reaches the size limit fails its write (EFBIG), which ends a
+// recording, not the program.
 
 #include <signal.h>
 
@@ -33,4 +35,7 @@ void installSignalHandlers() {
     install(SIGQUIT);  // Ctrl+\ leaves in order too outside a session (a session sends it)
     install(SIGINT);
     install(SIGHUP);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }

@@ -131,3 +131,37 @@ void appendUtf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+std::string cp437Text(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) appendCp437(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+size_t utf8Next(std::string_view text, char32_t& codePoint) {
+    utf8Reader reader;
+    for (size_t i = 0; i < text.size() && i < 4; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (i > 0 && (byte & 0xC0) != 0x80) return 0;   // cut short
+        const int got = reader.feed(byte, codePoint);
+        if (got != 0) return got > 0 ? i + 1 : 0;
+    }
+    return 0;
+}
+
+std::string cp437FromUtf8(std::string_view text) {
+    std::string out;
+    while (!text.empty()) {
+        char32_t c = 0;
+        const size_t n = utf8Next(text, c);
+        if (n > 1) {
+            const int code = cp437FromUnicode(c);
+            out += code >= 0 ? static_cast<char>(code) : '?';
+        } else {
+            out += text[0];
+        }
+        text.remove_prefix(n > 1 ? n : 1);
+    }
+    return out;
+}

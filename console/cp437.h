@@ -1,11 +1,30 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 // Unicode glyph of each code page 437 character code (0x00 as a blank).
 extern const char32_t cp437Unicode[256];
 
 // Appends the UTF-8 bytes of a code point of the Basic Multilingual Plane.
 void appendUtf8(std::string& out, char32_t c);
+
+// Appends the glyph of a code page 437 character as UTF-8.
+inline void appendCp437(std::string& out, unsigned char code) { appendUtf8(out, cp437Unicode[code]); }
+
+// Text a server or the configuration chose (a screen name, a description),
+// which is code page 437, as UTF-8 with each byte its glyph, as the screen
+// shows it: whatever the bytes, never a control character or broken UTF-8.
+std::string cp437Text(std::string_view bytes);
+
+// UTF-8 text (a file name made of glyphs) for the cell screen: each
+// character that the code page has as its code, any other as '?'; bytes
+// that are no UTF-8 character stay as they are.
+std::string cp437FromUtf8(std::string_view text);
+
+// The length of the UTF-8 character at the start of text, with its code
+// point; 0 when the bytes there are none (a stray or cut sequence, an
+// overlong form, a surrogate).
+size_t utf8Next(std::string_view text, char32_t& codePoint);
 
 // Name of the terminal line-drawing character (the VT100 letter curses
 // indexes its ACS map with, 'q' for the horizontal line) that shows the code

@@ -15,6 +15,7 @@ int autoReconnect = 0;
 int recordSessions = 0;
 char* saveDir = nullptr;
 long historyLines = 10000;
+long recordLimitMb = 1000;
 int shareSessions = 0;
 char* shareAddress = nullptr;
 int count = 0;

@@ -10,14 +10,17 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #define NCURSES_NOMACROS
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
+#include <term.h>
 
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard_curses.h"
+#include "console/rescue.h"
 #include "console/term.h"
 #include "console/title_curses.h"
 
@@ -335,6 +338,22 @@ int CursesTerminal::readCode(int timeoutMs, int& keyCode) {
     return 1;
 }
 
+// What endwin() would send, for a crash that leaves no time for it: the
+// cursor to the last row, plain colours, the cursor shown, the keypad and
+// the screen the terminal had before. A CAN first ends an escape sequence
+// that the crash cut short.
+std::string resetBytes() {
+    std::string out = "\x18";
+    const auto capability = [](const char* name) {
+        const char* s = tigetstr(name);
+        return s && s != reinterpret_cast<const char*>(-1) ? s : nullptr;
+    };
+    if (const char* move = capability("cup")) out += tiparm(move, LINES - 1, 0);
+    for (const char* name : {"sgr0", "cnorm", "rmkx", "rmcup"})
+        if (const char* s = capability(name)) out += s;
+    return out;
+}
+
 bool localeIsUtf8() {
     const char* codeset = nl_langinfo(CODESET);
     return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
@@ -382,8 +401,10 @@ void terminalStartup(int argc, char** argv) {
         if (!std::setlocale(LC_CTYPE, "C.UTF-8") || !localeIsUtf8()) unicodeMode = 0;
     }
     termios modes{};
-    const bool ctrlHErase = tcgetattr(STDIN_FILENO, &modes) == 0 && modes.c_cc[VERASE] == 8;
+    const bool haveModes = tcgetattr(STDIN_FILENO, &modes) == 0;
+    const bool ctrlHErase = haveModes && modes.c_cc[VERASE] == 8;
     if (initscr()) {
+        if (haveModes) armTerminalRescue(modes, resetBytes());
         // Until its first return from endwin(), curses flushes its output at
         // every cursor move: some 27 writes for a full screen instead of one.
         // Done before any mode is set, since endwin() undoes some of them.
@@ -435,5 +456,6 @@ void terminalShutdown() {
     wrefresh(stdscr);
     endwin();
     restoreTerminalTitle();
+    disarmTerminalRescue();
     setTerminal(nullptr);
 }

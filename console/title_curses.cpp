@@ -11,6 +11,7 @@
 
 #include "console/cp437.h"
 #include "console/global.h"
+#include "console/rescue.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ std::string terminalTitleText(const char* title, bool utf8) {
     for (const char* p = title ? title : ""; *p; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         if (c >= 32 && c < 127) out += static_cast<char>(c);
-        else if (utf8) appendUtf8(out, cp437Unicode[c]);
+        else if (utf8) appendCp437(out, c);
         else out += '?';
     }
     return out;
@@ -73,6 +74,7 @@ void setTerminalTitle(const char* title) {
     if (xtermLike(toStatus) && !titlePushed) {
         bytes = pushTitle;
         titlePushed = true;
+        addTerminalRescue(popTitle);
     }
     writeAll(bytes + start + terminalTitleText(title, unicodeMode != 0) + end);
 }

@@ -77,9 +77,16 @@ screenHistory::kept& screenHistory::currentKept() {
         auto oldest = screens_.begin();
         for (auto it = screens_.begin(); it != screens_.end(); ++it)
             if (it->second.used < oldest->second.used) oldest = it;
+        held_ -= oldest->second.lines.size();
         screens_.erase(oldest);
     }
     return screens_[current_];
+}
+
+void screenHistory::dropOldest(kept& k) {
+    k.lines.pop_front();
+    ++k.dropped;
+    --held_;
 }
 
 const std::deque<screenLine>& screenHistory::lines() const {
@@ -105,7 +112,10 @@ void screenHistory::sessionStarted(const remoteScreen& screen, bool resumed) {
         prints_.hash[r] = rowHash(screen.cells[r]);
         prints_.blank[r] = blankRow(screen.cells[r]);
     }
-    if (!resumed) screens_.clear();
+    if (!resumed) {
+        screens_.clear();
+        held_ = 0;
+    }
     current_ = screen.screenId;
 }
 
@@ -151,10 +161,14 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
             screenLine line;
             std::memcpy(line.data(), recent_[i].cells[r], sizeof(line));
             k.lines.push_back(line);
+            ++held_;
         }
-        while (k.lines.size() > limit_) {
-            k.lines.pop_front();
-            ++k.dropped;
+        while (k.lines.size() > limit_) dropOldest(k);
+        while (held_ > total_) {
+            kept* most = &k;
+            for (auto& [id, other] : screens_)
+                if (other.lines.size() > most->lines.size()) most = &other;
+            dropOldest(*most);
         }
         // What came before this scroll can no longer be the start of one.
         recentCount_ = 0;

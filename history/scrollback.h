@@ -9,6 +9,11 @@
 
 using screenLine = std::array<uint16_t, screenCols>;
 
+// What all the histories of the program may hold together, whatever the
+// servers send: 64 MiB of lines, so many lines in all.
+constexpr size_t historyBytesMax = size_t{64} << 20;
+constexpr size_t historyLinesMax = historyBytesMax / sizeof(screenLine);
+
 // A band of rows that moved up: rows top to bottom of the old screen now
 // stand k rows higher, and rows top to top + k - 1 left it.
 struct scrollBand {
@@ -34,7 +39,9 @@ uint64_t rowHash(const uint16_t (&row)[screenCols]);
 bool blankRow(const uint16_t (&row)[screenCols]);
 
 // The lines that scrolled off each server screen, oldest first, kept per
-// screen id up to a limit of lines (0: none kept).
+// screen id up to a limit of lines (0: none kept), and all of them together
+// up to a total: past it, the screen that holds the most lines gives up its
+// oldest, so that a busy screen cannot empty a quiet one.
 class screenHistory : public screenWatcher {
 public:
     explicit screenHistory(screenFeed& feed);
@@ -44,6 +51,7 @@ public:
 
     // The limit is taken from --history at each session's start.
     void setLimit(size_t lines) { limit_ = lines; }
+    void setTotal(size_t lines) { total_ = lines; }
     // The history of the screen shown now.
     const std::deque<screenLine>& lines() const;
     // How many lines the current screen's history has dropped at its top
@@ -74,6 +82,8 @@ private:
 
     screenFeed& feed_;
     size_t limit_ = 10000;
+    size_t total_ = historyLinesMax;
+    size_t held_ = 0;   // lines in all the screens
     std::map<uint32_t, kept> screens_;
     uint32_t current_ = 0;
     uint64_t clock_ = 0;
@@ -93,6 +103,7 @@ private:
     }
 
     kept& currentKept();
+    void dropOldest(kept& k);
     void remember(const remoteScreen& screen);
 };
 

@@ -57,7 +57,7 @@ int aboveStandard(int fd) {
     // What the client ignores, the command must not inherit as ignored.
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
-    for (int s : {SIGINT, SIGPIPE, SIGQUIT, SIGHUP, SIGTERM}) sigaction(s, &byDefault, nullptr);
+    for (int s : {SIGINT, SIGPIPE, SIGQUIT, SIGHUP, SIGTERM, SIGXFSZ}) sigaction(s, &byDefault, nullptr);
     if (dup2(end, STDIN_FILENO) < 0 || dup2(end, STDOUT_FILENO) < 0 || dup2(errors, STDERR_FILENO) < 0) {
         const int err = errno;
         (void)!::write(report, &err, sizeof err);

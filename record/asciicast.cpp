@@ -36,7 +36,7 @@ castRecorder::~castRecorder() {
     close();
 }
 
-std::string castRecorder::headerLine(const std::string& title, long long timestamp) {
+std::string castRecorder::headerLine(const std::string& server, long long timestamp) {
     std::string palette;
     for (int i = 0; i < 16; ++i) {
         if (i) palette += ':';
@@ -44,7 +44,7 @@ std::string castRecorder::headerLine(const std::string& title, long long timesta
     }
     std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
                       ", \"title\": ";
-    out += jsonString(title);
+    out += jsonString(cp437Text(server));
     out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
     out += pcPalette[7];
     out += "\", \"bg\": \"";
@@ -77,7 +77,7 @@ std::string castRecorder::drawChanges(terminalState& shown, const remoteScreen& 
                     if (attr != shown.attr) appendColours(out, attr);
                     shown.attr = attr;
                     const auto ch = static_cast<unsigned char>(cell & 0xFF);
-                    appendUtf8(out, ch ? cp437Unicode[ch] : U' ');
+                    appendCp437(out, ch);
                     shown.cells[r][c] = cell;
                 }
             }
@@ -111,13 +111,13 @@ std::string castRecorder::open(const remoteScreen& screen) {
     started_ = flushed_ = Clock::now();
     unflushed_ = false;
     drawn_ = false;
+    written_ = 0;
     shown_ = terminalState{};
-    const std::string header = headerLine(screen.server, static_cast<long long>(now)) + "\n";
-    if (std::fwrite(header.data(), 1, header.size(), file_) != header.size()) {
+    const std::string why = write(headerLine(screen.server, static_cast<long long>(now)) + "\n");
+    if (!why.empty()) {
         close();
-        return "Not recording: cannot write " + path_;
+        return "Not recording" + why;
     }
-    unflushed_ = true;
     if (screen.screenId) screenShown(screen);
     if (feed_.live()) drawAll(screen);
     return "Recording to " + path_;
@@ -129,6 +129,19 @@ void castRecorder::close() {
     file_ = nullptr;
 }
 
+// One whole line or none, so that a file cut at the limit still plays;
+// "" when written, else why not.
+std::string castRecorder::write(const std::string& line) {
+    if (written_ + static_cast<long long>(line.size()) > recordLimitMb * 1000000LL)
+        return " at " + std::to_string(recordLimitMb) + " MB (--record-limit): " + path_;
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
+        return ": cannot write " + path_ + ": " + std::strerror(errno ? errno : EIO);
+    written_ += static_cast<long long>(line.size());
+    unflushed_ = true;
+    return "";
+}
+
 void castRecorder::event(const char* type, const std::string& data) {
     if (!file_) return;
     const double at = std::chrono::duration<double>(Clock::now() - started_).count();
@@ -137,13 +150,13 @@ void castRecorder::event(const char* type, const std::string& data) {
     std::string line = time;
     line += jsonString(data);
     line += "]\n";
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
+    const std::string why = write(line);
+    if (!why.empty()) {
         // Said once; the recording ends, the session goes on.
-        feed_.say("Recording stopped: cannot write " + path_ + ": " + std::strerror(errno ? errno : EIO));
+        feed_.say("Recording stopped" + why);
         close();
         return;
     }
-    unflushed_ = true;
     if (Clock::now() - flushed_ >= flushEvery) tick();
 }
 
@@ -186,9 +199,11 @@ void castRecorder::rowsChanged(const remoteScreen& screen, const bool (&rows)[sc
 
 void castRecorder::cursorMoved(const remoteScreen& screen) { rowsChanged(screen, {}); }
 
-void castRecorder::screenShown(const remoteScreen& screen) {
-    event("m", "screen " + std::to_string(screen.screenId) + ": " + screen.screenName);
+std::string castRecorder::marker(const remoteScreen& screen) {
+    return "screen " + std::to_string(screen.screenId) + ": " + cp437Text(screen.screenName);
 }
+
+void castRecorder::screenShown(const remoteScreen& screen) { event("m", marker(screen)); }
 
 void castRecorder::sessionEnded(const remoteScreen&, bool linkLost) {
     if (linkLost && autoReconnect) {

@@ -40,8 +40,11 @@ public:
         int attr = -1;
     };
     static std::string drawChanges(terminalState& shown, const remoteScreen& to, const bool* rows);
-    // The header line (without its newline).
-    static std::string headerLine(const std::string& title, long long timestamp);
+    // The header line (without its newline), titled with the server's
+    // description as shown.
+    static std::string headerLine(const std::string& server, long long timestamp);
+    // The text of the marker of a screen shown: its id and name as shown.
+    static std::string marker(const remoteScreen& screen);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -51,11 +54,13 @@ private:
     Clock::time_point started_{};
     Clock::time_point flushed_{};
     bool unflushed_ = false;
+    long long written_ = 0;   // bytes in the file, against --record-limit
     bool drawn_ = false;   // the whole screen has been drawn once
     terminalState shown_;
 
     std::string open(const remoteScreen& screen);
     void close();
     void event(const char* type, const std::string& data);
+    std::string write(const std::string& line);
     void drawAll(const remoteScreen& screen);
 };

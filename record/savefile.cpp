@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "client/cfgplace.h"
+#include "console/cp437.h"
 #include "console/global.h"
 
 namespace {
@@ -16,10 +17,17 @@ constexpr int tries = 1000;
 std::string safeFileName(const std::string& text) {
     std::string out;
     for (const char ch : text) {
-        if (out.size() >= nameMax) break;
         const auto c = static_cast<unsigned char>(ch);
-        const bool unsafe = c < 32 || c == 127 || std::strchr("/\\:*?\"<>|", ch) != nullptr || (out.empty() && c == '.');
-        out += unsafe ? '_' : ch;
+        std::string piece;
+        if (c >= 0x80 && glyphsInFileNames()) {
+            appendCp437(piece, c);
+        } else {
+            const bool unsafe =
+                c < 32 || c >= 127 || std::strchr("/\\:*?\"<>|", ch) != nullptr || (out.empty() && c == '.');
+            piece = unsafe ? '_' : ch;
+        }
+        if (out.size() + piece.size() > nameMax) break;
+        out += piece;
     }
     // A name that is only dots and blanks, or ends in one, is not kept as
     // written on Windows.

@@ -13,9 +13,11 @@
 // be used.
 std::string saveFolder(std::string& error);
 
-// The text made safe as part of a file name on either system: characters
-// that a file name cannot hold there (separators, drive colons, wildcards,
-// quotes, controls) become '_', and so does a leading dot; at most 80 bytes.
+// A description (code page 437) made safe as part of a file name on either
+// system: characters that a file name cannot hold there (separators, drive
+// colons, wildcards, quotes, controls) become '_', and so does a leading
+// dot; bytes from 0x80 up become their glyphs (UTF-8) where the system takes
+// them, else '_'; at most 80 bytes, never a glyph cut.
 std::string safeFileName(const std::string& text);
 
 // Local time as YYYYMMDD-HHMMSS.
@@ -65,6 +67,9 @@ FILE* openNewFile(const std::string& path);
 // Whether a folder can take new files ("" is the current folder).
 bool folderWritable(const std::string& folder);
 char pathSeparator();
+// Whether file names may hold UTF-8 glyphs (the Windows build names files
+// through the ANSI code page, which has not all of them).
+bool glyphsInFileNames();
 // The variable that names the users' data folder, and where that folder
 // lies in a home without it.
 const char* dataFolderVariable();

@@ -23,6 +23,7 @@ bool folderWritable(const std::string& folder) {
 }
 
 char pathSeparator() { return '/'; }
+bool glyphsInFileNames() { return true; }
 const char* dataFolderVariable() { return "XDG_DATA_HOME"; }
 const char* dataFolderInHome() { return ".local/share"; }
 

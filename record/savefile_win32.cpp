@@ -33,6 +33,7 @@ bool folderWritable(const std::string& folder) {
 }
 
 char pathSeparator() { return '\\'; }
+bool glyphsInFileNames() { return false; }
 const char* dataFolderVariable() { return "LOCALAPPDATA"; }
 const char* dataFolderInHome() { return "AppData\\Local"; }
 

@@ -12,8 +12,6 @@ const char* const pcPalette[16] = {"#000000", "#0000aa", "#00aa00", "#00aaaa", "
 
 namespace {
 
-void appendGlyph(std::string& out, unsigned char c) { appendUtf8(out, c ? cp437Unicode[c] : U' '); }
-
 void appendEscaped(std::string& out, const std::string& text) {
     for (const char c : text) {
         if (c == '&') out += "&amp;";
@@ -28,18 +26,26 @@ void appendEscaped(std::string& out, const std::string& text) {
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        char32_t c = 0;
+        const size_t n = utf8Next(rest, c);
+        if (n == 0) {
+            out += "\\ufffd";   // no UTF-8: the replacement character
+            rest.remove_prefix(1);
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += ch;
-        } else if (c < 0x20 || c == 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
             char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
             out += code;
         } else {
-            out += ch;
+            out.append(rest.data(), n);
         }
+        rest.remove_prefix(n);
     }
     return out + "\"";
 }
@@ -49,7 +55,7 @@ std::string lineText(const uint16_t* cells) {
     size_t kept = 0;   // the end of the line without its trailing blanks
     for (int c = 0; c < screenCols; ++c) {
         const auto ch = static_cast<unsigned char>(cells[c] & 0xFF);
-        appendGlyph(out, ch);
+        appendCp437(out, ch);
         if (ch != ' ' && ch != 0) kept = out.size();
     }
     out.resize(kept);
@@ -64,8 +70,8 @@ std::string screenText(const remoteScreen& screen) {
 }
 
 std::string screenHtml(const remoteScreen& screen) {
-    std::string title = screen.server;
-    if (!screen.screenName.empty()) title += " - " + screen.screenName;
+    std::string title = cp437Text(screen.server);
+    if (!screen.screenName.empty()) title += " - " + cp437Text(screen.screenName);
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>";
     appendEscaped(out, title);
@@ -84,7 +90,7 @@ std::string screenHtml(const remoteScreen& screen) {
             for (; c < screenCols && ((screen.cells[r][c] >> 8) & 0x7F) == attr; ++c) {
                 const auto ch = static_cast<unsigned char>(screen.cells[r][c] & 0xFF);
                 std::string glyph;
-                appendGlyph(glyph, ch);
+                appendCp437(glyph, ch);
                 appendEscaped(out, glyph);
             }
             out += "</span>";

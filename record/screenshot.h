@@ -9,7 +9,9 @@
 // "#rrggbb", in the PC's order (blue is 1, red is 4).
 extern const char* const pcPalette[16];
 
-// The text as a JSON string, quotes included (UTF-8 passes as it is).
+// The text as a JSON string, quotes included: UTF-8 passes as it is,
+// control characters are escaped, and bytes that are no UTF-8 character
+// become U+FFFD.
 std::string jsonString(const std::string& text);
 
 // One row of cells as UTF-8, each code page 437 character as its glyph,

@@ -24,12 +24,11 @@ const char* statusText(shareStatus s) {
 
 // Text from the server as a JSON string: each byte its code page 437
 // glyph (none of them a control character), quote and backslash escaped.
-void appendJsonCp437(std::string& out, const unsigned char* text, size_t n, size_t step = 1) {
+void appendJsonCp437(std::string& out, const unsigned char* text, size_t n) {
     out += '"';
-    for (size_t i = 0; i < n; i += step) {
-        const char32_t g = text[i] ? cp437Unicode[text[i]] : U' ';
-        if (g == U'"' || g == U'\\') out += '\\';
-        appendUtf8(out, g ? g : U' ');
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] == '"' || text[i] == '\\') out += '\\';
+        appendCp437(out, text[i]);
     }
     out += '"';
 }

@@ -46,6 +46,7 @@ const char usage[] =
     "  --log=FILE           append every client message (and every compressed\n"
     "                       update sent) to FILE as JSON lines: every key typed,\n"
     "                       passwords included. Made 0600; a link is not followed\n"
+    "  --console-name=TEXT  name of the Console screen, its bytes as given\n"
     "  --no-greeting        opening block without greeting\n"
     "  --greeting-cmd=N     command word of the greeting (default 0)\n"
     "  --no-restart         greeting word 1 = 0 (restart not offered)\n"
@@ -182,6 +183,8 @@ int parseArguments(int argc, char** argv, SimOptions& options)
         } else if ((v = valueOf(arg, "--password-file"))) {
             passwordFile = v;
         } else if ((v = valueOf(arg, "--pty")) && programArguments(v, options.ptyArgs)) {
+        } else if ((v = valueOf(arg, "--console-name"))) {
+            options.consoleName = v;
         } else if ((v = valueOf(arg, "--log"))) {
             options.logPath = v;
         } else if ((v = valueOf(arg, "--port")) && parseNumber(v, 0, 65535, number)) {

@@ -26,6 +26,7 @@ public:
 
     uint32_t id() const { return screenId_; }
     const std::string& name() const { return name_; }
+    void rename(std::string name) { name_ = std::move(name); }
     const ScreenImage& image() const { return image_; }
 
     virtual void tick(const TickInfo&) {}

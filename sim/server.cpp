@@ -94,10 +94,21 @@ short waitFd(int fd, short events, TimePoint deadline, int alsoFd = -1)
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     sigset_t mask;
-    sigprocmask(SIG_SETMASK, nullptr, &mask);
+    sigset_t blocked;
+    sigprocmask(SIG_SETMASK, nullptr, &blocked);
+    mask = blocked;
     sigdelset(&mask, SIGTERM);
     sigdelset(&mask, SIGINT);
-    if (ppoll(p, alsoFd >= 0 ? 2 : 1, &ts, &mask) <= 0)
+    const int ready = ppoll(p, alsoFd >= 0 ? 2 : 1, &ts, &mask);
+    // A ppoll that finds a descriptor ready puts the mask back without
+    // taking a stop request: a program that always has output would keep
+    // it waiting for ever. Unblocking takes it.
+    sigset_t pending;
+    if (ready > 0 && sigpending(&pending) == 0 && (sigismember(&pending, SIGTERM) || sigismember(&pending, SIGINT))) {
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        sigprocmask(SIG_SETMASK, &blocked, nullptr);
+    }
+    if (ready <= 0)
         return 0;
     return p[0].revents;
 }
@@ -574,6 +585,7 @@ SimServer::SimServer(const SimOptions& options) : options_(options)
     options_.heartbeatMs = std::max(options_.heartbeatMs, 0);
     started_ = Clock::now();
     nextTick_ = started_ + std::chrono::milliseconds(options_.updateMs);
+    screens_.find(1)->rename(options_.consoleName);
 }
 
 SimServer::~SimServer()

@@ -32,6 +32,7 @@ struct SimOptions {
     bool noRead = false;             // never read what the client sends
     int floodSeconds = 0;            // full updates back to back, not waiting for acknowledgements
     std::string logPath;
+    std::string consoleName = "Console";   // any bytes: a server's names are its own
     std::vector<std::string> ptyArgs;   // a program to serve on a pseudo-terminal
 };
 

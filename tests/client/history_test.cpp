@@ -122,4 +122,28 @@ TEST(ScrollBack, UnrelatedRedrawsAddNothingAndTheLimitHolds) {
     EXPECT_LE(history.bytes(), 30 * sizeof(screenLine));
 }
 
+// Past the total of all screens, the screen that holds the most lines gives
+// up its oldest: a busy screen cannot empty a quiet one.
+TEST(ScrollBack, TheFullestScreenGivesUpLinesFirst) {
+    std::mt19937 rng(5);
+    screenFeed feed;
+    screenHistory history(feed);
+    feed.started("test", false);
+    history.setTotal(100);
+    terminalModel quiet, busy;
+    const auto scroll = [&](uint32_t id, terminalModel& t, int updates) {
+        feed.shown(id, "");
+        for (int i = 0; i <= updates; ++i) {
+            t.print(3, rng);
+            paint(feed, t.cells, 0, screenRows);
+        }
+    };
+    scroll(1, quiet, 10);
+    scroll(2, busy, 50);
+    EXPECT_EQ(history.lines().size(), 70u);
+    EXPECT_EQ(text(history.lines().back().data()), busy.lines[busy.lines.size() - screenRows - 1]);
+    scroll(1, quiet, 0);
+    EXPECT_EQ(history.lines().size(), 30u);
+}
+
 }  // namespace

@@ -7,7 +7,8 @@
 # file others may read (2), a wrong password (4), a stand-in stopped
 # mid-script (5), the deadline (124); a screenshot; two servers in
 # parallel, sessions that cannot start (126), and twenty, five at a time;
-# the password the stand-in makes when it serves a program.
+# the password the stand-in makes when it serves a program; a screen name
+# and a description of control bytes and code page 437 letters.
 # Usage: batch_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -73,6 +74,19 @@ wait now /^(a+)+$/ timeout 2' --server=Shell
 batch 1 'wait now /[#$]$/
 wait /[#$]$/ timeout 1' --server=Shell
 grep -q "line 2: wait" err && grep -qx '#\|\$' err || fail "the timeout does not name its line or show the screen"
+
+# --- Names of control bytes and letters: clean UTF-8 everywhere; a script
+# names the screen as it is shown ---
+start_sim "$BUILD/quorvex-sim" --console-name=$'\e]0;PWN\a\xe9\xff'
+printf 'server=127.0.0.1:%s,Evil\e]2;X\a\x82\r\n' "$SIM_PORT" >>quorcli.cfg
+batch 0 $'screen 2\nscreen "←]0;PWN•Θ\xc2\xa0"\nsave "evil.json"\nsave "evil.html"' --server=Evil --json
+clean_utf8 out err evil.json evil.html
+python3 -c 'import json
+name, server = "←]0;PWN•Θ\xa0", "Evil←]2;X•é"
+ev = [json.loads(l) for l in open("out")]
+assert [e["name"] for e in ev if e["event"] == "screen"][-1] == name and all(e["server"] == server for e in ev), ev
+s = json.load(open("evil.json")); assert (s["screen_name"], s["server"]) == (name, server), s' ||
+    fail "the names are not their glyphs"
 
 # --- A script error is refused before anything connects: exit 2 with the line ---
 batch 2 $'echo "a"\nwait "b" row 99' --server=Closed

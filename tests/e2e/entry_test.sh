@@ -5,7 +5,8 @@
 # looked at; a terminal that cannot carry the program (output
 # to a file, input not a terminal, TERM=dumb, an unknown TERM) gets a one-line
 # refusal, status 1, the tty as it was and no configuration file; Ctrl+\
-# (SIGQUIT) leaves in order: the terminal restored, the configuration saved.
+# (SIGQUIT) leaves in order: the terminal restored, the configuration saved;
+# a crash (SIGABRT) still puts the terminal back.
 # Usage: entry_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -91,5 +92,13 @@ ended_with 0
 cmp -s "$WORK/tty.before" "$WORK/tty.after" || fail "the tty was left in the program's modes"
 grep -qF "; QUORVEX servers" "$CFG" || fail "the configuration was not saved: $(cat "$CFG")"
 grep -qF "server=127.0.0.1:1,Alpha" "$CFG" || fail "the server entry was lost: $(cat "$CFG")"
+
+# --- A crash: the terminal is put back, then the program dies of the signal ---
+run xterm ""
+wait_for "Select Proxy Server"
+kill -ABRT "$(pgrep -P "$(tmx list-panes -t "$PANE" -F '#{pane_pid}')" | head -1)"
+ended_with 134
+[ "$(tmx display -p -t "$PANE" '#{alternate_on}')" = 0 ] || fail "a crash left the program's screen"
+cmp -s "$WORK/tty.before" "$WORK/tty.after" || fail "a crash left the tty in the program's modes"
 
 echo "PASS"

@@ -85,6 +85,15 @@ wait_until() {
     done
 }
 
+# clean_utf8 <file>...: each file is UTF-8 (as Python reads it) without a
+# control character but the line end.
+clean_utf8() {
+    /usr/bin/python3 -c 'import sys, unicodedata
+for p in sys.argv[1:]:
+    bad = [c for c in open(p, "rb").read().decode() if c != "\n" and unicodedata.category(c) == "Cc"]
+    assert not bad, (p, bad[:5])' "$@" || fail "not clean UTF-8: $*"
+}
+
 # Conditions for wait_until.
 not() { ! "$@"; }
 shows() { screen | grep -qF -- "$1"; }

@@ -5,7 +5,8 @@
 # screen, across a screen switch and a reconnection; the page of a
 # screenshot must show in a headless browser the text of its .txt file. Then
 # the bad cases: no folder to write in, a file-size limit hit while
-# recording, a server description that holds a path.
+# recording, --record-limit, a server description that holds a path, a
+# screen name of control bytes and code page 437 letters.
 # Usage: record_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -27,7 +28,7 @@ rows_of() { head -n "${2:-25}" "$1" | sed 's/[[:space:]]*$//'; }
 # The port stays held while the stand-in is away (see reserve_port).
 reserve_port
 PORT=$RESERVED_PORT
-start_sim "$BUILD/quorvex-sim" --port="$PORT" --reuse-port --update-ms=300
+start_sim "$BUILD/quorvex-sim" --port="$PORT" --reuse-port --update-ms=300 --console-name=$'\e]0;PWN\a\xe9\xff'
 printf 'server=127.0.0.1:%s,Rack 4/../b:c\r\n' "$PORT" >"$WORK/quorcli.cfg"
 
 start_reporting s "cd \"$WORK\" && ./quorcli --record --reconnect --direct --server=Rack --save-dir=\"$WORK/out\""
@@ -69,6 +70,8 @@ wait_for "Rack 4/../b:c"
 cast=$(ls "$WORK"/out/*.cast)
 [ "$(stat -c %a "$cast")" = 600 ] || fail "recording mode $(stat -c %a "$cast")"
 grep -qF '"m", "screen 2: Monitor"' "$cast" || fail "no marker for the screen switch"
+grep -qF '"m", "screen 1: ←]0;PWN•Θ'$'\xc2\xa0''"' "$cast" || fail "the screen name is not in its glyphs"
+clean_utf8 "$cast" "$txt" "${txt%.txt}.html"
 
 # asciinema must play it, and must refuse a broken one (or it checks nothing).
 head -c 300 "$cast" >"$WORK/broken.cast"
@@ -97,7 +100,7 @@ wait_for "F5=Set Master Password"
 keys Escape Escape
 ended_with 0
 rm -f "$WORK"/out/*
-start_reporting s "cd \"$WORK\" && trap \"\" XFSZ && ulimit -f 8 && ./quorcli --direct --server=Rack --save-dir=\"$WORK/out\""
+start_reporting s "cd \"$WORK\" && ulimit -f 8 && ./quorcli --direct --server=Rack --save-dir=\"$WORK/out\""
 wait_for "Password for Rack"
 typed quorvex
 keys Enter
@@ -115,5 +118,22 @@ wait_for "F5=Set Master Password"
 keys Escape
 wait_for "Select Proxy Server"
 keys Escape
+ended_with 0
+
+# --- --record-limit under a program that writes fast: the recording stops at it, whole ---
+rm -f "$WORK"/out/*
+(umask 077; echo quorvex >"$WORK/pw") && start_sim "$BUILD/quorvex-sim" --pty="od -An -tx1 -v /dev/urandom" --password-file="$WORK/pw"
+printf 'server=127.0.0.1:%s,Flood\r\n' "$SIM_PORT" >"$WORK/quorcli.cfg"
+start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Flood --record --record-limit=1 --save-dir=\"$WORK/out\""
+wait_for "Password for Flood"
+typed quorvex
+keys Enter
+wait_for "Recording stopped at 1 MB (--record-limit): $WORK/out/Flood-" 60
+cast=$(ls "$WORK"/out/*.cast)
+[ "$(stat -c %s "$cast")" -le 1000000 ] || fail "the recording passed its limit: $(stat -c %s "$cast") bytes"
+timeout 60 asciinema play -s 1000 -i 0.01 "$cast" </dev/null >/dev/null 2>&1 || fail "asciinema cannot play the cut recording"
+shift_f 2
+wait_for "F5=Set Master Password"
+keys Escape Escape
 ended_with 0
 echo "PASS"
