@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,7 +23,8 @@
 //                              markers ("-2", "-3", ... when the wall starts
 //                              again that day: a recording is never appended to)
 //   YYYY-MM-DD-screen-ID.txt   the history of screen ID: lines as they
-//                              scroll off, appended
+//                              scroll off, appended (past 64 screens a day,
+//                              the others' lines in YYYY-MM-DD-screen-other.txt)
 // Folders are made 0700 and files 0600; nothing in DIR is opened through a
 // link. The files of a console hold at most limitBytes: the oldest days are
 // removed first, and when today's files alone reach it the console's log
@@ -112,7 +114,7 @@ private:
         int dir = -1, cast = -1, txt = -1;
         std::string day;           // of the files open or to open
         std::string castName, txtName;
-        uint32_t txtScreen = 0;
+        std::set<uint32_t> screens;   // with a history file today
         timePoint castStart{};
         double lastSeconds = 0;
         std::map<std::string, long long> days;   // bytes a day on disk

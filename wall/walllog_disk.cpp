@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int castNamesMax = 100;   // YYYY-MM-DD.cast, -2.cast, ... a day
+constexpr size_t screenFilesMax = 64;   // history files a day
 
 // Whether a file name is one of the log's: a date, then ".cast", "-N.cast"
 // or "-screen-N.txt".
@@ -169,6 +170,7 @@ void wallLog::newDay(consoleLog& c, const std::string& day) {
     c.stopped = false;
     c.diskNote.clear();
     c.drawn = false;
+    c.screens.clear();
 }
 
 bool wallLog::openFolder(consoleLog& c) {
@@ -239,15 +241,19 @@ void wallLog::drawAll(consoleLog& c, timePoint at) {
 
 void wallLog::history(consoleLog& c, const event& e) {
     if (!openFolder(c)) return;
-    if (c.txt < 0 || c.txtScreen != e.screenId) {
+    // A server may name any number of screens: past screenFilesMax in a
+    // day, the lines of the others share one file.
+    if (c.screens.size() < screenFilesMax) c.screens.insert(e.screenId);
+    const std::string name =
+        c.day + "-screen-" + (c.screens.count(e.screenId) ? std::to_string(e.screenId) : "other") + ".txt";
+    if (c.txt < 0 || c.txtName != name) {
         closeFd(c.txt);
-        c.txtName = c.day + "-screen-" + std::to_string(e.screenId) + ".txt";
-        c.txt = openLogFile(c.dir, c.txtName, false);
+        c.txtName = name;
+        c.txt = openLogFile(c.dir, name, false);
         if (c.txt < 0) {
-            stop(c, "log stopped: cannot open " + path(c, c.txtName) + ": " + std::strerror(errno));
+            stop(c, "log stopped: cannot open " + path(c, name) + ": " + std::strerror(errno));
             return;
         }
-        c.txtScreen = e.screenId;
     }
     std::string text;
     for (uint32_t i = 0; i < e.rows; ++i) text += wallRowText(&e.cells[screenCols * i]) + "\n";
