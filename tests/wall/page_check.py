@@ -1,25 +1,19 @@
 #!/usr/bin/python3
 # The wall's page in headless chromium, served with a scripted stream.
-# Usage: page_check.py DIR, DIR holding page.html, events.txt (the stream's
-# messages, one a line) and search.json with the query it answers
-# (search.q). The page at /t/ must show every description and screen name
-# of the first message as text, a hostile name as text, the later changes,
-# narrow its tiles by the filter and list the search's consoles; the page at
-# /t/console/N/ must show console N from the same stream.
-import http.server, json, os, re, subprocess, sys, tempfile, threading, time, urllib.parse
+# Usage: page_check.py DIR, with page.html, events.txt (the stream, one
+# message a line), search.json and the query it answers (search.q). /t/ must
+# show every description and screen name as text, follow the changes, filter
+# its tiles and list the search's consoles; /t/console/N/ shows console N.
+import http.server, json, os, re, shutil, subprocess, sys, tempfile, threading, time, urllib.parse
 
-DIR = sys.argv[1]
-PAGE = open(os.path.join(DIR, "page.html"), "rb").read()
-EVENTS = open(os.path.join(DIR, "events.txt")).read().splitlines()
-SEARCH = open(os.path.join(DIR, "search.json"), "rb").read()
-QUERY = open(os.path.join(DIR, "search.q")).read()
+read = lambda name: open(os.path.join(sys.argv[1], name), "rb").read()
+PAGE, SEARCH, QUERY = read("page.html"), read("search.json"), read("search.q").decode()
+EVENTS = read("events.txt").decode().splitlines()
 CSP = ("default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'; "
        "frame-ancestors 'none'; base-uri 'none'; form-action 'none'")
 
 
-def fail(msg):
-    print("FAIL: " + msg)
-    sys.exit(1)
+def fail(msg): sys.exit("FAIL: " + msg)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -68,7 +62,7 @@ class Browser:
             while b"\0" in self.buf:
                 line, self.buf = self.buf.split(b"\0", 1)
                 m = json.loads(line)
-                if m.get("id") == self.id: return m.get("result") or fail("%s: %s" % (method, m))
+                if m.get("id") == self.id: return m["result"] if "result" in m else fail("%s: %s" % (method, m))
             chunk = os.read(self.inp, 65536) or fail("chromium went away")
             self.buf += chunk
         fail("no answer to " + method)
@@ -82,10 +76,8 @@ class Browser:
         return v or fail(what + ": " + json.dumps(self.eval("document.body.innerText"))[:2000])
 
     def close(self):
-        self.proc.terminate()
-        try: self.proc.wait(5)
-        except subprocess.TimeoutExpired: self.proc.kill(); self.proc.wait()
-        subprocess.run(["rm", "-rf", self.dir])
+        self.proc.kill(), self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 TILES = "Array.from(document.querySelectorAll('.tile:not(.hidden)'), t => t.querySelector('.desc').textContent)"
@@ -93,8 +85,7 @@ server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
 threading.Thread(target=server.serve_forever, daemon=True).start()
 base = "http://127.0.0.1:%d/t/" % server.server_address[1]
-first, last = json.loads(EVENTS[0]), json.loads(EVENTS[-1])
-changed = last["c"][0]
+first, changed = json.loads(EVENTS[0]), json.loads(EVENTS[-1])["c"][0]
 b = Browser()
 try:
     b.call("Page.navigate", b.session, url=base)
@@ -102,9 +93,8 @@ try:
     b.until("the tiles, ordered by description", TILES + ".join('\\n') === %s" % json.dumps("\n".join(descriptions)))
     text = b.until("the later change", "document.body.innerText.includes(%s) && document.body.innerText"
                    % json.dumps(changed["r"][0][1]))
-    for c in first["c"]:
-        for t in (c["d"], c["n"]):
-            if t not in text: fail("%r is not on the page as text" % t)
+    missing = [t for c in first["c"] for t in (c["d"], c["n"]) if t not in text]
+    if missing: fail("not on the page as text: %r" % missing)
     if b.eval("document.querySelectorAll('#tiles img, #tiles b').length"): fail("a name became markup")
     b.until("the lost link's countdown", "/link lost - retrying in \\d+ s/.test(document.body.innerText)")
     b.eval("const f = document.getElementById('filter'); f.value = %s; f.dispatchEvent(new Event('input'))"

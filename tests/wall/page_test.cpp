@@ -36,11 +36,11 @@ TEST(wallPage, showsTheStreamAsTextInChromium) {
     hub.setRows(1, later);
     ASSERT_TRUE(hub.next(slot, change, 1000ms));
 
-    std::vector<std::array<uint16_t, screenRows * screenCols>> screens(hub.size());
+    std::vector<wallScreen> screens(hub.size());
     std::vector<wallSearchConsole> consoles;
     for (int i = 0; i < hub.size(); ++i) {
-        hub.copyScreen(i, *reinterpret_cast<uint16_t(*)[screenRows][screenCols]>(screens[i].data()));
-        consoles.push_back({i, hub.description(i), reinterpret_cast<const uint16_t(*)[screenCols]>(screens[i].data()), {}});
+        hub.copyScreen(i, screens[i].cells);
+        consoles.push_back({i, hub.description(i), screens[i].cells, {}});
     }
     std::string found;
     ASSERT_TRUE(wallSearch("NODE A", consoles, found));
