@@ -78,7 +78,8 @@ public:
     int join();
     // Waits at most wait for the slot to have something: true with the
     // message ("" when nothing came in that time), false when the viewer
-    // must stop.
+    // must stop. A slot gets at most one message in 100 ms: what changes
+    // meanwhile goes out together.
     bool next(int slot, std::string& message, std::chrono::milliseconds wait);
     void leave(int slot);
     void finish();
