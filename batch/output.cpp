@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "console/cp437.h"
-#include "record/screenshot.h"
+#include "screen/formats.h"
 
 namespace {
 const auto runStart = std::chrono::steady_clock::now();

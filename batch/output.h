@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "client/screenfeed.h"
-#include "record/screenshot.h"   // jsonString
+#include "screen/screenfeed.h"
+#include "screen/formats.h"   // jsonString
 
 // Milliseconds as seconds for a message ("2.5 s").
 std::string secondsText(long long ms);

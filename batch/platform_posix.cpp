@@ -12,7 +12,7 @@
 
 #include "batch/platform.h"
 #include "console/global.h"
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/keyboard_curses.h"
 #include "net/sutil.h"
 

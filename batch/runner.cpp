@@ -6,8 +6,8 @@
 #include "client/scrlist.h"
 #include "console/cp437.h"
 #include "console/keyhold.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/savefile.h"
+#include "screen/formats.h"
 
 namespace {
 

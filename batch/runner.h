@@ -5,7 +5,7 @@
 
 #include "batch/output.h"
 #include "batch/script.h"
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "console/term.h"
 
 class consoleMain;

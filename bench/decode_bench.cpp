@@ -11,11 +11,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/term.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "record/asciicast.h"
 #include "sim/encoder.h"
 

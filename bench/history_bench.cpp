@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "console/global.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 
 namespace {
 

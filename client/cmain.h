@@ -4,12 +4,12 @@
 #include <string>
 
 #include "client/pxylist.h"
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "client/srvlist.h"
 #include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "record/asciicast.h"
 #include "share/webshare.h"
 

@@ -7,11 +7,11 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "batch/batch.h"
+#include "client/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"

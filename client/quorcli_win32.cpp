@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "batch/batch.h"
+#include "client/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/global.h"
 #include "console/term.h"
 #include "console/win32/keyqueue.h"

@@ -15,8 +15,8 @@
 #include "console/keyboard.h"
 #include "console/term.h"
 #include "crypto/md5c.h"
-#include "history/scrollback.h"
-#include "record/screenshot.h"
+#include "history/history.h"
+#include "screen/formats.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "console/keyboard.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 
 struct _win_st;
 

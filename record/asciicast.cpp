@@ -6,8 +6,8 @@
 
 #include "console/cp437.h"
 #include "console/global.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/savefile.h"
+#include "screen/formats.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 // Records sessions as asciicast (version 2) files that terminal-recording
 // players replay: a header line, then one event line per change of the

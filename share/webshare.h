@@ -8,7 +8,7 @@
 #include <string_view>
 #include <thread>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 // A read-only view of the remote screen in a browser: a small web server
 // inside the client serves one page at http://ADDR:PORT/<token>/, and sends

@@ -11,8 +11,8 @@
 
 #include "batch/output.h"
 #include "record/asciicast.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/savefile.h"
+#include "screen/formats.h"
 #include "share/webshare.h"
 
 namespace {

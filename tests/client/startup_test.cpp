@@ -1,7 +1,7 @@
 // The start-up routines belong to the client library, which this test
 // program does not link; they need nothing but the layers below it, so they
 // are compiled in here.
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/global.h"
 
 #include <signal.h>

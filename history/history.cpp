@@ -1,12 +1,12 @@
-#include "history/scrollback.h"
+#include "history/history.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 
 #include "console/global.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/savefile.h"
+#include "screen/formats.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "client/screenfeed.h"
-#include "history/scrollback.h"
+#include "screen/screenfeed.h"
+#include "history/history.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "record/screenshot.h"
+#include "screen/formats.h"
 
 #include <cstdio>
 #include <ctime>
 
 #include "console/cp437.h"
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 const char* const pcPalette[16] = {"#000000", "#0000aa", "#00aa00", "#00aaaa", "#aa0000", "#aa00aa",
                                    "#aa5500", "#aaaaaa", "#555555", "#5555ff", "#55ff55", "#55ffff",

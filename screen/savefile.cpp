@@ -1,4 +1,4 @@
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "batch/batch.h"
+#include "client/main_batch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +16,7 @@
 #include "batch/script.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/cp437.h"
 #include "console/global.h"
 #include "console/term.h"

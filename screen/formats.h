@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 // The remote screen as a file for a ticket: text, and a page with colours.
 

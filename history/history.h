@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 using screenLine = std::array<uint16_t, screenCols>;
 

@@ -1,4 +1,4 @@
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 #include <algorithm>
 #include <cstring>

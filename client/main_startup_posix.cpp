@@ -5,7 +5,7 @@
 
 #include <signal.h>
 
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/global.h"
 
 namespace {

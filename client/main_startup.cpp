@@ -1,4 +1,4 @@
-#include "client/startup.h"
+#include "client/main_startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include "client/cfgplace.h"
 #include "console/cutil.h"
 #include "console/global.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "net/sutil.h"
 #include "share/webshare.h"
 

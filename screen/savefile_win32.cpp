@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 // msvcrt's fopen knows no exclusive mode: the file is made with _open.
 // Files under the user's profile are private to the user by inheritance.

@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 FILE* openNewFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
