@@ -1,10 +1,7 @@
 #include "screen/formats.h"
 
-#include <cstdio>
-#include <ctime>
-
 #include "console/cp437.h"
-#include "screen/savefile.h"
+#include "screen/json.h"
 
 const char* const pcPalette[16] = {"#000000", "#0000aa", "#00aa00", "#00aaaa", "#aa0000", "#aa00aa",
                                    "#aa5500", "#aaaaaa", "#555555", "#5555ff", "#55ff55", "#55ffff",
@@ -23,32 +20,6 @@ void appendEscaped(std::string& out, const std::string& text) {
 }
 
 }  // namespace
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        char32_t c = 0;
-        const size_t n = utf8Next(rest, c);
-        if (n == 0) {
-            out += "\\ufffd";   // no UTF-8: the replacement character
-            rest.remove_prefix(1);
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
-            out += code;
-        } else {
-            out.append(rest.data(), n);
-        }
-        rest.remove_prefix(n);
-    }
-    return out + "\"";
-}
 
 std::string lineText(const uint16_t* cells) {
     std::string out;
@@ -101,19 +72,49 @@ std::string screenHtml(const remoteScreen& screen) {
     return out;
 }
 
-std::string saveScreenshot(const remoteScreen& screen) {
-    std::string error;
-    const std::string folder = saveFolder(error);
-    if (folder.empty()) return "Screen not saved: " + error;
-    const std::string base =
-        safeFileName(screen.server) + "-" + std::to_string(screen.screenId) + "-" + fileTimeStamp(std::time(nullptr));
-    newFiles files;
-    if (!files.create(folder, base, {".txt", ".html"}, error)) return "Screen not saved: " + error;
-    const std::string text = screenText(screen);
-    const std::string page = screenHtml(screen);
-    std::fwrite(text.data(), 1, text.size(), files.file(0));
-    std::fwrite(page.data(), 1, page.size(), files.file(1));
-    const std::string path = files.path();
-    if (!files.finish(error)) return "Screen not saved: " + error;
-    return "Screen saved: " + path + ".txt, .html";
+std::string screenJson(const remoteScreen& screen) {
+    std::string out = "{\"server\":" + jsonGlyphs(screen.server) + ",\"screen_id\":" +
+                      std::to_string(screen.screenId) + ",\"screen_name\":" + jsonGlyphs(screen.screenName) +
+                      ",\"cursor\":{\"x\":" +
+                      std::to_string(screen.cursorX) + ",\"y\":" + std::to_string(screen.cursorY) + "},\"rows\":[";
+    for (int r = 0; r < screenRows; ++r) out += (r ? "," : "") + jsonString(lineText(screen.cells[r]));
+    // Colours: per row, runs of cells with one attribute (fg 0-15, bg 0-7, blink).
+    out += "],\"colors\":[";
+    for (int r = 0; r < screenRows; ++r) {
+        out += r ? ",[" : "[";
+        for (int c = 0; c < screenCols;) {
+            const int attr = screen.cells[r][c] >> 8;
+            int n = 1;
+            while (c + n < screenCols && (screen.cells[r][c + n] >> 8) == attr) ++n;
+            out += (c ? ",{\"col\":" : "{\"col\":") + std::to_string(c) + ",\"len\":" + std::to_string(n) +
+                   ",\"fg\":" + std::to_string(attr & 15) + ",\"bg\":" + std::to_string((attr >> 4) & 7) +
+                   ",\"blink\":" + ((attr & 0x80) ? "true" : "false") + "}";
+            c += n;
+        }
+        out += "]";
+    }
+    return out + "]}";
+}
+
+const screenFormatName screenFormats[3] = {
+    {".txt", screenFormat::text}, {".html", screenFormat::html}, {".json", screenFormat::json}};
+const char* const screenFormatList = ".txt, .html or .json";
+
+bool screenFormatOf(const std::string& path, screenFormat& format) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    for (const screenFormatName& f : screenFormats)
+        if (path.compare(dot, std::string::npos, f.extension) == 0) {
+            format = f.format;
+            return true;
+        }
+    return false;
+}
+
+std::string screenAs(const remoteScreen& screen, screenFormat format) {
+    switch (format) {
+    case screenFormat::html: return screenHtml(screen);
+    case screenFormat::json: return screenJson(screen) + "\n";
+    default: return screenText(screen);
+    }
 }

@@ -24,8 +24,6 @@ bool folderWritable(const std::string& folder) {
 
 char pathSeparator() { return '/'; }
 bool glyphsInFileNames() { return true; }
-const char* dataFolderVariable() { return "XDG_DATA_HOME"; }
-const char* dataFolderInHome() { return ".local/share"; }
 
 std::string fileTimeStamp(std::time_t when) {
     std::tm local{};

@@ -34,8 +34,6 @@ bool folderWritable(const std::string& folder) {
 
 char pathSeparator() { return '\\'; }
 bool glyphsInFileNames() { return false; }
-const char* dataFolderVariable() { return "LOCALAPPDATA"; }
-const char* dataFolderInHome() { return "AppData\\Local"; }
 
 std::string fileTimeStamp(std::time_t when) {
     std::tm local{};
