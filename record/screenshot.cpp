@@ -1,0 +1,17 @@
+#include "record/screenshot.h"
+
+#include "screen/formats.h"
+#include "screen/sessioncontrol.h"
+
+std::string saveScreenshot(const remoteScreen& screen, const saveTarget& target) {
+    std::string error;
+    const std::string path = saveNewFiles(target, savedFileBase(screen.server, std::time(nullptr), screen.screenId),
+                                          {{".txt", screenText(screen)}, {".html", screenHtml(screen)}}, error);
+    if (path.empty()) return "Screen not saved: " + error;
+    return "Screen saved: " + path + ".txt, .html";
+}
+
+sessionAction::after screenshotAction::run(sessionControl& session) {
+    session.statusLine(saveScreenshot(feed_.screen(), target_));
+    return after::closeMenu;
+}
