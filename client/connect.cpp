@@ -56,9 +56,13 @@ bool abortRequested(_win_st* window) {
 
 // Set while a connection is made without message boxes (consoleMain::quietFailures).
 bool quietErrors = false;
+// Where the connection being made keeps the words of its failure
+// (consoleMain::connectFailure); null outside a connect.
+std::string* failureWords = nullptr;
 
 // The failure's text, and under it why when that is known.
 void showError(_win_st* window, const char* text, const std::string& cause = "") {
+    if (failureWords) *failureWords = cause.empty() ? std::string(text) : std::string(text) + " " + cause;
     if (quietErrors) return;
     messageBox(window, errorColor, cause.empty() ? text : (std::string(text) + "\n" + cause).c_str(), pressEnter);
 }
@@ -73,6 +77,21 @@ public:
 
 private:
     bool was_;
+};
+
+// Keeps the words of one connect's failure in its owner's string.
+class wordsScope {
+public:
+    explicit wordsScope(std::string& words) : was_(failureWords) {
+        words.clear();
+        failureWords = &words;
+    }
+    ~wordsScope() { failureWords = was_; }
+    wordsScope(const wordsScope&) = delete;
+    wordsScope& operator=(const wordsScope&) = delete;
+
+private:
+    std::string* was_;
 };
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
@@ -474,20 +493,22 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 }
 
 // Opens the TCP connection to the server, directly or through the proxy's
-// CONNECT tunnel; shows its own message box for every failure it names.
-int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
+// CONNECT tunnel; shows its own message box for every failure it names, and
+// keeps its words in connectFailure.
+sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
+    const wordsScope words(connectFailure);
     const attemptScope attempt(connectLimitMs);
     if (server && server->invalidAddress) {
         closeConnection();
         char message[96];
         std::snprintf(message, sizeof message, "The address '%.50s' is not valid.", server->invalidAddress);
         showError(window, message);
-        return 4007;
+        return resultNoSuchHost;
     }
     if (server && proxy && proxy->command) {
         closeConnection();
-        return connectThroughTunnel(*this, *server, *proxy);
+        return static_cast<sessionResult>(connectThroughTunnel(*this, *server, *proxy));
     }
     int result = 4004;
     const bool viaProxy = proxy && hasText(proxy->hostName);
@@ -501,15 +522,15 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     std::unique_ptr<char[]> message(new (std::nothrow) char[messageLen + 1]);
     closeConnection();
     socket = new (std::nothrow) ClientSocket(0);
-    if (!socket || !message || !server) return -2;
+    if (!socket || !message || !server) return resultNoMemory;
 
     std::vector<sockAddress> addresses;
     const int looked = resolveAbortable(host, port, addresses, window, hostLookup);
-    if (looked == -1) return -1;
+    if (looked == -1) return resultEscaped;
     if (looked != 0) {
         resolveFailureText(message.get(), messageLen + 1, host);
         showError(window, message.get());
-        return 4007;
+        return resultNoSuchHost;
     }
 
     size_t last = 0;
@@ -544,5 +565,5 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         showError(window, message.get(), cause);
     }
     wipeMemory(message.get(), messageLen + 1);
-    return result;
+    return static_cast<sessionResult>(result);
 }
