@@ -3,9 +3,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "console/cp437.h"
-#include "record/screenshot.h"
-
 namespace {
 const auto runStart = std::chrono::steady_clock::now();
 }
@@ -14,36 +11,6 @@ std::string secondsText(long long ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms) / 1000);
     return text;
-}
-
-std::string screenJson(const remoteScreen& screen) {
-    std::string out = "{\"server\":" + jsonString(cp437Text(screen.server)) + ",\"screen_id\":" +
-                      std::to_string(screen.screenId) + ",\"screen_name\":" + jsonString(cp437Text(screen.screenName)) +
-                      ",\"cursor\":{\"x\":" +
-                      std::to_string(screen.cursorX) + ",\"y\":" + std::to_string(screen.cursorY) + "},\"rows\":[";
-    const std::string text = screenText(screen);
-    size_t at = 0;
-    for (int r = 0; r < screenRows; ++r) {
-        const size_t nl = text.find('\n', at);
-        out += (r ? "," : "") + jsonString(text.substr(at, nl - at));
-        at = nl + 1;
-    }
-    // Colours: per row, runs of cells with one attribute (fg 0-15, bg 0-7, blink).
-    out += "],\"colors\":[";
-    for (int r = 0; r < screenRows; ++r) {
-        out += r ? ",[" : "[";
-        for (int c = 0; c < screenCols;) {
-            const int attr = screen.cells[r][c] >> 8;
-            int n = 1;
-            while (c + n < screenCols && (screen.cells[r][c + n] >> 8) == attr) ++n;
-            out += (c ? ",{\"col\":" : "{\"col\":") + std::to_string(c) + ",\"len\":" + std::to_string(n) +
-                   ",\"fg\":" + std::to_string(attr & 15) + ",\"bg\":" + std::to_string((attr >> 4) & 7) +
-                   ",\"blink\":" + ((attr & 0x80) ? "true" : "false") + "}";
-            c += n;
-        }
-        out += "]";
-    }
-    return out + "]}";
 }
 
 void batchOutput::say(const std::string& text) {

@@ -4,15 +4,10 @@
 #include <string>
 #include <utility>
 
-#include "client/screenfeed.h"
-#include "record/screenshot.h"   // jsonString
+#include "screen/json.h"   // the values of events
 
 // Milliseconds as seconds for a message ("2.5 s").
 std::string secondsText(long long ms);
-
-// The screen as one JSON object: server, screen id and name, cursor, the
-// rows as text and each row's colours as runs of one attribute.
-std::string screenJson(const remoteScreen& screen);
 
 // What a batch run says: plain lines on standard output and error, or one
 // JSON object a line on standard output with --json. Safe from any thread

@@ -3,14 +3,8 @@
 #include <string>
 #include <vector>
 
-// What a batch run needs of the system: the key tables, the program's own
-// path, its secrets, and the processes of a run over several servers.
-
-// A termination request ends the run in order (where the system sends one).
-void batchSignalsInit();
-
-// Makes ready what turns typed characters into key events.
-void batchKeysInit();
+// What a batch run needs of the system: the program's own path, its
+// secrets, and the processes of a run over several servers.
 
 // The full path of the running program; empty when the system does not say.
 std::string ownProgramPath();

@@ -8,29 +8,13 @@
 #include <thread>
 
 #include "batch/platform.h"
+#include "net/linesplit.h"
+#include "net/process_win32.h"
 #include "net/sutil.h"
 
 namespace {
 
 constexpr size_t lineMax = 65536;
-
-// One argument as the C runtime of the child splits its command line.
-std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    size_t slashes = 0;
-    for (const char c : arg) {
-        if (c == '\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, '\\');
-    return out + "\"";
-}
 
 // The system's words for an error code, on one line.
 std::string errorText(DWORD code) {
@@ -44,36 +28,18 @@ std::string errorText(DWORD code) {
 
 // Reads a pipe to its end, line by line.
 void readLines(HANDLE pipe, size_t child, bool fromStderr, const childLineFn& onLine, std::mutex& lock) {
-    std::string partial;
-    char buf[8192];
-    DWORD n = 0;
-    auto hand = [&](const std::string& line) {
+    lineSplitter lines(lineMax);
+    const auto hand = [&](const std::string& line) {
         std::lock_guard<std::mutex> hold(lock);
         onLine(child, fromStderr, line);
     };
-    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
-        partial.append(buf, n);
-        size_t at = 0, nl;
-        while ((nl = partial.find('\n', at)) != std::string::npos) {
-            std::string line = partial.substr(at, nl - at);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            hand(line);
-            at = nl + 1;
-        }
-        partial.erase(0, at);
-        while (partial.size() >= lineMax) {
-            hand(partial.substr(0, lineMax));
-            partial.erase(0, lineMax);
-        }
-    }
-    if (!partial.empty()) hand(partial);
+    char buf[8192];
+    DWORD n = 0;
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) lines.feed(buf, n, hand);
+    lines.finish(hand);
 }
 
 }  // namespace
-
-void batchSignalsInit() {}
-
-void batchKeysInit() {}
 
 bool takeEnvironmentSecret(const char* name, char* buf, size_t size) {
     char* value = std::getenv(name);
@@ -102,8 +68,7 @@ void runChildren(const std::string& program, const std::vector<std::vector<std::
     for (size_t i = 0; i < args.size(); ++i) {
         std::vector<std::string> a = args[i];
         if (!onStart(i, a)) continue;
-        std::string line = quoted(program);
-        for (const std::string& s : a) line += " " + quoted(s);
+        a.insert(a.begin(), program);
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
         HANDLE inRead = nullptr, inWrite = nullptr;
@@ -123,17 +88,8 @@ void runChildren(const std::string& program, const std::vector<std::vector<std::
         }
         SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = inRead;
-        si.hStdOutput = outWrite;
-        si.hStdError = errWrite;
         PROCESS_INFORMATION pi{};
-        std::vector<char> cmd(line.begin(), line.end());
-        cmd.push_back(0);
-        const BOOL started =
-            CreateProcessA(program.c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        const bool started = startProcess(program.c_str(), a, inRead, outWrite, errWrite, 0, pi);
         const DWORD startError = GetLastError();
         CloseHandle(outWrite);
         CloseHandle(errWrite);

@@ -2,84 +2,50 @@
 
 #include <cstdio>
 
-#include "client/cmain.h"
-#include "client/scrlist.h"
-#include "console/cp437.h"
-#include "console/keyhold.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "batch/scriptterminal.h"
+#include "screen/formats.h"
+#include "screen/json.h"
+#include "screen/savefile.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
 // Keys queued ahead of the session at most: the rest wait for room.
 constexpr size_t keysAhead = 64;
 
-const char* commandName(cmdKind k) {
-    switch (k) {
-    case cmdKind::wait: return "wait";
-    case cmdKind::waitGone: return "wait gone";
-    case cmdKind::waitStill: return "wait still";
-    case cmdKind::key: return "key";
-    case cmdKind::type: return "type";
-    case cmdKind::pace: return "pace";
-    case cmdKind::screen: return "screen";
-    case cmdKind::save: return "save";
-    case cmdKind::echo: return "echo";
-    case cmdKind::exit: return "exit";
-    case cmdKind::expect: return "expect";
-    }
-    return "";
-}
-
-// The session's end key, as the operator would press it.
-INPUT_RECORD endKey() {
-    INPUT_RECORD r{};
-    r.EventType = KEY_EVENT;
-    r.Event.KeyEvent.bKeyDown = 1;
-    r.Event.KeyEvent.wVirtualKeyCode = kcF2;
-    r.Event.KeyEvent.wVirtualScanCode = 0x3C;
-    r.Event.KeyEvent.dwControlKeyState = ksSessionAlt;
-    return r;
-}
-
 }  // namespace
 
-int batchTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {
-    if (keys.empty() && timeoutMs != 0) {
-        dialogAsked = true;
-        return -1;
-    }
-    const int got = MemoryTerminal::readKey(timeoutMs, record);
-    if (got == 1 && seq) seqAtLastKey = *seq;
-    return got;
+batchRunner::batchRunner(screenFeed& feed, sessionControl& session, const scriptTerminal& term,
+                         const std::vector<scriptCommand>& commands, batchOutput& out)
+    : feed_(feed), session_(session), term_(term), commands_(commands), out_(out) {
+    feed_.subscribe(this);
 }
 
-batchRunner::batchRunner(consoleMain& app, batchTerminal& term, const std::vector<scriptCommand>& commands,
-                         batchOutput& out)
-    : app_(app), term_(term), commands_(commands), out_(out) {
-    app_.feed.subscribe(this);
-    term_.seq = &seq_;
-}
+batchRunner::~batchRunner() { feed_.unsubscribe(this); }
 
-batchRunner::~batchRunner() {
-    term_.seq = nullptr;
-    app_.feed.unsubscribe(this);
+// The session takes keys between changes: when it has taken the last one
+// given, the screen as it stands is the one before their answer.
+void batchRunner::noteKeysTaken() {
+    if (!keysOut_ || session_.keysQueued() > 0) return;
+    keysOut_ = false;
+    seqAtLastKey_ = seq_;
 }
 
 void batchRunner::changed() {
+    noteKeysTaken();
     ++seq_;
     lastChange_ = Clock::now();
     step();
 }
 
 void batchRunner::screenShown(const remoteScreen& screen) {
-    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonString(cp437Text(screen.screenName))}});
+    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonGlyphs(screen.screenName)}});
     changed();
 }
 
 const std::string& batchRunner::shown() {
     if (cacheSeq_ != seq_) {
-        shownCache_ = screenText(app_.feed.screen());
+        shownCache_ = screenText(feed_.screen());
         cacheSeq_ = seq_;
     }
     return shownCache_;
@@ -126,14 +92,14 @@ void batchRunner::step() {
                                {"result", "\"ok\""}, {"ms", std::to_string(took)}});
         // After keys, what the screen showed once the session had taken the
         // last one is the old screen: changes since may be their answer.
-        seqBefore_ = c.kind == cmdKind::key || c.kind == cmdKind::type ? term_.seqAtLastKey : seq_;
+        seqBefore_ = c.kind == cmdKind::key || c.kind == cmdKind::type ? seqAtLastKey_ : seq_;
         begun_ = false;
         ++next_;
     }
 }
 
 bool batchRunner::advance(const scriptCommand& c) {
-    const bool live = app_.feed.live();
+    const bool live = feed_.live();
     const std::string where = "line " + std::to_string(c.line) + ": ";
     switch (c.kind) {
     case cmdKind::wait:
@@ -180,44 +146,46 @@ bool batchRunner::advance(const scriptCommand& c) {
     return false;
 }
 
-// Queues the command's keys, all at once or one per pace, a bounded number
-// ahead of the session; done once the session has taken them all.
+// Gives the command's keys to the session, all at once or one per pace, a
+// bounded number ahead of it; done once the session has taken them all.
 bool batchRunner::keysDone(const scriptCommand& c) {
-    const size_t waiting = term_.keys.size() + static_cast<size_t>(heldKeyCount());
+    const size_t waiting = session_.keysQueued();
     if (pace_ > 0) {
         if (keysQueued_ < c.keys.size() && waiting == 0 && Clock::now() >= nextKeyAt_) {
-            term_.pushRecord(c.keys[keysQueued_++]);
+            typeKey(c.keys[keysQueued_++]);
             nextKeyAt_ = Clock::now() + std::chrono::milliseconds(pace_);
         }
     } else {
         for (size_t room = waiting < keysAhead ? keysAhead - waiting : 0; room > 0 && keysQueued_ < c.keys.size(); --room)
-            term_.pushRecord(c.keys[keysQueued_++]);
+            typeKey(c.keys[keysQueued_++]);
     }
-    return keysQueued_ == c.keys.size() && term_.keys.empty() && heldKeyCount() == 0;
+    return keysQueued_ == c.keys.size() && session_.keysQueued() == 0;
+}
+
+void batchRunner::typeKey(const INPUT_RECORD& key) {
+    session_.sendKey(key);
+    keysOut_ = true;
 }
 
 // Asks the server for the screen once; done when it shows it.
 bool batchRunner::selectScreen(const scriptCommand& c) {
     if (wantedScreen_ == 0) {
-        wantedScreen_ = c.screenId;
-        for (serverScreen* s = screens.getNext(nullptr); s && !wantedScreen_; s = screens.getNext(s))
-            if (c.text == cp437Text(s->getName())) wantedScreen_ = s->getId();
+        wantedScreen_ = c.screenId ? c.screenId : session_.findScreenByName(c.text);
         if (wantedScreen_ == 0) {
             finish(2, "line " + std::to_string(c.line) + ": the server has no screen \"" + c.text + "\"");
             return false;
         }
-        if (app_.feed.screen().screenId != wantedScreen_ && app_.outbox)
-            ::selectScreen(wantedScreen_, app_.currentScreenId, app_.previousScreenId, *app_.outbox);
+        if (feed_.screen().screenId != wantedScreen_) session_.selectScreen(wantedScreen_);
     }
-    return app_.feed.screen().screenId == wantedScreen_;
+    return feed_.screen().screenId == wantedScreen_;
 }
 
 // Writes the screen over the file, made anew for its owner alone.
 void batchRunner::saveScreen(const scriptCommand& c) {
-    const remoteScreen& s = app_.feed.screen();
     const std::string& path = c.text;
-    const std::string ext = path.substr(path.rfind('.'));
-    const std::string body = ext == ".txt" ? screenText(s) : ext == ".html" ? screenHtml(s) : screenJson(s) + "\n";
+    screenFormat format = screenFormat::text;
+    screenFormatOf(path, format);
+    const std::string body = screenAs(feed_.screen(), format);
     std::remove(path.c_str());
     FILE* f = openNewFile(path);
     bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
@@ -235,7 +203,5 @@ void batchRunner::finish(int code, const std::string& message, bool withScreen) 
     message_ = message;
     if (!message.empty()) out_.complain(message);
     if (withScreen) out_.toStderr(shown());
-    term_.keys.clear();
-    dropHeldKeys();
-    term_.pushRecord(endKey());
+    session_.endSession();
 }

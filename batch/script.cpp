@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "batch/keynames.h"
+#include "screen/formats.h"
+
 namespace {
 
 // One word of a line: a bare word, a quoted text or a /regex/.
@@ -139,90 +142,110 @@ void waitOptions(reader& r, scriptCommand& c, bool rowAllowed) {
     }
 }
 
-scriptCommand parseLine(reader& r, const std::string& verb) {
-    scriptCommand c;
-    if (verb == "wait") {
-        c.kind = cmdKind::wait;
-        if (r.nextIs("now")) {
-            r.take("now");
-            c.now = true;
-        }
-        if (r.nextIs("still")) {
-            if (c.now) fail("'wait now still' makes no sense");
-            r.take("still");
-            c.kind = cmdKind::waitStill;
-            c.ms = r.number("the milliseconds", 1, 3600000);
-            waitOptions(r, c, false);
-            return c;
-        }
-        if (r.nextIs("gone")) {
-            r.take("gone");
-            c.kind = cmdKind::waitGone;
-        }
-        c.what = r.pattern();
-        waitOptions(r, c, true);
-    } else if (verb == "key") {
-        c.kind = cmdKind::key;
-        while (!r.done()) {
-            const token& t = r.take("a key");
-            if (t.type != token::word) fail("key names go without quotes: '" + t.text + "'");
-            INPUT_RECORD rec{};
-            std::string why;
-            if (!batchKeyEvent(t.text, rec, why)) fail(why);
-            c.keys.push_back(rec);
-        }
-        if (c.keys.empty()) fail("missing a key name");
-    } else if (verb == "type") {
-        c.kind = cmdKind::type;
-        c.text = r.quoted("the text");
-        for (unsigned char ch : c.text)
-            if (ch < 32 && ch != '\t') fail("the text holds a control character");
-        for (unsigned char ch : c.text) c.keys.push_back(typedKeyEvent(ch));
-    } else if (verb == "pace") {
-        c.kind = cmdKind::pace;
-        c.ms = r.number("the milliseconds", 0, 60000);
-    } else if (verb == "screen") {
-        c.kind = cmdKind::screen;
-        const token& t = r.take("a screen id or \"NAME\"");
-        if (t.type == token::quoted) {
-            if (t.text.empty()) fail("the screen name is empty");
-            c.text = t.text;
-        } else {
-            char* end = nullptr;
-            const unsigned long v = t.type == token::word && !t.text.empty() ? std::strtoul(t.text.c_str(), &end, 10) : 0;
-            if (t.type != token::word || t.text.empty() || *end || v == 0 || v > 0xFFFFFFFFul || t.text[0] == '-')
-                fail("the screen must be an id above 0 or a \"NAME\", not '" + t.text + "'");
-            c.screenId = static_cast<uint32_t>(v);
-        }
-        c.timeoutMs = 30000;
-    } else if (verb == "save") {
-        c.kind = cmdKind::save;
-        c.text = r.quoted("the file name");
-        const size_t dot = c.text.rfind('.');
-        const std::string ext = dot == std::string::npos ? "" : c.text.substr(dot);
-        if (ext != ".txt" && ext != ".html" && ext != ".json") fail("the file name must end in .txt, .html or .json");
-    } else if (verb == "echo") {
-        c.kind = cmdKind::echo;
-        c.text = r.quoted("the text");
-    } else if (verb == "exit") {
-        c.kind = cmdKind::exit;
-        c.code = static_cast<int>(r.number("the exit code", 0, 255));
-    } else if (verb == "expect") {
-        c.kind = cmdKind::expect;
-        c.what = r.pattern();
-        if (r.nextIs("row")) {
-            r.take("row");
-            c.row = static_cast<int>(r.number("the row", 0, 24));
-        }
-        if (!r.nextIs("else")) fail("expect needs: else N \"MESSAGE\"");
-        r.take("else");
-        c.code = static_cast<int>(r.number("the exit code", 1, 255));
-        c.text = r.quoted("the message");
-    } else {
-        fail("unknown command '" + verb + "'");
+void parseWait(reader& r, scriptCommand& c) {
+    if (r.nextIs("now")) {
+        r.take("now");
+        c.now = true;
     }
-    r.end();
-    return c;
+    if (r.nextIs("still")) {
+        if (c.now) fail("'wait now still' makes no sense");
+        r.take("still");
+        c.kind = cmdKind::waitStill;
+        c.ms = r.number("the milliseconds", 1, 3600000);
+        waitOptions(r, c, false);
+        return;
+    }
+    if (r.nextIs("gone")) {
+        r.take("gone");
+        c.kind = cmdKind::waitGone;
+    }
+    c.what = r.pattern();
+    waitOptions(r, c, true);
+}
+
+void parseKey(reader& r, scriptCommand& c) {
+    while (!r.done()) {
+        const token& t = r.take("a key");
+        if (t.type != token::word) fail("key names go without quotes: '" + t.text + "'");
+        INPUT_RECORD rec{};
+        std::string why;
+        if (!batchKeyEvent(t.text, rec, why)) fail(why);
+        c.keys.push_back(rec);
+    }
+    if (c.keys.empty()) fail("missing a key name");
+}
+
+void parseType(reader& r, scriptCommand& c) {
+    c.text = r.quoted("the text");
+    for (unsigned char ch : c.text)
+        if (ch < 32 && ch != '\t') fail("the text holds a control character");
+    for (unsigned char ch : c.text) c.keys.push_back(typedKeyEvent(ch));
+}
+
+void parsePace(reader& r, scriptCommand& c) { c.ms = r.number("the milliseconds", 0, 60000); }
+
+void parseScreen(reader& r, scriptCommand& c) {
+    const token& t = r.take("a screen id or \"NAME\"");
+    if (t.type == token::quoted) {
+        if (t.text.empty()) fail("the screen name is empty");
+        c.text = t.text;
+    } else {
+        char* end = nullptr;
+        const unsigned long v = t.type == token::word && !t.text.empty() ? std::strtoul(t.text.c_str(), &end, 10) : 0;
+        if (t.type != token::word || t.text.empty() || *end || v == 0 || v > 0xFFFFFFFFul || t.text[0] == '-')
+            fail("the screen must be an id above 0 or a \"NAME\", not '" + t.text + "'");
+        c.screenId = static_cast<uint32_t>(v);
+    }
+    c.timeoutMs = 30000;
+}
+
+void parseSave(reader& r, scriptCommand& c) {
+    c.text = r.quoted("the file name");
+    screenFormat format;
+    if (!screenFormatOf(c.text, format)) fail(std::string("the file name must end in ") + screenFormatList);
+}
+
+void parseEcho(reader& r, scriptCommand& c) { c.text = r.quoted("the text"); }
+
+void parseExit(reader& r, scriptCommand& c) { c.code = static_cast<int>(r.number("the exit code", 0, 255)); }
+
+void parseExpect(reader& r, scriptCommand& c) {
+    c.what = r.pattern();
+    if (r.nextIs("row")) {
+        r.take("row");
+        c.row = static_cast<int>(r.number("the row", 0, 24));
+    }
+    if (!r.nextIs("else")) fail("expect needs: else N \"MESSAGE\"");
+    r.take("else");
+    c.code = static_cast<int>(r.number("the exit code", 1, 255));
+    c.text = r.quoted("the message");
+}
+
+// The commands of a script: the word a line begins with, and what reads
+// the rest of the line.
+struct verb {
+    const char* name;
+    cmdKind kind;
+    void (*parse)(reader& r, scriptCommand& c);
+};
+const verb verbs[] = {
+    {"wait", cmdKind::wait, parseWait},       {"key", cmdKind::key, parseKey},
+    {"type", cmdKind::type, parseType},       {"pace", cmdKind::pace, parsePace},
+    {"screen", cmdKind::screen, parseScreen}, {"save", cmdKind::save, parseSave},
+    {"echo", cmdKind::echo, parseEcho},       {"exit", cmdKind::exit, parseExit},
+    {"expect", cmdKind::expect, parseExpect},
+};
+
+scriptCommand parseLine(reader& r, const std::string& name) {
+    for (const verb& v : verbs) {
+        if (name != v.name) continue;
+        scriptCommand c;
+        c.kind = v.kind;
+        v.parse(r, c);
+        r.end();
+        return c;
+    }
+    fail("unknown command '" + name + "'");
 }
 
 }  // namespace
@@ -266,4 +289,11 @@ parsedScript parseScript(const std::string& text) {
         out.error = e.what;
     }
     return out;
+}
+
+const char* commandName(cmdKind kind) {
+    static const char* const names[] = {"wait", "wait gone", "wait still", "key",  "type",  "pace",
+                                        "screen", "save", "echo",       "exit", "expect"};
+    const auto i = static_cast<size_t>(kind);
+    return i < sizeof names / sizeof names[0] ? names[i] : "";
 }

@@ -19,6 +19,8 @@ std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern
 bool scriptRegexFound(const scriptRegex& regex, const std::string& text);
 
 enum class cmdKind { wait, waitGone, waitStill, key, type, pace, screen, save, echo, exit, expect };
+// How a command is named in messages ("wait gone").
+const char* commandName(cmdKind kind);
 
 // What a wait or an expect looks for on the screen.
 struct screenPattern {
@@ -52,9 +54,3 @@ constexpr size_t scriptMaxBytes = 1 << 20;
 constexpr size_t scriptMaxLine = 8192;
 
 parsedScript parseScript(const std::string& text);
-
-// The key event of one key name (Enter, F5, Ctrl+c, Shift+Tab...), as the
-// same key typed in a session gives it; false with why otherwise.
-bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& why);
-// The key event of one typed character (a byte of UTF-8 text).
-INPUT_RECORD typedKeyEvent(unsigned char c);

@@ -11,11 +11,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/term.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "record/asciicast.h"
 #include "sim/encoder.h"
 
@@ -138,8 +138,7 @@ void BM_RecordClockHour(benchmark::State& state)
         state.SkipWithError("no temporary folder");
         return;
     }
-    setGlobalString(&saveDir, folder);
-    recordSessions = 1;
+    const saveTarget target{folder, nullptr};
     const ScreenImage busy = busyScreen(7);
     uint16_t cells[screenRows][screenCols];
     for (int y = 0; y < screenRows; ++y)
@@ -150,7 +149,7 @@ void BM_RecordClockHour(benchmark::State& state)
     for (auto _ : state) {
         screenFeed feed;
         {
-            castRecorder recorder(feed);
+            castRecorder recorder(feed, target, recordOptions{true, 1000});
             feed.started("Bench", false);
             feed.painted(cells, all, 0, 24);
             for (int s = 0; s < 3600; ++s) {
@@ -159,7 +158,7 @@ void BM_RecordClockHour(benchmark::State& state)
                 for (int i = 0; i < 8; ++i) cells[0][70 + i] = static_cast<uint16_t>(0x1F00 | clock[i]);
                 feed.painted(cells, clockRow, 0, 24);
             }
-            feed.ended(false);
+            feed.ended({});
         }
         bytes = 0;
         for (const auto& f : std::filesystem::directory_iterator(folder)) {
@@ -168,8 +167,6 @@ void BM_RecordClockHour(benchmark::State& state)
         }
     }
     std::filesystem::remove_all(folder);
-    setGlobalString(&saveDir, nullptr);
-    recordSessions = 0;
     state.counters["bytes_per_hour"] = bytes;
 }
 BENCHMARK(BM_RecordClockHour)->Unit(benchmark::kMillisecond);

@@ -4,8 +4,9 @@
 #include <new>
 
 #include "client/outbox.h"
+#include "console/cp437.h"
 
-llistN<serverScreen> screens(0);
+serverScreenList screens;
 
 namespace {
 
@@ -27,21 +28,12 @@ int sendSelect(uint32_t screenId, sessionOutbox& out)
     return 1;
 }
 
-// The first screen whose id is the current one, or null.
-serverScreen* findScreen(int32_t currentId)
-{
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->id == static_cast<uint32_t>(currentId))
-            return s;
-    return nullptr;
-}
-
 // Moves the current id to the neighbour of its screen, wrapping to `wrapTo`
 // at the end of the list or when the id is not listed.
 int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
     previousId = currentId;
-    serverScreen* found = findScreen(currentId);
+    serverScreen* found = screens.find(static_cast<uint32_t>(currentId));
     serverScreen* neighbour = found ? (forward ? found->next : found->previous) : nullptr;
     serverScreen* target = neighbour ? neighbour : (forward ? screens.first : screens.last);
     if (target)
@@ -52,6 +44,22 @@ int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOut
 }
 
 }   // namespace
+
+serverScreen* serverScreenList::find(uint32_t id)
+{
+    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+        if (s->id == id)
+            return s;
+    return nullptr;
+}
+
+serverScreen* serverScreenList::findByName(std::string_view shown)
+{
+    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+        if (cp437Text(s->name) == shown)
+            return s;
+    return nullptr;
+}
 
 serverScreen::serverScreen() : next(nullptr), previous(nullptr), id(0)
 {

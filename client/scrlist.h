@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "console/llist.h"
 
@@ -21,7 +22,15 @@ public:
 };
 
 // The server's screens as last reported; owns its items.
-extern llistN<serverScreen> screens;
+class serverScreenList : public llistN<serverScreen> {
+public:
+    // The first screen with the id, or null.
+    serverScreen* find(uint32_t id);
+    // The first screen whose name shows as `shown` (its glyphs as UTF-8,
+    // as a script writes it), or null.
+    serverScreen* findByName(std::string_view shown);
+};
+extern serverScreenList screens;
 
 // Appends one screen per entry of a screen list payload of `length` bytes
 // (4 unused bytes, then entries: id, name length, name). Names are cut to 80

@@ -20,7 +20,6 @@
 #include "console/term.h"
 #include "console/wait.h"
 #include "crypto/ccomm.h"
-#include "history/historyview.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
@@ -195,18 +194,18 @@ private:
     int fd_;
     sessionOutbox outbox_;
     statusNote note_;
-    std::unique_ptr<historyView> view_;   // the scroll-back view, while open
+    std::unique_ptr<screenMode> mode_;   // a mode over the screen (the history view), while open
     int32_t expected_ = openingLen;
     int32_t received_ = 0;
     uint32_t msgType_ = 0;
     int32_t msgLen_ = 0;
     int32_t headerCount_ = 0;
-    int32_t result_ = 0;
+    sessionResult result_ = resultEnded;
     Clock::time_point lastProgress_ = Clock::now();
     const Clock::time_point started_ = Clock::now();
     const int screenWaitMs_;   // 0: the first screen may take as long as it takes
 
-    void end(int32_t result) {
+    void end(sessionResult result) {
         result_ = result;
         app_.receiveStatus = leaving;
     }
@@ -235,8 +234,9 @@ private:
     void reselectScreen();
     void announceScreen();
     void passNotice();
-    void openView();
-    void closeView();
+    void openMode(std::unique_ptr<screenMode> mode);
+    void drawMode();
+    void closeMode();
     void paint(const unsigned char* payload, int32_t length);
     void watchKeys(bool inputReady);
     void handleKey();
@@ -259,11 +259,11 @@ bool sessionRun::receive() {
     if (missing <= 0) return false;
     int32_t n = c_recv(app_.recvCipher, fd_, in_ + received_, missing);
     if (n == 0) {
-        end(4001);
+        end(resultServerClosed);
     } else if (n < 0) {
         const int err = sockLastError();
         if (sockInterrupted(err)) updateScreen(app_.window, 0, screenRows);
-        else if (!sockWouldBlock(err)) end(4002);
+        else if (!sockWouldBlock(err)) end(resultLinkLost);
     } else {
         received_ += n;
         if (received_ == expected_) app_.receiveStatus = unitComplete;
@@ -315,7 +315,7 @@ void sessionRun::completeHeader() {
     case msgCompressed:
         // A payload must fit the receive buffer; anything else is a broken stream.
         if (msgLen_ < 0 || msgLen_ > comBufferSize) {
-            end(4002);
+            end(resultLinkLost);
             return;
         }
         expected_ = msgLen_;
@@ -366,26 +366,33 @@ void sessionRun::completePayload() {
 
 void sessionRun::paint(const unsigned char* payload, int32_t length) {
     paintBatch batch;
-    // Under the scroll-back view the update goes on the server's picture,
-    // and the view is drawn again over the result.
-    if (view_) std::memcpy(screenBuf, app_.feed.screen().cells, sizeof screenBuf);
+    // Under a mode the update goes on the server's picture, and the mode
+    // is drawn again over the result.
+    if (mode_) std::memcpy(screenBuf, app_.feed.screen().cells, sizeof screenBuf);
     note_.paintUnder([&] {
         paintScreenUpdate(app_.window, payload, length);
         // Here the cell screen holds the server's picture alone.
         app_.feed.painted(screenBuf, batch.dirtyRows(), cursorX, cursorY);
     });
-    if (view_) view_->draw();
+    if (mode_) drawMode();
 }
 
-void sessionRun::openView() {
+void sessionRun::openMode(std::unique_ptr<screenMode> mode) {
     note_.dismiss();
-    view_ = std::make_unique<historyView>(app_.window, app_.history, app_.feed);
-    view_->draw();
+    mode_ = std::move(mode);
+    drawMode();
+}
+
+void sessionRun::drawMode() {
+    int x = 0, y = 0;
+    mode_->draw(screenBuf, x, y);
+    updateScreen(app_.window, 0, screenRows);
+    SetConsoleCursorPosition(app_.window, COORD{static_cast<int16_t>(x), static_cast<int16_t>(y)});
 }
 
 // The live screen comes back as the server last painted it.
-void sessionRun::closeView() {
-    view_.reset();
+void sessionRun::closeMode() {
+    mode_.reset();
     const remoteScreen& live = app_.feed.screen();
     std::memcpy(screenBuf, live.cells, sizeof screenBuf);
     updateScreen(app_.window, 0, screenRows);
@@ -399,19 +406,14 @@ void sessionRun::closeView() {
 void sessionRun::announceScreen() {
     if (!app_.sessionEstablished) return;
     const auto id = static_cast<uint32_t>(app_.currentScreenId);
-    const char* name = "";
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->getId() == id) {
-            name = s->getName();
-            break;
-        }
-    app_.feed.shown(id, name);
+    const serverScreen* s = screens.find(id);
+    app_.feed.shown(id, s ? s->name : "");
 }
 
 // What a watcher of the screen (a recording) has to say goes on the status
 // row; its file names hold glyphs as UTF-8, which the row shows as they are.
 void sessionRun::passNotice() {
-    if (view_) return;   // kept until the view closes
+    if (mode_) return;   // kept until the mode closes
     const std::string text = cp437FromUtf8(app_.feed.takeNotice());
     if (!text.empty()) note_.showNotice(text.c_str());
 }
@@ -423,11 +425,7 @@ void sessionRun::reselectScreen() {
     if (app_.reselectScreenId == 0 || !app_.sessionEstablished || screens.count == 0) return;
     const auto id = static_cast<uint32_t>(app_.reselectScreenId);
     app_.reselectScreenId = 0;
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->getId() == id) {
-            selectScreen(id, app_.currentScreenId, app_.previousScreenId, outbox_);
-            return;
-        }
+    if (screens.find(id)) selectScreen(id, app_.currentScreenId, app_.previousScreenId, outbox_);
 }
 
 // Completes every unit that is ready; an empty payload is ready at once.
@@ -460,20 +458,20 @@ void sessionRun::watchKeys(bool inputReady) {
         INPUT_RECORD record{};
         const int got = pollTerminalKey(&record);
         if (got < 0) {
-            end(0);   // the terminal is gone: leave in order
+            end(resultEnded);   // the terminal is gone: leave in order
             return;
         }
         if (got == 0) return;
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
         if (isEndSessionKey(record.Event.KeyEvent)) {
-            end(0);
+            end(resultEnded);
             return;
         }
         // A tunnel is still connecting until the server greets: Esc gives up
         // as it does while a socket connects.
         if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc && app_.protocolState < stateHeader &&
             dynamic_cast<TunnelSocket*>(app_.socket)) {
-            end(-1);
+            end(resultEscaped);
             return;
         }
         holdKeyEvent(record);
@@ -485,18 +483,19 @@ void sessionRun::handleKey() {
     INPUT_RECORD record{};
     int got = waitKey(app_.window, &record, 0);
     if (got < 0) {
-        end(0);   // the terminal is gone: leave in order
+        end(resultEnded);   // the terminal is gone: leave in order
         return;
     }
     if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
-        // While the view is open no key reaches the server; the end key still ends.
-        if (!view_) app_.onKey(record.Event.KeyEvent);
-        else if (isEndSessionKey(record.Event.KeyEvent)) end(0);
-        else if (!view_->key(record.Event.KeyEvent)) closeView();
+        // While a mode is open no key reaches the server; the end key still ends.
+        if (!mode_) app_.onKey(record.Event.KeyEvent);
+        else if (isEndSessionKey(record.Event.KeyEvent)) end(resultEnded);
+        else if (!mode_->key(record.Event.KeyEvent)) closeMode();
+        else drawMode();
     }
-    if (app_.historyAsked) {
-        app_.historyAsked = false;
-        if (!view_ && !leavingNow()) openView();
+    if (app_.pendingMode) {
+        std::unique_ptr<screenMode> asked = std::move(app_.pendingMode);
+        if (!mode_ && !leavingNow()) openMode(std::move(asked));
     }
     if (app_.untypable) {
         char text[40];
@@ -505,7 +504,7 @@ void sessionRun::handleKey() {
         app_.untypable = 0;
     }
     // A dialog of the key handler may have sent while the loop stood still.
-    if (outbox_.failure()) end(outbox_.failure());
+    if (outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // How long the loop may sleep: not at all while keys can be handled, until
@@ -533,7 +532,7 @@ int sessionRun::run() {
 
     while (!leavingNow()) {
         if (EXIT) {
-            end(0);
+            end(resultEnded);
             break;
         }
         // A server that does not read is not read from either: what it
@@ -557,9 +556,10 @@ int sessionRun::run() {
             }
         }
         completeUnit();
-        if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
+        if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
         if (leavingNow()) break;
         app_.feed.tick();
+        if (leavingNow()) break;   // a watcher (a script) ended the session
         passNotice();
         if (!keysWait()) {
             if (heldKeyCount() > 0 || (seen & seenKeys)) {
@@ -569,14 +569,14 @@ int sessionRun::run() {
             }
         } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
                    app_.protocolState != statePayload) {
-            end(4003);
+            end(resultPasswordRefused);
         } else if (screenWaitLeft() == 0) {
-            end(4002);   // no screen in the time allowed: counts as a lost link
+            end(resultLinkLost);   // no screen in the time allowed: counts as a lost link
         } else if (Clock::now() - lastProgress_ >= hintAfter) {
             note_.showHint();
         }
     }
-    app_.feed.ended(result_ == 4001 || result_ == 4002);
+    app_.feed.ended(app_.endingOf(result_));
     return result_;
 }
 
@@ -611,7 +611,7 @@ private:
 // 4003 when no screen was ever reported (wrong password), -1 on Esc while a
 // tunnel still waited for the server. With screenWaitMs above 0, a session
 // that shows no screen within that many milliseconds ends with 4002.
-int consoleMain::processConnection(int screenWaitMs) {
+sessionResult consoleMain::processConnection(int screenWaitMs) {
     std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
     std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);
     const bool compressed = thisBuild().compressedUpdates;
@@ -626,7 +626,7 @@ int consoleMain::processConnection(int screenWaitMs) {
     sessionEstablished = 0;
     typedChar.reset();
     untypable = 0;
-    historyAsked = false;
+    pendingMode.reset();
 
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
@@ -641,8 +641,8 @@ int consoleMain::processConnection(int screenWaitMs) {
         }
     } wipeOnEnd{sendCipher, recvCipher};
 
-    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return -2;
-    if (!socket || socket->sock < 0) return 4002;
+    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return resultNoMemory;
+    if (!socket || socket->sock < 0) return resultLinkLost;
 
     int result = 0;
     {
@@ -655,5 +655,5 @@ int consoleMain::processConnection(int screenWaitMs) {
     dropHeldKeys();
     wipeMemory(recvBuf.get(), comBufferSize);
     wipeMemory(sendBuf.get(), comBufferSize);
-    return result;
+    return static_cast<sessionResult>(result);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "batch/keynames.h"
 #include "batch/script.h"
 #include "client/sessionkeys.h"
 #include "console/keyboard_curses.h"

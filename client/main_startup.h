@@ -1,7 +1,22 @@
 #pragma once
+#include <cstddef>
+#include <string>
 
-// Program start-up: where the program lives, the command-line preselections
-// and the signal handling of the terminal program.
+#include "record/asciicast.h"
+#include "share/webshare.h"
+
+// Program start-up: where the program lives, the command line and the
+// signal handling of the terminal program.
+
+// What the command line asks of the session and of the parts of the
+// program that keep or show its screen.
+struct programOptions {
+    bool reconnect = false;         // --reconnect
+    recordOptions record;           // --record, --record-limit=MB
+    std::string saveDir;            // --save-dir=DIR ("": none)
+    size_t historyLines = 10000;    // --history=N, at most what all histories may hold
+    shareOptions share;             // --share[=ADDR:PORT]
+};
 
 // The program's directory through its last '/', '\' or ':' (heap, free()),
 // "" when the path has none, or null when memory runs out.
@@ -12,9 +27,10 @@ char* getModulePath(const char* programPath);
 int parseCmdLine(char* line, char** words, int maxWords);
 
 // Sets startupProxy, startupServer and startupConfig from --proxy=NAME,
-// --server=NAME, --direct and --config=FILE. With cmdLine non-null its words are used instead of argv.
+// --server=NAME, --direct and --config=FILE, and the rest into options
+// (when not null). With cmdLine non-null its words are used instead of argv.
 // Returns 0, or -2 when the working buffer could not be had (options ignored).
-int parseCmdArguments(const char* cmdLine, int argc, char** argv);
+int parseCmdArguments(const char* cmdLine, int argc, char** argv, programOptions* options = nullptr);
 
 // Every argument after the program path must be one the program knows: an
 // unknown one, or --proxy, --server or --config without "=VALUE", is told in
@@ -41,3 +57,9 @@ void signalHandler(int signalNumber);
 // interrupted calls so that a blocked key wait notices at once; ignores
 // SIGXFSZ (programs it starts get it back).
 void installSignalHandlers();
+
+// What a batch run, which has no terminal, needs of the system: the key
+// tables that turn typed characters into key events, and the signals that
+// end it in order (where the system has them).
+void batchKeysInit();
+void batchSignalsInit();

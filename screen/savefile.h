@@ -1,17 +1,28 @@
 #pragma once
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-// Where saved screens and recordings go, and how their files are made: new
-// files only, readable by their owner alone, since screens can show secrets.
+// Where saved screens, histories and recordings go, and how their files are
+// made: new files only, readable by their owner alone, since screens can
+// show secrets.
 
-// The folder for new files: the one of --save-dir when given; otherwise the
-// current folder when it may be written; otherwise the user's data folder
-// (made, owner only, when missing). Empty, with why in error, when none can
-// be used.
-std::string saveFolder(std::string& error);
+// The folder the operator named for them (--save-dir; empty: none), and
+// how to find the user's own data folder (made, owner only, when missing),
+// which takes them when the current folder may not be written: its path,
+// or "" with why in error.
+struct saveTarget {
+    std::string dir;
+    std::function<std::string(std::string& error)> userFolder;
+};
+
+// The folder for new files: target.dir when given; otherwise the current
+// folder when it may be written; otherwise the user's data folder. Empty,
+// with why in error, when none can be used.
+std::string saveFolder(const saveTarget& target, std::string& error);
 
 // A description (code page 437) made safe as part of a file name on either
 // system: characters that a file name cannot hold there (separators, drive
@@ -22,6 +33,10 @@ std::string safeFileName(const std::string& text);
 
 // Local time as YYYYMMDD-HHMMSS.
 std::string fileTimeStamp(std::time_t when);
+
+// The name a saved file of a server's screen begins with:
+// <server>-<screen id>-<time>, or <server>-<time> without an id (-1).
+std::string savedFileBase(const std::string& server, std::time_t when, long long screenId = -1);
 
 // Files that are made together under one name (a screenshot's .txt and
 // .html): all or none. Closes what it holds.
@@ -37,6 +52,9 @@ public:
     // error, when they cannot be made.
     bool create(const std::string& folder, const std::string& base, const std::vector<const char*>& extensions,
                 std::string& error);
+    // The same in the save folder of target.
+    bool createSaved(const saveTarget& target, const std::string& base, const std::vector<const char*>& extensions,
+                     std::string& error);
     FILE* file(size_t i) const { return i < files_.size() ? files_[i] : nullptr; }
     // The chosen path without extension.
     const std::string& path() const { return path_; }
@@ -56,9 +74,10 @@ private:
     void drop();
 };
 
-// The user's data folder for this program, made when missing; empty, with
-// why in error, when there is none.
-std::string userDataFolder(std::string& error);
+// Writes each text as a new file base + its extension in the save folder,
+// all or none: the path without extension, or "" with why in error.
+std::string saveNewFiles(const saveTarget& target, const std::string& base,
+                         const std::vector<std::pair<const char*, std::string>>& texts, std::string& error);
 
 // The platform's part.
 // A new file opened for writing, made for its owner only and never through
@@ -70,7 +89,3 @@ char pathSeparator();
 // Whether file names may hold UTF-8 glyphs (the Windows build names files
 // through the ANSI code page, which has not all of them).
 bool glyphsInFileNames();
-// The variable that names the users' data folder, and where that folder
-// lies in a home without it.
-const char* dataFolderVariable();
-const char* dataFolderInHome();

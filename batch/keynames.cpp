@@ -1,12 +1,9 @@
-// Key names of the batch script, turned into the key events that the same
-// keys typed in a session give, so that the session's own key handling
-// sends them.
+#include "batch/keynames.h"
 
 #include <cctype>
 #include <cstring>
+#include <utility>
 
-#include "batch/script.h"
-#include "console/keyboard.h"
 #include "net/sutil.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 // msvcrt's fopen knows no exclusive mode: the file is made with _open.
 // Files under the user's profile are private to the user by inheritance.
@@ -34,8 +34,6 @@ bool folderWritable(const std::string& folder) {
 
 char pathSeparator() { return '\\'; }
 bool glyphsInFileNames() { return false; }
-const char* dataFolderVariable() { return "LOCALAPPDATA"; }
-const char* dataFolderInHome() { return "AppData\\Local"; }
 
 std::string fileTimeStamp(std::time_t when) {
     std::tm local{};

@@ -5,8 +5,9 @@
 
 #include <signal.h>
 
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/global.h"
+#include "console/keyboard_curses.h"
 
 namespace {
 
@@ -39,3 +40,7 @@ void installSignalHandlers() {
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, nullptr);
 }
+
+void batchKeysInit() { keyboardInputInit(nullptr); }
+
+void batchSignalsInit() { installSignalHandlers(); }

@@ -1,4 +1,4 @@
-#include "client/startup.h"
+#include "client/main_startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +9,8 @@
 #include "client/cfgplace.h"
 #include "console/cutil.h"
 #include "console/global.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "net/sutil.h"
-#include "share/webshare.h"
 
 namespace {
 
@@ -39,12 +38,19 @@ bool takeOption(const char* name, const char* arg, char* work, char** slot) {
     return true;
 }
 
-// Takes the path of "--config=FILE" or "--save-dir=DIR" as it is: blanks
-// and length are the file system's business.
-bool takePathOption(const char* name, const char* arg, char** slot) {
+// The path of "--config=FILE" or "--save-dir=DIR" as it is: blanks and
+// length are the file system's business.
+bool pathOption(const char* name, const char* arg, std::string& path) {
     if (!isVariable(name, arg, '=')) return false;
     const char* marker = std::strchr(arg, '=');
-    setGlobalString(slot, marker ? marker + 1 : "");
+    path = marker ? marker + 1 : "";
+    return true;
+}
+
+bool takePathOption(const char* name, const char* arg, char** slot) {
+    std::string path;
+    if (!pathOption(name, arg, path)) return false;
+    setGlobalString(slot, path.c_str());
     return true;
 }
 
@@ -100,31 +106,33 @@ bool knownArgument(const char* arg) {
 
 // All the histories together hold at most historyLinesMax lines: one
 // screen cannot be given more.
-void capHistory() {
-    if (historyLines <= static_cast<long>(historyLinesMax)) return;
+void capHistory(long& lines) {
+    if (lines <= static_cast<long>(historyLinesMax)) return;
     std::fprintf(stderr, "quorcli: --history=%ld is more than all histories may hold together (%zu MiB): %zu lines kept\n",
-                 historyLines, historyBytesMax >> 20, historyLinesMax);
-    historyLines = static_cast<long>(historyLinesMax);
+                 lines, historyBytesMax >> 20, historyLinesMax);
+    lines = static_cast<long>(historyLinesMax);
 }
 
-void scanArguments(int argc, char** argv, char* work) {
+void scanArguments(int argc, char** argv, char* work, programOptions& o) {
+    long historyLines = static_cast<long>(o.historyLines);
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
         if (!arg) continue;
         work[0] = 0;
         if (!takeOption("--proxy", arg, work, &startupProxy) && !takeOption("--server", arg, work, &startupServer) &&
             !takePathOption("--config", arg, &startupConfig))
-            takePathOption("--save-dir", arg, &saveDir);
+            pathOption("--save-dir", arg, o.saveDir);
         if (sutilStricmp(arg, "--direct") == 0) setGlobalString(&startupProxy, directConnection);
-        if (isOption(arg, reconnectOption)) autoReconnect = 1;
-        if (isOption(arg, recordOption)) recordSessions = 1;
+        if (isOption(arg, reconnectOption)) o.reconnect = true;
+        if (isOption(arg, recordOption)) o.record.everySession = true;
         if (const long n = numberValue(arg, "--history", 0); n >= 0) historyLines = n;
-        if (const long n = numberValue(arg, "--record-limit", 1); n >= 0) recordLimitMb = n;
+        if (const long n = numberValue(arg, "--record-limit", 1); n >= 0) o.record.limitMb = n;
         const int share = valuedForm(arg, shareOption);
-        if (share != 0) shareSessions = 1;
-        if (share == 1) setGlobalString(&shareAddress, std::strchr(arg, '=') + 1);
+        if (share != 0) o.share.forRun = true;
+        if (share == 1) o.share.address = std::strchr(arg, '=') + 1;
     }
-    capHistory();
+    capHistory(historyLines);
+    o.historyLines = static_cast<size_t>(historyLines);
 }
 
 // The command line and its options.
@@ -264,17 +272,19 @@ int parseCmdLine(char* line, char** words, int maxWords) {
     return n;
 }
 
-int parseCmdArguments(const char* cmdLine, int argc, char** argv) {
+int parseCmdArguments(const char* cmdLine, int argc, char** argv, programOptions* options) {
     std::unique_ptr<char, FreeDeleter> work(static_cast<char*>(std::malloc(valueMax + 1)));
     if (!work) return -2;
+    programOptions ignored;
+    programOptions& o = options ? *options : ignored;
     if (cmdLine) {
         std::unique_ptr<char, FreeDeleter> line(strdup(cmdLine));
         if (!line) return -2;
         char* words[maxCmdWords];
         const int n = parseCmdLine(line.get(), words, maxCmdWords);
-        scanArguments(n, words, work.get());
+        scanArguments(n, words, work.get(), o);
     } else if (argv) {
-        scanArguments(argc, argv, work.get());
+        scanArguments(argc, argv, work.get(), o);
     }
     return 0;
 }
@@ -286,6 +296,4 @@ void releaseProgramStrings() {
     setGlobalString(&startupServer, nullptr);
     setGlobalString(&startupProxy, nullptr);
     setGlobalString(&startupConfig, nullptr);
-    setGlobalString(&saveDir, nullptr);
-    setGlobalString(&shareAddress, nullptr);
 }

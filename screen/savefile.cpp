@@ -1,11 +1,9 @@
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "client/cfgplace.h"
 #include "console/cp437.h"
-#include "console/global.h"
 
 namespace {
 
@@ -35,14 +33,22 @@ std::string safeFileName(const std::string& text) {
     return out.empty() ? "_" : out;
 }
 
-std::string saveFolder(std::string& error) {
-    if (saveDir && *saveDir) {
-        if (folderWritable(saveDir)) return saveDir;
-        error = std::string("cannot write to ") + saveDir;
+std::string saveFolder(const saveTarget& target, std::string& error) {
+    if (!target.dir.empty()) {
+        if (folderWritable(target.dir)) return target.dir;
+        error = "cannot write to " + target.dir;
         return "";
     }
     if (folderWritable("")) return ".";
-    return userDataFolder(error);
+    if (!target.userFolder) {
+        error = "no folder to save in: the current one cannot be written";
+        return "";
+    }
+    return target.userFolder(error);
+}
+
+std::string savedFileBase(const std::string& server, std::time_t when, long long screenId) {
+    return safeFileName(server) + "-" + (screenId >= 0 ? std::to_string(screenId) + "-" : "") + fileTimeStamp(when);
 }
 
 newFiles::~newFiles() { drop(); }
@@ -84,6 +90,12 @@ bool newFiles::create(const std::string& folder, const std::string& base, const 
     return false;
 }
 
+bool newFiles::createSaved(const saveTarget& target, const std::string& base,
+                           const std::vector<const char*>& extensions, std::string& error) {
+    const std::string folder = saveFolder(target, error);
+    return !folder.empty() && create(folder, base, extensions, error);
+}
+
 bool newFiles::finish(std::string& error) {
     bool ok = true;
     for (size_t i = 0; i < files_.size(); ++i) {
@@ -101,27 +113,13 @@ bool newFiles::finish(std::string& error) {
     return ok;
 }
 
-std::string userDataFolder(std::string& error) {
-    const cfgPlaceSystem& sys = cfgNativeSystem();
-    const char sep = pathSeparator();
-    const auto absolute = [&](const std::string& p) {
-        return !p.empty() && (p[0] == '/' || p[0] == '\\' || (p.size() > 2 && p[1] == ':'));
-    };
-    std::string base = sys.environment(dataFolderVariable());
-    if (!absolute(base)) {
-        std::string home = sys.environment(sys.homeVariable ? sys.homeVariable : "");
-        if (!absolute(home) && sys.accountHome) home = sys.accountHome();
-        if (!absolute(home)) {
-            error = "no folder to save in: the current one cannot be written and no home is known";
-            return "";
-        }
-        base = home + sep + dataFolderInHome();
-    }
-    const std::string folder = base + sep + "quorcli";
-    const std::string why = cfgMakePrivateFolder(folder);
-    if (!why.empty()) {
-        error = "cannot make " + folder + ": " + why;
-        return "";
-    }
-    return folder;
+std::string saveNewFiles(const saveTarget& target, const std::string& base,
+                         const std::vector<std::pair<const char*, std::string>>& texts, std::string& error) {
+    std::vector<const char*> extensions;
+    for (const auto& [extension, text] : texts) extensions.push_back(extension);
+    newFiles files;
+    if (!files.createSaved(target, base, extensions, error)) return "";
+    for (size_t i = 0; i < texts.size(); ++i) std::fwrite(texts[i].second.data(), 1, texts[i].second.size(), files.file(i));
+    const std::string path = files.path();
+    return files.finish(error) ? path : "";
 }

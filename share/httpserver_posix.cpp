@@ -5,25 +5,21 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string_view>
 
 #include <civetweb.h>
 
 #include "net/sutil.h"
 #include "share/page.h"
+#include "share/token.h"
 #include "share/webshare.h"
 
 namespace {
 
-constexpr int tokenBytes = 16;
 // A peer may hold this many connections open without sending a request,
 // and a page with the token still loads at once: each holds a worker until
 // civetweb gives up on its request.
@@ -57,52 +53,6 @@ constexpr char pageCsp[] =
     "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'\r\n";
 constexpr char otherCsp[] = "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'\r\n";
 
-// The OS's random bytes; false when it gives none.
-bool randomBytes(unsigned char* out, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = getrandom(out + got, n - got, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-// Whether a Host names this machine by address, never by a name that
-// someone's DNS could point here: an IP literal or "localhost", with an
-// optional port. The port is not ours when the page comes through a
-// forwarded port (ssh -L).
-bool hostAllowed(const char* value) {
-    if (!value) return false;
-    const std::string_view host(value);
-    std::string_view port;
-    if (!host.empty() && host[0] == '[') {
-        const size_t close = host.find(']');
-        if (close == std::string_view::npos || close > 64) return false;
-        char v6[65] = {};
-        host.copy(v6, close - 1, 1);
-        in6_addr unused;
-        if (inet_pton(AF_INET6, v6, &unused) != 1) return false;
-        port = host.substr(close + 1);
-    } else {
-        const size_t colon = host.find(':');
-        const std::string_view name = host.substr(0, colon);
-        if (!ipv4Literal(name) && !equalNoCase(name, "localhost")) return false;
-        if (colon != std::string_view::npos) port = host.substr(colon);
-    }
-    return port.empty() || (port.size() >= 2 && port.size() <= 6 && port[0] == ':' &&
-                            port.find_first_not_of("0123456789", 1) == std::string_view::npos);
-}
-
 // civetweb sets no send buffer and tells no socket, but a connection takes
 // the buffer sizes of the socket it was accepted on: the listening socket
 // on port is found among the process's descriptors and given sendBuffer.
@@ -131,23 +81,14 @@ public:
             hub_.finish();
             mg_stop(ctx_);   // waits for every worker, streams included
         }
-        wipeMemory(token_, sizeof token_);
         wipeMemory(url_.data(), url_.size());
     }
 
     bool start(const std::string& host, int port, std::string& error) {
-        unsigned char raw[tokenBytes];
-        if (!randomBytes(raw, sizeof raw)) {
+        if (!token_.make()) {
             error = "the system gives no random bytes";
             return false;
         }
-        static const char hex[] = "0123456789abcdef";
-        for (int i = 0; i < tokenBytes; ++i) {
-            token_[2 * i] = hex[raw[i] >> 4];
-            token_[2 * i + 1] = hex[raw[i] & 15];
-        }
-        token_[2 * tokenBytes] = 0;
-        wipeMemory(raw, sizeof raw);
 
         static std::once_flag once;
         std::call_once(once, [] { mg_init_library(0); });
@@ -183,7 +124,7 @@ public:
             return false;
         }
         limitSendBuffer(ports[0].port);
-        url_ = "http://" + host + ":" + std::to_string(ports[0].port) + "/" + token_ + "/";
+        url_ = "http://" + host + ":" + std::to_string(ports[0].port) + "/" + token_.text() + "/";
         return true;
     }
 
@@ -192,21 +133,9 @@ public:
 
 private:
     mg_context* ctx_ = nullptr;
-    char token_[2 * tokenBytes + 1] = {};
+    shareToken token_;
     std::string url_;
     shareHub hub_;
-
-    // Whether the path is "/<token>" and then tail; the token compared in
-    // constant time.
-    bool tokenPath(const char* uri, const char* tail) const {
-        if (!uri || uri[0] != '/') return false;
-        const size_t n = 2 * tokenBytes;
-        if (strnlen(uri + 1, n) < n) return false;
-        unsigned char diff = 0;
-        for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(uri[1 + i] ^ token_[i]);
-        const bool tailOk = std::strcmp(uri + 1 + n, tail) == 0;
-        return (diff == 0) & tailOk;
-    }
 
     // After an answer civetweb would read what is left of the request's
     // body, at the peer's pace. An error with no body is the one way to
@@ -231,7 +160,7 @@ private:
         // rebinding), and only requests from that page or none.
         const char* host = mg_get_header(conn, "Host");
         const char* origin = mg_get_header(conn, "Origin");
-        if (!hostAllowed(host) || (origin && !equalNoCase(origin, std::string("http://") + host)))
+        if (!shareHostAllowed(host) || !shareOriginAllowed(origin, host))
             return refuse(conn, 403, "Forbidden");
         // Viewers only watch: nothing they send is taken, and no protocol
         // but plain HTTP.
@@ -239,7 +168,7 @@ private:
         if (std::strcmp(req->request_method, "GET") != 0 || req->content_length > 0 ||
             mg_get_header(conn, "Transfer-Encoding"))
             return refuse(conn, 404, "Not Found");
-        if (self->tokenPath(req->local_uri_raw, "/")) {
+        if (self->token_.opens(req->local_uri_raw, "/")) {
             const std::string& page = sharePage();
             mg_printf(conn,
                       "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/html; charset=utf-8\r\nContent-Length: %zu\r\n\r\n",
@@ -247,7 +176,7 @@ private:
             mg_write(conn, page.data(), page.size());
             return done(conn, 200);
         }
-        if (self->tokenPath(req->local_uri_raw, "/events")) return self->stream(conn);
+        if (self->token_.opens(req->local_uri_raw, "/events")) return self->stream(conn);
         return refuse(conn, 404, "Not Found");
     }
 

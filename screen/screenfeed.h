@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -18,12 +19,32 @@ struct remoteScreen {
     std::string server;   // the description of the server entry
 };
 
-// What keeps or shows the remote screen (recordings, history, sharing)
-// subscribes to the session's feed; it learns every change through these
-// calls, on the session's thread, and must return quickly.
+// Why a session ended, or an attempt to open one came to nothing.
+enum class endReason {
+    closedByOperator,   // the operator or a script ended it (or the server's greeting was not valid)
+    linkLostRetrying,   // the link failed; the client tries again by itself at retryAt
+    linkLostForGood,    // the link failed (the server closed it, or it broke); nothing follows
+    passwordRefused,    // the server never showed a screen: the password was wrong
+    connectionFailed,   // no connection could be made; words say why
+};
+
+struct sessionEnding {
+    endReason reason = endReason::closedByOperator;
+    std::chrono::steady_clock::time_point retryAt{};   // linkLostRetrying: when the next attempt begins
+    std::string words;                                 // connectionFailed: why, in words
+
+    bool linkLost() const { return reason == endReason::linkLostRetrying || reason == endReason::linkLostForGood; }
+};
+
+// What keeps or shows the remote screen (recordings, history, sharing,
+// scripts) subscribes to the session's feed; it learns every change through
+// these calls, on the session's thread, and must return quickly.
 class screenWatcher {
 public:
     virtual ~screenWatcher() = default;
+    // A connection to screen.server is being made (also before each
+    // attempt of an automatic reconnection).
+    virtual void sessionConnecting(const remoteScreen& screen) {}
     // A session with screen.server began; resumed when it takes up one
     // whose link failed, after an automatic reconnection.
     virtual void sessionStarted(const remoteScreen& screen, bool resumed) {}
@@ -33,9 +54,8 @@ public:
     virtual void cursorMoved(const remoteScreen& screen) {}
     // The server shows another screen, or renamed the one it shows.
     virtual void screenShown(const remoteScreen& screen) {}
-    // The session ended; linkLost when its link failed (a reconnection may
-    // take it up again).
-    virtual void sessionEnded(const remoteScreen& screen, bool linkLost) {}
+    // The session ended, or the connection for one failed, and why.
+    virtual void sessionEnded(const remoteScreen& screen, const sessionEnding& how) {}
     // Called at least once a second while a session runs, and when dueInMs
     // says so: time for deferred work (flushing a file).
     virtual void tick() {}
@@ -54,12 +74,13 @@ public:
     bool live() const { return live_; }
 
     // The session's side.
+    void connecting(const char* server);
     void started(const char* server, bool resumed);
     // The cell screen as painted now (the server's picture), with the rows
     // the update touched; the cursor as the update left it.
     void painted(const uint16_t (*cells)[screenCols], const bool (&rows)[screenRows], int x, int y);
     void shown(uint32_t id, const char* name);
-    void ended(bool linkLost);
+    void ended(const sessionEnding& how);
     void tick();
     long long dueInMs() const;
 

@@ -5,7 +5,9 @@
 #include <map>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/savefile.h"
+#include "screen/screenfeed.h"
+#include "screen/sessionaction.h"
 
 using screenLine = std::array<uint16_t, screenCols>;
 
@@ -44,12 +46,12 @@ bool blankRow(const uint16_t (&row)[screenCols]);
 // oldest, so that a busy screen cannot empty a quiet one.
 class screenHistory : public screenWatcher {
 public:
-    explicit screenHistory(screenFeed& feed);
+    // lines: kept per screen (--history=N), at most historyLinesMax.
+    explicit screenHistory(screenFeed& feed, size_t lines = 10000);
     ~screenHistory() override;
     screenHistory(const screenHistory&) = delete;
     screenHistory& operator=(const screenHistory&) = delete;
 
-    // The limit is taken from --history at each session's start.
     void setLimit(size_t lines) { limit_ = lines; }
     void setTotal(size_t lines) { total_ = lines; }
     // The history of the screen shown now.
@@ -110,4 +112,32 @@ private:
 // Saves the history of the screen shown and the screen itself, as text, in
 // the folder of saved screens: <server>-<screen id>-<time>-history.txt. What
 // the status row should say.
-std::string saveHistory(const screenHistory& history, const remoteScreen& screen);
+std::string saveHistory(const screenHistory& history, const remoteScreen& screen, const saveTarget& target);
+
+// The session menu's "Scroll back" and its shortcut (Alt+F7: the key after
+// the session's own): the history view over the session's screen.
+class historyViewAction : public sessionAction {
+public:
+    historyViewAction(const screenHistory& history, const screenFeed& feed) : history_(history), feed_(feed) {}
+    std::string menuText() const override { return "Scroll back"; }
+    bool takesKey(const KEY_EVENT_RECORD& key) const override;
+    after run(sessionControl& session) override;
+
+private:
+    const screenHistory& history_;
+    const screenFeed& feed_;
+};
+
+// The session menu's "Save history to file".
+class historySaveAction : public sessionAction {
+public:
+    historySaveAction(const screenHistory& history, const screenFeed& feed, const saveTarget& target)
+        : history_(history), feed_(feed), target_(target) {}
+    std::string menuText() const override { return "Save history to file"; }
+    after run(sessionControl& session) override;
+
+private:
+    const screenHistory& history_;
+    const screenFeed& feed_;
+    const saveTarget& target_;
+};

@@ -1,4 +1,4 @@
-#include "batch/batch.h"
+#include "client/main_batch.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,14 +14,17 @@
 #include "batch/platform.h"
 #include "batch/runner.h"
 #include "batch/script.h"
+#include "batch/scriptterminal.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/cp437.h"
 #include "console/global.h"
 #include "console/term.h"
 #include "console/wait.h"
 #include "net/sutil.h"
+#include "screen/formats.h"
+#include "share/webshare.h"
 
 namespace {
 
@@ -42,6 +45,7 @@ struct batchOptions {
     long long deadlineMs = 0;   // 0: none
     long entry = -1;            // a child's one server, by its place in the list
     bool fromParent = false;    // a child's secrets come on standard input
+    shareOptions share;         // --share[=ADDR:PORT]
 };
 
 struct usageError {
@@ -65,54 +69,83 @@ long long wholeNumber(const std::string& text, const char* option, long long lo,
     return v;
 }
 
+// --share=ADDR:PORT: one address that a share may listen on; one open to
+// the network is said.
+void takeShareAddress(batchOptions& o, const std::string& v) {
+    std::string host;
+    int port = 0;
+    if (const std::string wrong = parseShareAddress(v, host, port); !wrong.empty())
+        throw usageError{"--share=" + v + ": " + wrong};
+    if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
+        std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
+    o.share.forRun = true;
+    o.share.address = v;
+}
+
+void takeDeadline(batchOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const double s = v.empty() ? 0 : std::strtod(v.c_str(), &end);
+    if (v.empty() || *end || !(s > 0) || s > 31536000) throw usageError{"--deadline takes seconds above 0"};
+    o.deadlineMs = static_cast<long long>(s * 1000 + 0.5);
+}
+
+// The options of batch mode: a switch, or "--name=VALUE" with what takes
+// the value.
+struct batchOption {
+    const char* name;
+    bool valued;
+    void (*take)(batchOptions& o, const std::string& value);
+};
+const batchOption batchOptionTable[] = {
+    {"--server", true, [](batchOptions& o, const std::string& v) { o.servers.push_back(v); }},
+    {"--proxy", true, [](batchOptions& o, const std::string& v) { o.proxy = v; }},
+    {"--direct", false, [](batchOptions& o, const std::string&) { o.direct = true; }},
+    {"--config", true, [](batchOptions& o, const std::string& v) { o.config = v; }},
+    {"--script", true, [](batchOptions& o, const std::string& v) { o.script = v; }},
+    {"--screenshot", true, [](batchOptions& o, const std::string& v) { o.screenshot = v; }},
+    {"--master-password-file", true, [](batchOptions& o, const std::string& v) { o.masterFile = v; }},
+    {"--password-file", true, [](batchOptions& o, const std::string& v) { o.passwordFile = v; }},
+    {"--json", false, [](batchOptions& o, const std::string&) { o.json = true; }},
+    {"--secrets-from-parent", false, [](batchOptions& o, const std::string&) { o.fromParent = true; }},
+    {"--share", false, [](batchOptions& o, const std::string&) { o.share.forRun = true; }},
+    {"--share", true, takeShareAddress},
+    {"--parallel", true,
+     [](batchOptions& o, const std::string& v) { o.parallel = static_cast<int>(wholeNumber(v, "--parallel", 1, 1000)); }},
+    {"--server-entry", true,
+     [](batchOptions& o, const std::string& v) {
+         o.entry = static_cast<long>(wholeNumber(v, "--server-entry", 0, 1000000));
+     }},
+    {"--deadline", true, takeDeadline},
+};
+
+// Takes one argument by the table; false when it is none of its options.
+bool takeArgument(batchOptions& o, const char* a) {
+    for (const batchOption& opt : batchOptionTable) {
+        std::string v;
+        if (opt.valued ? valueOf(a, opt.name, v) : std::strcmp(a, opt.name) == 0) {
+            opt.take(o, v);
+            return true;
+        }
+    }
+    return false;
+}
+
 batchOptions readOptions(int argc, char** argv) {
     batchOptions o;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        std::string v;
-        if (!a || std::strcmp(a, "--batch") == 0) continue;
-        if (valueOf(a, "--server", v)) o.servers.push_back(v);
-        else if (valueOf(a, "--proxy", v)) o.proxy = v;
-        else if (std::strcmp(a, "--direct") == 0) o.direct = true;
-        else if (valueOf(a, "--config", v)) o.config = v;
-        else if (valueOf(a, "--script", v)) o.script = v;
-        else if (valueOf(a, "--screenshot", v)) o.screenshot = v;
-        else if (valueOf(a, "--master-password-file", v)) o.masterFile = v;
-        else if (valueOf(a, "--password-file", v)) o.passwordFile = v;
-        else if (std::strcmp(a, "--json") == 0) o.json = true;
-        else if (std::strcmp(a, "--secrets-from-parent") == 0) o.fromParent = true;
-        else if (std::strcmp(a, "--share") == 0) shareSessions = 1;
-        else if (valueOf(a, "--share", v)) {
-            std::string host;
-            int port = 0;
-            if (const std::string wrong = parseShareAddress(v, host, port); !wrong.empty())
-                throw usageError{"--share=" + v + ": " + wrong};
-            if (const std::string warning = shareAddressWarning(host); !warning.empty() && shareAvailable())
-                std::fprintf(stderr, "quorcli: warning: %s\n", warning.c_str());
-            shareSessions = 1;
-            setGlobalString(&shareAddress, v.c_str());
-        }
-        else if (valueOf(a, "--parallel", v)) o.parallel = static_cast<int>(wholeNumber(v, "--parallel", 1, 1000));
-        else if (valueOf(a, "--server-entry", v)) o.entry = static_cast<long>(wholeNumber(v, "--server-entry", 0, 1000000));
-        else if (valueOf(a, "--deadline", v)) {
-            char* end = nullptr;
-            const double s = v.empty() ? 0 : std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(s > 0) || s > 31536000) throw usageError{"--deadline takes seconds above 0"};
-            o.deadlineMs = static_cast<long long>(s * 1000 + 0.5);
-        } else if (std::strncmp(a, "--password", 10) == 0 || std::strncmp(a, "--master-password", 17) == 0)
+        if (!a || std::strcmp(a, "--batch") == 0 || takeArgument(o, a)) continue;
+        if (std::strncmp(a, "--password", 10) == 0 || std::strncmp(a, "--master-password", 17) == 0)
             throw usageError{std::string("passwords are never taken as arguments: use --password-file=FILE, "
                                          "--master-password-file=FILE or QUORCLI_MASTER_PASSWORD ('") + a + "')"};
-        else throw usageError{std::string("unknown argument '") + a + "' in batch mode"};
+        throw usageError{std::string("unknown argument '") + a + "' in batch mode"};
     }
     if (o.servers.empty() && o.entry < 0) throw usageError{"batch mode needs --server=NAME"};
     if (o.script.empty() == o.screenshot.empty()) throw usageError{"batch mode needs either --script=FILE or --screenshot=FILE"};
     if (o.direct && !o.proxy.empty()) throw usageError{"--proxy and --direct exclude each other"};
-    if (!o.screenshot.empty()) {
-        const size_t dot = o.screenshot.rfind('.');
-        const std::string ext = dot == std::string::npos ? "" : o.screenshot.substr(dot);
-        if (ext != ".txt" && ext != ".html" && ext != ".json")
-            throw usageError{"--screenshot takes a file name ending in .txt, .html or .json"};
-    }
+    screenFormat format;
+    if (!o.screenshot.empty() && !screenFormatOf(o.screenshot, format))
+        throw usageError{std::string("--screenshot takes a file name ending in ") + screenFormatList};
     return o;
 }
 
@@ -141,29 +174,6 @@ void printBatchUsage() {
                "the highest of the sessions', where one that could not start counts 126 and\n"
                "one ended by a signal 128 + its number.\n",
                stdout);
-}
-
-// Case-folded wildcard match of a whole description (* any run, ? one byte).
-bool globMatch(const char* pattern, const char* text) {
-    const char* star = nullptr;
-    const char* resume = nullptr;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    while (*text) {
-        if (*pattern == '*') {
-            star = pattern++;
-            resume = text;
-        } else if (*pattern && (*pattern == '?' || lower(*pattern) == lower(*text))) {
-            ++pattern;
-            ++text;
-        } else if (star) {
-            pattern = star + 1;
-            text = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*') ++pattern;
-    return *pattern == 0;
 }
 
 std::vector<serverInfo*> allServers(consoleMain& app) {
@@ -224,20 +234,21 @@ void startDeadline(long long ms, batchOutput& out) {
 }
 
 // What a session that ended without the script's say means.
-int sessionStatus(int result, std::string& why) {
+int sessionStatus(sessionResult result, std::string& why) {
     switch (result) {
-    case 4003: why = "the password was invalid"; return exitPassword;
-    case 4001: why = "the server closed the connection"; return exitLinkLost;
-    case 4002: why = "the connection with the server was lost"; return exitLinkLost;
-    case 0: why = "the session ended before the script"; return exitLinkLost;
+    case resultPasswordRefused: why = "the password was invalid"; return exitPassword;
+    case resultServerClosed: why = "the server closed the connection"; return exitLinkLost;
+    case resultLinkLost: why = "the connection with the server was lost"; return exitLinkLost;
+    case resultEnded: why = "the session ended before the script"; return exitLinkLost;
     default: why = "the connection failed (" + std::to_string(result) + ")"; return exitConnect;
     }
 }
 
-// One server: connects, runs the script in its session, and says how it ended.
-int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
-           runSecrets& secrets, batchOutput& out) {
-    unsigned char key[16] = {};
+// The session key of the server: its stored password (opened already), or
+// the one from the password file or the parent run. exitDone, or the
+// status that ends the run (what was wrong said).
+int takeSessionKey(serverInfo* server, const batchOptions& o, runSecrets& secrets, batchOutput& out,
+                   unsigned char (&key)[16]) {
     const std::string unread = server->hasPassword() || o.fromParent ? "" : secrets.readPassword(o.passwordFile);
     if (!unread.empty()) {
         out.complain(unread);
@@ -249,49 +260,66 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
         serverInfo::makePassword(key, secrets.password);
         wipeMemory(secrets.password, sizeof secrets.password);
     } else {
-        out.complain("the server '" + out.server +
-                     "' has no stored password: give it with --password-file=FILE");
+        out.complain("the server '" + out.server + "' has no stored password: give it with --password-file=FILE");
         return exitUsage;
     }
+    return exitDone;
+}
+
+// Connects to the server, through the proxy the options name. exitDone, or
+// the status that ends the run (what failed said).
+int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batchOutput& out) {
     proxyInfo* proxy = nullptr;
     if (!o.proxy.empty()) {
         menuItem* item = app.proxies.select(o.proxy.c_str());
         if (!item) {
-            wipeMemory(key, sizeof key);
             out.complain("no proxy entry begins with '" + o.proxy + "'");
             return exitUsage;
         }
         proxy = static_cast<proxyInfo*>(item->data);
     }
-
     app.quietFailures = true;
-    const int connected = app.connect(server, proxy);
-    if (connected != 0) {
-        wipeMemory(key, sizeof key);
-        app.closeConnection();
-        std::string why;
-        const int status = sessionStatus(connected == -1 ? 4004 : connected, why);
-        out.complain(why);
-        out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
-        return status;
+    app.feed.connecting(server->description ? server->description : "");
+    const sessionResult connected = app.connect(server, proxy);
+    if (connected == resultEnded) {
+        out.event("connected", {{"host", jsonString(writtenHost(server->hostName) + ":" + std::to_string(server->port))}});
+        return exitDone;
     }
-    out.event("connected", {{"host", jsonString(writtenHost(server->hostName) + ":" + std::to_string(server->port))}});
+    app.closeConnection();
+    sessionEnding failed;
+    failed.reason = endReason::connectionFailed;
+    failed.words = app.connectFailure;
+    app.feed.ended(failed);
+    std::string why;
+    const int status = sessionStatus(connected == resultEscaped ? resultConnectFailed : connected, why);
+    out.complain(why);
+    out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+    return status;
+}
+
+// One server: connects, runs the script in its session, and says how it ended.
+int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
+           runSecrets& secrets, const scriptTerminal& term, batchOutput& out) {
+    unsigned char key[16] = {};
+    struct keyWipe {
+        unsigned char (&k)[16];
+        ~keyWipe() { wipeMemory(k, sizeof k); }
+    } wipeOnLeave{key};
+    if (const int status = takeSessionKey(server, o, secrets, out, key)) return status;
+    if (const int status = connectTo(app, server, o, out)) return status;
     std::memcpy(app.sessionKey, key, sizeof key);
-    wipeMemory(key, sizeof key);
     app.sessionServer = server->description ? server->description : "";
 
-    batchTerminal& term = static_cast<batchTerminal&>(*terminal());
     int status = 0;
     std::string why;
     {
-        batchRunner runner(app, term, commands, out);
-        const int result = app.processConnection();
+        batchRunner runner(app.feed, app.control, term, commands, out);
+        const sessionResult result = app.processConnection();
         app.closeConnection();
         if (runner.finished()) {
             status = runner.exitCode();
             why = runner.message();
-        }
-        else {
+        } else {
             status = sessionStatus(result, why);
             out.complain(why);
         }
@@ -375,6 +403,98 @@ int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chos
     return highest;
 }
 
+// The script's commands, or the two of --screenshot; exitDone, or
+// exitUsage with what was wrong said.
+int loadCommands(const batchOptions& o, std::vector<scriptCommand>& commands) {
+    if (o.script.empty()) {
+        scriptCommand still;
+        still.kind = cmdKind::waitStill;
+        still.ms = stillForScreenshotMs;
+        scriptCommand save;
+        save.kind = cmdKind::save;
+        save.text = o.screenshot;
+        commands = {still, save};
+        return exitDone;
+    }
+    std::string text;
+    if (!readScriptText(o.script, text)) {
+        std::fprintf(stderr, "quorcli: cannot read the script %s\n", o.script.c_str());
+        return exitUsage;
+    }
+    parsedScript parsed = parseScript(text);
+    if (parsed.errorLine) {
+        std::fprintf(stderr, "quorcli: %s:%d: %s\n", o.script == "-" ? "(standard input)" : o.script.c_str(),
+                     parsed.errorLine, parsed.error.c_str());
+        return exitUsage;
+    }
+    commands = std::move(parsed.commands);
+    return exitDone;
+}
+
+// The servers of the run by their place in the list: the one a parent run
+// handed over, or those the patterns name.
+std::vector<size_t> serversOfRun(consoleMain& app, const batchOptions& o, const std::vector<serverInfo*>& all) {
+    if (o.entry < 0) return chosenServers(app, o.servers);
+    if (static_cast<size_t>(o.entry) >= all.size() || !all[static_cast<size_t>(o.entry)])
+        throw usageError{"no server entry " + std::to_string(o.entry)};
+    return {static_cast<size_t>(o.entry)};
+}
+
+// One server in this process: its stored passwords opened with the master
+// password from a file or the environment (or the parent run; without it
+// they stay locked), then its session.
+int runSingle(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
+              const scriptTerminal& term, batchOutput& out) {
+    out.server = cp437Text(server->description ? server->description : "");
+    startDeadline(o.deadlineMs, out);
+    int status = exitDone;
+    runSecrets secrets;
+    if (o.fromParent) secrets.takeHandedOver();
+    if (app.servers.hasPasswords() && server->hasPassword()) {
+        const std::string unread = o.fromParent ? "" : secrets.readMaster(o.masterFile);
+        if (!unread.empty()) {
+            out.complain(unread);
+            status = exitUsage;
+        } else if (!*secrets.master) {
+            out.complain("the server's password is stored: give its master password "
+                         "with --master-password-file=FILE or QUORCLI_MASTER_PASSWORD");
+            status = exitUsage;
+        } else if (app.servers.decrypt(secrets.master) != 0) {
+            out.complain("the master password does not open the stored passwords");
+            status = exitPassword;
+        }
+        wipeMemory(secrets.master, sizeof secrets.master);
+    }
+    return status == exitDone ? runOne(app, server, o, commands, secrets, term, out) : status;
+}
+
+// The run once the terminal is the script's: the configuration, the
+// share, and the server or servers.
+int runBatch(const batchOptions& o, const std::vector<scriptCommand>& commands, const scriptTerminal& term,
+             batchOutput& out, int argc, char** argv) {
+    consoleMain app;
+    webShare share(app.feed, o.share);
+    app.init(nullptr);
+    app.servers.init(nullptr);
+    app.proxies.init(nullptr);
+    app.proxies.add(directConnectionText, app.proxies.getItemCount() + 1, nullptr);
+    app.loadConfig("quorcli.cfg", app.servers, app.proxies);
+    try {
+        if (!app.configError.empty()) throw usageError{app.configError};
+        // --share: the run can be watched in a browser; its address on stderr.
+        if (const std::string refused = share.startForRun(); !refused.empty()) throw usageError{refused};
+        if (share.sharing()) std::fprintf(stderr, "quorcli: shared at %s\n", share.url().c_str());
+        const std::vector<serverInfo*> all = allServers(app);
+        const std::vector<size_t> chosen = serversOfRun(app, o, all);
+        if (chosen.size() == 1) return runSingle(app, all[chosen[0]], o, commands, term, out);
+        if (o.script == "-") throw usageError{"a script on standard input serves one server: give a file"};
+        return runMany(all, chosen, o, argc, argv);
+    } catch (const usageError& e) {
+        out.complain(e.what);
+        return exitUsage;
+    }
+}
+
 }  // namespace
 
 bool batchRequested(int argc, char** argv) {
@@ -397,30 +517,8 @@ int batchMain(int argc, char** argv) {
         return exitUsage;
     }
     batchKeysInit();
-
     std::vector<scriptCommand> commands;
-    if (!o.script.empty()) {
-        std::string text;
-        if (!readScriptText(o.script, text)) {
-            std::fprintf(stderr, "quorcli: cannot read the script %s\n", o.script.c_str());
-            return exitUsage;
-        }
-        parsedScript parsed = parseScript(text);
-        if (parsed.errorLine) {
-            std::fprintf(stderr, "quorcli: %s:%d: %s\n", o.script == "-" ? "(standard input)" : o.script.c_str(),
-                         parsed.errorLine, parsed.error.c_str());
-            return exitUsage;
-        }
-        commands = std::move(parsed.commands);
-    } else {
-        scriptCommand still;
-        still.kind = cmdKind::waitStill;
-        still.ms = stillForScreenshotMs;
-        scriptCommand save;
-        save.kind = cmdKind::save;
-        save.text = o.screenshot;
-        commands = {still, save};
-    }
+    if (const int status = loadCommands(o, commands)) return status;
 
     if (!o.config.empty()) setGlobalString(&startupConfig, o.config.c_str());
     const std::string refusal = configRefusal("quorcli.cfg");
@@ -429,68 +527,12 @@ int batchMain(int argc, char** argv) {
         return exitUsage;
     }
 
-    batchTerminal term;
+    scriptTerminal term;
     setTerminal(&term);
     batchSignalsInit();
     batchOutput out;
     out.json = o.json;
-    int status = exitUsage;
-    {
-        consoleMain app;
-        app.init(nullptr);
-        app.servers.init(nullptr);
-        app.proxies.init(nullptr);
-        app.proxies.add(directConnectionText, app.proxies.getItemCount() + 1, nullptr);
-        app.loadConfig("quorcli.cfg", app.servers, app.proxies);
-        try {
-            if (!app.configError.empty()) throw usageError{app.configError};
-            // --share: the run can be watched in a browser; its address on stderr.
-            if (!app.shareError.empty()) throw usageError{app.shareError};
-            if (app.share.sharing()) std::fprintf(stderr, "quorcli: shared at %s\n", app.share.url().c_str());
-            const std::vector<serverInfo*> all = allServers(app);
-            std::vector<size_t> chosen;
-            if (o.entry >= 0) {
-                if (static_cast<size_t>(o.entry) >= all.size() || !all[static_cast<size_t>(o.entry)])
-                    throw usageError{"no server entry " + std::to_string(o.entry)};
-                chosen.push_back(static_cast<size_t>(o.entry));
-            } else {
-                chosen = chosenServers(app, o.servers);
-            }
-            if (chosen.size() > 1) {
-                if (o.script == "-") throw usageError{"a script on standard input serves one server: give a file"};
-                status = runMany(all, chosen, o, argc, argv);
-            } else {
-                serverInfo* server = all[chosen[0]];
-                out.server = cp437Text(server->description ? server->description : "");
-                startDeadline(o.deadlineMs, out);
-                // The stored passwords open with the master password from a
-                // file or the environment (or the parent run); without it
-                // they stay locked.
-                status = exitDone;
-                runSecrets secrets;
-                if (o.fromParent) secrets.takeHandedOver();
-                if (app.servers.hasPasswords() && server->hasPassword()) {
-                    const std::string unread = o.fromParent ? "" : secrets.readMaster(o.masterFile);
-                    if (!unread.empty()) {
-                        out.complain(unread);
-                        status = exitUsage;
-                    } else if (!*secrets.master) {
-                        out.complain("the server's password is stored: give its master password "
-                                     "with --master-password-file=FILE or QUORCLI_MASTER_PASSWORD");
-                        status = exitUsage;
-                    } else if (app.servers.decrypt(secrets.master) != 0) {
-                        out.complain("the master password does not open the stored passwords");
-                        status = exitPassword;
-                    }
-                    wipeMemory(secrets.master, sizeof secrets.master);
-                }
-                if (status == exitDone) status = runOne(app, server, o, commands, secrets, out);
-            }
-        } catch (const usageError& e) {
-            out.complain(e.what);
-            status = exitUsage;
-        }
-    }
+    const int status = runBatch(o, commands, term, out, argc, argv);
     setTerminal(nullptr);
     releaseProgramStrings();
     return status;

@@ -1,4 +1,4 @@
-// The scroll-back history against screens that scroll as a real terminal's
+// The history of each screen against screens that scroll as a real terminal's
 // do: random text, random moves, a few fixed rows above and below, and
 // updates that reach the client in pieces.
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "client/screenfeed.h"
-#include "history/scrollback.h"
+#include "screen/screenfeed.h"
+#include "history/history.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void paint(screenFeed& feed, const uint16_t (&cells)[screenRows][screenCols], in
 // reaching the client as one update or as several (each a scroll that
 // leaves a few rows of the band in sight): the history
 // must hold exactly the lines that left the band, in order.
-TEST(ScrollBack, KeepsExactlyTheLinesThatScrolledOff) {
+TEST(ScreenHistory, KeepsExactlyTheLinesThatScrolledOff) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::mt19937 rng(seed);
         screenFeed feed;
@@ -97,7 +97,7 @@ TEST(ScrollBack, KeepsExactlyTheLinesThatScrolledOff) {
 
 // A redraw with unrelated content, a blank screen, and a limit: nothing is
 // added that did not scroll, and the limit holds.
-TEST(ScrollBack, UnrelatedRedrawsAddNothingAndTheLimitHolds) {
+TEST(ScreenHistory, UnrelatedRedrawsAddNothingAndTheLimitHolds) {
     std::mt19937 rng(9);
     screenFeed feed;
     screenHistory history(feed);
@@ -124,7 +124,7 @@ TEST(ScrollBack, UnrelatedRedrawsAddNothingAndTheLimitHolds) {
 
 // Past the total of all screens, the screen that holds the most lines gives
 // up its oldest: a busy screen cannot empty a quiet one.
-TEST(ScrollBack, TheFullestScreenGivesUpLinesFirst) {
+TEST(ScreenHistory, TheFullestScreenGivesUpLinesFirst) {
     std::mt19937 rng(5);
     screenFeed feed;
     screenHistory history(feed);

@@ -1,12 +1,12 @@
-#include "history/scrollback.h"
+#include "history/history.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 
-#include "console/global.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "history/historyview.h"
+#include "screen/formats.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ scrollBand findScroll(const rowPrints& before, const rowPrints& after, int maxTo
     return {};
 }
 
-screenHistory::screenHistory(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
+screenHistory::screenHistory(screenFeed& feed, size_t lines) : feed_(feed), limit_(lines) { feed_.subscribe(this); }
 
 screenHistory::~screenHistory() { feed_.unsubscribe(this); }
 
@@ -106,7 +106,6 @@ size_t screenHistory::bytes() const {
 }
 
 void screenHistory::sessionStarted(const remoteScreen& screen, bool resumed) {
-    limit_ = historyLines > 0 ? static_cast<size_t>(historyLines) : 0;
     forgetBand();
     for (int r = 0; r < screenRows; ++r) {
         prints_.hash[r] = rowHash(screen.cells[r]);
@@ -177,19 +176,27 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
     remember(screen);
 }
 
-std::string saveHistory(const screenHistory& history, const remoteScreen& screen) {
-    std::string error;
-    const std::string folder = saveFolder(error);
-    if (folder.empty()) return "History not saved: " + error;
-    const std::string base = safeFileName(screen.server) + "-" + std::to_string(screen.screenId) + "-" +
-                             fileTimeStamp(std::time(nullptr)) + "-history";
-    newFiles files;
-    if (!files.create(folder, base, {".txt"}, error)) return "History not saved: " + error;
+std::string saveHistory(const screenHistory& history, const remoteScreen& screen, const saveTarget& target) {
     std::string text;
     for (const screenLine& line : history.lines()) text += lineText(line.data()) + '\n';
     text += screenText(screen);
-    std::fwrite(text.data(), 1, text.size(), files.file(0));
-    const std::string path = files.path();
-    if (!files.finish(error)) return "History not saved: " + error;
+    std::string error;
+    const std::string path = saveNewFiles(
+        target, savedFileBase(screen.server, std::time(nullptr), screen.screenId) + "-history", {{".txt", text}}, error);
+    if (path.empty()) return "History not saved: " + error;
     return "History saved: " + path + ".txt";
+}
+
+bool historyViewAction::takesKey(const KEY_EVENT_RECORD& key) const {
+    return (key.dwControlKeyState & ksSessionAlt) != 0 && key.wVirtualKeyCode == kcF7;
+}
+
+sessionAction::after historyViewAction::run(sessionControl& session) {
+    session.openMode(std::make_unique<historyView>(history_, feed_));
+    return after::closeMenu;
+}
+
+sessionAction::after historySaveAction::run(sessionControl& session) {
+    session.statusLine(saveHistory(history_, feed_.screen(), target_));
+    return after::closeMenu;
 }

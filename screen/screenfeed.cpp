@@ -1,4 +1,4 @@
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,11 @@ void screenFeed::subscribe(screenWatcher* w) {
 }
 
 void screenFeed::unsubscribe(screenWatcher* w) { std::erase(watchers_, w); }
+
+void screenFeed::connecting(const char* server) {
+    screen_.server = server ? server : "";
+    for (screenWatcher* w : watchers_) w->sessionConnecting(screen_);
+}
 
 void screenFeed::started(const char* server, bool resumed) {
     screen_.server = server ? server : "";
@@ -48,8 +53,8 @@ void screenFeed::shown(uint32_t id, const char* name) {
     for (screenWatcher* w : watchers_) w->screenShown(screen_);
 }
 
-void screenFeed::ended(bool linkLost) {
-    for (screenWatcher* w : watchers_) w->sessionEnded(screen_, linkLost);
+void screenFeed::ended(const sessionEnding& how) {
+    for (screenWatcher* w : watchers_) w->sessionEnded(screen_, how);
     live_ = false;
 }
 

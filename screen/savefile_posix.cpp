@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "record/savefile.h"
+#include "screen/savefile.h"
 
 FILE* openNewFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -24,8 +24,6 @@ bool folderWritable(const std::string& folder) {
 
 char pathSeparator() { return '/'; }
 bool glyphsInFileNames() { return true; }
-const char* dataFolderVariable() { return "XDG_DATA_HOME"; }
-const char* dataFolderInHome() { return ".local/share"; }
 
 std::string fileTimeStamp(std::time_t when) {
     std::tm local{};
