@@ -289,7 +289,7 @@ scriptCommand parseLine(reader& r, const std::string& name) {
 
 // Where an if and its else stand while their end is to come; one level.
 struct openIf {
-    size_t at = 0, elseAt = 0;   // command places, 0: none (no if, no else yet)
+    size_t at = 0, elseAt = 0;   // the places of the if and its else (0: no else yet)
     int line = 0;
     bool open = false;
 
@@ -313,23 +313,21 @@ struct openIf {
     }
 };
 
-// One line into commands; false when the line's command is for the if
-// alone (end).
-bool parseInto(const std::string& line, openIf& ifs, std::vector<scriptCommand>& commands, int lineNo) {
+// One line into commands (end makes none).
+void parseInto(const std::string& line, openIf& ifs, std::vector<scriptCommand>& commands, int lineNo) {
     if (line.size() > scriptMaxLine) fail("the line is longer than " + std::to_string(scriptMaxLine) + " bytes");
     if (line.find('\0') != std::string::npos) fail("the line holds a NUL byte");
     std::vector<token> tokens = tokenize(line);
-    if (tokens.empty()) return false;
+    if (tokens.empty()) return;
     if (tokens[0].type != token::word) fail("a line begins with a command, not '" + tokens[0].text + "'");
     const std::string verb = tokens[0].text;
     tokens.erase(tokens.begin());
     reader r(std::move(tokens));
     const bool makesCommand = ifs.take(verb, commands, lineNo);
     scriptCommand c = parseLine(r, verb);
-    if (!makesCommand) return false;
+    if (!makesCommand) return;
     c.line = lineNo;
     commands.push_back(std::move(c));
-    return true;
 }
 
 }  // namespace
