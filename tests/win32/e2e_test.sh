@@ -189,6 +189,7 @@ status=$?
 # The script the Linux test runs, unchanged, over two servers at once: the
 # password reaches each session through its pipe, and every line comes
 # prefixed with its server.
+chmod 600 "$WORK/batch/pw"
 for n in 1 2; do
     start_sim "$BUILD/quorvex-sim" --pty=sh --password-file="$WORK/batch/pw"
     printf 'server=127.0.0.1:%s,Read %s\r\n' "$SIM_PORT" "$n" >>"$WORK/batch/quorcli.cfg"
