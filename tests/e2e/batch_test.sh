@@ -51,12 +51,14 @@ type "echo $((6*7))"
 key Enter
 wait "42" timeout 10
 save "shot.txt"
+send Shift+F4
 key Ctrl+c F12 Ctrl+c
 wait still 300
 save "shot.json"
 echo "done"' --server=Shell --json
 grep -qx '42' shot.txt || fail "the saved text lacks the output"
-grep -q '"keyword":"0xae03"' log && grep -q '"keyword":"0x5800"' log || fail "Ctrl+c and F12 did not arrive as their key words"
+grep -q '"keyword":"0xae03"' log && grep -q '"keyword":"0x5800"' log && grep -q '"keyword":"0x3e00"' log ||
+    fail "Ctrl+c, F12 and a sent Shift+F4 did not arrive as their key words"
 python3 -c 'import json,sys
 ev=[json.loads(l) for l in open("out")]
 assert ev[0]["event"]=="connected" and ev[-1]=={**ev[-1],"event":"end","code":0}, ev
