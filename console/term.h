@@ -6,6 +6,8 @@
 
 #include "console/keyboard.h"
 
+class heldKeys;
+
 // Where the cell screen is shown and where keys come from. The program uses
 // the curses terminal; tests use the in-memory one with a scripted key queue.
 class Terminal {
@@ -35,6 +37,14 @@ public:
     virtual void rawKeys(bool on) {}
     // True when typed characters beyond ASCII come as UTF-8 bytes.
     virtual bool utf8Keys() const { return false; }
+
+    // The held keys of the session in front, which key readers hand out
+    // before the terminal's own (null: none; not owned).
+    heldKeys* held() const { return held_; }
+    void holdFrom(heldKeys* keys) { held_ = keys; }
+
+private:
+    heldKeys* held_ = nullptr;
 };
 
 Terminal* terminal();              // the active terminal (never null)
