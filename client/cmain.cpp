@@ -277,9 +277,9 @@ int consoleMain::askStartupMasterPassword(char* buffer)
             pauseMs(1000);
             continue;
         }
-        setGlobalString(&masterPassword, buffer);
+        servers.setMasterPassword(buffer);
         wipeMemory(buffer, passwordMax + 1);
-        return masterPassword ? 1 : 0;
+        return servers.masterPassword() ? 1 : 0;
     }
     return 0;
 }
