@@ -22,6 +22,11 @@ public:
     virtual int readKey(int timeoutMs, INPUT_RECORD& record) = 0;
     // Descriptor that becomes readable when a key may be waiting, or -1.
     virtual int inputFd() const { return -1; }
+    // True when keys may come at any time to a terminal that has no
+    // descriptor to wait on, so that a wait has to ask it often; false where
+    // a descriptor tells, and where every key there will be is pending
+    // already (a script's terminal).
+    virtual bool needsAsking() const { return inputFd() < 0; }
     // True when keys are already buffered inside the terminal layer, or a
     // change of the terminal's size waits to be shown (the next readKey does).
     virtual bool keyPending() const { return false; }
