@@ -55,9 +55,8 @@ void sendTyped(consoleMain& app, const KEY_EVENT_RECORD& key) {
 void showScreenName(consoleMain& app) {
     consoleMenu menu;
     menu.init(app.window, 1, 21, 50, 1, plainMenu);
-    serverScreenList& screens = app.session.screens;
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (static_cast<int32_t>(s->getId()) == app.session.currentScreenId) menu.add(s->getName(), 1, nullptr);
+    const uint32_t shown = static_cast<uint32_t>(app.session.currentScreenId);
+    if (serverScreen* s = app.session.screens.find(shown)) menu.add(s->getName(), 1, nullptr);
     menu.execute();
 }
 

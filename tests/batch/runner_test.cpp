@@ -40,7 +40,7 @@ public:
 
 struct runnerCase {
     const char* what;
-    const char* script;
+    std::string script;
     // What the server and the session do meanwhile; each step ends with a tick.
     std::function<void(screenFeed& feed, fakeSession& session)> serve;
     int exitCode;
@@ -87,6 +87,23 @@ const runnerCase runnerCases[] = {
          s.taken = s.keys.size();
      },
      0, 2, {}},
+    {"a long text waits for room ahead of the session", "type \"" + std::string(200, 'a') + "\"\n",
+     [](screenFeed& feed, fakeSession& s) {
+         show(feed, "prompt");
+         EXPECT_LT(s.keys.size(), 200u) << "all keys were queued at once";
+         for (int i = 0; i < 10 && s.keys.size() < 200; ++i) {
+             s.taken = s.keys.size();
+             feed.tick();
+         }
+         s.taken = s.keys.size();
+     },
+     0, 200, {}},
+    {"a screen the session shows already is not asked for", "screen \"Logs\"\n",
+     [](screenFeed& feed, fakeSession&) {
+         feed.shown(7, "Logs");
+         show(feed, "logs");
+     },
+     0, 0, {}},
     {"a screen by name is asked for once and waited for", "screen \"Logs\"\n",
      [](screenFeed& feed, fakeSession&) {
          show(feed, "console");
