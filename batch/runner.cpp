@@ -1,5 +1,6 @@
 #include "batch/runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -97,6 +98,33 @@ std::string batchRunner::where(const scriptCommand& c) const {
 }
 
 bool batchRunner::timedOut(const scriptCommand& c) const { return Clock::now() - begunAt_ >= std::chrono::milliseconds(c.timeoutMs); }
+
+long long batchRunner::dueInMs() const {
+    if (finished_ || !begun_ || next_ >= commands_.size()) return -1;
+    const scriptCommand& c = commands_[next_];
+    Clock::time_point due = Clock::time_point::max();
+    switch (c.kind) {
+    case cmdKind::wait:
+    case cmdKind::waitGone:
+    case cmdKind::screen:
+        due = begunAt_ + std::chrono::milliseconds(c.timeoutMs);
+        break;
+    case cmdKind::waitStill:
+        due = std::min(begunAt_ + std::chrono::milliseconds(c.timeoutMs),
+                       std::max(lastChange_, begunAt_) + std::chrono::milliseconds(c.ms));
+        break;
+    case cmdKind::key:
+    case cmdKind::type:
+        if (pace_ > 0 && keysQueued_ < c.keys.size() && session_.keysQueued() == 0) due = nextKeyAt_;
+        break;
+    default:
+        break;
+    }
+    if (due == Clock::time_point::max()) return -1;
+    // Rounded up: a wait that ends a little early would only wake once more.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    return left > 0 ? left : 0;
+}
 
 void batchRunner::step() {
     while (!finished_) {

@@ -41,6 +41,9 @@ public:
         noteKeysTaken();
         step();
     }
+    // The next timer of the command running: its timeout, the end of a
+    // still wait, the next key at the script's pace.
+    long long dueInMs() const override;
 
 private:
     using Clock = std::chrono::steady_clock;

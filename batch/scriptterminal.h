@@ -13,4 +13,7 @@ public:
     // The script's text is UTF-8: the session takes its bytes beyond ASCII
     // as the characters they make.
     bool utf8Keys() const override { return true; }
+    // No key comes by itself: a waiting run sleeps until its server or
+    // its timers wake it.
+    bool needsAsking() const override { return false; }
 };

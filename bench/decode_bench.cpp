@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "screen/decode.h"
 #include "screen/screenfeed.h"
 #include "console/cutil.h"
 #include "console/global.h"
@@ -54,10 +55,12 @@ ScreenImage withOneLineChanged(ScreenImage s)
     return s;
 }
 
+remoteScreen model;
+
 void paintOnce(const std::vector<unsigned char>& u)
 {
-    paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size()));
-    benchmark::DoNotOptimize(screenBuf);
+    paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size()));
+    benchmark::DoNotOptimize(model.cells);
 }
 
 void BM_DecodeFullScreen(benchmark::State& state)
@@ -92,8 +95,8 @@ void BM_UnpackAndDecodeFullScreen(benchmark::State& state)
     std::vector<unsigned char> expanded(unpackBufferSize);
     for (auto _ : state) {
         const int32_t n = unpackScreenData(packed.data(), expanded.data(), static_cast<int32_t>(packed.size()));
-        paintScreenUpdate(nullptr, expanded.data(), n);
-        benchmark::DoNotOptimize(screenBuf);
+        paintScreenUpdate(model, expanded.data(), n);
+        benchmark::DoNotOptimize(model.cells);
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["packed"] = static_cast<double>(packed.size());

@@ -194,10 +194,10 @@ sessionEnding consoleMain::endingOf(sessionResult result) const
         // As the main loop goes on: a session that had shown a screen is
         // ridden out when asked for; an attempt of the riding out that
         // showed none leads to the next.
-        const bool again = !EXIT && (sessionResumes ? !sessionEstablished || options.autoReconnect
-                                                    : sessionEstablished && options.autoReconnect);
+        const bool again = !EXIT && (sessionResumes ? !session.sessionEstablished || options.autoReconnect
+                                                    : session.sessionEstablished && options.autoReconnect);
         how.reason = again ? endReason::linkLostRetrying : endReason::linkLostForGood;
-        const int attempt = sessionResumes && !sessionEstablished ? rideAttempt : 0;
+        const int attempt = sessionResumes && !session.sessionEstablished ? rideAttempt : 0;
         how.retryAt = std::chrono::steady_clock::now() + std::chrono::seconds(reconnectDelaySeconds(attempt));
     }
     return how;
@@ -210,13 +210,13 @@ sessionEnding consoleMain::endingOf(sessionResult result) const
 // or -1 when the operator stopped reconnecting.
 sessionResult consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
 {
-    int32_t screenId = currentScreenId;
+    int32_t screenId = session.currentScreenId;
     const char* description = server->description ? server->description : "";
     rideAttempt = 0;
     for (;;) {
         closeConnection();
         if (!reconnectPause(reconnectDelaySeconds(rideAttempt++))) {
-            feed.ended({});
+            session.feed.ended({});
             return resultEscaped;
         }
         drawConnecting();
@@ -226,19 +226,19 @@ sessionResult consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* pro
         const auto begun = std::chrono::steady_clock::now();
         quietFailures = true;
         connectLimitMs = attemptScreenWaitMs;
-        feed.connecting(description);
+        session.feed.connecting(description);
         const sessionResult connected = connect(server, proxy);
         quietFailures = false;
         connectLimitMs = 0;
         if (connected == resultEscaped || EXIT) {
-            feed.ended({});
+            session.feed.ended({});
             return resultEscaped;
         }
         if (connected != resultEnded) {
             sessionEnding again;
             again.reason = endReason::linkLostRetrying;
             again.retryAt = std::chrono::steady_clock::now() + std::chrono::seconds(reconnectDelaySeconds(rideAttempt));
-            feed.ended(again);
+            session.feed.ended(again);
             continue;
         }
         showStatus("Connected.");
@@ -252,9 +252,9 @@ sessionResult consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* pro
         sessionResumes = false;
         if (result != resultServerClosed && result != resultLinkLost && result != resultNoMemory) return result;
         // Lost again after the screen came: a new round from the shortest pause.
-        if (sessionEstablished) {
+        if (session.sessionEstablished) {
             if (!options.autoReconnect) return result;
-            screenId = currentScreenId;
+            screenId = session.currentScreenId;
             rideAttempt = 0;
         }
     }
@@ -277,9 +277,9 @@ int consoleMain::askStartupMasterPassword(char* buffer)
             pauseMs(1000);
             continue;
         }
-        setGlobalString(&masterPassword, buffer);
+        servers.setMasterPassword(buffer);
         wipeMemory(buffer, passwordMax + 1);
-        return masterPassword ? 1 : 0;
+        return servers.masterPassword() ? 1 : 0;
     }
     return 0;
 }
@@ -290,13 +290,13 @@ bool consoleMain::openConnection(serverInfo* server, proxyInfo* proxy)
 {
     consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
     drawConnecting();
-    feed.connecting(server->description ? server->description : "");
+    session.feed.connecting(server->description ? server->description : "");
     const sessionResult connected = connect(server, proxy);
     if (connected != resultEnded) {
         sessionEnding failed;
         failed.reason = connected == resultEscaped ? endReason::closedByOperator : endReason::connectionFailed;
         failed.words = connectFailure.empty() ? "the connection failed (" + std::to_string(connected) + ")" : connectFailure;
-        feed.ended(failed);
+        session.feed.ended(failed);
         showStatus("Connection failed.");
         pauseMs(1000);
         closeConnection();
@@ -323,7 +323,7 @@ bool consoleMain::takeSessionKey(serverInfo* server, bool askPassword, char* buf
     const bool typed = box.execute() == 2;
     if (typed) serverInfo::makePassword(sessionKey, buffer);
     wipeMemory(buffer, passwordMax + 1);
-    if (!typed) feed.ended({});
+    if (!typed) session.feed.ended({});
     return typed;
 }
 
@@ -337,8 +337,8 @@ sessionResult consoleMain::runSession(serverInfo* server, proxyInfo* proxy, bool
     const bool linkFailed = result == resultServerClosed || result == resultLinkLost;
     // A tunnel command that gave up before the server showed a screen
     // says why (ssh: a refused key, an unknown host).
-    if (linkFailed && !sessionEstablished && proxy && proxy->command) showTunnelErrors(*this, *proxy);
-    rodeOut = linkFailed && options.autoReconnect && sessionEstablished;
+    if (linkFailed && !session.sessionEstablished && proxy && proxy->command) showTunnelErrors(*this, *proxy);
+    rodeOut = linkFailed && options.autoReconnect && session.sessionEstablished;
     if (rodeOut) result = rideOutDroppedLink(server, proxy);
     return result;
 }

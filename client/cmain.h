@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "client/pxylist.h"
+#include "client/remotesession.h"
 #include "client/sessionctl.h"
 #include "client/srvlist.h"
 #include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
-#include "screen/screenfeed.h"
 #include "screen/screenmode.h"
 #include "screen/sessionaction.h"
 
@@ -86,11 +86,8 @@ public:
     sessionOptions options;
     _win_st* window = nullptr;
     ClientSocket* socket = nullptr;
-    int32_t previousScreenId = 0;
-    int32_t currentScreenId = 0;
-    int32_t receiveStatus = 0;
-    int32_t protocolState = 2;
-    int32_t sessionEstablished = 0;
+    // The session with the server chosen: its screen, screens, keys and feed.
+    remoteSession session;
     helloData serverGreeting;
     unsigned char sessionKey[16];
     rc4Cipher sendCipher;
@@ -98,8 +95,6 @@ public:
     char* configPath = nullptr;     // the configuration file of this run
     serverList servers;
     proxyList proxies;
-    // The way out of the session that is running (null between sessions).
-    sessionOutbox* outbox = nullptr;
     // Why the configuration could not be read ("cannot read <path>: ...") or
     // written ("cannot write <path>: ..."); empty when all went well.
     std::string configError;
@@ -132,10 +127,8 @@ public:
     // (0: none), for the session to say so.
     utf8Reader typedChar;
     char32_t untypable = 0;
-    // Every change of the remote screen, for what keeps or shows it; the
-    // server of the session (its description) and whether the session takes
-    // up one whose link failed.
-    screenFeed feed;
+    // The server of the session (its description) and whether the session
+    // takes up one whose link failed.
     std::string sessionServer;
     bool sessionResumes = false;
     // While a dropped link is ridden out: the attempt after the one under

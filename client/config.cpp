@@ -214,9 +214,9 @@ void serverList::save(FILE* f)
         if (s->hasPassword()) {
             unsigned char bytes[storedPasswordLen];
             std::memcpy(bytes, s->password, sizeof bytes);
-            if (masterPassword) {
+            if (masterPassword()) {
                 rc4Cipher cipher;
-                cipher.setKey(masterPassword);
+                cipher.setKey(masterPassword());
                 cipher.crypt(bytes, storedPasswordLen, 0);
             }
             std::fputc(',', f);

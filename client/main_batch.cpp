@@ -295,7 +295,7 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
         proxy = static_cast<proxyInfo*>(item->data);
     }
     app.quietFailures = true;
-    app.feed.connecting(server->description ? server->description : "");
+    app.session.feed.connecting(server->description ? server->description : "");
     const sessionResult connected = app.connect(server, proxy);
     if (connected == resultEnded) {
         out.event("connected", {{"host", jsonString(writtenHost(server->hostName) + ":" + std::to_string(server->port))}});
@@ -305,7 +305,7 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
     sessionEnding failed;
     failed.reason = endReason::connectionFailed;
     failed.words = app.connectFailure;
-    app.feed.ended(failed);
+    app.session.feed.ended(failed);
     std::string why;
     const int status = sessionStatus(connected == resultEscaped ? resultConnectFailed : connected, why);
     out.complain(why);
@@ -329,7 +329,7 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
     int status = 0;
     std::string why;
     {
-        batchRunner runner(app.feed, app.control, term, commands, out);
+        batchRunner runner(app.session.feed, app.control, term, commands, out);
         saveNaming naming;
         naming.server = o.fileTag.empty() ? fileTagOf(server->description) : o.fileTag;
         naming.host = safeFileName(writtenHost(server->hostName));
@@ -499,7 +499,7 @@ int runSingle(consoleMain& app, serverInfo* server, const batchOptions& o, const
 int runBatch(const batchOptions& o, const std::vector<scriptCommand>& commands, const scriptTerminal& term,
              batchOutput& out, int argc, char** argv) {
     consoleMain app;
-    webShare share(app.feed, o.share);
+    webShare share(app.session.feed, o.share);
     app.init(nullptr);
     app.servers.init(nullptr);
     app.proxies.init(nullptr);

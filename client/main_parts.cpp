@@ -6,9 +6,9 @@
 #include "client/cmain.h"
 
 sessionParts::sessionParts(consoleMain& app, const programOptions& options)
-    : app_(app), save_{options.saveDir, cfgUserDataFolder}, recorder_(app.feed, save_, options.record),
-      history_(app.feed, options.historyLines), share_(app.feed, options.share), screenshot_(app.feed, save_),
-      record_(recorder_), historyView_(history_, app.feed), historySave_(history_, app.feed, save_),
+    : app_(app), save_{options.saveDir, cfgUserDataFolder}, recorder_(app.session.feed, save_, options.record),
+      history_(app.session.feed, options.historyLines), share_(app.session.feed, options.share), screenshot_(app.session.feed, save_),
+      record_(recorder_), historyView_(history_, app.session.feed), historySave_(history_, app.session.feed, save_),
       shareItem_(share_) {
     app_.actions = {&screenshot_, &record_, &historyView_, &historySave_, &shareItem_};
 }

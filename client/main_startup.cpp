@@ -291,8 +291,6 @@ int parseCmdArguments(const char* cmdLine, int argc, char** argv, programOptions
 
 void releaseProgramStrings() {
     setGlobalString(&modulePath, nullptr);
-    if (masterPassword) wipeMemory(masterPassword, std::strlen(masterPassword));
-    setGlobalString(&masterPassword, nullptr);
     setGlobalString(&startupServer, nullptr);
     setGlobalString(&startupProxy, nullptr);
     setGlobalString(&startupConfig, nullptr);

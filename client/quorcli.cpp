@@ -48,7 +48,6 @@ int main(int argc, char** argv) {
         releaseProgramStrings();
         return 1;
     }
-    ++count;
     installSignalHandlers();
     terminalStartup(argc, argv);
 
@@ -67,7 +66,6 @@ int main(int argc, char** argv) {
         // be read (it was then left alone) or written, or lines were left out.
         result = app.reportEnd(shareError);
     }
-    --count;
 
     releaseProgramStrings();
     return result;

@@ -6,8 +6,6 @@
 #include "client/outbox.h"
 #include "console/cp437.h"
 
-serverScreenList screens;
-
 namespace {
 
 constexpr int nameMax = 80;
@@ -30,7 +28,7 @@ int sendSelect(uint32_t screenId, sessionOutbox& out)
 
 // Moves the current id to the neighbour of its screen, wrapping to `wrapTo`
 // at the end of the list or when the id is not listed.
-int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int stepScreen(serverScreenList& screens, bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
     previousId = currentId;
     serverScreen* found = screens.find(static_cast<uint32_t>(currentId));
@@ -76,7 +74,7 @@ int serverScreen::init(uint32_t newId, const char* newName)
     return 0;
 }
 
-int readScreenList(const unsigned char* payload, int32_t length)
+int readScreenList(serverScreenList& screens, const unsigned char* payload, int32_t length)
 {
     if (payload == nullptr || length <= 4)
         return 0;
@@ -102,14 +100,14 @@ int readScreenList(const unsigned char* payload, int32_t length)
     return added;
 }
 
-int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int selectNextScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(true, currentId, previousId, out);
+    return stepScreen(screens, true, currentId, previousId, out);
 }
 
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int selectPreviousScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(false, currentId, previousId, out);
+    return stepScreen(screens, false, currentId, previousId, out);
 }
 
 int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out)

@@ -30,16 +30,16 @@ public:
     // as a script writes it), or null.
     serverScreen* findByName(std::string_view shown);
 };
-extern serverScreenList screens;
 
-// Appends one screen per entry of a screen list payload of `length` bytes
-// (4 unused bytes, then entries: id, name length, name). Names are cut to 80
-// bytes; an entry cut short by the end of the payload, or one with a negative
+// Appends to screens one screen per entry of a screen list payload of
+// `length` bytes (4 unused bytes, then entries: id, name length, name).
+// Names are cut to 80 bytes; an entry cut short by the end of the payload, or one with a negative
 // name length, ends the parsing. Returns the number of screens added.
-int readScreenList(const unsigned char* payload, int32_t length);
+int readScreenList(serverScreenList& screens, const unsigned char* payload, int32_t length);
 
-// Screen selection for the session. Each returns 1 when it sent the select
-// screen message (word 2, then the id: 8 bytes in one message) and 0 otherwise.
-int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+// Screen selection for the session, over its list of screens. Each returns
+// 1 when it sent the select screen message (word 2, then the id: 8 bytes in
+// one message) and 0 otherwise.
+int selectNextScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+int selectPreviousScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out);
 int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out);

@@ -55,21 +55,27 @@ void sendTyped(consoleMain& app, const KEY_EVENT_RECORD& key) {
 void showScreenName(consoleMain& app) {
     consoleMenu menu;
     menu.init(app.window, 1, 21, 50, 1, plainMenu);
-    if (serverScreen* s = screens.find(static_cast<uint32_t>(app.currentScreenId))) menu.add(s->getName(), 1, nullptr);
+    const uint32_t shown = static_cast<uint32_t>(app.session.currentScreenId);
+    if (serverScreen* s = app.session.screens.find(shown)) menu.add(s->getName(), 1, nullptr);
     menu.execute();
 }
 
-void endSession(consoleMain& app) { app.receiveStatus = leaving; }
+void endSession(consoleMain& app) { app.session.receiveStatus = leaving; }
 
 void sendWordEight(consoleMain& app) { sendSessionWord(app, wordEight); }
 
 void nextScreen(consoleMain& app) {
-    withSessionOutbox(app, [&](sessionOutbox& out) { selectNextScreen(app.currentScreenId, app.previousScreenId, out); });
+    remoteSession& s = app.session;
+    withSessionOutbox(app, [&](sessionOutbox& out) {
+        selectNextScreen(s.screens, s.currentScreenId, s.previousScreenId, out);
+    });
 }
 
 void previousScreen(consoleMain& app) {
-    withSessionOutbox(app,
-                      [&](sessionOutbox& out) { selectPreviousScreen(app.currentScreenId, app.previousScreenId, out); });
+    remoteSession& s = app.session;
+    withSessionOutbox(app, [&](sessionOutbox& out) {
+        selectPreviousScreen(s.screens, s.currentScreenId, s.previousScreenId, out);
+    });
 }
 
 // Ctrl+Alt+Esc: the word the server takes for Ctrl+Alt+Del.
@@ -99,8 +105,8 @@ const char* endSessionKeyName() { return thisBuild().endSessionKey; }
 uint16_t sessionKeyWord(const KEY_EVENT_RECORD& key) { return keyWord(pcKeyEvent(key)); }
 
 void withSessionOutbox(consoleMain& app, const std::function<void(sessionOutbox&)>& action) {
-    if (app.outbox) {
-        action(*app.outbox);
+    if (app.session.outbox) {
+        action(*app.session.outbox);
         return;
     }
     sessionOutbox once(app.sendCipher, sockOf(app));

@@ -85,7 +85,7 @@ bool confirmRestart(consoleMain& app) {
 }
 
 // Fills the screen selection submenu: sorted by name, up to 20 rows, centred.
-void buildScreenMenu(consoleMenu& menu, _win_st* window) {
+void buildScreenMenu(consoleMenu& menu, _win_st* window, serverScreenList& screens) {
     const int n = screens.count;
     const int rows = n < 2 ? 1 : std::min(n, 20);
     menu.init(window, 15, 13 - (rows + 2) / 2, 50, rows + 2, sortedMenu);
@@ -142,7 +142,7 @@ public:
     after run(sessionControl& session) override {
         if (!menu_) {
             menu_ = std::make_unique<consoleMenu>();
-            buildScreenMenu(*menu_, app_.window);
+            buildScreenMenu(*menu_, app_.window, app_.session.screens);
         }
         menu_->resetTypedown();
         menuItem* chosen = menu_->execute() == 2 ? menu_->getActiveItem() : nullptr;

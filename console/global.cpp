@@ -7,11 +7,9 @@ char* modulePath = nullptr;
 char* startupProxy = nullptr;
 char* startupServer = nullptr;
 char* startupConfig = nullptr;
-char* masterPassword = nullptr;
 int alternateCharset = 0;
 int monochromeMode = 0;
 int unicodeMode = 0;
-int count = 0;
 volatile int EXIT = 0;
 const int comBufferSize = 8000;
 

@@ -5,11 +5,9 @@ extern char* modulePath;        // program directory with its trailing separator
 extern char* startupProxy;      // --proxy=NAME / --direct, or null
 extern char* startupServer;     // --server=NAME, or null
 extern char* startupConfig;     // --config=FILE, or null
-extern char* masterPassword;    // master password of the stored passwords, or null
 extern int alternateCharset;    // translated line drawing (plain ASCII)
 extern int monochromeMode;      // no colour pairs
 extern int unicodeMode;         // cells shown as the Unicode glyphs of code page 437
-extern int count;               // running main routines
 extern volatile int EXIT;       // set on SIGTERM
 extern const int comBufferSize; // session receive buffer size
 

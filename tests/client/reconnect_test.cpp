@@ -60,7 +60,7 @@ TEST(Reselect, TheScreenShownBeforeComesBackWhenTheServerStillListsIt) {
         EXPECT_EQ(c.session(), 4001);
         c.app.closeConnection();
         p.finish();
-        EXPECT_EQ(c.app.currentScreenId, k.sends ? 7 : static_cast<int32_t>(k.shown));
+        EXPECT_EQ(c.app.session.currentScreenId, k.sends ? 7 : static_cast<int32_t>(k.shown));
     }
 }
 

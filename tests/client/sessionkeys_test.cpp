@@ -166,8 +166,8 @@ TEST(SessionShortcuts, ShiftF4AndShiftF3WalkTheScreenList) {
     for (uint32_t id : {3u, 9u, 7u})
         for (uint32_t w : selectMessage(id)) expected.push_back(w);
     EXPECT_EQ(runKeys(c, {}, [&](PeerLink& l) { expectWords(l, expected); }), 0);
-    EXPECT_EQ(c.app.currentScreenId, 7);
-    EXPECT_EQ(c.app.previousScreenId, 9);
+    EXPECT_EQ(c.app.session.currentScreenId, 7);
+    EXPECT_EQ(c.app.session.previousScreenId, 9);
 }
 
 TEST(SessionShortcuts, SingleScreenSelectsNothing) {

@@ -1,10 +1,11 @@
-#include "console/cutil.h"
+#include "screen/decode.h"
 
 #include <cstdint>
 
-// Decoding of the run-encoded screen data the server sends. The data comes
-// from the network: every length is checked before a byte is read, rows past
-// the screen end the drawing, and columns past the screen are never drawn.
+// Decoding of the run-encoded screen data the server sends, into a session's
+// model of the remote screen. The data comes from the network: every length
+// is checked before a byte is read, rows past the screen end the drawing, and
+// columns past the screen are never drawn.
 
 namespace {
 
@@ -15,26 +16,44 @@ constexpr unsigned char kindFill = 0x40;
 constexpr unsigned char kindSkip = 0x80;
 constexpr unsigned char fullRow = 0xC0;
 
-// Draws items of one plane: characters or attributes.
-struct CharPlane {
-    static void copy(_win_st* w, int x, int y, const unsigned char* bytes, int n)
-    {
-        consoleTextSet(w, x, y, reinterpret_cast<const char*>(bytes), n);
+// Writes items of one plane into the model: characters (low byte of a cell)
+// or attributes (high byte). Runs are cut at the right edge.
+struct Target {
+    remoteScreen& model;
+    bool* rows;   // rows touched, or null
+
+    template <class Put>
+    void put(int x, int y, int n, Put each) {
+        if (x < 0 || y < 0 || y >= screenRows || n <= 0) return;
+        const int end = n < screenCols - x ? x + n : screenCols;
+        if (x >= end) return;
+        uint16_t* row = model.cells[y];
+        for (int c = x; c < end; ++c) row[c] = each(row[c], c - x);
+        if (rows) rows[y] = true;
     }
-    static void fill(_win_st* w, int x, int y, int n, unsigned char b) { consoleCharFill(w, x, y, n, b); }
+};
+
+struct CharPlane {
+    static void copy(Target& t, int x, int y, const unsigned char* bytes, int n) {
+        t.put(x, y, n, [&](uint16_t cell, int i) { return static_cast<uint16_t>((cell & 0xFF00) | bytes[i]); });
+    }
+    static void fill(Target& t, int x, int y, int n, unsigned char b) {
+        t.put(x, y, n, [&](uint16_t cell, int) { return static_cast<uint16_t>((cell & 0xFF00) | b); });
+    }
 };
 
 struct AttrPlane {
-    static void copy(_win_st* w, int x, int y, const unsigned char* bytes, int n)
-    {
-        consoleAttrSet(w, x, y, bytes, n);
+    static void copy(Target& t, int x, int y, const unsigned char* bytes, int n) {
+        t.put(x, y, n, [&](uint16_t cell, int i) { return static_cast<uint16_t>((cell & 0x00FF) | (bytes[i] << 8)); });
     }
-    static void fill(_win_st* w, int x, int y, int n, unsigned char b) { consoleAttrFill(w, x, y, n, b); }
+    static void fill(Target& t, int x, int y, int n, unsigned char b) {
+        t.put(x, y, n, [&](uint16_t cell, int) { return static_cast<uint16_t>((cell & 0x00FF) | (b << 8)); });
+    }
 };
 
 // Walks the items of `length` bytes of run data and draws each with one call.
 template <class Plane>
-void paintRunData(_win_st* window, const unsigned char* data, int32_t length)
+void paintRunData(Target& target, const unsigned char* data, int32_t length)
 {
     if (data == nullptr || length <= 0)
         return;
@@ -53,7 +72,7 @@ void paintRunData(_win_st* window, const unsigned char* data, int32_t length)
             if (left < n)
                 return;   // the run is cut short by the end of the data
             if (visible)
-                Plane::copy(window, col, row, data + pos, n);
+                Plane::copy(target, col, row, data + pos, n);
             pos += n;
             col += n;
             break;
@@ -61,7 +80,7 @@ void paintRunData(_win_st* window, const unsigned char* data, int32_t length)
             if (left < 1)
                 return;
             if (visible)
-                Plane::fill(window, col, row, n, data[pos]);
+                Plane::fill(target, col, row, n, data[pos]);
             pos += 1;
             col += n;
             break;
@@ -73,7 +92,7 @@ void paintRunData(_win_st* window, const unsigned char* data, int32_t length)
                 if (left < screenCols)
                     return;
                 if (visible)
-                    Plane::copy(window, col, row, data + pos, screenCols);
+                    Plane::copy(target, col, row, data + pos, screenCols);
                 pos += screenCols;
             } else {
                 row += n;
@@ -121,28 +140,28 @@ bool readGroupNumber(const unsigned char* src, int32_t length, int32_t& pos, int
 
 }   // namespace
 
-void paintCharData(_win_st* window, const unsigned char* data, int32_t length)
+void paintCharData(remoteScreen& model, const unsigned char* data, int32_t length, bool* rows)
 {
-    paintRunData<CharPlane>(window, data, length);
+    Target target{model, rows};
+    paintRunData<CharPlane>(target, data, length);
 }
 
-void paintAttrData(_win_st* window, const unsigned char* data, int32_t length)
+void paintAttrData(remoteScreen& model, const unsigned char* data, int32_t length, bool* rows)
 {
-    paintRunData<AttrPlane>(window, data, length);
+    Target target{model, rows};
+    paintRunData<AttrPlane>(target, data, length);
 }
 
 // Paints one screen update: cursor word, character data, attribute data.
 // A cursor outside the screen is pulled to its nearest edge; lengths that do
 // not fit the payload are cut to it and reported as malformed.
-int paintScreenUpdate(_win_st* window, const unsigned char* payload, int32_t length)
+int paintScreenUpdate(remoteScreen& model, const unsigned char* payload, int32_t length, bool* rows)
 {
     if (payload == nullptr || length < 4)
         return -1;
     const auto cursor = static_cast<uint32_t>(readLe32(payload));
-    COORD position;
-    position.X = static_cast<int16_t>(clampTo(static_cast<int16_t>(cursor & 0xFFFF), 0, screenCols - 1));
-    position.Y = static_cast<int16_t>(clampTo(static_cast<int16_t>(cursor >> 16), 0, screenRows - 1));
-    SetConsoleCursorPosition(window, position);
+    model.cursorX = clampTo(static_cast<int16_t>(cursor & 0xFFFF), 0, screenCols - 1);
+    model.cursorY = clampTo(static_cast<int16_t>(cursor >> 16), 0, screenRows - 1);
 
     if (length < 8)
         return -1;
@@ -151,10 +170,10 @@ int paintScreenUpdate(_win_st* window, const unsigned char* payload, int32_t len
         return -1;
     const int32_t charRoom = length - 8;
     if (charLength > charRoom) {
-        paintCharData(window, payload + 8, charRoom);
+        paintCharData(model, payload + 8, charRoom, rows);
         return -1;
     }
-    paintCharData(window, payload + 8, charLength);
+    paintCharData(model, payload + 8, charLength, rows);
 
     const int32_t attrAt = 8 + charLength;
     if (length - attrAt < 4)
@@ -164,10 +183,10 @@ int paintScreenUpdate(_win_st* window, const unsigned char* payload, int32_t len
         return -1;
     const int32_t attrRoom = length - attrAt - 4;
     if (attrLength > attrRoom) {
-        paintAttrData(window, payload + attrAt + 4, attrRoom);
+        paintAttrData(model, payload + attrAt + 4, attrRoom, rows);
         return -1;
     }
-    paintAttrData(window, payload + attrAt + 4, attrLength);
+    paintAttrData(model, payload + attrAt + 4, attrLength, rows);
     return 0;
 }
 

@@ -1,20 +1,17 @@
-// Decoding of screen updates onto the cell screen, and the expansion of
-// compressed updates, including data that breaks the limits.
+// Decoding of screen updates into a session's model of the remote screen,
+// and the expansion of compressed updates, including data that breaks the
+// limits.
 
 #include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "console/cutil.h"
-#include "console/term.h"
+#include "screen/decode.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-unsigned char charAt(int x, int y) { return static_cast<unsigned char>(screenBuf[y][x] & 0xFF); }
-unsigned char attrAt(int x, int y) { return static_cast<unsigned char>(screenBuf[y][x] >> 8); }
 
 void putLe32(Bytes& out, uint32_t v)
 {
@@ -35,20 +32,20 @@ Bytes update(uint32_t cursor, const Bytes& chars, const Bytes& attrs)
 
 class ScreenDecodeTest : public ::testing::Test {
 protected:
-    MemoryTerminal term;
+    remoteScreen model;
     uint16_t before[screenRows][screenCols];
 
     void SetUp() override
     {
         // Every cell distinct from what the tests write: 'z' on attribute 0x17.
-        for (auto& row : screenBuf)
+        for (auto& row : model.cells)
             for (auto& cell : row)
                 cell = static_cast<uint16_t>('z' | (0x17 << 8));
-        std::memcpy(before, screenBuf, sizeof before);
-        cursorX = cursorY = 0;
-        setTerminal(&term);
+        std::memcpy(before, model.cells, sizeof before);
+        model.cursorX = model.cursorY = 0;
     }
-    void TearDown() override { setTerminal(nullptr); }
+    unsigned char charAt(int x, int y) const { return static_cast<unsigned char>(model.cells[y][x] & 0xFF); }
+    unsigned char attrAt(int x, int y) const { return static_cast<unsigned char>(model.cells[y][x] >> 8); }
 
     // Cells that differ from the starting picture.
     int changedCells() const
@@ -56,34 +53,32 @@ protected:
         int n = 0;
         for (int y = 0; y < screenRows; ++y)
             for (int x = 0; x < screenCols; ++x)
-                n += screenBuf[y][x] != before[y][x];
+                n += model.cells[y][x] != before[y][x];
         return n;
     }
-    void paintChars(const Bytes& d) { paintCharData(nullptr, d.data(), static_cast<int32_t>(d.size())); }
-    void paintAttrs(const Bytes& d) { paintAttrData(nullptr, d.data(), static_cast<int32_t>(d.size())); }
+    void paintChars(const Bytes& d) { paintCharData(model, d.data(), static_cast<int32_t>(d.size())); }
+    void paintAttrs(const Bytes& d) { paintAttrData(model, d.data(), static_cast<int32_t>(d.size())); }
 };
 
-TEST_F(ScreenDecodeTest, CursorWordPlacesCursorAndTerminal)
+TEST_F(ScreenDecodeTest, CursorWordPlacesCursor)
 {
     const Bytes u = update(3 | (5u << 16), {}, {});
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size())), 0);
-    EXPECT_EQ(cursorX, 3);
-    EXPECT_EQ(cursorY, 5);
-    EXPECT_EQ(term.cursorX, 3);
-    EXPECT_EQ(term.cursorY, 5);
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size())), 0);
+    EXPECT_EQ(model.cursorX, 3);
+    EXPECT_EQ(model.cursorY, 5);
     EXPECT_EQ(changedCells(), 0);
 }
 
 TEST_F(ScreenDecodeTest, CursorOutsideScreenIsPulledToTheEdge)
 {
     Bytes u = update(200 | (30u << 16), {}, {});
-    paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size()));
-    EXPECT_EQ(cursorX, 79);
-    EXPECT_EQ(cursorY, 24);
+    paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size()));
+    EXPECT_EQ(model.cursorX, 79);
+    EXPECT_EQ(model.cursorY, 24);
     u = update(0xFFFF | (0x8000u << 16), {}, {});
-    paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size()));
-    EXPECT_EQ(cursorX, 0);
-    EXPECT_EQ(cursorY, 0);
+    paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size()));
+    EXPECT_EQ(model.cursorX, 0);
+    EXPECT_EQ(model.cursorY, 0);
 }
 
 TEST_F(ScreenDecodeTest, FillWritesCharactersAndKeepsAttributes)
@@ -121,18 +116,17 @@ TEST_F(ScreenDecodeTest, AttributeSkipLeavesCellsAlone)
     EXPECT_EQ(changedCells(), 1);
 }
 
-TEST_F(ScreenDecodeTest, EachItemIsOneConsoleCall)
+TEST_F(ScreenDecodeTest, ItemsMarkTheRowsTheyWrite)
 {
-    // fill, skip, copy, next rows, fill: three drawing items, three refreshes.
-    term.refreshes = 0;
-    paintChars({0x42, 'a', 0x81, 0x02, 'b', 'c', 0xC2, 0x41, 'd'});
-    EXPECT_EQ(term.refreshes, 3);
-    EXPECT_EQ(term.rowPushes[0], 2);
-    EXPECT_EQ(term.rowPushes[2], 1);
+    // fill, skip, copy, next rows, fill: rows 0 and 2 written, row 1 not.
+    const Bytes d{0x42, 'a', 0x81, 0x02, 'b', 'c', 0xC2, 0x41, 'd'};
+    bool rows[screenRows] = {};
+    paintCharData(model, d.data(), static_cast<int32_t>(d.size()), rows);
+    for (int r = 0; r < screenRows; ++r)
+        EXPECT_EQ(rows[r], r == 0 || r == 2) << "row " << r;
     EXPECT_EQ(charAt(3, 0), 'b');
     EXPECT_EQ(charAt(4, 0), 'c');
     EXPECT_EQ(charAt(0, 2), 'd');
-    EXPECT_EQ(term.rowText(2)[0], 'd');
 }
 
 TEST_F(ScreenDecodeTest, RunsPastTheRightEdgeAreClippedAndDecodingGoesOn)
@@ -184,11 +178,11 @@ TEST_F(ScreenDecodeTest, RunsLongerThanTheDataAreDropped)
     EXPECT_EQ(changedCells(), 0);
     // The declared length is what counts, not the bytes behind it.
     const Bytes d{0x42, 'k', 0x42, 'm'};
-    paintCharData(nullptr, d.data(), 3);
+    paintCharData(model, d.data(), 3);
     EXPECT_EQ(charAt(0, 0), 'k');
     EXPECT_EQ(charAt(2, 0), 'z');
-    paintCharData(nullptr, d.data(), -5);
-    paintCharData(nullptr, nullptr, 100);
+    paintCharData(model, d.data(), -5);
+    paintCharData(model, nullptr, 100);
     EXPECT_EQ(changedCells(), 2);
 }
 
@@ -200,7 +194,7 @@ TEST_F(ScreenDecodeTest, UpdateLengthsThatDoNotFitAreCut)
     putLe32(u, 0);
     putLe32(u, 1000);
     u.insert(u.end(), {0x42, 'h'});
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size())), -1);
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size())), -1);
     EXPECT_EQ(charAt(1, 0), 'h');
     EXPECT_EQ(changedCells(), 2);
 
@@ -209,8 +203,8 @@ TEST_F(ScreenDecodeTest, UpdateLengthsThatDoNotFitAreCut)
     putLe32(u, 7);
     putLe32(u, 0x80000000u);   // negative Lc
     u.insert(u.end(), {0x42, 'h', 0, 0, 0, 0});
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size())), -1);
-    EXPECT_EQ(cursorX, 7);
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size())), -1);
+    EXPECT_EQ(model.cursorX, 7);
     EXPECT_EQ(changedCells(), 0);
 
     // Negative and oversized La: characters painted, attributes not.
@@ -220,7 +214,7 @@ TEST_F(ScreenDecodeTest, UpdateLengthsThatDoNotFitAreCut)
         u.resize(u.size() - 4);
         putLe32(u, la);
         u.insert(u.end(), {0x41, 0x4E});
-        EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size())), -1);
+        EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size())), -1);
         EXPECT_EQ(charAt(0, 0), 'c');
         EXPECT_EQ(attrAt(0, 0), la == 50u ? 0x4E : 0x17);
     }
@@ -228,19 +222,18 @@ TEST_F(ScreenDecodeTest, UpdateLengthsThatDoNotFitAreCut)
     // A payload ending before La.
     SetUp();
     u = update(0, {0x41, 'c'}, {});
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size()) - 2), -1);
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size()) - 2), -1);
     EXPECT_EQ(charAt(0, 0), 'c');
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), 3), -1);
-    EXPECT_EQ(paintScreenUpdate(nullptr, nullptr, 20), -1);
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), 3), -1);
+    EXPECT_EQ(paintScreenUpdate(model, nullptr, 20), -1);
 }
 
 TEST_F(ScreenDecodeTest, WholeUpdatePaintsCharactersThenAttributes)
 {
     const Bytes u = update(5 | (1u << 16), {0xC1, 3, 'a', 'b', 'c'}, {0xC1, 0x43, 0x4E});
-    EXPECT_EQ(paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size())), 0);
-    EXPECT_EQ(term.rowText(1).substr(0, 4), "abcz");
+    EXPECT_EQ(paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size())), 0);
     for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(screenBuf[1][x], static_cast<uint16_t>(("abc"[x]) | (0x4E << 8)));
+        EXPECT_EQ(model.cells[1][x], static_cast<uint16_t>(("abc"[x]) | (0x4E << 8)));
     EXPECT_EQ(changedCells(), 3);
 }
 
