@@ -1,6 +1,8 @@
 #include "batch/runner.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "batch/scriptterminal.h"
 #include "screen/formats.h"
@@ -191,8 +193,9 @@ void batchRunner::saveScreen(const scriptCommand& c) {
     bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
     if (f && std::fclose(f) != 0) ok = false;
     if (!ok) {
+        const int error = errno ? errno : EIO;
         if (f) std::remove(path.c_str());
-        finish(2, "line " + std::to_string(c.line) + ": cannot write " + path);
+        finish(2, "line " + std::to_string(c.line) + ": cannot write " + path + ": " + std::strerror(error));
     }
 }
 

@@ -141,8 +141,10 @@ public:
     // While a dropped link is ridden out: the attempt after the one under
     // way, which says how long the pause before it is.
     int rideAttempt = 0;
-    // Why the last connect failed, in words ("" when it did not say).
+    // Why the last connect failed, in words ("" when it did not say), and
+    // as one stable word: refused, timeout, name, proxy or tunnel.
     std::string connectFailure;
+    const char* connectFailureKind = "refused";
     // What menu items and scripts may ask of the session; the items of the
     // session menu that consumers of the screen offer, after the session's
     // own (the program puts them here at start; not owned); and the mode

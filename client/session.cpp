@@ -122,7 +122,7 @@ public:
     void showNotice(const char* text) {
         cover();
         notice_ = true;
-        std::snprintf(text_, sizeof text_, "%s", text);
+        std::snprintf(text_, sizeof text_, "%s", fitToRow(text).c_str());
         until_ = Clock::now() + noticeTime;
         drawNotice();
     }

@@ -288,3 +288,12 @@ char displayLetter(const char* arg) {
     const char letter = arg[1] == '-' ? arg[2] : arg[1];
     return letter && std::strchr("mnau", letter) ? letter : 0;
 }
+
+std::string fitToRow(const std::string& text, size_t width) {
+    if (text.size() <= width) return text;
+    if (width < 8) return text.substr(0, width);
+    const size_t colon = text.find(": ");
+    const std::string head = colon != std::string::npos && colon + 2 <= width / 2 ? text.substr(0, colon + 2) : "";
+    const size_t tail = width - head.size() - 3;
+    return head + "..." + text.substr(text.size() - tail);
+}

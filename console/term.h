@@ -35,6 +35,9 @@ public:
     virtual void rawKeys(bool on) {}
     // True when typed characters beyond ASCII come as UTF-8 bytes.
     virtual bool utf8Keys() const { return false; }
+    // Puts text on the clipboard of the terminal, where it says how (its
+    // description's Ms: xterm's OSC 52); false where it cannot.
+    virtual bool copyText(const std::string& text) { return false; }
 };
 
 Terminal* terminal();              // the active terminal (never null)

@@ -206,6 +206,10 @@ bool historyViewAction::takesKey(const KEY_EVENT_RECORD& key) const {
 }
 
 sessionAction::after historyViewAction::run(sessionControl& session) {
+    if (history_.off()) {
+        session.statusLine("The history is off (--history=0)");
+        return after::closeMenu;
+    }
     session.openMode(std::make_unique<historyView>(history_, feed_));
     return after::closeMenu;
 }

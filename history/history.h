@@ -54,6 +54,7 @@ public:
     screenHistory& operator=(const screenHistory&) = delete;
 
     void setLimit(size_t lines) { limit_ = lines; }
+    bool off() const { return limit_ == 0; }
     void setTotal(size_t lines) { total_ = lines; }
     // The history of the screen shown now.
     const std::deque<screenLine>& lines() const;
