@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,6 +101,9 @@ public:
     proxyList proxies;
     // The way out of the session that is running (null between sessions).
     sessionOutbox* outbox = nullptr;
+    // Takes in what the server sent while a menu was open (set while a
+    // session runs).
+    std::function<void()> catchUp;
     // Why the configuration could not be read ("cannot read <path>: ...") or
     // written ("cannot write <path>: ..."); empty when all went well.
     std::string configError;

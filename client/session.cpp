@@ -41,6 +41,7 @@ constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
+constexpr int catchUpQuietMs = 150;   // how long a server that is done is quiet
 constexpr int unitsPerPass = 16;           // headers and payloads taken in one turn of the loop
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
@@ -179,8 +180,12 @@ public:
         : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
           note_(app.window), screenWaitMs_(screenWaitMs) {
         app_.outbox = &outbox_;
+        app_.catchUp = [this] { catchUp(); };
     }
-    ~sessionRun() { app_.outbox = nullptr; }
+    ~sessionRun() {
+        app_.outbox = nullptr;
+        app_.catchUp = nullptr;
+    }
     sessionRun(const sessionRun&) = delete;
     sessionRun& operator=(const sessionRun&) = delete;
 
@@ -240,6 +245,7 @@ private:
     void paint(const unsigned char* payload, int32_t length);
     void watchKeys(bool inputReady);
     void handleKey();
+    void catchUp();
     int waitTimeout() const;
 };
 
@@ -476,6 +482,23 @@ void sessionRun::watchKeys(bool inputReady) {
         }
         holdKeyEvent(record);
     }
+}
+
+// The server sends an update only once the one before is acknowledged: what
+// it sent while a menu stood open is taken and acknowledged, and what it
+// sends after that, until it has been quiet for a moment (a second at most).
+void sessionRun::catchUp() {
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    while (!leavingNow() && !outputStuck() && Clock::now() < until) {
+        if (outbox_.backlog() > 0) outbox_.flush();
+        if ((waitSocketOrKey(fd_, waitRead, catchUpQuietMs, false) & seenReadable) == 0) break;
+        for (int units = 0; receive() && units < unitsPerPass; ++units) {
+            completeUnit();
+            if (leavingNow() || outputStuck()) break;
+        }
+        completeUnit();
+    }
+    if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
 }
 
 // Takes one key event, if any, and hands it to the key handler.
