@@ -26,7 +26,7 @@ const namedKey namedKeys[] = {
     {"PgDn", kcPageDown, 0x51, 0}, {"Ins", kcInsert, 0x52, 0},   {"Del", kcDelete, 0x53, 0},
     {"F1", kcF1, 0x3B, 0},        {"F2", kcF2, 0x3C, 0},         {"F3", kcF3, 0x3D, 0},
     {"F4", kcF4, 0x3E, 0},        {"F5", kcF5, 0x3F, 0},         {"F6", kcF6, 0x40, 0},
-    {"F7", 0, 0x41, 0},           {"F8", 0, 0x42, 0},            {"F9", 0, 0x43, 0},
+    {"F7", kcF7, 0x41, 0},           {"F8", 0, 0x42, 0},            {"F9", 0, 0x43, 0},
     {"F10", 0, scanF10, 0},       {"F11", 0, scanF11, 0},        {"F12", 0, scanF12, 0},
 };
 
@@ -35,16 +35,21 @@ constexpr unsigned char letterScans[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0
                                            0x24, 0x25, 0x26, 0x32, 0x31, 0x18, 0x19, 0x10, 0x13,
                                            0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
 
-// The session's shortcuts that would open a dialog or end the session.
+// The session's shortcuts that would open a view or end the session.
 struct refusedKey {
     uint32_t code;
     const char* why;
 };
 const refusedKey refusedAltKeys[] = {
-    {kcF1, "Alt+F1 opens the session menu, which batch mode does not show"},
-    {kcF2, "Alt+F2 ends the session: end the script (exit) instead"},
-    {kcF6, "Alt+F6 shows the screen's name, which batch mode does not show"},
+    {kcF1, "opens the session menu, which batch mode does not show"},
+    {kcF2, "ends the session: end the script (exit) instead"},
+    {kcF6, "shows the screen's name, which batch mode does not show"},
+    {kcF7, "opens the history view, which batch mode does not show"},
 };
+
+// The function keys whose Shift (a terminal's) or Alt (the Windows
+// console's) is the session's shortcut.
+bool isShortcutKey(uint32_t code) { return code >= kcF1 && code <= kcF7; }
 
 INPUT_RECORD keyRecord(uint32_t code, uint32_t scan, char ch, uint32_t state) {
     INPUT_RECORD r{};
@@ -65,7 +70,7 @@ INPUT_RECORD typedKeyEvent(unsigned char c) {
     return r;
 }
 
-bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& why) {
+bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& why, bool literal) {
     bool shift = false, ctrl = false, alt = false;
     std::string rest = name;
     for (;;) {
@@ -87,7 +92,7 @@ bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& w
     if (rest.size() == 1 && std::isalpha(static_cast<unsigned char>(rest[0]))) {
         const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
         const uint32_t scan = letterScans[lower - 'a'];
-        const uint32_t state = (ctrl ? uint32_t{ksLeftCtrl} : 0u) | (alt ? uint32_t{ksSessionAlt} : 0u);
+        const uint32_t state = (ctrl ? uint32_t{ksLeftCtrl} : 0u) | (alt && !literal ? uint32_t{ksSessionAlt} : 0u);
         if (ctrl) record = keyRecord(0, scan, alt ? 0 : static_cast<char>(lower - 'a' + 1), state);
         else if (alt) record = keyRecord(0, scan, 0, state);
         else record = typedKeyEvent(static_cast<unsigned char>(shift ? lower - 'a' + 'A' : lower));
@@ -95,17 +100,18 @@ bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& w
     }
     for (const namedKey& k : namedKeys) {
         if (stricmpWhole(rest.c_str(), k.name) != 0) continue;
-        if (alt)
+        const bool shortcut = !literal && (alt || (shift && isShortcutKey(k.code)));
+        if (shortcut)
             for (const refusedKey& r : refusedAltKeys)
-                if (k.code == r.code && r.code != 0) {
-                    why = r.why;
+                if (k.code == r.code) {
+                    why = "'" + name + "' " + r.why + "; send " + k.name + " sends the key to the server";
                     return false;
                 }
         char ch = k.ch;
         if (alt || (shift && k.scan == 0x0F)) ch = 0;   // a PC keyboard gives no character with these
         else if (ctrl && k.ch == 13) ch = 10;
         else if (ctrl && k.ch == 8) ch = 127;
-        record = keyRecord(k.code, k.scan, ch, (ctrl ? uint32_t{ksLeftCtrl} : 0u) | (alt ? uint32_t{ksSessionAlt} : 0u));
+        record = keyRecord(k.code, k.scan, ch, (ctrl ? uint32_t{ksLeftCtrl} : 0u) | (shortcut ? uint32_t{ksSessionAlt} : 0u));
         return true;
     }
     why = "unknown key '" + name + "'";

@@ -13,8 +13,8 @@ std::string secondsText(long long ms) {
     return text;
 }
 
-void batchOutput::say(const std::string& text) {
-    if (json) return event("echo", {{"text", jsonString(text)}});
+void batchOutput::say(const std::string& text, const char* eventName) {
+    if (json) return event(eventName, {{"text", jsonString(text)}});
     std::lock_guard<std::mutex> lock(mutex_);
     std::fprintf(stdout, "%s\n", text.c_str());
     std::fflush(stdout);
@@ -33,7 +33,7 @@ void batchOutput::toStderr(const std::string& text) {
     std::fflush(stderr);
 }
 
-void batchOutput::event(const char* name, std::initializer_list<std::pair<const char*, std::string>> fields) {
+void batchOutput::event(const char* name, const std::vector<std::pair<const char*, std::string>>& fields) {
     if (!json) return;
     std::string line = "{\"event\":" + jsonString(name) + ",\"server\":" + jsonString(server) +
                        ",\"at_ms\":" + std::to_string(elapsedMs());

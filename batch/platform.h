@@ -18,8 +18,7 @@ bool takeEnvironmentSecret(const char* name, char* buf, size_t size);
 constexpr int childNotStarted = 126;
 
 // Runs program once per argument list, at most `parallel` at a time, in
-// order (the Windows build runs them one after another), each with the
-// bytes of `input` on its standard input. Every line a child writes
+// order, each with the bytes of `input` on its standard input. Every line a child writes
 // (standard output or error, without its line end; overlong lines come in
 // pieces) goes to onLine, and how it ended to onExit: its exit status, and
 // why when it did not end by itself (it could not be started:

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "batch/scriptterminal.h"
 #include "screen/formats.h"
@@ -65,13 +66,36 @@ std::string batchRunner::shownRow(int row) {
 }
 
 // A regular expression is tried on each row, so that ^ and $ are a row's
-// ends (rows without their trailing blanks).
-bool batchRunner::onScreen(const scriptCommand& c) {
-    if (c.row >= 0) return c.what.foundIn(shownRow(c.row));
-    if (!c.what.regex) return c.what.foundIn(shown());
+// ends (rows without their trailing blanks); first takes what it found in
+// the first row where it matches.
+bool batchRunner::found(const screenPattern& what, int row, std::string* first) {
+    if (row >= 0) return first ? scriptRegexFirst(*what.regex, shownRow(row), *first) : what.foundIn(shownRow(row));
+    if (!what.regex) return what.foundIn(shown());
     for (int r = 0; r < screenRows; ++r)
-        if (c.what.foundIn(shownRow(r))) return true;
+        if (first ? scriptRegexFirst(*what.regex, shownRow(r), *first) : what.foundIn(shownRow(r))) return true;
     return false;
+}
+
+bool batchRunner::onScreen(const scriptCommand& c) { return found(c.what, c.row); }
+
+// Which of a wait's patterns the screen shows, from 1; 0 none.
+size_t batchRunner::alternativeShown(const scriptCommand& c) {
+    if (found(c.what, c.row)) return 1;
+    for (size_t i = 0; i < c.orElse.size(); ++i)
+        if (found(c.orElse[i], c.row)) return i + 2;
+    return 0;
+}
+
+// One line: what the pattern found (empty when nothing), or the row.
+void batchRunner::printFound(const scriptCommand& c) {
+    std::string text;
+    if (!c.what.regex) text = shownRow(c.row);
+    else found(c.what, c.row, &text);
+    out_.say(text, "print");
+}
+
+std::string batchRunner::where(const scriptCommand& c) const {
+    return (scriptName_.empty() ? std::string("line ") : scriptName_ + ":") + std::to_string(c.line) + ": ";
 }
 
 bool batchRunner::timedOut(const scriptCommand& c) const { return Clock::now() - begunAt_ >= std::chrono::milliseconds(c.timeoutMs); }
@@ -87,25 +111,32 @@ void batchRunner::step() {
             keysQueued_ = 0;
             wantedScreen_ = 0;
         }
+        said_.clear();
+        goTo_ = 0;
         if (!advance(c)) return;
         if (finished_) return;
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begunAt_).count();
-        out_.event("command", {{"line", std::to_string(c.line)}, {"command", jsonString(commandName(c.kind))},
-                               {"result", "\"ok\""}, {"ms", std::to_string(took)}});
+        said_.insert(said_.begin(), {{"line", std::to_string(c.line)}, {"command", jsonString(commandName(c.kind))},
+                                     {"result", "\"ok\""}, {"ms", std::to_string(took)}});
+        out_.event("command", said_);
         // After keys, what the screen showed once the session had taken the
         // last one is the old screen: changes since may be their answer.
-        seqBefore_ = c.kind == cmdKind::key || c.kind == cmdKind::type ? seqAtLastKey_ : seq_;
+        const bool keys = c.kind == cmdKind::key || c.kind == cmdKind::type || c.kind == cmdKind::send;
+        seqBefore_ = keys ? seqAtLastKey_ : seq_;
         begun_ = false;
-        ++next_;
+        next_ = goTo_ ? goTo_ : next_ + 1;
     }
 }
 
 bool batchRunner::advance(const scriptCommand& c) {
     const bool live = feed_.live();
-    const std::string where = "line " + std::to_string(c.line) + ": ";
     switch (c.kind) {
     case cmdKind::wait:
-        if (live && (c.now || seq_ > seqBefore_) && onScreen(c)) return true;
+        if (!live || (!c.now && seq_ <= seqBefore_)) break;
+        if (const size_t shown = alternativeShown(c)) {
+            said_.emplace_back("matched", std::to_string(shown));
+            return true;
+        }
         break;
     case cmdKind::waitGone:
         if (live && !onScreen(c)) return true;
@@ -115,6 +146,7 @@ bool batchRunner::advance(const scriptCommand& c) {
         break;
     case cmdKind::key:
     case cmdKind::type:
+    case cmdKind::send:
         return live && keysDone(c);
     case cmdKind::pace:
         pace_ = c.ms;
@@ -136,14 +168,29 @@ bool batchRunner::advance(const scriptCommand& c) {
     case cmdKind::expect:
         if (!live) return false;
         if (onScreen(c)) return true;
-        finish(c.code, where + c.text);
+        finish(c.code, where(c) + c.text);
         return false;
+    case cmdKind::print:
+        if (!live) return false;
+        printFound(c);
+        return true;
+    case cmdKind::ifScreen: {
+        if (!live) return false;
+        const bool shown = onScreen(c);
+        if (!shown) goTo_ = c.jump;
+        said_.emplace_back("branch", shown ? "\"if\"" : "\"else\"");
+        return true;
+    }
+    case cmdKind::jump:
+        goTo_ = c.jump;
+        return true;
     }
     if (timedOut(c)) {
         std::string what = commandName(c.kind);
         if (c.kind == cmdKind::wait || c.kind == cmdKind::waitGone)
             what += c.what.regex ? " /" + c.what.text + "/" : " \"" + c.what.text + "\"";
-        finish(1, where + what + " timed out after " + secondsText(c.timeoutMs), true);
+        for (const screenPattern& p : c.orElse) what += p.regex ? " or /" + p.text + "/" : " or \"" + p.text + "\"";
+        finish(1, where(c) + what + " timed out after " + secondsText(c.timeoutMs), true);
     }
     return false;
 }
@@ -173,8 +220,9 @@ void batchRunner::typeKey(const INPUT_RECORD& key) {
 bool batchRunner::selectScreen(const scriptCommand& c) {
     if (wantedScreen_ == 0) {
         wantedScreen_ = c.screenId ? c.screenId : session_.findScreenByName(c.text);
-        if (wantedScreen_ == 0) {
-            finish(2, "line " + std::to_string(c.line) + ": the server has no screen \"" + c.text + "\"");
+        if (wantedScreen_ == 0 || !session_.findScreen(wantedScreen_)) {
+            finish(2, where(c) + "the server has no screen " +
+                          (c.screenId ? std::to_string(c.screenId) : "\"" + c.text + "\""));
             return false;
         }
         if (feed_.screen().screenId != wantedScreen_) session_.selectScreen(wantedScreen_);
@@ -184,7 +232,8 @@ bool batchRunner::selectScreen(const scriptCommand& c) {
 
 // Writes the screen over the file, made anew for its owner alone.
 void batchRunner::saveScreen(const scriptCommand& c) {
-    const std::string& path = c.text;
+    const std::string path = saveFileName(c.text, naming_, feed_.screen().screenId, std::time(nullptr));
+    said_.emplace_back("file", jsonString(path));
     screenFormat format = screenFormat::text;
     screenFormatOf(path, format);
     const std::string body = screenAs(feed_.screen(), format);
@@ -195,7 +244,7 @@ void batchRunner::saveScreen(const scriptCommand& c) {
     if (!ok) {
         const int error = errno ? errno : EIO;
         if (f) std::remove(path.c_str());
-        finish(2, "line " + std::to_string(c.line) + ": cannot write " + path + ": " + std::strerror(error));
+        finish(2, where(c) + "cannot write " + path + ": " + std::strerror(error));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/output.h"
@@ -22,6 +23,12 @@ public:
     ~batchRunner() override;
     batchRunner(const batchRunner&) = delete;
     batchRunner& operator=(const batchRunner&) = delete;
+
+    // What runtime errors name (FILE:LINE:) and what saved files' names say.
+    void describeRun(std::string scriptName, saveNaming naming) {
+        scriptName_ = std::move(scriptName);
+        naming_ = std::move(naming);
+    }
 
     bool finished() const { return finished_; }
     int exitCode() const { return code_; }
@@ -61,6 +68,10 @@ private:
     std::string message_;
     std::string shownCache_;
     unsigned long long cacheSeq_ = ~0ull;
+    std::string scriptName_;
+    saveNaming naming_;
+    size_t goTo_ = 0;                  // the command after this one, when not the next
+    std::vector<std::pair<const char*, std::string>> said_;   // what its command event adds
 
     void changed();
     void noteKeysTaken();
@@ -72,7 +83,11 @@ private:
     bool selectScreen(const scriptCommand& c);
     const std::string& shown();
     std::string shownRow(int row);
+    bool found(const screenPattern& what, int row, std::string* first = nullptr);
     bool onScreen(const scriptCommand& c);
+    size_t alternativeShown(const scriptCommand& c);
+    void printFound(const scriptCommand& c);
+    std::string where(const scriptCommand& c) const;
     void saveScreen(const scriptCommand& c);
     void finish(int code, const std::string& message, bool withScreen = false);
 };

@@ -137,14 +137,14 @@ int waitConnected(Socket& sock, _win_st* window, Clock::time_point deadline, int
             // Ready also means "failed" (writable on Linux, an exception on
             // Windows): the pending error tells.
             error = sockPendingError(sock.sock);
-            if (error != 0) return 4004;
+            if (error != 0) return resultConnectFailed;
             Flags::set(sock.state, Socket::Connected);
             return 0;
         }
-        if ((seen & seenKeys) && abortRequested(window)) return -1;
-        if (EXIT) return -1;
+        if ((seen & seenKeys) && abortRequested(window)) return resultEscaped;
+        if (EXIT) return resultEscaped;
         error = sockErrTimedOut;
-        if (msUntil(deadline) == 0) return 4004;
+        if (msUntil(deadline) == 0) return resultConnectFailed;
     }
 }
 
@@ -160,10 +160,10 @@ constexpr int maxTurnsPerAddress = 10;
 // address tried and `error` the system's code of its failure.
 int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last, int& error) {
     const auto deadline = std::min(attemptDeadline, Clock::now() + std::chrono::milliseconds(connectWaitMs));
-    int result = 4004;
+    int result = resultConnectFailed;
     last = 0;
     error = sockErrTimedOut;
-    for (size_t i = 0; i < addresses.size() && result == 4004; ++i) {
+    for (size_t i = 0; i < addresses.size() && result == resultConnectFailed; ++i) {
         if (i > 0 && msUntil(deadline) == 0) break;
         last = i;
         if (sock.open(addresses[i].family()) != 0) {
@@ -247,8 +247,8 @@ bool readProxyStatus(int fd, char* buffer, _win_st* window) {
         if (read == 0) strip(buffer);
     }
     if (read == 0) return *buffer && proxyGranted(buffer);
-    const std::string why = read == 4001 ? "The proxy closed the connection"
-                            : read == 4002 ? sockErrorText(attemptOver() ? sockErrTimedOut : sockLastError())
+    const std::string why = read == resultServerClosed ? "The proxy closed the connection"
+                            : read == resultLinkLost ? sockErrorText(attemptOver() ? sockErrTimedOut : sockLastError())
                                            : "";
     std::snprintf(buffer, messageLen + 1, "%s", why.c_str());
     return false;
@@ -262,10 +262,10 @@ int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char
     const int sent = len < 0 ? 0 : sendAll(fd, buffer, len);
     const int error = sockLastError();
     wipeMemory(buffer, messageLen + 1);   // the request holds the credentials
-    if (len < 0) return 4005;
+    if (len < 0) return resultProxyRefused;
     if (sent != 0) {
         std::snprintf(buffer, messageLen + 1, "%s", sockErrorText(error).c_str());
-        return 4005;
+        return resultProxyRefused;
     }
     return readProxyAnswer(fd, buffer, window);
 }
@@ -291,7 +291,7 @@ int refuseTunnel(consoleMain& app) {
     std::string why = app.tunnelRefusal;
     if (why.size() > room) why = "..." + why.substr(why.size() - (room - 3));
     showError(app.window, (head + why).c_str());
-    return 4004;
+    return resultConnectFailed;
 }
 
 // Starts the tunnel command of the entry for the server; the session then
@@ -307,11 +307,11 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
         if (server.port < 1 || server.port > 65535) target = writtenHost(server.hostName) + ":" + std::to_string(server.port);
         resolveFailureText(message, sizeof message, target.c_str());
         showError(app.window, message);
-        return 4007;
+        return resultNoSuchHost;
     }
     auto* carrier = new (std::nothrow) TunnelSocket;
     app.socket = carrier;
-    if (!carrier) return -2;
+    if (!carrier) return resultNoMemory;
     std::vector<std::string> args;
     const int started = tunnelArguments(tunnel.command, server.hostName, server.port, args) ? carrier->start(args)
                                                                                               : tunnelFailed;
@@ -319,13 +319,13 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
     char message[96];
     std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", orEmpty(tunnel.command));
     showError(app.window, message);
-    return 4004;
+    return resultConnectFailed;
 }
 
 }  // namespace
 
 int readProxyAnswer(int sock, char* buffer, _win_st* window) {
-    if (!readProxyStatus(sock, buffer, window)) return 4005;
+    if (!readProxyStatus(sock, buffer, window)) return resultProxyRefused;
     for (int line = 0; line < maxHeaderLines; ++line) {
         int r = telnetRead(sock, buffer, messageLen, window);
         if (r != 0) return r;
@@ -333,7 +333,7 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
         if (!*buffer) return 0;
     }
     buffer[0] = 0;
-    return 4005;
+    return resultProxyRefused;
 }
 
 hostLookupFn hostLookup;
@@ -341,7 +341,7 @@ hostLookupFn hostLookup;
 int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addresses, _win_st* window,
                      const hostLookupFn& lookup) {
     addresses.clear();
-    if (!host) return 4007;
+    if (!host) return resultNoSuchHost;
     // A literal address needs no lookup and no wait.
     sockAddress literal;
     if (sockLiteralAddress(host, port, literal)) {
@@ -365,10 +365,10 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
     while (!job->finished) {
         const int seen = waitSocketOrKey(-1, 0, attemptWait(turnMs), true, &job->done);
         if (job->finished) break;
-        if (attemptOver()) return 4007;
+        if (attemptOver()) return resultNoSuchHost;
         // An abandoned lookup finishes on its own and frees what it shares.
-        if ((seen & seenKeys) && abortRequested(window)) return -1;
-        if (EXIT) return -1;
+        if ((seen & seenKeys) && abortRequested(window)) return resultEscaped;
+        if (EXIT) return resultEscaped;
     }
     addresses = job->addresses;
     return addresses.empty() ? 4007 : 0;
@@ -444,7 +444,7 @@ int sendAll(int fd, const char* data, int len) {
 }
 
 int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
-    if (!buffer || maxLen < 1) return 4006;
+    if (!buffer || maxLen < 1) return resultProxyLineTooLong;
     int n = 0;
     int result = 0;
     for (;;) {
@@ -469,7 +469,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
                 if (n + 1 < maxLen) buffer[n++] = c;
                 break;
             } else if (n + 1 >= maxLen) {
-                result = 4006;
+                result = resultProxyLineTooLong;
                 break;
             } else {
                 buffer[n++] = c;
@@ -513,7 +513,7 @@ sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         connectFailureKind = "tunnel";
         return static_cast<sessionResult>(connectThroughTunnel(*this, *server, *proxy));
     }
-    int result = 4004;
+    int result = resultConnectFailed;
     const bool viaProxy = proxy && hasText(proxy->hostName);
     const char* host = server ? server->hostName : nullptr;
     int port = server ? server->port : 0;

@@ -26,6 +26,7 @@
 #include "console/wait.h"
 #include "net/sutil.h"
 #include "screen/formats.h"
+#include "screen/savefile.h"
 #include "share/webshare.h"
 
 namespace {
@@ -46,6 +47,7 @@ struct batchOptions {
     int parallel = 1;
     long long deadlineMs = 0;   // 0: none
     long entry = -1;            // a child's one server, by its place in the list
+    std::string fileTag;        // a child's {server} in file names, unique in its run
     bool fromParent = false;    // a child's secrets come on standard input
     shareOptions share;         // --share[=ADDR:PORT]
     recordOptions record;       // --record, --record-limit=MB
@@ -55,6 +57,16 @@ struct batchOptions {
 struct usageError {
     std::string what;
 };
+
+std::string scriptName(const batchOptions& o) { return o.script == "-" ? "(standard input)" : o.script; }
+
+// A server in the names of saved files: its description made safe, with
+// '_' for blanks, so that no shell use needs quotes.
+std::string fileTagOf(const char* description) {
+    std::string tag = safeFileName(description ? description : "");
+    std::replace(tag.begin(), tag.end(), ' ', '_');
+    return tag;
+}
 
 // "--name=VALUE": the value, when arg is that option.
 bool valueOf(const char* arg, const char* name, std::string& value) {
@@ -124,6 +136,7 @@ const batchOption batchOptionTable[] = {
     {"--record-limit", true,
      [](batchOptions& o, const std::string& v) { o.record.limitMb = static_cast<long>(wholeNumber(v, "--record-limit", 1, 1000000)); }},
     {"--save-dir", true, [](batchOptions& o, const std::string& v) { o.saveDir = v; }},
+    {"--file-tag", true, [](batchOptions& o, const std::string& v) { o.fileTag = v; }},
 };
 
 // Takes one argument by the table; false when it is none of its options.
@@ -182,7 +195,10 @@ void printBatchUsage() {
                "Exit status: 0 done, 1 a wait timed out, 2 usage or script error, 3 connection\n"
                "failed, 4 invalid password, 5 link lost, 124 deadline passed; with --parallel\n"
                "the highest of the sessions', where one that could not start counts 126 and\n"
-               "one ended by a signal 128 + its number.\n",
+               "one ended by a signal 128 + its number.\n"
+               "\n"
+               "The script language (commands, key names, regular expressions, JSON events)\n"
+               "is described in quorcli-script(5): man 5 quorcli-script.\n",
                stdout);
 }
 
@@ -330,6 +346,11 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
     std::string why, reason;
     {
         batchRunner runner(app.feed, app.control, term, commands, out);
+        saveNaming naming;
+        naming.server = o.fileTag.empty() ? fileTagOf(server->description) : o.fileTag;
+        naming.host = safeFileName(writtenHost(server->hostName));
+        naming.severalServers = o.entry >= 0;
+        runner.describeRun(o.script.empty() ? "" : scriptName(o), naming);
         const sessionResult result = app.processConnection();
         app.closeConnection();
         if (runner.finished()) {
@@ -381,11 +402,18 @@ int runMany(const std::vector<serverInfo*>& all, const std::vector<size_t>& chos
         common.push_back(argv[i]);
     }
     std::vector<std::vector<std::string>> args;
-    std::vector<std::string> names;
+    std::vector<std::string> names, tags;
     for (size_t i : chosen) {
+        const char* description = all[i]->description ? all[i]->description : "";
+        // Servers whose names make the same file name get -2, -3...
+        std::string tag = fileTagOf(description);
+        for (int n = 2; std::find(tags.begin(), tags.end(), tag) != tags.end(); ++n)
+            tag = fileTagOf(description) + "-" + std::to_string(n);
+        tags.push_back(tag);
         args.push_back(common);
         args.back().push_back("--server-entry=" + std::to_string(i));
-        names.push_back(cp437Text(all[i]->description ? all[i]->description : ""));
+        args.back().push_back("--file-tag=" + tag);
+        names.push_back(cp437Text(description));
     }
     const auto start = std::chrono::steady_clock::now();
     int highest = 0;
@@ -441,11 +469,9 @@ int loadCommands(const batchOptions& o, std::vector<scriptCommand>& commands) {
         return exitUsage;
     }
     parsedScript parsed = parseScript(text);
-    if (parsed.errorLine) {
-        std::fprintf(stderr, "quorcli: %s:%d: %s\n", o.script == "-" ? "(standard input)" : o.script.c_str(),
-                     parsed.errorLine, parsed.error.c_str());
-        return exitUsage;
-    }
+    for (const scriptProblem& e : parsed.errors)
+        std::fprintf(stderr, "quorcli: %s:%d: %s\n", scriptName(o).c_str(), e.line, e.what.c_str());
+    if (!parsed.errors.empty()) return exitUsage;
     commands = std::move(parsed.commands);
     return exitDone;
 }

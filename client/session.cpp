@@ -205,12 +205,12 @@ private:
     uint32_t msgType_ = 0;
     int32_t msgLen_ = 0;
     int32_t headerCount_ = 0;
-    int32_t result_ = 0;
+    sessionResult result_ = resultEnded;
     Clock::time_point lastProgress_ = Clock::now();
     const Clock::time_point started_ = Clock::now();
     const int screenWaitMs_;   // 0: the first screen may take as long as it takes
 
-    void end(int32_t result) {
+    void end(sessionResult result) {
         result_ = result;
         app_.receiveStatus = leaving;
     }
@@ -265,11 +265,11 @@ bool sessionRun::receive() {
     if (missing <= 0) return false;
     int32_t n = c_recv(app_.recvCipher, fd_, in_ + received_, missing);
     if (n == 0) {
-        end(4001);
+        end(resultServerClosed);
     } else if (n < 0) {
         const int err = sockLastError();
         if (sockInterrupted(err)) updateScreen(app_.window, 0, screenRows);
-        else if (!sockWouldBlock(err)) end(4002);
+        else if (!sockWouldBlock(err)) end(resultLinkLost);
     } else {
         received_ += n;
         if (received_ == expected_) app_.receiveStatus = unitComplete;
@@ -321,7 +321,7 @@ void sessionRun::completeHeader() {
     case msgCompressed:
         // A payload must fit the receive buffer; anything else is a broken stream.
         if (msgLen_ < 0 || msgLen_ > comBufferSize) {
-            end(4002);
+            end(resultLinkLost);
             return;
         }
         expected_ = msgLen_;
@@ -464,20 +464,20 @@ void sessionRun::watchKeys(bool inputReady) {
         INPUT_RECORD record{};
         const int got = pollTerminalKey(&record);
         if (got < 0) {
-            end(0);   // the terminal is gone: leave in order
+            end(resultEnded);   // the terminal is gone: leave in order
             return;
         }
         if (got == 0) return;
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
         if (isEndSessionKey(record.Event.KeyEvent)) {
-            end(0);
+            end(resultEnded);
             return;
         }
         // A tunnel is still connecting until the server greets: Esc gives up
         // as it does while a socket connects.
         if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc && app_.protocolState < stateHeader &&
             dynamic_cast<TunnelSocket*>(app_.socket)) {
-            end(-1);
+            end(resultEscaped);
             return;
         }
         holdKeyEvent(record);
@@ -506,13 +506,13 @@ void sessionRun::handleKey() {
     INPUT_RECORD record{};
     int got = waitKey(app_.window, &record, 0);
     if (got < 0) {
-        end(0);   // the terminal is gone: leave in order
+        end(resultEnded);   // the terminal is gone: leave in order
         return;
     }
     if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
         // While a mode is open no key reaches the server; the end key still ends.
         if (!mode_) app_.onKey(record.Event.KeyEvent);
-        else if (isEndSessionKey(record.Event.KeyEvent)) end(0);
+        else if (isEndSessionKey(record.Event.KeyEvent)) end(resultEnded);
         else if (!mode_->key(record.Event.KeyEvent)) closeMode();
         else drawMode();
     }
@@ -527,7 +527,7 @@ void sessionRun::handleKey() {
         app_.untypable = 0;
     }
     // A dialog of the key handler may have sent while the loop stood still.
-    if (outbox_.failure()) end(outbox_.failure());
+    if (outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // How long the loop may sleep: not at all while keys can be handled, until
@@ -555,7 +555,7 @@ int sessionRun::run() {
 
     while (!leavingNow()) {
         if (EXIT) {
-            end(0);
+            end(resultEnded);
             break;
         }
         // A server that does not read is not read from either: what it
@@ -579,7 +579,7 @@ int sessionRun::run() {
             }
         }
         completeUnit();
-        if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
+        if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
         if (leavingNow()) break;
         app_.feed.tick();
         if (leavingNow()) break;   // a watcher (a script) ended the session
@@ -592,14 +592,14 @@ int sessionRun::run() {
             }
         } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
                    app_.protocolState != statePayload) {
-            end(4003);
+            end(resultPasswordRefused);
         } else if (screenWaitLeft() == 0) {
-            end(4002);   // no screen in the time allowed: counts as a lost link
+            end(resultLinkLost);   // no screen in the time allowed: counts as a lost link
         } else if (Clock::now() - lastProgress_ >= hintAfter) {
             note_.showHint();
         }
     }
-    app_.feed.ended(app_.endingOf(static_cast<sessionResult>(result_)));
+    app_.feed.ended(app_.endingOf(result_));
     return result_;
 }
 

@@ -55,8 +55,7 @@ void sendTyped(consoleMain& app, const KEY_EVENT_RECORD& key) {
 void showScreenName(consoleMain& app) {
     consoleMenu menu;
     menu.init(app.window, 1, 21, 50, 1, plainMenu);
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (static_cast<int32_t>(s->getId()) == app.currentScreenId) menu.add(s->getName(), 1, nullptr);
+    if (serverScreen* s = screens.find(static_cast<uint32_t>(app.currentScreenId))) menu.add(s->getName(), 1, nullptr);
     menu.execute();
 }
 

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -40,7 +42,7 @@ public:
 
 struct runnerCase {
     const char* what;
-    const char* script;
+    std::string script;
     // What the server and the session do meanwhile; each step ends with a tick.
     std::function<void(screenFeed& feed, fakeSession& session)> serve;
     int exitCode;
@@ -87,6 +89,23 @@ const runnerCase runnerCases[] = {
          s.taken = s.keys.size();
      },
      0, 2, {}},
+    {"a long text waits for room ahead of the session", "type \"" + std::string(200, 'a') + "\"\n",
+     [](screenFeed& feed, fakeSession& s) {
+         show(feed, "prompt");
+         EXPECT_LT(s.keys.size(), 200u) << "all keys were queued at once";
+         for (int i = 0; i < 10 && s.keys.size() < 200; ++i) {
+             s.taken = s.keys.size();
+             feed.tick();
+         }
+         s.taken = s.keys.size();
+     },
+     0, 200, {}},
+    {"a screen the session shows already is not asked for", "screen \"Logs\"\n",
+     [](screenFeed& feed, fakeSession&) {
+         feed.shown(7, "Logs");
+         show(feed, "logs");
+     },
+     0, 0, {}},
     {"a screen by name is asked for once and waited for", "screen \"Logs\"\n",
      [](screenFeed& feed, fakeSession&) {
          show(feed, "console");
@@ -95,6 +114,8 @@ const runnerCase runnerCases[] = {
      },
      0, 0, {7}},
     {"a screen the server does not list ends the run", "screen \"Nope\"\n",
+     [](screenFeed& feed, fakeSession&) { show(feed, "console"); }, 2, 0, {}},
+    {"so does a screen id it does not list, at once", "screen 9\n",
      [](screenFeed& feed, fakeSession&) { show(feed, "console"); }, 2, 0, {}},
 };
 
@@ -105,7 +126,7 @@ TEST(BatchRunner, DrivesTheSessionThroughItsControl) {
     for (const runnerCase& c : runnerCases) {
         SCOPED_TRACE(c.what);
         const parsedScript script = parseScript(c.script);
-        ASSERT_EQ(script.errorLine, 0) << script.error;
+        ASSERT_TRUE(script.errors.empty()) << script.errors[0].what;
         screenFeed feed;
         fakeSession session;
         scriptTerminal term;
@@ -120,4 +141,24 @@ TEST(BatchRunner, DrivesTheSessionThroughItsControl) {
         EXPECT_EQ(session.keys.size(), c.keysTyped);
         EXPECT_EQ(session.selected, c.selected);
     }
+}
+
+// The names saves write: fields replaced; with several servers, the server
+// before the extension unless the name holds it.
+TEST(BatchRunner, NamesSavedFilesForTheirServer) {
+    const saveNaming one{"Rack_1", "10.0.0.1", false}, several{"Rack_1", "10.0.0.1", true};
+    const struct {
+        const char* pattern;
+        const saveNaming& naming;
+        const char* want;   // a regular expression
+    } cases[] = {
+        {"out.txt", one, "out\\.txt"},
+        {"out.txt", several, "out-Rack_1\\.txt"},
+        {"{host}-{screen}.json", several, "10\\.0\\.0\\.1-3-Rack_1\\.json"},
+        {"{server}/{time}.html", several, "Rack_1/[0-9]{8}-[0-9]{6}\\.html"},
+        {"a.b{x}.txt", one, "a\\.b\\{x\\}\\.txt"},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(std::regex_match(saveFileName(c.pattern, c.naming, 3, std::time(nullptr)), std::regex(c.want)))
+            << c.pattern << " -> " << saveFileName(c.pattern, c.naming, 3, std::time(nullptr));
 }
