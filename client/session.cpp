@@ -498,7 +498,7 @@ void sessionRun::catchUp() {
         }
         completeUnit();
     }
-    if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
+    if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // Takes one key event, if any, and hands it to the key handler.
