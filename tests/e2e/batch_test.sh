@@ -112,17 +112,12 @@ batch 2 'screen 9' --server=Shell
 [ $((SECONDS - started)) -lt 20 ] && grep -qx 'quorcli: script:1: the server has no screen 9' err || fail "screen 9 was not refused"
 
 # Failures say why in words, and JSON gets a stable reason word.
-reason() {  # reason <word> <words of the message>
-    python3 -c 'import json,sys; e=[json.loads(l) for l in open("out")][-1]
-assert e["event"]=="end" and e["reason"]==sys.argv[1] and sys.argv[2] in e["message"], e' "$1" "$2" ||
-        fail "no reason '$1' with '$2'"
-}
+reason() { python3 -c 'import json,sys; e=[json.loads(l) for l in open("out")][-1]
+assert e["event"]=="end" and e["reason"]==sys.argv[1] and sys.argv[2] in e["message"], e' "$1" "$2" || fail "no $1"; }
 batch 3 'echo "x"' --server=Closed --json
 reason refused "Connection refused (127.0.0.1:1)"
 batch 2 '' --server=Closed --script=nofile.qs
 grep -qx "quorcli: cannot read the script nofile.qs: No such file or directory" err || fail "no reason for the script"
-batch 2 '' --server=Closed --screenshot=s.txt --parallel=abc
-grep -qx "quorcli: --parallel takes a whole number from 1 to 1000" err || fail "the number is not said"
 # A password file that others may read is refused before anything connects.
 chmod 640 pw
 batch 2 'echo "x"' --server=Closed

@@ -474,21 +474,3 @@ TEST_F(ScreenTest, DisplayModeFromTermLettersAndLocale) {
 }
 
 }  // namespace
-
-// A message too long for the status row keeps its head and the end of its
-// path; one that fits stays as it is.
-TEST(FitToRow, ShortensAtTheFrontOfThePath) {
-    const std::string path = "/home/operator/a/rather/long/folder/for/saved/screens/of/the/rack";
-    const struct {
-        std::string text, row;
-    } cases[] = {
-        {"Screen saved: x.txt", "Screen saved: x.txt"},
-        {"Screen saved: " + path + "/Sim_box-1-20261208-041500.txt, .html",
-         "Screen saved: .../saved/screens/of/the/rack/Sim_box-1-20261208-041500.txt, .html"},
-        {path + path, "..." + (path + path).substr(2 * path.size() - 77)},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fitToRow(c.text), c.row) << c.text;
-        EXPECT_LE(fitToRow(c.text).size(), 80u);
-    }
-}
