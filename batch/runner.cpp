@@ -1,7 +1,9 @@
 #include "batch/runner.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "batch/scriptterminal.h"
@@ -268,8 +270,9 @@ void batchRunner::saveScreen(const scriptCommand& c) {
     bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
     if (f && std::fclose(f) != 0) ok = false;
     if (!ok) {
+        const int error = errno ? errno : EIO;
         if (f) std::remove(path.c_str());
-        finish(2, where(c) + "cannot write " + path);
+        finish(2, where(c) + "cannot write " + path + ": " + std::strerror(error));
     }
 }
 

@@ -295,7 +295,7 @@ bool consoleMain::openConnection(serverInfo* server, proxyInfo* proxy)
     if (connected != resultEnded) {
         sessionEnding failed;
         failed.reason = connected == resultEscaped ? endReason::closedByOperator : endReason::connectionFailed;
-        failed.words = connectFailure.empty() ? "the connection failed (" + std::to_string(connected) + ")" : connectFailure;
+        failed.words = connectFailure.empty() ? "the connection failed" : connectFailure;
         session.feed.ended(failed);
         showStatus("Connection failed.");
         pauseMs(1000);
@@ -333,6 +333,9 @@ sessionResult consoleMain::runSession(serverInfo* server, proxyInfo* proxy, bool
 {
     std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
     sessionServer = server->description ? server->description : "";
+    // The server answers a wrong password only by never showing a screen,
+    // which takes a while: the wait is said until the first screen.
+    showStatus("Checking the password...");
     sessionResult result = processConnection();
     const bool linkFailed = result == resultServerClosed || result == resultLinkLost;
     // A tunnel command that gave up before the server showed a screen
@@ -427,6 +430,11 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         cursorToStatusLine(window);
 
         bool chosen = startupServer && servers.select(startupServer);
+        if (startupServer && !chosen) {
+            // Beside the legend's last key, while the list is shown.
+            const std::string said = "No server entry matches '" + std::string(startupServer).substr(0, 25) + "'";
+            consoleTextLine(window, 26, 24, said.c_str(), screenCols - 26, textAttr);
+        }
         if (!chosen) chosen = servers.execute() == 2;
         setGlobalString(&startupServer, nullptr);
         if (!chosen) return;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +96,9 @@ public:
     char* configPath = nullptr;     // the configuration file of this run
     serverList servers;
     proxyList proxies;
+    // Takes in what the server sent while a menu was open (set while a
+    // session runs).
+    std::function<void()> catchUp;
     // Why the configuration could not be read ("cannot read <path>: ...") or
     // written ("cannot write <path>: ..."); empty when all went well.
     std::string configError;
@@ -134,8 +138,10 @@ public:
     // While a dropped link is ridden out: the attempt after the one under
     // way, which says how long the pause before it is.
     int rideAttempt = 0;
-    // Why the last connect failed, in words ("" when it did not say).
+    // Why the last connect failed, in words ("" when it did not say), and
+    // as one stable word: refused, timeout, name, proxy or tunnel.
     std::string connectFailure;
+    const char* connectFailureKind = "refused";
     // What menu items and scripts may ask of the session; the items of the
     // session menu that consumers of the screen offer, after the session's
     // own (the program puts them here at start; not owned); and the mode

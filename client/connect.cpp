@@ -285,6 +285,7 @@ struct lookupJob {
 // other the operator is told which folder, link or file is at fault (the
 // end of the text kept when it is too long), and nothing starts.
 int refuseTunnel(consoleMain& app) {
+    app.connectFailureKind = "tunnel";
     static const std::string head = "Tunnel refused: ";
     const size_t room = static_cast<size_t>(messageWidth) - head.size();
     std::string why = app.tunnelRefusal;
@@ -498,6 +499,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
     const wordsScope words(connectFailure);
+    connectFailureKind = "name";
     const attemptScope attempt(connectLimitMs);
     if (server && server->invalidAddress) {
         closeConnection();
@@ -508,6 +510,7 @@ sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     }
     if (server && proxy && proxy->command) {
         closeConnection();
+        connectFailureKind = "tunnel";
         return static_cast<sessionResult>(connectThroughTunnel(*this, *server, *proxy));
     }
     int result = resultConnectFailed;
@@ -543,6 +546,7 @@ sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     socket->block();
 
     if (result == 4004) {
+        connectFailureKind = error == sockErrTimedOut ? "timeout" : "refused";
         connectFailureText(message.get(), messageLen + 1, addresses[last]);
         showError(window, message.get(), connectFailureCause(error, addresses[last]));
     }
@@ -552,6 +556,7 @@ sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         socket->block();   // the waits for the proxy's answer may have changed it
     }
 
+    if (result == 4005 || result == 4006) connectFailureKind = "proxy";
     if (result == 4005) {
         const std::string cause = message.get();
         if (thisBuild().failureTextsWithPort)

@@ -1,6 +1,7 @@
 #include "client/main_batch.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "batch/script.h"
 #include "batch/scriptterminal.h"
 #include "batch/secrets.h"
+#include "client/cfgplace.h"
 #include "client/cmain.h"
 #include "client/main_startup.h"
 #include "console/cp437.h"
@@ -48,6 +50,8 @@ struct batchOptions {
     std::string fileTag;        // a child's {server} in file names, unique in its run
     bool fromParent = false;    // a child's secrets come on standard input
     shareOptions share;         // --share[=ADDR:PORT]
+    recordOptions record;       // --record, --record-limit=MB
+    std::string saveDir;        // --save-dir=DIR: where recordings go
 };
 
 struct usageError {
@@ -128,6 +132,10 @@ const batchOption batchOptionTable[] = {
          o.entry = static_cast<long>(wholeNumber(v, "--server-entry", 0, 1000000));
      }},
     {"--deadline", true, takeDeadline},
+    {"--record", false, [](batchOptions& o, const std::string&) { o.record.everySession = true; }},
+    {"--record-limit", true,
+     [](batchOptions& o, const std::string& v) { o.record.limitMb = static_cast<long>(wholeNumber(v, "--record-limit", 1, 1000000)); }},
+    {"--save-dir", true, [](batchOptions& o, const std::string& v) { o.saveDir = v; }},
     {"--file-tag", true, [](batchOptions& o, const std::string& v) { o.fileTag = v; }},
 };
 
@@ -166,7 +174,7 @@ void printBatchUsage() {
     std::fputs("Usage: quorcli --batch --server=NAME... [--proxy=NAME | --direct] [--config=FILE]\n"
                "               (--script=FILE | --screenshot=FILE) [--json] [--parallel=N]\n"
                "               [--deadline=SECONDS] [--master-password-file=FILE] [--password-file=FILE]\n"
-               "               [--share[=ADDR:PORT]]\n"
+               "               [--share[=ADDR:PORT]] [--record] [--record-limit=MB] [--save-dir=DIR]\n"
                "Runs a script against a server's console without a terminal.\n"
                "\n"
                "  --server=NAME        the server entry whose description begins with NAME; with\n"
@@ -176,6 +184,8 @@ void printBatchUsage() {
                "  --json               one JSON object a line on standard output per event\n"
                "  --parallel=N         sessions at once over several servers (default 1)\n"
                "  --deadline=SECONDS   end the run with status 124 when it takes longer\n"
+               "  --record             record each session (asciicast files; --record-limit=MB)\n"
+               "  --save-dir=DIR       the folder of the recordings\n"
                "  --master-password-file=FILE  the master password of stored passwords (first\n"
                "                       line); else the variable QUORCLI_MASTER_PASSWORD\n"
                "  --password-file=FILE the password of a server without a stored one (first line)\n"
@@ -249,14 +259,20 @@ void startDeadline(long long ms, batchOutput& out) {
     });
 }
 
-// What a session that ended without the script's say means.
-int sessionStatus(sessionResult result, std::string& why) {
+// What a session that ended without the script's say means: the status,
+// why in words (a failed connection's as its message box gives them), and
+// as one stable word for JSON lines.
+int sessionStatus(sessionResult result, const consoleMain& app, std::string& why, std::string& reason) {
+    reason = "lost";
     switch (result) {
-    case resultPasswordRefused: why = "the password was invalid"; return exitPassword;
+    case resultPasswordRefused: why = "the password was invalid"; reason = "password"; return exitPassword;
     case resultServerClosed: why = "the server closed the connection"; return exitLinkLost;
     case resultLinkLost: why = "the connection with the server was lost"; return exitLinkLost;
     case resultEnded: why = "the session ended before the script"; return exitLinkLost;
-    default: why = "the connection failed (" + std::to_string(result) + ")"; return exitConnect;
+    default:
+        why = app.connectFailure.empty() ? "the connection failed" : app.connectFailure;
+        reason = app.connectFailureKind;
+        return exitConnect;
     }
 }
 
@@ -306,10 +322,10 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
     failed.reason = endReason::connectionFailed;
     failed.words = app.connectFailure;
     app.session.feed.ended(failed);
-    std::string why;
-    const int status = sessionStatus(connected == resultEscaped ? resultConnectFailed : connected, why);
+    std::string why, reason;
+    const int status = sessionStatus(connected == resultEscaped ? resultConnectFailed : connected, app, why, reason);
     out.complain(why);
-    out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+    out.event("end", {{"code", std::to_string(status)}, {"reason", jsonString(reason)}, {"message", jsonString(why)}});
     return status;
 }
 
@@ -327,7 +343,7 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
     app.sessionServer = server->description ? server->description : "";
 
     int status = 0;
-    std::string why;
+    std::string why, reason;
     {
         batchRunner runner(app.session.feed, app.control, term, commands, out);
         saveNaming naming;
@@ -341,11 +357,12 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
             status = runner.exitCode();
             why = runner.message();
         } else {
-            status = sessionStatus(result, why);
+            status = sessionStatus(result, app, why, reason);
             out.complain(why);
         }
     }
-    out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+    if (reason.empty()) out.event("end", {{"code", std::to_string(status)}, {"message", jsonString(why)}});
+    else out.event("end", {{"code", std::to_string(status)}, {"reason", jsonString(reason)}, {"message", jsonString(why)}});
     return status;
 }
 
@@ -445,8 +462,10 @@ int loadCommands(const batchOptions& o, std::vector<scriptCommand>& commands) {
         return exitDone;
     }
     std::string text;
+    errno = 0;
     if (!readScriptText(o.script, text)) {
-        std::fprintf(stderr, "quorcli: cannot read the script %s\n", o.script.c_str());
+        std::fprintf(stderr, "quorcli: cannot read the script %s: %s\n", o.script.c_str(),
+                     std::strerror(errno ? errno : EIO));
         return exitUsage;
     }
     parsedScript parsed = parseScript(text);
@@ -500,6 +519,8 @@ int runBatch(const batchOptions& o, const std::vector<scriptCommand>& commands, 
              batchOutput& out, int argc, char** argv) {
     consoleMain app;
     webShare share(app.session.feed, o.share);
+    const saveTarget saveTo{o.saveDir, cfgUserDataFolder};
+    castRecorder recorder(app.session.feed, saveTo, o.record);
     app.init(nullptr);
     app.servers.init(nullptr);
     app.proxies.init(nullptr);
@@ -507,9 +528,15 @@ int runBatch(const batchOptions& o, const std::vector<scriptCommand>& commands, 
     app.loadConfig("quorcli.cfg", app.servers, app.proxies);
     try {
         if (!app.configError.empty()) throw usageError{app.configError};
+        // A recording asked for must have a folder: found out before anything connects.
+        if (std::string error; o.record.everySession && saveFolder(saveTo, error).empty())
+            throw usageError{"--record: " + error};
         // --share: the run can be watched in a browser; its address on stderr.
         if (const std::string refused = share.startForRun(); !refused.empty()) throw usageError{refused};
-        if (share.sharing()) std::fprintf(stderr, "quorcli: shared at %s\n", share.url().c_str());
+        if (share.sharing()) {
+            std::fprintf(stderr, "quorcli: shared at %s\n", share.url().c_str());
+            out.event("shared", {{"url", jsonString(share.url())}});
+        }
         const std::vector<serverInfo*> all = allServers(app);
         const std::vector<size_t> chosen = serversOfRun(app, o, all);
         if (chosen.size() == 1) return runSingle(app, all[chosen[0]], o, commands, term, out);

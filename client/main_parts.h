@@ -37,4 +37,5 @@ private:
     historyViewAction historyView_;
     historySaveAction historySave_;
     shareAction shareItem_;
+    shareAddressAction shareAddress_;
 };

@@ -85,14 +85,18 @@ long numberValue(const char* arg, const char* name, long low) {
     return n >= low && n <= 1000000 ? n : -1;
 }
 
-// How an argument stands to a valued option (leading blanks skipped, as the
-// scan does): 1 the option with its value, -1 the option without "=", 0 another.
+// The options that take a number, and the least each takes (a million at most).
+struct numberOption {
+    const char* name;
+    long low;
+};
+constexpr numberOption numberOptions[] = {{"--history", 0}, {"--record-limit", 1}};
 
 // True for every argument that the scan, the display letters or the
 // information options take.
 bool knownArgument(const char* arg) {
-    if (valuedForm(arg, "--history") == 1) return numberValue(arg, "--history", 0) >= 0;
-    if (valuedForm(arg, "--record-limit") == 1) return numberValue(arg, "--record-limit", 1) >= 0;
+    for (const numberOption& n : numberOptions)
+        if (valuedForm(arg, n.name) == 1) return numberValue(arg, n.name, n.low) >= 0;
     for (const valuedOption& o : valuedOptions)
         if (valuedForm(arg, o.name) == 1) return true;
     for (const char* name : {reconnectOption, recordOption, "--help", "--version"})
@@ -219,7 +223,13 @@ int rejectedArguments(int argc, char** argv) {
         const valuedOption* bare = nullptr;
         for (const valuedOption& o : valuedOptions)
             if (valuedForm(arg, o.name) == -1) bare = &o;
-        if (bare)
+        const numberOption* number = nullptr;
+        for (const numberOption& n : numberOptions)
+            if (valuedForm(arg, n.name) == 1) number = &n;
+        if (number)
+            std::fprintf(stderr, "quorcli: %s takes a whole number from %ld to 1000000: '%s'\n", number->name,
+                         number->low, std::strchr(arg, '=') + 1);
+        else if (bare)
             std::fprintf(stderr, "quorcli: option '%s' needs a value: %s\n", bare->name, bare->form);
         else
             std::fprintf(stderr, "quorcli: unknown %s '%s'\n",

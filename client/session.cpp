@@ -42,6 +42,7 @@ constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
+constexpr int catchUpQuietMs = 150;   // how long a server that is done is quiet
 constexpr int unitsPerPass = 16;           // headers and payloads taken in one turn of the loop
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
@@ -84,7 +85,7 @@ public:
     void showNotice(const char* text) {
         shown_ = true;
         notice_ = true;
-        std::snprintf(text_, sizeof text_, "%s", text);
+        std::snprintf(text_, sizeof text_, "%s", fitToRow(text).c_str());
         until_ = Clock::now() + noticeTime;
         consoleTextLine(window_, 0, 24, text_, screenCols, 0x71);
     }
@@ -124,8 +125,12 @@ public:
         : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
           note_(app.window, app.session.model), screenWaitMs_(screenWaitMs) {
         app_.session.outbox = &outbox_;
+        app_.catchUp = [this] { catchUp(); };
     }
-    ~sessionRun() { app_.session.outbox = nullptr; }
+    ~sessionRun() {
+        app_.session.outbox = nullptr;
+        app_.catchUp = nullptr;
+    }
     sessionRun(const sessionRun&) = delete;
     sessionRun& operator=(const sessionRun&) = delete;
 
@@ -186,6 +191,7 @@ private:
     void showRows(const bool (&rows)[screenRows], bool cursor);
     void watchKeys(bool inputReady);
     void handleKey();
+    void catchUp();
     int waitTimeout() const;
 };
 
@@ -437,6 +443,23 @@ void sessionRun::watchKeys(bool inputReady) {
         }
         app_.session.keys.hold(record);
     }
+}
+
+// The server sends an update only once the one before is acknowledged: what
+// it sent while a menu stood open is taken and acknowledged, and what it
+// sends after that, until it has been quiet for a moment (a second at most).
+void sessionRun::catchUp() {
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    while (!leavingNow() && !outputStuck() && Clock::now() < until) {
+        if (outbox_.backlog() > 0) outbox_.flush();
+        if ((waitSocketOrKey(fd_, waitRead, catchUpQuietMs, false) & seenReadable) == 0) break;
+        for (int units = 0; receive() && units < unitsPerPass; ++units) {
+            completeUnit();
+            if (leavingNow() || outputStuck()) break;
+        }
+        completeUnit();
+    }
+    if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // Takes one key event, if any, and hands it to the key handler.

@@ -46,6 +46,10 @@ void consoleSessionControl::endSession() {
 
 void consoleSessionControl::statusLine(const std::string& text) { app_.session.feed.say(text); }
 
+void consoleSessionControl::catchUp() {
+    if (app_.catchUp) app_.catchUp();
+}
+
 void consoleSessionControl::messageBox(const char* text) {
     ::messageBox(app_.window, errorColor, text, "Press Enter to continue...");
 }

@@ -17,6 +17,7 @@ public:
     bool selectScreen(uint32_t id) override;
     const char* findScreen(uint32_t id) const override;
     uint32_t findScreenByName(std::string_view shown) const override;
+    void catchUp() override;
     void endSession() override;
     void statusLine(const std::string& text) override;
     void messageBox(const char* text) override;

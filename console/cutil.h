@@ -23,6 +23,12 @@ extern const int colorTable[8];
 extern const int compat_table[256];
 extern const char brd[7];          // double-line frame set
 
+// A message for one row of width columns (a byte a column): as it is when it
+// fits, else with the words before its first path (when they leave room),
+// then "...", then as much of its end as fits, so that a long path loses
+// its front and keeps the file's name.
+std::string fitToRow(const std::string& text, size_t width = screenCols);
+
 // Cell level: change screenBuf only. Writes clip at column 79; a count of zero
 // or less writes nothing; rows or columns outside the screen write nothing.
 void setChars(int x, int y, unsigned char ch, unsigned char attr, int count);

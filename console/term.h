@@ -42,6 +42,9 @@ public:
     virtual void rawKeys(bool on) {}
     // True when typed characters beyond ASCII come as UTF-8 bytes.
     virtual bool utf8Keys() const { return false; }
+    // Puts text on the clipboard of the terminal, where it says how (its
+    // description's Ms: xterm's OSC 52); false where it cannot.
+    virtual bool copyText(const std::string& text) { return false; }
 
     // The held keys of the session in front, which key readers hand out
     // before the terminal's own (null: none; not owned).

@@ -37,32 +37,35 @@ bool blankRow(const uint16_t (&row)[screenCols]) {
 }
 
 scrollBand findScroll(const rowPrints& before, const rowPrints& after, int maxTop, int minBottom) {
-    // Fixed rows first: how many at the top and at the bottom are unchanged.
-    int sameTop = 0;
-    while (sameTop < std::min(fixedMax, maxTop) && before.hash[sameTop] == after.hash[sameTop]) ++sameTop;
-    int sameBottom = 0;
-    while (sameBottom < std::min(fixedMax, screenRows - 1 - minBottom) &&
-           before.hash[screenRows - 1 - sameBottom] == after.hash[screenRows - 1 - sameBottom])
-        ++sameBottom;
+    // The band is found by its own rows: from each top it may have, the rows
+    // that stand k higher than before, as far down as they go. Rows above and
+    // below it (a clock, a header, progress lines) may change freely.
     // A band that moved as a whole first; then one whose blank rows at the
     // bottom were written before it moved. The smallest move wins; for one
     // move, the widest band.
     for (const bool filled : {false, true})
-    for (int k = 1; k < screenRows; ++k)
-        for (int top = 0; top <= sameTop; ++top)
-            for (int bottom = screenRows - 1; bottom >= screenRows - 1 - sameBottom; --bottom) {
-                if (bottom - top < k) continue;
-                int written = bottom;   // the band's last written row before
-                while (filled && written > top && before.blank[written]) --written;
-                if (filled && written == bottom) continue;   // the first pass tried it
-                bool match = true;
-                bool content = false;
-                for (int r = top; r + k <= written && match; ++r) {
-                    match = after.hash[r] == before.hash[r + k];
-                    content = content || !after.blank[r];
+        for (int k = 1; k < screenRows; ++k) {
+            scrollBand best;
+            for (int top = 0; top <= std::min(fixedMax, maxTop); ++top) {
+                int r = top;
+                int content = 0;
+                while (r + k < screenRows && after.hash[r] == before.hash[r + k]) content += !after.blank[r++];
+                int bottom = r - 1 + k;
+                if (filled) {
+                    // Blank rows of the band below its last written one may
+                    // have been filled before it moved.
+                    int b = r + k;
+                    while (b < screenRows && before.blank[b]) ++b;
+                    if (b == r + k) continue;   // the first pass tried it
+                    bottom = b - 1;
                 }
-                if (match && content) return {top, bottom, k};
+                // Two rows with something on them: a match of blanks, or of
+                // one repeated line, is no scroll.
+                if (content < 2 || bottom < minBottom) continue;
+                if (best.k == 0 || bottom - top > best.bottom - best.top) best = {top, bottom, k};
             }
+            if (best.k) return best;
+        }
     return {};
 }
 
@@ -142,13 +145,22 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
             prints_.hash[r] = rowHash(screen.cells[r]);
             prints_.blank[r] = blankRow(screen.cells[r]);
         }
-    // The oldest screen since the last scroll first: against a screen
-    // that an update left half done, the rest of that update could pass
-    // for a scroll of its own.
     if (++sinceScroll_ > bandMemory) {
         bandTop_ = 3;
         bandBottom_ = screenRows - 4;
     }
+    // A scroll painted in parts: the top of the band in one update, the rest
+    // in the next. Against the screen before the scroll, the whole is the
+    // same move as the half, whose lines are kept already; against the half
+    // screen it would pass for a move of its own.
+    if (lastMove_ && findScroll(lastSource_, prints_, bandTop_, bandBottom_).k == lastMove_) {
+        recentCount_ = 0;
+        remember(screen);
+        return;
+    }
+    // The oldest screen since the last scroll first: against a screen
+    // that an update left half done, the rest of that update could pass
+    // for a scroll of its own.
     for (int i = 0; i < recentCount_; ++i) {
         const scrollBand band = findScroll(recent_[i].prints, prints_, bandTop_, bandBottom_);
         if (band.k == 0) continue;
@@ -169,6 +181,8 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
                 if (other.lines.size() > most->lines.size()) most = &other;
             dropOldest(*most);
         }
+        lastSource_ = recent_[i].prints;
+        lastMove_ = band.k;
         // What came before this scroll can no longer be the start of one.
         recentCount_ = 0;
         break;
@@ -192,6 +206,10 @@ bool historyViewAction::takesKey(const KEY_EVENT_RECORD& key) const {
 }
 
 sessionAction::after historyViewAction::run(sessionControl& session) {
+    if (history_.off()) {
+        session.statusLine("The history is off (--history=0)");
+        return after::closeMenu;
+    }
     session.openMode(std::make_unique<historyView>(history_, feed_));
     return after::closeMenu;
 }

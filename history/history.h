@@ -25,9 +25,10 @@ struct scrollBand {
 };
 
 // The scroll that turns screen `before` into `after`, found by row hashes:
-// a band that moved up by 1 to 24 rows, with at most a few fixed rows above
-// and below it that stayed as they were. A redraw with unrelated content is
-// no scroll, nor is a band that matches only on blank rows.
+// a band that moved up by 1 to 24 rows, found by its own rows (at least two
+// of them not blank), with at most a few rows above and below it that may
+// change as they like. A redraw with unrelated content is no scroll, nor is
+// a band that matches only on blank rows.
 // Rows of the band below the last written row of `before` were blank: the
 // output that scrolled may have filled them first, so they need not match.
 // A band known from an earlier scroll bounds the fixed rows: the band may
@@ -53,6 +54,7 @@ public:
     screenHistory& operator=(const screenHistory&) = delete;
 
     void setLimit(size_t lines) { limit_ = lines; }
+    bool off() const { return limit_ == 0; }
     void setTotal(size_t lines) { total_ = lines; }
     // The history of the screen shown now.
     const std::deque<screenLine>& lines() const;
@@ -97,7 +99,11 @@ private:
     int bandTop_ = 3;
     int bandBottom_ = screenRows - 4;
     int sinceScroll_ = 0;
+    // The screen the last scroll started from, and its move.
+    rowPrints lastSource_{};
+    int lastMove_ = 0;
     void forgetBand() {
+        lastMove_ = 0;
         bandTop_ = 3;
         bandBottom_ = screenRows - 4;
         sinceScroll_ = 0;

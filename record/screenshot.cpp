@@ -12,6 +12,7 @@ std::string saveScreenshot(const remoteScreen& screen, const saveTarget& target)
 }
 
 sessionAction::after screenshotAction::run(sessionControl& session) {
+    session.catchUp();
     session.statusLine(saveScreenshot(feed_.screen(), target_));
     return after::closeMenu;
 }

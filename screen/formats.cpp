@@ -48,7 +48,9 @@ std::string screenHtml(const remoteScreen& screen) {
     appendEscaped(out, title);
     out += "</title>\n<style>\nbody{background:#1c1c1c;margin:1em}\n"
            "pre{font-family:\"DejaVu Sans Mono\",Consolas,\"Courier New\",monospace;font-size:16px;"
-           "line-height:1.2;margin:0;display:inline-block}\n";
+           "line-height:19px;margin:0;display:inline-block}\n"
+           // Each run fills the whole line box, so that the rows' colours touch.
+           "pre span{display:inline-block;height:19px;vertical-align:top}\n";
     for (int i = 0; i < 16; ++i) out += ".f" + std::to_string(i) + "{color:" + pcPalette[i] + "}\n";
     for (int i = 0; i < 8; ++i) out += ".b" + std::to_string(i) + "{background:" + pcPalette[i] + "}\n";
     out += "</style>\n</head>\n<body>\n<pre>";

@@ -21,7 +21,7 @@ std::string safeFileName(const std::string& text) {
             appendCp437(piece, c);
         } else {
             const bool unsafe =
-                c < 32 || c >= 127 || std::strchr("/\\:*?\"<>|", ch) != nullptr || (out.empty() && c == '.');
+                c <= 32 || c >= 127 || std::strchr("/\\:*?\"<>|", ch) != nullptr || (out.empty() && c == '.');
             piece = unsafe ? '_' : ch;
         }
         if (out.size() + piece.size() > nameMax) break;
@@ -35,8 +35,9 @@ std::string safeFileName(const std::string& text) {
 
 std::string saveFolder(const saveTarget& target, std::string& error) {
     if (!target.dir.empty()) {
+        errno = 0;
         if (folderWritable(target.dir)) return target.dir;
-        error = "cannot write to " + target.dir;
+        error = "cannot write to " + target.dir + ": " + std::strerror(errno ? errno : EACCES);
         return "";
     }
     if (folderWritable("")) return ".";

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,13 @@ FILE* openNewFile(const std::string& path) {
 }
 
 bool folderWritable(const std::string& folder) {
-    return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+    const char* path = folder.empty() ? "." : folder.c_str();
+    struct stat st{};
+    if (::stat(path, &st) == 0 && !S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;   // the reason said, rather than the access bits of a file
+        return false;
+    }
+    return ::access(path, W_OK | X_OK) == 0;
 }
 
 char pathSeparator() { return '/'; }

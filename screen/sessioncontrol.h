@@ -32,6 +32,10 @@ public:
     virtual const char* findScreen(uint32_t id) const = 0;
     virtual uint32_t findScreenByName(std::string_view shown) const = 0;
 
+    // Takes onto the screen what the server has sent while the session stood
+    // still (a menu was open), so that the screen is the live one.
+    virtual void catchUp() {}
+
     // Ends the session; keys still queued are dropped.
     virtual void endSession() = 0;
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/term.h"
 #include "screen/json.h"
 #include "screen/sessioncontrol.h"
 
@@ -293,6 +294,17 @@ void webShare::tick() {
     if (n == viewersSaid_) return;
     viewersSaid_ = n;
     feed_.say("Shared: " + std::to_string(n) + (n == 1 ? " viewer" : " viewers"));
+}
+
+sessionAction::after shareAddressAction::run(sessionControl& session) {
+    const std::string url = share_.url();
+    if (url.empty()) return after::closeMenu;
+    std::string text = "Share address";
+    // A box row holds 76 characters; a longer address goes on in the next.
+    for (size_t at = 0; at < url.size(); at += 76) text += "\n" + url.substr(at, 76);
+    if (terminal()->copyText(url)) text += "\n(copied to the terminal's clipboard)";
+    session.messageBox(text.c_str());
+    return after::closeMenu;
 }
 
 std::string shareAction::menuText() const {

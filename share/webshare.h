@@ -141,6 +141,19 @@ private:
     void retire(bool drain);
 };
 
+// The session menu's "Show share address" while the share runs: a box with
+// the whole address (the status row shows it only a while), put on the
+// terminal's clipboard where the terminal can take it.
+class shareAddressAction : public sessionAction {
+public:
+    explicit shareAddressAction(const webShare& share) : share_(share) {}
+    std::string menuText() const override { return share_.sharing() ? "Show share address" : ""; }
+    after run(sessionControl& session) override;
+
+private:
+    const webShare& share_;
+};
+
 // The session menu's "Share in a browser (read-only)", which reads "Stop
 // sharing" while the share runs. Started here, the share ends with the
 // session.

@@ -111,7 +111,13 @@ started=$SECONDS
 batch 2 'screen 9' --server=Shell
 [ $((SECONDS - started)) -lt 20 ] && grep -qx 'quorcli: script:1: the server has no screen 9' err || fail "screen 9 was not refused"
 
-batch 3 'echo "x"' --server=Closed
+# Failures say why in words, and JSON gets a stable reason word.
+reason() { python3 -c 'import json,sys; e=[json.loads(l) for l in open("out")][-1]
+assert e["event"]=="end" and e["reason"]==sys.argv[1] and sys.argv[2] in e["message"], e' "$1" "$2" || fail "no $1"; }
+batch 3 'echo "x"' --server=Closed --json
+reason refused "Connection refused (127.0.0.1:1)"
+batch 2 '' --server=Closed --script=nofile.qs
+grep -qx "quorcli: cannot read the script nofile.qs: No such file or directory" err || fail "no reason for the script"
 # A password file that others may read is refused before anything connects.
 chmod 640 pw
 batch 2 'echo "x"' --server=Closed
@@ -119,7 +125,8 @@ chmod 600 pw
 grep -qx 'quorcli: pw: group or others may read it (mode 0640); make it private (chmod 600)' err ||
     fail "the open password file is not refused"
 echo wrong >pw
-batch 4 'wait "never"' --server=Shell
+batch 4 'wait "never"' --server=Shell --json
+reason password "invalid"
 echo quorvex >pw
 batch 124 'wait "never"' --server=Shell --deadline=1
 
@@ -138,9 +145,13 @@ wait_until 10 "the client did not end" not alive "$client"
 wait "$client"
 [ $? = 5 ] || fail "a lost link did not end with 5"
 
-# --- A screenshot, and two servers at once with the highest status ---
-batch 0 '' --server=Shell --screenshot=screen.html
+# --- A screenshot, recorded, and two servers at once with the highest status ---
+batch 2 '' --server=Shell --screenshot=screen.html --record --save-dir=rec
+grep -qx "quorcli: --record: cannot write to rec: No such file or directory" err || fail "no reason for the folder"
+mkdir -m 700 rec
+batch 0 '' --server=Shell --screenshot=screen.html --record --save-dir=rec
 grep -q '<pre>' screen.html || fail "no screenshot page"
+[ "$(ls rec/Shell-*.cast | wc -l)" = 1 ] || fail "the batch run was not recorded: $(ls rec)"
 # A batch run can be watched: the page of --share shows its screen. The run
 # lasts until the page has been fetched: its shell waits for a line from a
 # FIFO, written once the page came.
@@ -148,13 +159,15 @@ mkfifo fetched
 batch 0 'wait now /[#$]$/
 type "read line <'"$WORK"'/fetched; echo page-$line"
 key Enter
-wait "page-fetched" timeout 60' --server=Shell --share &
+wait "page-fetched" timeout 60' --server=Shell --share --json &
 watched=$!
 wait_until 20 "no share address" grep -q "shared at http" err
 python3 -c 'import sys,urllib.request; assert b"<html" in urllib.request.urlopen(sys.argv[1]).read()' \
     "$(sed -n 's/.*shared at //p' err)" || fail "the page of the batch run does not answer"
 timeout 30 sh -c 'echo fetched >fetched' || fail "the watched run's shell did not wait for the page"
 wait "$watched" || fail "the watched batch run failed"
+python3 -c 'import json; assert [json.loads(l) for l in open("out")][0]["url"].startswith("http://127.0.0.1:")' ||
+    fail "no shared event"
 batch 9 $'save "out.txt"\nexpect "Server Console" else 9 "not a console"' --server='Rack ?' --parallel=2 \
     --master-password-file=master
 [ -f out-Rack_1.txt ] && [ -f out-Rack_2.txt ] && [ ! -e out.txt ] || fail "the servers' saves are not each their own: $(ls)"

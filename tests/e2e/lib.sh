@@ -145,12 +145,13 @@ signal.pause()' >"$out" &
     RESERVED_PORT=$(cat "$out")
 }
 
-# session_menu_item <text>: opens the session menu with Shift+F1 (as the
-# Linux console sends it) and chooses the item that begins with the text,
-# looked for upwards from the last item.
+# session_menu_item <text> [command]: opens the session menu with Shift+F1 (as
+# the Linux console sends it), runs the command, and chooses the item that
+# begins with the text, looked for upwards from the last item.
 session_menu_item() {
     typed $'\e[25~'
     wait_for "Select Screen To View"
+    ${2:+eval "$2"}
     keys End
     local _
     for _ in $(seq 14); do

@@ -30,10 +30,12 @@ struct terminalModel {
         const int top = fixedTop, bottom = screenRows - 1 - fixedBottom;
         for (int i = 0; i < n; ++i) {
             for (int r = top; r < bottom; ++r) std::memcpy(cells[r], cells[r + 1], sizeof cells[r]);
-            // Now and then a blank or a repeated line, as logs have them.
+            // Now and then a blank (not two in a row: a band needs two
+            // rows with something on them) or a repeated line, as logs have them.
             const unsigned kind = rng() % 10;
-            std::string text = kind == 0 ? "" : kind == 1 ? "=====" : "line " + std::to_string(++printed) + " " +
-                                                                          std::to_string(rng() % 100000);
+            const bool blank = kind == 0 && !lines.empty() && !lines.back().empty();
+            std::string text = blank ? "" : kind == 1 ? "=====" : "line " + std::to_string(++printed) + " " +
+                                                                    std::to_string(rng() % 100000);
             put(cells[bottom], text, static_cast<uint16_t>(1 + rng() % 15));
             lines.push_back(text);
         }
@@ -58,19 +60,36 @@ void paint(screenFeed& feed, const uint16_t (&cells)[screenRows][screenCols], in
 
 // Random output of 1 to 60 lines, with 0 to 2 fixed rows at top and bottom,
 // reaching the client as one update or as several (each a scroll that
-// leaves a few rows of the band in sight): the history
-// must hold exactly the lines that left the band, in order.
+// leaves a few rows of the band in sight): the history must hold exactly
+// the lines that left the band, in order. Each row a way servers paint:
+// with a clock in the first and last rows, a scroll's top rows first.
+const struct paintCase {
+    const char* name;
+    bool clock, split;
+} paintCases[] = {{"fixed rows", false, false}, {"a clock", true, false}, {"split", false, true}, {"both", true, true}};
+
 TEST(ScreenHistory, KeepsExactlyTheLinesThatScrolledOff) {
+    for (const paintCase& pc : paintCases)
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::mt19937 rng(seed);
         screenFeed feed;
         screenHistory history(feed);
         terminalModel t;
-        t.fixedTop = static_cast<int>(rng() % 3);
-        t.fixedBottom = static_cast<int>(rng() % 3);
+        t.fixedTop = static_cast<int>(rng() % 3) + pc.clock;
+        t.fixedBottom = static_cast<int>(rng() % 3) + pc.clock;
         for (int r = 0; r < t.fixedTop; ++r) terminalModel::put(t.cells[r], "TITLE " + std::to_string(r), 0x1F);
         for (int r = screenRows - t.fixedBottom; r < screenRows; ++r)
             terminalModel::put(t.cells[r], "STATUS " + std::to_string(r), 0x70);
+        int tick = 0;
+        const auto update = [&](int from, int to) {
+            if (pc.clock) {
+                terminalModel::put(t.cells[0], "UP " + std::to_string(++tick), 0x1F);
+                terminalModel::put(t.cells[screenRows - 1], "12:00:" + std::to_string(tick), 0x70);
+                paint(feed, t.cells, 0, 1);
+                paint(feed, t.cells, screenRows - 1, screenRows);
+            }
+            paint(feed, t.cells, from, to);
+        };
         const int band = screenRows - t.fixedTop - t.fixedBottom;
         feed.started("test", false);
         t.print(band, rng);   // a full band before the first update
@@ -82,16 +101,17 @@ TEST(ScreenHistory, KeepsExactlyTheLinesThatScrolledOff) {
                 // that keeps up shows them.
                 const int step = std::min(left, 1 + static_cast<int>(rng() % (band - 5)));
                 t.print(step, rng);
-                paint(feed, t.cells, 0, screenRows);
+                if (pc.split) update(0, t.fixedTop + 1 + static_cast<int>(rng() % step));
+                update(0, screenRows);
                 left -= step;
             }
         }
         // Every line printed and no longer in the band, from the first
         // that left it.
         const size_t left = t.lines.size() - static_cast<size_t>(band);
-        ASSERT_EQ(history.lines().size(), left - before) << "seed " << seed;
+        ASSERT_EQ(history.lines().size(), left - before) << pc.name << " seed " << seed;
         for (size_t i = 0; i < history.lines().size(); ++i)
-            ASSERT_EQ(text(history.lines()[i].data()), t.lines[before + i]) << "seed " << seed << " line " << i;
+            ASSERT_EQ(text(history.lines()[i].data()), t.lines[before + i]) << pc.name << " seed " << seed << " line " << i;
     }
 }
 
@@ -107,6 +127,8 @@ TEST(ScreenHistory, UnrelatedRedrawsAddNothingAndTheLimitHolds) {
     for (int i = 0; i < 40; ++i) {
         t.print(25, rng);   // a whole new screen each time: no line in common
         paint(feed, t.cells, 0, screenRows);
+        terminalModel::put(t.cells[screenRows - 1], "12:00:" + std::to_string(i), 0x70);
+        paint(feed, t.cells, screenRows - 1, screenRows);   // and a clock that ticks
     }
     EXPECT_EQ(history.lines().size(), 0u);
     uint16_t blank[screenRows][screenCols] = {};
