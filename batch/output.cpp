@@ -3,9 +3,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "console/cp437.h"
-#include "record/screenshot.h"
-
 namespace {
 const auto runStart = std::chrono::steady_clock::now();
 }
@@ -16,38 +13,8 @@ std::string secondsText(long long ms) {
     return text;
 }
 
-std::string screenJson(const remoteScreen& screen) {
-    std::string out = "{\"server\":" + jsonString(cp437Text(screen.server)) + ",\"screen_id\":" +
-                      std::to_string(screen.screenId) + ",\"screen_name\":" + jsonString(cp437Text(screen.screenName)) +
-                      ",\"cursor\":{\"x\":" +
-                      std::to_string(screen.cursorX) + ",\"y\":" + std::to_string(screen.cursorY) + "},\"rows\":[";
-    const std::string text = screenText(screen);
-    size_t at = 0;
-    for (int r = 0; r < screenRows; ++r) {
-        const size_t nl = text.find('\n', at);
-        out += (r ? "," : "") + jsonString(text.substr(at, nl - at));
-        at = nl + 1;
-    }
-    // Colours: per row, runs of cells with one attribute (fg 0-15, bg 0-7, blink).
-    out += "],\"colors\":[";
-    for (int r = 0; r < screenRows; ++r) {
-        out += r ? ",[" : "[";
-        for (int c = 0; c < screenCols;) {
-            const int attr = screen.cells[r][c] >> 8;
-            int n = 1;
-            while (c + n < screenCols && (screen.cells[r][c + n] >> 8) == attr) ++n;
-            out += (c ? ",{\"col\":" : "{\"col\":") + std::to_string(c) + ",\"len\":" + std::to_string(n) +
-                   ",\"fg\":" + std::to_string(attr & 15) + ",\"bg\":" + std::to_string((attr >> 4) & 7) +
-                   ",\"blink\":" + ((attr & 0x80) ? "true" : "false") + "}";
-            c += n;
-        }
-        out += "]";
-    }
-    return out + "]}";
-}
-
-void batchOutput::say(const std::string& text) {
-    if (json) return event("echo", {{"text", jsonString(text)}});
+void batchOutput::say(const std::string& text, const char* eventName) {
+    if (json) return event(eventName, {{"text", jsonString(text)}});
     std::lock_guard<std::mutex> lock(mutex_);
     std::fprintf(stdout, "%s\n", text.c_str());
     std::fflush(stdout);
@@ -66,7 +33,7 @@ void batchOutput::toStderr(const std::string& text) {
     std::fflush(stderr);
 }
 
-void batchOutput::event(const char* name, std::initializer_list<std::pair<const char*, std::string>> fields) {
+void batchOutput::event(const char* name, const std::vector<std::pair<const char*, std::string>>& fields) {
     if (!json) return;
     std::string line = "{\"event\":" + jsonString(name) + ",\"server\":" + jsonString(server) +
                        ",\"at_ms\":" + std::to_string(elapsedMs());

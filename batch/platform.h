@@ -3,14 +3,8 @@
 #include <string>
 #include <vector>
 
-// What a batch run needs of the system: the key tables, the program's own
-// path, its secrets, and the processes of a run over several servers.
-
-// A termination request ends the run in order (where the system sends one).
-void batchSignalsInit();
-
-// Makes ready what turns typed characters into key events.
-void batchKeysInit();
+// What a batch run needs of the system: the program's own path, its
+// secrets, and the processes of a run over several servers.
 
 // The full path of the running program; empty when the system does not say.
 std::string ownProgramPath();
@@ -24,8 +18,7 @@ bool takeEnvironmentSecret(const char* name, char* buf, size_t size);
 constexpr int childNotStarted = 126;
 
 // Runs program once per argument list, at most `parallel` at a time, in
-// order (the Windows build runs them one after another), each with the
-// bytes of `input` on its standard input. Every line a child writes
+// order, each with the bytes of `input` on its standard input. Every line a child writes
 // (standard output or error, without its line end; overlong lines come in
 // pieces) goes to onLine, and how it ended to onExit: its exit status, and
 // why when it did not end by itself (it could not be started:

@@ -12,8 +12,7 @@
 
 #include "batch/platform.h"
 #include "console/global.h"
-#include "client/startup.h"
-#include "console/keyboard_curses.h"
+#include "net/linesplit.h"
 #include "net/sutil.h"
 
 namespace {
@@ -55,7 +54,7 @@ struct child {
     size_t index = 0;
     pid_t pid = -1;
     int fds[2] = {-1, -1};   // standard output, standard error
-    std::string partial[2];
+    lineSplitter lines[2] = {lineSplitter(lineMax), lineSplitter(lineMax)};
     bool asked = false;
 };
 
@@ -104,32 +103,14 @@ std::string start(const std::string& program, const std::vector<std::string>& ar
     return "";
 }
 
-// Hands out the complete lines read; at the end (n == 0) the rest too.
+// Hands out the complete lines read; at the end (n <= 0) the rest too.
 void takeOutput(child& c, int which, const char* data, ssize_t n, const childLineFn& onLine) {
-    std::string& p = c.partial[which];
-    if (n <= 0) {
-        if (!p.empty()) onLine(c.index, which == 1, p);
-        p.clear();
-        return;
-    }
-    p.append(data, static_cast<size_t>(n));
-    size_t at = 0, nl;
-    while ((nl = p.find('\n', at)) != std::string::npos) {
-        onLine(c.index, which == 1, p.substr(at, nl - at));
-        at = nl + 1;
-    }
-    p.erase(0, at);
-    while (p.size() >= lineMax) {
-        onLine(c.index, which == 1, p.substr(0, lineMax));
-        p.erase(0, lineMax);
-    }
+    const auto hand = [&](const std::string& line) { onLine(c.index, which == 1, line); };
+    if (n <= 0) c.lines[which].finish(hand);
+    else c.lines[which].feed(data, static_cast<size_t>(n), hand);
 }
 
 }  // namespace
-
-void batchKeysInit() { keyboardInputInit(nullptr); }
-
-void batchSignalsInit() { installSignalHandlers(); }
 
 bool takeEnvironmentSecret(const char* name, char* buf, size_t size) {
     char* value = std::getenv(name);

@@ -26,3 +26,11 @@ std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern
 }
 
 bool scriptRegexFound(const scriptRegex& regex, const std::string& text) { return RE2::PartialMatch(text, regex.re); }
+
+bool scriptRegexFirst(const scriptRegex& regex, const std::string& text, std::string& found) {
+    re2::StringPiece parts[2];
+    const int n = regex.re.NumberOfCapturingGroups() > 0 ? 2 : 1;
+    if (!regex.re.Match(text, 0, text.size(), RE2::UNANCHORED, parts, n)) return false;
+    found.assign(parts[n - 1].data() ? parts[n - 1].data() : "", parts[n - 1].size());
+    return true;
+}

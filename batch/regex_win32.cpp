@@ -380,3 +380,10 @@ std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern
 }
 
 bool scriptRegexFound(const scriptRegex& regex, const std::string& text) { return std::regex_search(text, regex.re); }
+
+bool scriptRegexFirst(const scriptRegex& regex, const std::string& text, std::string& found) {
+    std::smatch m;
+    if (!std::regex_search(text, m, regex.re)) return false;
+    found = m.size() > 1 ? m[1].str() : m[0].str();
+    return true;
+}

@@ -1,85 +1,55 @@
 #include "batch/runner.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
-#include "client/cmain.h"
-#include "client/scrlist.h"
-#include "console/cp437.h"
-#include "console/keyhold.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "batch/scriptterminal.h"
+#include "screen/formats.h"
+#include "screen/json.h"
+#include "screen/savefile.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
 // Keys queued ahead of the session at most: the rest wait for room.
 constexpr size_t keysAhead = 64;
 
-const char* commandName(cmdKind k) {
-    switch (k) {
-    case cmdKind::wait: return "wait";
-    case cmdKind::waitGone: return "wait gone";
-    case cmdKind::waitStill: return "wait still";
-    case cmdKind::key: return "key";
-    case cmdKind::type: return "type";
-    case cmdKind::pace: return "pace";
-    case cmdKind::screen: return "screen";
-    case cmdKind::save: return "save";
-    case cmdKind::echo: return "echo";
-    case cmdKind::exit: return "exit";
-    case cmdKind::expect: return "expect";
-    }
-    return "";
-}
-
-// The session's end key, as the operator would press it.
-INPUT_RECORD endKey() {
-    INPUT_RECORD r{};
-    r.EventType = KEY_EVENT;
-    r.Event.KeyEvent.bKeyDown = 1;
-    r.Event.KeyEvent.wVirtualKeyCode = kcF2;
-    r.Event.KeyEvent.wVirtualScanCode = 0x3C;
-    r.Event.KeyEvent.dwControlKeyState = ksSessionAlt;
-    return r;
-}
-
 }  // namespace
 
-int batchTerminal::readKey(int timeoutMs, INPUT_RECORD& record) {
-    if (keys.empty() && timeoutMs != 0) {
-        dialogAsked = true;
-        return -1;
-    }
-    const int got = MemoryTerminal::readKey(timeoutMs, record);
-    if (got == 1 && seq) seqAtLastKey = *seq;
-    return got;
+batchRunner::batchRunner(screenFeed& feed, sessionControl& session, const scriptTerminal& term,
+                         const std::vector<scriptCommand>& commands, batchOutput& out)
+    : feed_(feed), session_(session), term_(term), commands_(commands), out_(out) {
+    feed_.subscribe(this);
 }
 
-batchRunner::batchRunner(consoleMain& app, batchTerminal& term, const std::vector<scriptCommand>& commands,
-                         batchOutput& out)
-    : app_(app), term_(term), commands_(commands), out_(out) {
-    app_.feed.subscribe(this);
-    term_.seq = &seq_;
-}
+batchRunner::~batchRunner() { feed_.unsubscribe(this); }
 
-batchRunner::~batchRunner() {
-    term_.seq = nullptr;
-    app_.feed.unsubscribe(this);
+// The session takes keys between changes: when it has taken the last one
+// given, the screen as it stands is the one before their answer.
+void batchRunner::noteKeysTaken() {
+    if (!keysOut_ || session_.keysQueued() > 0) return;
+    keysOut_ = false;
+    seqAtLastKey_ = seq_;
 }
 
 void batchRunner::changed() {
+    noteKeysTaken();
     ++seq_;
     lastChange_ = Clock::now();
     step();
 }
 
 void batchRunner::screenShown(const remoteScreen& screen) {
-    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonString(cp437Text(screen.screenName))}});
+    out_.event("screen", {{"id", std::to_string(screen.screenId)}, {"name", jsonGlyphs(screen.screenName)}});
     changed();
 }
 
 const std::string& batchRunner::shown() {
     if (cacheSeq_ != seq_) {
-        shownCache_ = screenText(app_.feed.screen());
+        shownCache_ = screenText(feed_.screen());
         cacheSeq_ = seq_;
     }
     return shownCache_;
@@ -97,16 +67,66 @@ std::string batchRunner::shownRow(int row) {
 }
 
 // A regular expression is tried on each row, so that ^ and $ are a row's
-// ends (rows without their trailing blanks).
-bool batchRunner::onScreen(const scriptCommand& c) {
-    if (c.row >= 0) return c.what.foundIn(shownRow(c.row));
-    if (!c.what.regex) return c.what.foundIn(shown());
+// ends (rows without their trailing blanks); first takes what it found in
+// the first row where it matches.
+bool batchRunner::found(const screenPattern& what, int row, std::string* first) {
+    if (row >= 0) return first ? scriptRegexFirst(*what.regex, shownRow(row), *first) : what.foundIn(shownRow(row));
+    if (!what.regex) return what.foundIn(shown());
     for (int r = 0; r < screenRows; ++r)
-        if (c.what.foundIn(shownRow(r))) return true;
+        if (first ? scriptRegexFirst(*what.regex, shownRow(r), *first) : what.foundIn(shownRow(r))) return true;
     return false;
 }
 
+bool batchRunner::onScreen(const scriptCommand& c) { return found(c.what, c.row); }
+
+// Which of a wait's patterns the screen shows, from 1; 0 none.
+size_t batchRunner::alternativeShown(const scriptCommand& c) {
+    if (found(c.what, c.row)) return 1;
+    for (size_t i = 0; i < c.orElse.size(); ++i)
+        if (found(c.orElse[i], c.row)) return i + 2;
+    return 0;
+}
+
+// One line: what the pattern found (empty when nothing), or the row.
+void batchRunner::printFound(const scriptCommand& c) {
+    std::string text;
+    if (!c.what.regex) text = shownRow(c.row);
+    else found(c.what, c.row, &text);
+    out_.say(text, "print");
+}
+
+std::string batchRunner::where(const scriptCommand& c) const {
+    return (scriptName_.empty() ? std::string("line ") : scriptName_ + ":") + std::to_string(c.line) + ": ";
+}
+
 bool batchRunner::timedOut(const scriptCommand& c) const { return Clock::now() - begunAt_ >= std::chrono::milliseconds(c.timeoutMs); }
+
+long long batchRunner::dueInMs() const {
+    if (finished_ || !begun_ || next_ >= commands_.size()) return -1;
+    const scriptCommand& c = commands_[next_];
+    Clock::time_point due = Clock::time_point::max();
+    switch (c.kind) {
+    case cmdKind::wait:
+    case cmdKind::waitGone:
+    case cmdKind::screen:
+        due = begunAt_ + std::chrono::milliseconds(c.timeoutMs);
+        break;
+    case cmdKind::waitStill:
+        due = std::min(begunAt_ + std::chrono::milliseconds(c.timeoutMs),
+                       std::max(lastChange_, begunAt_) + std::chrono::milliseconds(c.ms));
+        break;
+    case cmdKind::key:
+    case cmdKind::type:
+        if (pace_ > 0 && keysQueued_ < c.keys.size() && session_.keysQueued() == 0) due = nextKeyAt_;
+        break;
+    default:
+        break;
+    }
+    if (due == Clock::time_point::max()) return -1;
+    // Rounded up: a wait that ends a little early would only wake once more.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    return left > 0 ? left : 0;
+}
 
 void batchRunner::step() {
     while (!finished_) {
@@ -119,25 +139,32 @@ void batchRunner::step() {
             keysQueued_ = 0;
             wantedScreen_ = 0;
         }
+        said_.clear();
+        goTo_ = 0;
         if (!advance(c)) return;
         if (finished_) return;
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begunAt_).count();
-        out_.event("command", {{"line", std::to_string(c.line)}, {"command", jsonString(commandName(c.kind))},
-                               {"result", "\"ok\""}, {"ms", std::to_string(took)}});
+        said_.insert(said_.begin(), {{"line", std::to_string(c.line)}, {"command", jsonString(commandName(c.kind))},
+                                     {"result", "\"ok\""}, {"ms", std::to_string(took)}});
+        out_.event("command", said_);
         // After keys, what the screen showed once the session had taken the
         // last one is the old screen: changes since may be their answer.
-        seqBefore_ = c.kind == cmdKind::key || c.kind == cmdKind::type ? term_.seqAtLastKey : seq_;
+        const bool keys = c.kind == cmdKind::key || c.kind == cmdKind::type || c.kind == cmdKind::send;
+        seqBefore_ = keys ? seqAtLastKey_ : seq_;
         begun_ = false;
-        ++next_;
+        next_ = goTo_ ? goTo_ : next_ + 1;
     }
 }
 
 bool batchRunner::advance(const scriptCommand& c) {
-    const bool live = app_.feed.live();
-    const std::string where = "line " + std::to_string(c.line) + ": ";
+    const bool live = feed_.live();
     switch (c.kind) {
     case cmdKind::wait:
-        if (live && (c.now || seq_ > seqBefore_) && onScreen(c)) return true;
+        if (!live || (!c.now && seq_ <= seqBefore_)) break;
+        if (const size_t shown = alternativeShown(c)) {
+            said_.emplace_back("matched", std::to_string(shown));
+            return true;
+        }
         break;
     case cmdKind::waitGone:
         if (live && !onScreen(c)) return true;
@@ -147,6 +174,7 @@ bool batchRunner::advance(const scriptCommand& c) {
         break;
     case cmdKind::key:
     case cmdKind::type:
+    case cmdKind::send:
         return live && keysDone(c);
     case cmdKind::pace:
         pace_ = c.ms;
@@ -168,63 +196,83 @@ bool batchRunner::advance(const scriptCommand& c) {
     case cmdKind::expect:
         if (!live) return false;
         if (onScreen(c)) return true;
-        finish(c.code, where + c.text);
+        finish(c.code, where(c) + c.text);
         return false;
+    case cmdKind::print:
+        if (!live) return false;
+        printFound(c);
+        return true;
+    case cmdKind::ifScreen: {
+        if (!live) return false;
+        const bool shown = onScreen(c);
+        if (!shown) goTo_ = c.jump;
+        said_.emplace_back("branch", shown ? "\"if\"" : "\"else\"");
+        return true;
+    }
+    case cmdKind::jump:
+        goTo_ = c.jump;
+        return true;
     }
     if (timedOut(c)) {
         std::string what = commandName(c.kind);
         if (c.kind == cmdKind::wait || c.kind == cmdKind::waitGone)
             what += c.what.regex ? " /" + c.what.text + "/" : " \"" + c.what.text + "\"";
-        finish(1, where + what + " timed out after " + secondsText(c.timeoutMs), true);
+        for (const screenPattern& p : c.orElse) what += p.regex ? " or /" + p.text + "/" : " or \"" + p.text + "\"";
+        finish(1, where(c) + what + " timed out after " + secondsText(c.timeoutMs), true);
     }
     return false;
 }
 
-// Queues the command's keys, all at once or one per pace, a bounded number
-// ahead of the session; done once the session has taken them all.
+// Gives the command's keys to the session, all at once or one per pace, a
+// bounded number ahead of it; done once the session has taken them all.
 bool batchRunner::keysDone(const scriptCommand& c) {
-    const size_t waiting = term_.keys.size() + static_cast<size_t>(heldKeyCount());
+    const size_t waiting = session_.keysQueued();
     if (pace_ > 0) {
         if (keysQueued_ < c.keys.size() && waiting == 0 && Clock::now() >= nextKeyAt_) {
-            term_.pushRecord(c.keys[keysQueued_++]);
+            typeKey(c.keys[keysQueued_++]);
             nextKeyAt_ = Clock::now() + std::chrono::milliseconds(pace_);
         }
     } else {
         for (size_t room = waiting < keysAhead ? keysAhead - waiting : 0; room > 0 && keysQueued_ < c.keys.size(); --room)
-            term_.pushRecord(c.keys[keysQueued_++]);
+            typeKey(c.keys[keysQueued_++]);
     }
-    return keysQueued_ == c.keys.size() && term_.keys.empty() && heldKeyCount() == 0;
+    return keysQueued_ == c.keys.size() && session_.keysQueued() == 0;
+}
+
+void batchRunner::typeKey(const INPUT_RECORD& key) {
+    session_.sendKey(key);
+    keysOut_ = true;
 }
 
 // Asks the server for the screen once; done when it shows it.
 bool batchRunner::selectScreen(const scriptCommand& c) {
     if (wantedScreen_ == 0) {
-        wantedScreen_ = c.screenId;
-        for (serverScreen* s = screens.getNext(nullptr); s && !wantedScreen_; s = screens.getNext(s))
-            if (c.text == cp437Text(s->getName())) wantedScreen_ = s->getId();
-        if (wantedScreen_ == 0) {
-            finish(2, "line " + std::to_string(c.line) + ": the server has no screen \"" + c.text + "\"");
+        wantedScreen_ = c.screenId ? c.screenId : session_.findScreenByName(c.text);
+        if (wantedScreen_ == 0 || !session_.findScreen(wantedScreen_)) {
+            finish(2, where(c) + "the server has no screen " +
+                          (c.screenId ? std::to_string(c.screenId) : "\"" + c.text + "\""));
             return false;
         }
-        if (app_.feed.screen().screenId != wantedScreen_ && app_.outbox)
-            ::selectScreen(wantedScreen_, app_.currentScreenId, app_.previousScreenId, *app_.outbox);
+        if (feed_.screen().screenId != wantedScreen_) session_.selectScreen(wantedScreen_);
     }
-    return app_.feed.screen().screenId == wantedScreen_;
+    return feed_.screen().screenId == wantedScreen_;
 }
 
 // Writes the screen over the file, made anew for its owner alone.
 void batchRunner::saveScreen(const scriptCommand& c) {
-    const remoteScreen& s = app_.feed.screen();
-    const std::string& path = c.text;
-    const std::string ext = path.substr(path.rfind('.'));
-    const std::string body = ext == ".txt" ? screenText(s) : ext == ".html" ? screenHtml(s) : screenJson(s) + "\n";
+    const std::string path = saveFileName(c.text, naming_, feed_.screen().screenId, std::time(nullptr));
+    said_.emplace_back("file", jsonString(path));
+    screenFormat format = screenFormat::text;
+    screenFormatOf(path, format);
+    const std::string body = screenAs(feed_.screen(), format);
     std::remove(path.c_str());
     FILE* f = openNewFile(path);
     bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
     if (f && std::fclose(f) != 0) ok = false;
     if (!ok) {
+        const int error = errno ? errno : EIO;
         if (f) std::remove(path.c_str());
-        finish(2, "line " + std::to_string(c.line) + ": cannot write " + path);
+        finish(2, where(c) + "cannot write " + path + ": " + std::strerror(error));
     }
 }
 
@@ -235,7 +283,5 @@ void batchRunner::finish(int code, const std::string& message, bool withScreen) 
     message_ = message;
     if (!message.empty()) out_.complain(message);
     if (withScreen) out_.toStderr(shown());
-    term_.keys.clear();
-    dropHeldKeys();
-    term_.pushRecord(endKey());
+    session_.endSession();
 }

@@ -1,40 +1,34 @@
 #pragma once
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/output.h"
 #include "batch/script.h"
-#include "client/screenfeed.h"
-#include "console/term.h"
+#include "screen/screenfeed.h"
 
-class consoleMain;
-
-// The terminal of a batch run: nothing is shown, keys come from the script.
-// A dialog that waits for a key finds none and reads the terminal as gone;
-// that it asked is remembered, for the run ends with an error then.
-class batchTerminal : public MemoryTerminal {
-public:
-    batchTerminal() { goneWhenEmpty = false; }
-    bool dialogAsked = false;
-    // The count of screen changes (seq) as the session took the last key.
-    const unsigned long long* seq = nullptr;
-    unsigned long long seqAtLastKey = 0;
-    int readKey(int timeoutMs, INPUT_RECORD& record) override;
-    bool utf8Keys() const override { return true; }
-};
+class scriptTerminal;
+class sessionControl;
 
 // Runs the script's commands against the session's screen as it changes.
-// It watches the feed (every change and the session loop's ticks) and types
-// by queuing key events on the batch terminal, so that the session handles
-// them as typed keys. When the script is done or fails, it queues the
-// session's end key and keeps the exit status.
+// It watches the feed (every change and the session loop's ticks) and acts
+// through the session's control: its keys go as typed keys, which the
+// session handles as the operator's. When the script is done or fails, it
+// ends the session and keeps the exit status.
 class batchRunner : public screenWatcher {
 public:
-    batchRunner(consoleMain& app, batchTerminal& term, const std::vector<scriptCommand>& commands, batchOutput& out);
+    batchRunner(screenFeed& feed, sessionControl& session, const scriptTerminal& term,
+                const std::vector<scriptCommand>& commands, batchOutput& out);
     ~batchRunner() override;
     batchRunner(const batchRunner&) = delete;
     batchRunner& operator=(const batchRunner&) = delete;
+
+    // What runtime errors name (FILE:LINE:) and what saved files' names say.
+    void describeRun(std::string scriptName, saveNaming naming) {
+        scriptName_ = std::move(scriptName);
+        naming_ = std::move(naming);
+    }
 
     bool finished() const { return finished_; }
     int exitCode() const { return code_; }
@@ -43,12 +37,19 @@ public:
     void rowsChanged(const remoteScreen&, const bool (&)[screenRows]) override { changed(); }
     void cursorMoved(const remoteScreen&) override { changed(); }
     void screenShown(const remoteScreen& screen) override;
-    void tick() override { step(); }
+    void tick() override {
+        noteKeysTaken();
+        step();
+    }
+    // The next timer of the command running: its timeout, the end of a
+    // still wait, the next key at the script's pace.
+    long long dueInMs() const override;
 
 private:
     using Clock = std::chrono::steady_clock;
-    consoleMain& app_;
-    batchTerminal& term_;
+    screenFeed& feed_;
+    sessionControl& session_;
+    const scriptTerminal& term_;
     const std::vector<scriptCommand>& commands_;
     batchOutput& out_;
     size_t next_ = 0;            // the command running
@@ -56,6 +57,10 @@ private:
     Clock::time_point begunAt_{};
     unsigned long long seq_ = 0;        // changes of the screen so far
     unsigned long long seqBefore_ = 0;  // ... when the previous command ended
+    // Keys given to the session that it has not all taken yet, and the
+    // changes so far when it took the last.
+    bool keysOut_ = false;
+    unsigned long long seqAtLastKey_ = 0;
     Clock::time_point lastChange_ = Clock::now();
     size_t keysQueued_ = 0;
     Clock::time_point nextKeyAt_{};
@@ -66,16 +71,26 @@ private:
     std::string message_;
     std::string shownCache_;
     unsigned long long cacheSeq_ = ~0ull;
+    std::string scriptName_;
+    saveNaming naming_;
+    size_t goTo_ = 0;                  // the command after this one, when not the next
+    std::vector<std::pair<const char*, std::string>> said_;   // what its command event adds
 
     void changed();
+    void noteKeysTaken();
     void step();
     bool advance(const scriptCommand& c);   // true when the command is done
     bool timedOut(const scriptCommand& c) const;
     bool keysDone(const scriptCommand& c);
+    void typeKey(const INPUT_RECORD& key);
     bool selectScreen(const scriptCommand& c);
     const std::string& shown();
     std::string shownRow(int row);
+    bool found(const screenPattern& what, int row, std::string* first = nullptr);
     bool onScreen(const scriptCommand& c);
+    size_t alternativeShown(const scriptCommand& c);
+    void printFound(const scriptCommand& c);
+    std::string where(const scriptCommand& c) const;
     void saveScreen(const scriptCommand& c);
     void finish(int code, const std::string& message, bool withScreen = false);
 };

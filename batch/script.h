@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,7 +9,8 @@
 
 // The batch script: one command a line, '#' comments, text in double quotes
 // (\" and \\ inside), regular expressions between slashes (\/ inside).
-// Parsing is all-or-nothing: the first error names its line and nothing runs.
+// Parsing is all-or-nothing: every error (up to scriptMaxErrors) names its
+// line, and nothing runs.
 
 // A compiled regular expression of a script. Both builds read RE2's syntax;
 // the Linux build matches with RE2 (linear time), the Windows build with
@@ -17,8 +19,15 @@ class scriptRegex;
 // Null with why when this build refuses the pattern.
 std::shared_ptr<const scriptRegex> compileScriptRegex(const std::string& pattern, std::string& why);
 bool scriptRegexFound(const scriptRegex& regex, const std::string& text);
+// The first match in text: its first group, or the whole match without one.
+bool scriptRegexFirst(const scriptRegex& regex, const std::string& text, std::string& found);
 
-enum class cmdKind { wait, waitGone, waitStill, key, type, pace, screen, save, echo, exit, expect };
+// ifScreen: the commands up to its else or end run when the pattern is on
+// the screen, else it goes on at jump; jump: an else, which goes on at its
+// end.
+enum class cmdKind { wait, waitGone, waitStill, key, type, pace, screen, save, echo, exit, expect, print, send, ifScreen, jump };
+// How a command is named in messages ("wait gone").
+const char* commandName(cmdKind kind);
 
 // What a wait or an expect looks for on the screen.
 struct screenPattern {
@@ -31,6 +40,7 @@ struct scriptCommand {
     cmdKind kind = cmdKind::echo;
     int line = 0;
     screenPattern what;
+    std::vector<screenPattern> orElse;   // wait A or B: the patterns after A
     int row = -1;                  // 0..24, -1 the whole screen
     long long timeoutMs = 30000;
     bool now = false;              // wait now: the screen shown already counts
@@ -39,22 +49,34 @@ struct scriptCommand {
     std::string text;              // type, echo, save (the file), expect's message, screen's name
     int code = 0;                  // exit, expect's else
     uint32_t screenId = 0;         // screen by id (0: by name)
+    size_t jump = 0;               // if, else: the command to go on at
+};
+
+struct scriptProblem {
+    int line;
+    std::string what;
 };
 
 struct parsedScript {
     std::vector<scriptCommand> commands;
-    int errorLine = 0;             // 0: no error
-    std::string error;
+    std::vector<scriptProblem> errors;   // none: the script is taken
 };
 
 // The largest script taken, and the longest line.
 constexpr size_t scriptMaxBytes = 1 << 20;
 constexpr size_t scriptMaxLine = 8192;
+constexpr size_t scriptMaxErrors = 20;
 
 parsedScript parseScript(const std::string& text);
 
-// The key event of one key name (Enter, F5, Ctrl+c, Shift+Tab...), as the
-// same key typed in a session gives it; false with why otherwise.
-bool batchKeyEvent(const std::string& name, INPUT_RECORD& record, std::string& why);
-// The key event of one typed character (a byte of UTF-8 text).
-INPUT_RECORD typedKeyEvent(unsigned char c);
+// What the name of a saved file may say of its run.
+struct saveNaming {
+    std::string server;            // the server's description, safe in a file name
+    std::string host;
+    bool severalServers = false;   // a run over several servers
+};
+// The name a save writes: {server}, {host}, {screen} (the screen id) and
+// {time} (YYYYMMDD-HHMMSS) replaced; in a run over several servers a name
+// without {server} gets the server before its extension, so that no two
+// servers write the same file.
+std::string saveFileName(const std::string& pattern, const saveNaming& naming, uint32_t screenId, std::time_t when);

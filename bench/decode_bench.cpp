@@ -11,11 +11,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "client/screenfeed.h"
+#include "screen/decode.h"
+#include "screen/screenfeed.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/term.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 #include "record/asciicast.h"
 #include "sim/encoder.h"
 
@@ -54,10 +55,12 @@ ScreenImage withOneLineChanged(ScreenImage s)
     return s;
 }
 
+remoteScreen model;
+
 void paintOnce(const std::vector<unsigned char>& u)
 {
-    paintScreenUpdate(nullptr, u.data(), static_cast<int32_t>(u.size()));
-    benchmark::DoNotOptimize(screenBuf);
+    paintScreenUpdate(model, u.data(), static_cast<int32_t>(u.size()));
+    benchmark::DoNotOptimize(model.cells);
 }
 
 void BM_DecodeFullScreen(benchmark::State& state)
@@ -92,8 +95,8 @@ void BM_UnpackAndDecodeFullScreen(benchmark::State& state)
     std::vector<unsigned char> expanded(unpackBufferSize);
     for (auto _ : state) {
         const int32_t n = unpackScreenData(packed.data(), expanded.data(), static_cast<int32_t>(packed.size()));
-        paintScreenUpdate(nullptr, expanded.data(), n);
-        benchmark::DoNotOptimize(screenBuf);
+        paintScreenUpdate(model, expanded.data(), n);
+        benchmark::DoNotOptimize(model.cells);
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["packed"] = static_cast<double>(packed.size());
@@ -138,8 +141,7 @@ void BM_RecordClockHour(benchmark::State& state)
         state.SkipWithError("no temporary folder");
         return;
     }
-    setGlobalString(&saveDir, folder);
-    recordSessions = 1;
+    const saveTarget target{folder, nullptr};
     const ScreenImage busy = busyScreen(7);
     uint16_t cells[screenRows][screenCols];
     for (int y = 0; y < screenRows; ++y)
@@ -150,7 +152,7 @@ void BM_RecordClockHour(benchmark::State& state)
     for (auto _ : state) {
         screenFeed feed;
         {
-            castRecorder recorder(feed);
+            castRecorder recorder(feed, target, recordOptions{true, 1000});
             feed.started("Bench", false);
             feed.painted(cells, all, 0, 24);
             for (int s = 0; s < 3600; ++s) {
@@ -159,7 +161,7 @@ void BM_RecordClockHour(benchmark::State& state)
                 for (int i = 0; i < 8; ++i) cells[0][70 + i] = static_cast<uint16_t>(0x1F00 | clock[i]);
                 feed.painted(cells, clockRow, 0, 24);
             }
-            feed.ended(false);
+            feed.ended({});
         }
         bytes = 0;
         for (const auto& f : std::filesystem::directory_iterator(folder)) {
@@ -168,8 +170,6 @@ void BM_RecordClockHour(benchmark::State& state)
         }
     }
     std::filesystem::remove_all(folder);
-    setGlobalString(&saveDir, nullptr);
-    recordSessions = 0;
     state.counters["bytes_per_hour"] = bytes;
 }
 BENCHMARK(BM_RecordClockHour)->Unit(benchmark::kMillisecond);

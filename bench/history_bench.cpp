@@ -1,4 +1,4 @@
-// The memory of the scroll-back histories when servers send all they can:
+// The memory of the histories of the screens when servers send all they can:
 // 32 screens, each scrolling far more lines than the histories may hold
 // together, with --history as high as it goes. The figure is the peak
 // resident memory of this process (VmHWM), which holds nothing else of
@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
 #include "console/global.h"
-#include "history/scrollback.h"
+#include "history/history.h"
 
 namespace {
 
@@ -33,9 +33,8 @@ double peakResidentMiB() {
 
 void BM_HistoryMemory(benchmark::State& state) {
     const double before = peakResidentMiB();
-    historyLines = static_cast<long>(historyLinesMax);   // what --history=1000000 is capped to
     screenFeed feed;
-    screenHistory history(feed);
+    screenHistory history(feed, historyLinesMax);   // what --history=1000000 is capped to
     feed.started("Bench", false);
     uint16_t cells[screenRows][screenCols];
     long long next = 0;

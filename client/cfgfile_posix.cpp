@@ -510,6 +510,8 @@ const cfgPlaceSystem& cfgNativeSystem()
         s.userVariable = "XDG_CONFIG_HOME";
         s.homeVariable = "HOME";
         s.homeSubfolder = ".config";
+        s.dataVariable = "XDG_DATA_HOME";
+        s.dataSubfolder = ".local/share";
         s.environment = environmentValue;
         s.accountHome = accountHome;
         s.exists = somethingAt;

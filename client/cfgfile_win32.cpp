@@ -326,6 +326,8 @@ const cfgPlaceSystem& cfgNativeSystem() {
         s.userVariable = "APPDATA";
         s.homeVariable = "USERPROFILE";
         s.homeSubfolder = "AppData\\Roaming";
+        s.dataVariable = "LOCALAPPDATA";
+        s.dataSubfolder = "AppData\\Local";
         s.environment = environmentValue;
         s.accountHome = noAccountHome;
         s.exists = somethingAt;

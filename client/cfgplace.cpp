@@ -88,3 +88,29 @@ cfgPlace cfgChoosePlace(const char* configOption, const char* programFolder, con
     }
     return {user + (fileName ? fileName : ""), user, canBeMade(user, s) ? "" : user + " cannot be made"};
 }
+
+std::string cfgUserDataFolder(std::string& error)
+{
+    const cfgPlaceSystem& sys = cfgNativeSystem();
+    const char sep = sys.separator;
+    const auto absolute = [&](const std::string& p) {
+        return !p.empty() && (p[0] == '/' || p[0] == '\\' || (p.size() > 2 && p[1] == ':'));
+    };
+    std::string base = sys.environment(sys.dataVariable ? sys.dataVariable : "");
+    if (!absolute(base)) {
+        std::string home = sys.environment(sys.homeVariable ? sys.homeVariable : "");
+        if (!absolute(home) && sys.accountHome) home = sys.accountHome();
+        if (!absolute(home)) {
+            error = "no folder to save in: the current one cannot be written and no home is known";
+            return "";
+        }
+        base = home + sep + sys.dataSubfolder;
+    }
+    const std::string folder = base + sep + programName;
+    const std::string why = cfgMakePrivateFolder(folder);
+    if (!why.empty()) {
+        error = "cannot make " + folder + ": " + why;
+        return "";
+    }
+    return folder;
+}

@@ -17,6 +17,10 @@ struct cfgPlaceSystem {
     // path, the account database.
     const char* homeVariable = nullptr;
     const char* homeSubfolder = "";
+    // The same for the users' data folder (XDG_DATA_HOME, LOCALAPPDATA),
+    // where saved screens go when the current folder may not be written.
+    const char* dataVariable = nullptr;
+    const char* dataSubfolder = "";
 
     std::function<std::string(const char* name)> environment;  // "" when unset
     std::function<std::string()> accountHome;                   // "" when unknown
@@ -55,3 +59,8 @@ const cfgPlaceSystem& cfgNativeSystem();
 // Makes the folder and every missing folder above it, private to the user
 // (mode 0700 where modes exist). Returns "" or why it could not.
 std::string cfgMakePrivateFolder(const std::string& folder);
+
+// The user's data folder of this program (where saved screens go when the
+// current folder may not be written), made private when missing; "" with
+// why in error when there is none.
+std::string cfgUserDataFolder(std::string& error);

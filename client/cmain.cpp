@@ -82,13 +82,6 @@ void titleConnected(const serverInfo* server) {
 
 } // namespace
 
-consoleMain::consoleMain()
-{
-    std::memset(&serverGreeting, 0, sizeof serverGreeting);
-    std::memset(sessionKey, 0, sizeof sessionKey);
-    std::memset(reconnectKey, 0, sizeof reconnectKey);
-}
-
 consoleMain::~consoleMain()
 {
     // A connection still open at the end is closed, not leaked.
@@ -101,15 +94,6 @@ consoleMain::~consoleMain()
 int consoleMain::init(_win_st* win)
 {
     window = win;
-    // --share serves the whole run: a server that cannot start ends it.
-    if (shareSessions) {
-        bool ok = false;
-        const std::string said = share.start(shareAddress ? shareAddress : "", true, &ok);
-        if (!ok) {
-            shareError = said;
-            return 1;
-        }
-    }
     return 0;
 }
 
@@ -201,18 +185,40 @@ bool consoleMain::reconnectPause(int seconds)
     return !EXIT;
 }
 
+sessionEnding consoleMain::endingOf(sessionResult result) const
+{
+    sessionEnding how;
+    if (result == resultPasswordRefused) {
+        how.reason = endReason::passwordRefused;
+    } else if (result == resultServerClosed || result == resultLinkLost) {
+        // As the main loop goes on: a session that had shown a screen is
+        // ridden out when asked for; an attempt of the riding out that
+        // showed none leads to the next.
+        const bool again = !EXIT && (sessionResumes ? !session.sessionEstablished || options.autoReconnect
+                                                    : session.sessionEstablished && options.autoReconnect);
+        how.reason = again ? endReason::linkLostRetrying : endReason::linkLostForGood;
+        const int attempt = sessionResumes && !session.sessionEstablished ? rideAttempt : 0;
+        how.retryAt = std::chrono::steady_clock::now() + std::chrono::seconds(reconnectDelaySeconds(attempt));
+    }
+    return how;
+}
+
 // After the link of an open session failed: connects again after growing
 // pauses, with the same proxy and the same password digest, until a session
 // is open again and ends otherwise than by a failed link. Returns that
 // session's result (0, 4003, or 4001/4002 once reconnection was turned off),
 // or -1 when the operator stopped reconnecting.
-int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
+sessionResult consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
 {
-    int32_t screenId = currentScreenId;
-    int attempt = 0;
+    int32_t screenId = session.currentScreenId;
+    const char* description = server->description ? server->description : "";
+    rideAttempt = 0;
     for (;;) {
         closeConnection();
-        if (!reconnectPause(reconnectDelaySeconds(attempt++))) return -1;
+        if (!reconnectPause(reconnectDelaySeconds(rideAttempt++))) {
+            session.feed.ended({});
+            return resultEscaped;
+        }
         drawConnecting();
         // The attempt's limit covers it all: a lookup, a connect or a
         // proxy that never answers, and a server that accepts and then says
@@ -220,25 +226,36 @@ int consoleMain::rideOutDroppedLink(serverInfo* server, proxyInfo* proxy)
         const auto begun = std::chrono::steady_clock::now();
         quietFailures = true;
         connectLimitMs = attemptScreenWaitMs;
-        const int connected = connect(server, proxy);
+        session.feed.connecting(description);
+        const sessionResult connected = connect(server, proxy);
         quietFailures = false;
         connectLimitMs = 0;
-        if (connected == -1 || EXIT) return -1;
-        if (connected != 0) continue;
+        if (connected == resultEscaped || EXIT) {
+            session.feed.ended({});
+            return resultEscaped;
+        }
+        if (connected != resultEnded) {
+            sessionEnding again;
+            again.reason = endReason::linkLostRetrying;
+            again.retryAt = std::chrono::steady_clock::now() + std::chrono::seconds(reconnectDelaySeconds(rideAttempt));
+            session.feed.ended(again);
+            continue;
+        }
         showStatus("Connected.");
         std::memcpy(sessionKey, reconnectKey, sizeof sessionKey);
         reselectScreenId = screenId;
         sessionResumes = true;
         const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
-        const int result = processConnection(std::max(1, attemptScreenWaitMs - static_cast<int>(spent.count())));
+        const sessionResult result =
+            processConnection(std::max(1, attemptScreenWaitMs - static_cast<int>(spent.count())));
         reselectScreenId = 0;
         sessionResumes = false;
-        if (result != 4001 && result != 4002 && result != -2) return result;
+        if (result != resultServerClosed && result != resultLinkLost && result != resultNoMemory) return result;
         // Lost again after the screen came: a new round from the shortest pause.
-        if (sessionEstablished) {
-            if (!autoReconnect) return result;
-            screenId = currentScreenId;
-            attempt = 0;
+        if (session.sessionEstablished) {
+            if (!options.autoReconnect) return result;
+            screenId = session.currentScreenId;
+            rideAttempt = 0;
         }
     }
 }
@@ -260,11 +277,113 @@ int consoleMain::askStartupMasterPassword(char* buffer)
             pauseMs(1000);
             continue;
         }
-        setGlobalString(&masterPassword, buffer);
+        servers.setMasterPassword(buffer);
         wipeMemory(buffer, passwordMax + 1);
-        return masterPassword ? 1 : 0;
+        return servers.masterPassword() ? 1 : 0;
     }
     return 0;
+}
+
+// The connection to the server for a session, with the status rows; false
+// (the failure said) when none could be made.
+bool consoleMain::openConnection(serverInfo* server, proxyInfo* proxy)
+{
+    consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
+    drawConnecting();
+    session.feed.connecting(server->description ? server->description : "");
+    const sessionResult connected = connect(server, proxy);
+    if (connected != resultEnded) {
+        sessionEnding failed;
+        failed.reason = connected == resultEscaped ? endReason::closedByOperator : endReason::connectionFailed;
+        failed.words = connectFailure.empty() ? "the connection failed" : connectFailure;
+        session.feed.ended(failed);
+        showStatus("Connection failed.");
+        pauseMs(1000);
+        closeConnection();
+        return false;
+    }
+    showStatus("Connected.");
+    return true;
+}
+
+// The session key from the stored password, or from the operator; false
+// when the operator left the prompt.
+bool consoleMain::takeSessionKey(serverInfo* server, bool askPassword, char* buffer)
+{
+    if (!askPassword && server->hasPassword()) {
+        std::memcpy(sessionKey, server->password, sizeof sessionKey);
+        return true;
+    }
+    showStatus("Enter remote password...");
+    wipeMemory(buffer, passwordMax + 1);
+    char prompt[64];
+    std::snprintf(prompt, sizeof prompt, "Password for %.20s:", server->description ? server->description : "");
+    consoleInputBox box(1);
+    box.init(window, 20, 10, 40, prompt, buffer, passwordMax, 0x1E);
+    const bool typed = box.execute() == 2;
+    if (typed) serverInfo::makePassword(sessionKey, buffer);
+    wipeMemory(buffer, passwordMax + 1);
+    if (!typed) session.feed.ended({});
+    return typed;
+}
+
+// One session on the open connection, and the riding out of a link that
+// fails under it when that is asked for.
+sessionResult consoleMain::runSession(serverInfo* server, proxyInfo* proxy, bool& rodeOut)
+{
+    std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
+    sessionServer = server->description ? server->description : "";
+    // The server answers a wrong password only by never showing a screen,
+    // which takes a while: the wait is said until the first screen.
+    showStatus("Checking the password...");
+    sessionResult result = processConnection();
+    const bool linkFailed = result == resultServerClosed || result == resultLinkLost;
+    // A tunnel command that gave up before the server showed a screen
+    // says why (ssh: a refused key, an unknown host).
+    if (linkFailed && !session.sessionEstablished && proxy && proxy->command) showTunnelErrors(*this, *proxy);
+    rodeOut = linkFailed && options.autoReconnect && session.sessionEstablished;
+    if (rodeOut) result = rideOutDroppedLink(server, proxy);
+    return result;
+}
+
+namespace {
+
+// What the main loop says after a session, for how long, and whether the
+// stay with the server is over; any result not listed connects again at
+// once.
+struct sessionOutcome {
+    sessionResult result;
+    const char* status;   // null: nothing
+    int pauseMs;
+    bool done;
+};
+constexpr sessionOutcome outcomes[] = {
+    {resultEnded, nullptr, 0, true},
+    {resultServerClosed, "Remote server closed connection !", 500, true},
+    {resultLinkLost, "Connection with remote server lost !", 500, true},
+    {resultPasswordRefused, "Invalid password !", 1000, false},
+    // Esc while a tunnel was still connecting.
+    {resultEscaped, "Connection failed.", 1000, true},
+};
+
+}  // namespace
+
+// Says how the session ended; true when the stay with the server is over.
+// After a rejected password the next connection asks for it.
+bool consoleMain::afterSession(sessionResult result, bool rodeOut, bool& askPassword)
+{
+    if (result == resultPasswordRefused) askPassword = true;
+    for (const sessionOutcome& o : outcomes) {
+        if (o.result != result) continue;
+        // After the operator stopped reconnecting the server list returns
+        // without a word.
+        if (o.status && !(rodeOut && result == resultEscaped)) {
+            showStatus(o.status);
+            pauseMs(o.pauseMs);
+        }
+        return o.done;
+    }
+    return false;
 }
 
 // Connects to one chosen server until the attempt is done: a failure, Esc at
@@ -272,82 +391,22 @@ int consoleMain::askStartupMasterPassword(char* buffer)
 // leads to a new connection that asks for the password.
 void consoleMain::runConnection(serverInfo* server, proxyInfo* proxy, char* buffer, int& result)
 {
-    int useSavedPassword = 1;
-    bool done = false;
+    bool askPassword = false;
     // The digest kept for reconnecting lives no longer than the stay with this server.
     struct keyWipe {
         unsigned char (&key)[16];
         ~keyWipe() { wipeMemory(key, sizeof key); }
     } wipeOnLeave{reconnectKey};
-    while (!done && !EXIT) {
-        consoleFillBox(window, 0, 23, 80, 1, backgroundAttr, backgroundChar);
-        drawConnecting();
-        if (connect(server, proxy) != 0) {
-            showStatus("Connection failed.");
-            pauseMs(1000);
+    for (bool done = false; !done && !EXIT;) {
+        if (!openConnection(server, proxy)) return;
+        if (!takeSessionKey(server, askPassword, buffer)) {
             closeConnection();
             return;
         }
-        showStatus("Connected.");
-        if (useSavedPassword && server->hasPassword()) {
-            std::memcpy(sessionKey, server->password, sizeof sessionKey);
-        } else {
-            showStatus("Enter remote password...");
-            wipeMemory(buffer, passwordMax + 1);
-            char prompt[64];
-            std::snprintf(prompt, sizeof prompt, "Password for %.20s:", server->description ? server->description : "");
-            consoleInputBox box(1);
-            box.init(window, 20, 10, 40, prompt, buffer, passwordMax, 0x1E);
-            if (box.execute() != 2) {
-                wipeMemory(buffer, passwordMax + 1);
-                closeConnection();
-                return;
-            }
-            serverInfo::makePassword(sessionKey, buffer);
-            wipeMemory(buffer, passwordMax + 1);
-        }
-
-        std::memcpy(reconnectKey, sessionKey, sizeof reconnectKey);
-        sessionServer = server->description ? server->description : "";
-        result = processConnection();
-        const bool linkFailed = result == 4001 || result == 4002;
-        // A tunnel command that gave up before the server showed a screen
-        // says why (ssh: a refused key, an unknown host).
-        if (linkFailed && !sessionEstablished && proxy && proxy->command) showTunnelErrors(*this, *proxy);
-        // A link that failed under an open session is ridden out when asked for.
-        const bool rodeOut = linkFailed && autoReconnect && sessionEstablished;
-        if (rodeOut) result = rideOutDroppedLink(server, proxy);
-        switch (result) {
-        case 0:
-            done = true;
-            break;
-        case 4001:
-            showStatus("Remote server closed connection !");
-            pauseMs(500);
-            done = true;
-            break;
-        case 4002:
-            showStatus("Connection with remote server lost !");
-            pauseMs(500);
-            done = true;
-            break;
-        case 4003:
-            showStatus("Invalid password !");
-            pauseMs(1000);
-            useSavedPassword = 0;
-            break;
-        case -1:
-            // Esc while a tunnel was still connecting; after the operator
-            // stopped reconnecting the server list returns without a word.
-            if (!rodeOut) {
-                showStatus("Connection failed.");
-                pauseMs(1000);
-            }
-            done = true;
-            break;
-        default:
-            break;   // anything else: connect again at once
-        }
+        bool rodeOut = false;
+        const sessionResult ended = runSession(server, proxy, rodeOut);
+        result = ended;
+        done = afterSession(ended, rodeOut, askPassword);
         closeConnection();
     }
 }
@@ -371,6 +430,11 @@ void consoleMain::runServerStep(proxyInfo* proxy, char* buffer, int& result)
         cursorToStatusLine(window);
 
         bool chosen = startupServer && servers.select(startupServer);
+        if (startupServer && !chosen) {
+            // Beside the legend's last key, while the list is shown.
+            const std::string said = "No server entry matches '" + std::string(startupServer).substr(0, 25) + "'";
+            consoleTextLine(window, 26, 24, said.c_str(), screenCols - 26, textAttr);
+        }
         if (!chosen) chosen = servers.execute() == 2;
         setGlobalString(&startupServer, nullptr);
         if (!chosen) return;

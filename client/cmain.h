@@ -1,21 +1,51 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "client/pxylist.h"
-#include "client/screenfeed.h"
+#include "client/remotesession.h"
+#include "client/sessionctl.h"
 #include "client/srvlist.h"
 #include "console/cp437.h"
 #include "console/keyboard.h"
 #include "crypto/rc4.h"
-#include "history/scrollback.h"
-#include "record/asciicast.h"
-#include "share/webshare.h"
+#include "screen/screenmode.h"
+#include "screen/sessionaction.h"
 
 struct _win_st;
 class ClientSocket;
 class sessionOutbox;
+struct sessionCommands;
+// Frees the session's own menu items (defined with them).
+struct sessionCommandsDeleter {
+    void operator()(sessionCommands* commands) const;
+};
+
+// What a session, or the connection for one, came to: the program's result
+// codes, whose numbers the batch mode's exit statuses and the tests know.
+enum sessionResult : int {
+    resultEnded = 0,               // the operator ended it, or the server's greeting was not valid
+    resultEscaped = -1,            // Esc while connecting, or while a tunnel waited for the server
+    resultNoMemory = -2,
+    resultServerClosed = 4001,     // the server closed the connection
+    resultLinkLost = 4002,         // a socket error, or no screen in the time allowed
+    resultPasswordRefused = 4003,  // no screen after 34 headers: the password was wrong
+    resultConnectFailed = 4004,    // the TCP connection failed
+    resultProxyRefused = 4005,     // the proxy refused the tunnel or did not answer
+    resultProxyLineTooLong = 4006,
+    resultNoSuchHost = 4007,       // the host name did not resolve (or the address is not valid)
+};
+
+// How the session behaves, given when it is made.
+struct sessionOptions {
+    // --reconnect, or the session menu's switch: a link that fails under an
+    // open session is ridden out with new connections.
+    bool autoReconnect = false;
+};
 
 // The 26-byte greeting record exchanged at the start of a session.
 struct helloData {
@@ -54,13 +84,11 @@ int reconnectDelaySeconds(int attempt);
 // the two list menus for the whole run.
 class consoleMain {
 public:
+    sessionOptions options;
     _win_st* window = nullptr;
     ClientSocket* socket = nullptr;
-    int32_t previousScreenId = 0;
-    int32_t currentScreenId = 0;
-    int32_t receiveStatus = 0;
-    int32_t protocolState = 2;
-    int32_t sessionEstablished = 0;
+    // The session with the server chosen: its screen, screens, keys and feed.
+    remoteSession session;
     helloData serverGreeting;
     unsigned char sessionKey[16];
     rc4Cipher sendCipher;
@@ -68,8 +96,9 @@ public:
     char* configPath = nullptr;     // the configuration file of this run
     serverList servers;
     proxyList proxies;
-    // The way out of the session that is running (null between sessions).
-    sessionOutbox* outbox = nullptr;
+    // Takes in what the server sent while a menu was open (set while a
+    // session runs).
+    std::function<void()> catchUp;
     // Why the configuration could not be read ("cannot read <path>: ...") or
     // written ("cannot write <path>: ..."); empty when all went well.
     std::string configError;
@@ -102,22 +131,27 @@ public:
     // (0: none), for the session to say so.
     utf8Reader typedChar;
     char32_t untypable = 0;
-    // Every change of the remote screen, for what keeps or shows it; the
-    // server of the session (its description) and whether the session takes
-    // up one whose link failed.
-    screenFeed feed;
-    castRecorder recorder{feed};
-    screenHistory history{feed};
-    // The session menu or its shortcut asked for the scroll-back view.
-    bool historyAsked = false;
-    webShare share{feed};
-    // Why --share could not start its server, said at the end; empty when
-    // it did or was not asked for.
-    std::string shareError;
+    // The server of the session (its description) and whether the session
+    // takes up one whose link failed.
     std::string sessionServer;
     bool sessionResumes = false;
+    // While a dropped link is ridden out: the attempt after the one under
+    // way, which says how long the pause before it is.
+    int rideAttempt = 0;
+    // Why the last connect failed, in words ("" when it did not say), and
+    // as one stable word: refused, timeout, name, proxy or tunnel.
+    std::string connectFailure;
+    const char* connectFailureKind = "refused";
+    // What menu items and scripts may ask of the session; the items of the
+    // session menu that consumers of the screen offer, after the session's
+    // own (the program puts them here at start; not owned); and the mode
+    // an item asked to open over the screen, taken by the session once the
+    // key at hand has been handled.
+    consoleSessionControl control{*this};
+    std::vector<sessionAction*> actions;
+    std::unique_ptr<screenMode> pendingMode;
 
-    consoleMain();
+    explicit consoleMain(sessionOptions sessionOpts = {});
     ~consoleMain();
     consoleMain(const consoleMain&) = delete;
     consoleMain& operator=(const consoleMain&) = delete;
@@ -125,8 +159,15 @@ public:
     int init(_win_st* win);
     int closeConnection();
     int execute();
-    int connect(serverInfo* server, proxyInfo* proxy);
-    int processConnection(int screenWaitMs = 0);
+    sessionResult connect(serverInfo* server, proxyInfo* proxy);
+    sessionResult processConnection(int screenWaitMs = 0);
+    // What the end of a session with this result tells the feed: why, and
+    // when a reconnection follows.
+    sessionEnding endingOf(sessionResult result) const;
+    // The session's own items of the session menu, then those of actions.
+    std::vector<sessionAction*> menuActions();
+    // The session menu opens: its screen submenu is made anew.
+    void forgetScreenChoice();
     int onKey(KEY_EVENT_RECORD& key);
     int loadConfig(const char* fileName, serverList& sl, proxyList& pl);
     int saveConfig();
@@ -134,9 +175,10 @@ public:
     // a read error or past the size limit. Lines too long are left out and
     // counted in dropped.
     static bool readConfig(FILE* f, serverList& sl, proxyList& pl, droppedLines* dropped = nullptr);
-    // Says on standard error what configNote and configError hold, once the
-    // terminal is the shell's again; returns the program's exit status.
-    int reportEnd() const;
+    // Says on standard error what configNote and configError hold, and why
+    // the program could not start (startError: a share of the run), once
+    // the terminal is the shell's again; returns the program's exit status.
+    int reportEnd(const std::string& startError = "") const;
     // The whole configuration text of the two lists written to f.
     void writeConfig(FILE* f);
 
@@ -146,10 +188,16 @@ public:
     static bool escapeWithin(_win_st* window, int ms);
 
 private:
+    std::unique_ptr<sessionCommands, sessionCommandsDeleter> commands_;
+
     int askStartupMasterPassword(char* buffer);
     void runServerStep(proxyInfo* proxy, char* buffer, int& result);
     void runConnection(serverInfo* server, proxyInfo* proxy, char* buffer, int& result);
-    int rideOutDroppedLink(serverInfo* server, proxyInfo* proxy);
+    bool openConnection(serverInfo* server, proxyInfo* proxy);
+    bool takeSessionKey(serverInfo* server, bool askPassword, char* buffer);
+    sessionResult runSession(serverInfo* server, proxyInfo* proxy, bool& rodeOut);
+    bool afterSession(sessionResult result, bool rodeOut, bool& askPassword);
+    sessionResult rideOutDroppedLink(serverInfo* server, proxyInfo* proxy);
     bool reconnectPause(int seconds);
     void drawConnecting();
     void drawBackground();

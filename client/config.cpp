@@ -214,9 +214,9 @@ void serverList::save(FILE* f)
         if (s->hasPassword()) {
             unsigned char bytes[storedPasswordLen];
             std::memcpy(bytes, s->password, sizeof bytes);
-            if (masterPassword) {
+            if (masterPassword()) {
                 rc4Cipher cipher;
-                cipher.setKey(masterPassword);
+                cipher.setKey(masterPassword());
                 cipher.crypt(bytes, storedPasswordLen, 0);
             }
             std::fputc(',', f);
@@ -325,11 +325,11 @@ int consoleMain::saveConfig()
     return 0;
 }
 
-int consoleMain::reportEnd() const
+int consoleMain::reportEnd(const std::string& startError) const
 {
     if (!configNote.empty()) std::fprintf(stderr, "quorcli: %s\n", configNote.c_str());
-    if (!shareError.empty()) std::fprintf(stderr, "quorcli: %s\n", shareError.c_str());
-    if (configError.empty()) return shareError.empty() ? 0 : 1;
+    if (!startError.empty()) std::fprintf(stderr, "quorcli: %s\n", startError.c_str());
+    if (configError.empty()) return startError.empty() ? 0 : 1;
     std::fprintf(stderr, "quorcli: %s\n", configError.c_str());
     return 1;
 }

@@ -56,9 +56,13 @@ bool abortRequested(_win_st* window) {
 
 // Set while a connection is made without message boxes (consoleMain::quietFailures).
 bool quietErrors = false;
+// Where the connection being made keeps the words of its failure
+// (consoleMain::connectFailure); null outside a connect.
+std::string* failureWords = nullptr;
 
 // The failure's text, and under it why when that is known.
 void showError(_win_st* window, const char* text, const std::string& cause = "") {
+    if (failureWords) *failureWords = cause.empty() ? std::string(text) : std::string(text) + " " + cause;
     if (quietErrors) return;
     messageBox(window, errorColor, cause.empty() ? text : (std::string(text) + "\n" + cause).c_str(), pressEnter);
 }
@@ -73,6 +77,21 @@ public:
 
 private:
     bool was_;
+};
+
+// Keeps the words of one connect's failure in its owner's string.
+class wordsScope {
+public:
+    explicit wordsScope(std::string& words) : was_(failureWords) {
+        words.clear();
+        failureWords = &words;
+    }
+    ~wordsScope() { failureWords = was_; }
+    wordsScope(const wordsScope&) = delete;
+    wordsScope& operator=(const wordsScope&) = delete;
+
+private:
+    std::string* was_;
 };
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
@@ -118,14 +137,14 @@ int waitConnected(Socket& sock, _win_st* window, Clock::time_point deadline, int
             // Ready also means "failed" (writable on Linux, an exception on
             // Windows): the pending error tells.
             error = sockPendingError(sock.sock);
-            if (error != 0) return 4004;
+            if (error != 0) return resultConnectFailed;
             Flags::set(sock.state, Socket::Connected);
             return 0;
         }
-        if ((seen & seenKeys) && abortRequested(window)) return -1;
-        if (EXIT) return -1;
+        if ((seen & seenKeys) && abortRequested(window)) return resultEscaped;
+        if (EXIT) return resultEscaped;
         error = sockErrTimedOut;
-        if (msUntil(deadline) == 0) return 4004;
+        if (msUntil(deadline) == 0) return resultConnectFailed;
     }
 }
 
@@ -141,10 +160,10 @@ constexpr int maxTurnsPerAddress = 10;
 // address tried and `error` the system's code of its failure.
 int connectAny(Socket& sock, const std::vector<sockAddress>& addresses, _win_st* window, size_t& last, int& error) {
     const auto deadline = std::min(attemptDeadline, Clock::now() + std::chrono::milliseconds(connectWaitMs));
-    int result = 4004;
+    int result = resultConnectFailed;
     last = 0;
     error = sockErrTimedOut;
-    for (size_t i = 0; i < addresses.size() && result == 4004; ++i) {
+    for (size_t i = 0; i < addresses.size() && result == resultConnectFailed; ++i) {
         if (i > 0 && msUntil(deadline) == 0) break;
         last = i;
         if (sock.open(addresses[i].family()) != 0) {
@@ -228,8 +247,8 @@ bool readProxyStatus(int fd, char* buffer, _win_st* window) {
         if (read == 0) strip(buffer);
     }
     if (read == 0) return *buffer && proxyGranted(buffer);
-    const std::string why = read == 4001 ? "The proxy closed the connection"
-                            : read == 4002 ? sockErrorText(attemptOver() ? sockErrTimedOut : sockLastError())
+    const std::string why = read == resultServerClosed ? "The proxy closed the connection"
+                            : read == resultLinkLost ? sockErrorText(attemptOver() ? sockErrTimedOut : sockLastError())
                                            : "";
     std::snprintf(buffer, messageLen + 1, "%s", why.c_str());
     return false;
@@ -243,10 +262,10 @@ int proxyExchange(int fd, const serverInfo* server, const proxyInfo* proxy, char
     const int sent = len < 0 ? 0 : sendAll(fd, buffer, len);
     const int error = sockLastError();
     wipeMemory(buffer, messageLen + 1);   // the request holds the credentials
-    if (len < 0) return 4005;
+    if (len < 0) return resultProxyRefused;
     if (sent != 0) {
         std::snprintf(buffer, messageLen + 1, "%s", sockErrorText(error).c_str());
-        return 4005;
+        return resultProxyRefused;
     }
     return readProxyAnswer(fd, buffer, window);
 }
@@ -266,12 +285,13 @@ struct lookupJob {
 // other the operator is told which folder, link or file is at fault (the
 // end of the text kept when it is too long), and nothing starts.
 int refuseTunnel(consoleMain& app) {
+    app.connectFailureKind = "tunnel";
     static const std::string head = "Tunnel refused: ";
     const size_t room = static_cast<size_t>(messageWidth) - head.size();
     std::string why = app.tunnelRefusal;
     if (why.size() > room) why = "..." + why.substr(why.size() - (room - 3));
     showError(app.window, (head + why).c_str());
-    return 4004;
+    return resultConnectFailed;
 }
 
 // Starts the tunnel command of the entry for the server; the session then
@@ -287,11 +307,11 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
         if (server.port < 1 || server.port > 65535) target = writtenHost(server.hostName) + ":" + std::to_string(server.port);
         resolveFailureText(message, sizeof message, target.c_str());
         showError(app.window, message);
-        return 4007;
+        return resultNoSuchHost;
     }
     auto* carrier = new (std::nothrow) TunnelSocket;
     app.socket = carrier;
-    if (!carrier) return -2;
+    if (!carrier) return resultNoMemory;
     std::vector<std::string> args;
     const int started = tunnelArguments(tunnel.command, server.hostName, server.port, args) ? carrier->start(args)
                                                                                               : tunnelFailed;
@@ -299,13 +319,13 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
     char message[96];
     std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", orEmpty(tunnel.command));
     showError(app.window, message);
-    return 4004;
+    return resultConnectFailed;
 }
 
 }  // namespace
 
 int readProxyAnswer(int sock, char* buffer, _win_st* window) {
-    if (!readProxyStatus(sock, buffer, window)) return 4005;
+    if (!readProxyStatus(sock, buffer, window)) return resultProxyRefused;
     for (int line = 0; line < maxHeaderLines; ++line) {
         int r = telnetRead(sock, buffer, messageLen, window);
         if (r != 0) return r;
@@ -313,7 +333,7 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
         if (!*buffer) return 0;
     }
     buffer[0] = 0;
-    return 4005;
+    return resultProxyRefused;
 }
 
 hostLookupFn hostLookup;
@@ -321,7 +341,7 @@ hostLookupFn hostLookup;
 int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addresses, _win_st* window,
                      const hostLookupFn& lookup) {
     addresses.clear();
-    if (!host) return 4007;
+    if (!host) return resultNoSuchHost;
     // A literal address needs no lookup and no wait.
     sockAddress literal;
     if (sockLiteralAddress(host, port, literal)) {
@@ -345,10 +365,10 @@ int resolveAbortable(const char* host, int port, std::vector<sockAddress>& addre
     while (!job->finished) {
         const int seen = waitSocketOrKey(-1, 0, attemptWait(turnMs), true, &job->done);
         if (job->finished) break;
-        if (attemptOver()) return 4007;
+        if (attemptOver()) return resultNoSuchHost;
         // An abandoned lookup finishes on its own and frees what it shares.
-        if ((seen & seenKeys) && abortRequested(window)) return -1;
-        if (EXIT) return -1;
+        if ((seen & seenKeys) && abortRequested(window)) return resultEscaped;
+        if (EXIT) return resultEscaped;
     }
     addresses = job->addresses;
     return addresses.empty() ? 4007 : 0;
@@ -424,7 +444,7 @@ int sendAll(int fd, const char* data, int len) {
 }
 
 int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
-    if (!buffer || maxLen < 1) return 4006;
+    if (!buffer || maxLen < 1) return resultProxyLineTooLong;
     int n = 0;
     int result = 0;
     for (;;) {
@@ -449,7 +469,7 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
                 if (n + 1 < maxLen) buffer[n++] = c;
                 break;
             } else if (n + 1 >= maxLen) {
-                result = 4006;
+                result = resultProxyLineTooLong;
                 break;
             } else {
                 buffer[n++] = c;
@@ -474,22 +494,26 @@ int telnetRead(int sock, char* buffer, int maxLen, _win_st* window) {
 }
 
 // Opens the TCP connection to the server, directly or through the proxy's
-// CONNECT tunnel; shows its own message box for every failure it names.
-int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
+// CONNECT tunnel; shows its own message box for every failure it names, and
+// keeps its words in connectFailure.
+sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     const quietScope quiet(quietFailures);
+    const wordsScope words(connectFailure);
+    connectFailureKind = "name";
     const attemptScope attempt(connectLimitMs);
     if (server && server->invalidAddress) {
         closeConnection();
         char message[96];
         std::snprintf(message, sizeof message, "The address '%.50s' is not valid.", server->invalidAddress);
         showError(window, message);
-        return 4007;
+        return resultNoSuchHost;
     }
     if (server && proxy && proxy->command) {
         closeConnection();
-        return connectThroughTunnel(*this, *server, *proxy);
+        connectFailureKind = "tunnel";
+        return static_cast<sessionResult>(connectThroughTunnel(*this, *server, *proxy));
     }
-    int result = 4004;
+    int result = resultConnectFailed;
     const bool viaProxy = proxy && hasText(proxy->hostName);
     const char* host = server ? server->hostName : nullptr;
     int port = server ? server->port : 0;
@@ -501,15 +525,15 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     std::unique_ptr<char[]> message(new (std::nothrow) char[messageLen + 1]);
     closeConnection();
     socket = new (std::nothrow) ClientSocket(0);
-    if (!socket || !message || !server) return -2;
+    if (!socket || !message || !server) return resultNoMemory;
 
     std::vector<sockAddress> addresses;
     const int looked = resolveAbortable(host, port, addresses, window, hostLookup);
-    if (looked == -1) return -1;
+    if (looked == -1) return resultEscaped;
     if (looked != 0) {
         resolveFailureText(message.get(), messageLen + 1, host);
         showError(window, message.get());
-        return 4007;
+        return resultNoSuchHost;
     }
 
     size_t last = 0;
@@ -522,6 +546,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     socket->block();
 
     if (result == 4004) {
+        connectFailureKind = error == sockErrTimedOut ? "timeout" : "refused";
         connectFailureText(message.get(), messageLen + 1, addresses[last]);
         showError(window, message.get(), connectFailureCause(error, addresses[last]));
     }
@@ -531,6 +556,7 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         socket->block();   // the waits for the proxy's answer may have changed it
     }
 
+    if (result == 4005 || result == 4006) connectFailureKind = "proxy";
     if (result == 4005) {
         const std::string cause = message.get();
         if (thisBuild().failureTextsWithPort)
@@ -544,5 +570,5 @@ int consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
         showError(window, message.get(), cause);
     }
     wipeMemory(message.get(), messageLen + 1);
-    return result;
+    return static_cast<sessionResult>(result);
 }

@@ -7,11 +7,12 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "batch/batch.h"
+#include "client/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_parts.h"
+#include "client/main_startup.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
-    parseCmdArguments(nullptr, argc, argv);
+    programOptions options;
+    parseCmdArguments(nullptr, argc, argv, &options);
     // So does a configuration that must not be used, before anything of it
     // is made, read or written.
     const std::string cfgRefusal = configRefusal("quorcli.cfg");
@@ -46,23 +48,24 @@ int main(int argc, char** argv) {
         releaseProgramStrings();
         return 1;
     }
-    ++count;
     installSignalHandlers();
     terminalStartup(argc, argv);
 
     int result = 0;
     {
-        consoleMain app;
-        if (app.init(stdscr) == 0) {
+        consoleMain app({options.reconnect});
+        sessionParts parts(app, options);
+        // --share serves the whole run: a server that cannot start ends it.
+        const std::string shareError = parts.startShare();
+        if (app.init(stdscr) == 0 && shareError.empty()) {
             keyboardInputInit(stdscr);
             app.execute();
         }
         terminalShutdown();
         // The terminal is ours again: say so when the configuration could not
         // be read (it was then left alone) or written, or lines were left out.
-        result = app.reportEnd();
+        result = app.reportEnd(shareError);
     }
-    --count;
 
     releaseProgramStrings();
     return result;

@@ -6,10 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "batch/batch.h"
+#include "client/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
-#include "client/startup.h"
+#include "client/main_parts.h"
+#include "client/main_startup.h"
 #include "console/global.h"
 #include "console/term.h"
 #include "console/win32/keyqueue.h"
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     modulePath = getModulePath(programPath().c_str());
-    parseCmdArguments(nullptr, argc, argv);
+    programOptions options;
+    parseCmdArguments(nullptr, argc, argv, &options);
     // A configuration that must not be used is refused before the console
     // is taken and before anything of it is made, read or written.
     const std::string refusal = configRefusal("quorcli.cfg");
@@ -74,8 +76,10 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
-        consoleMain app;
-        if (app.init(reinterpret_cast<_win_st*>(screen)) == 0) {
+        consoleMain app({options.reconnect});
+        sessionParts parts(app, options);
+        const std::string shareError = parts.startShare();
+        if (app.init(reinterpret_cast<_win_st*>(screen)) == 0 && shareError.empty()) {
             startKeyboardThread();
             app.execute();
         }
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
         // The console's own buffer is shown again before anything is said on
         // it, and the window stays until it has been read.
         closeConsoleScreen(screen);
-        result = app.reportEnd();
+        result = app.reportEnd(shareError);
         if (result != 0) keepWindowForReading();
         FreeConsole();
     }

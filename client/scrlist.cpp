@@ -4,8 +4,7 @@
 #include <new>
 
 #include "client/outbox.h"
-
-llistN<serverScreen> screens(0);
+#include "console/cp437.h"
 
 namespace {
 
@@ -27,21 +26,12 @@ int sendSelect(uint32_t screenId, sessionOutbox& out)
     return 1;
 }
 
-// The first screen whose id is the current one, or null.
-serverScreen* findScreen(int32_t currentId)
-{
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->id == static_cast<uint32_t>(currentId))
-            return s;
-    return nullptr;
-}
-
 // Moves the current id to the neighbour of its screen, wrapping to `wrapTo`
 // at the end of the list or when the id is not listed.
-int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int stepScreen(serverScreenList& screens, bool forward, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
     previousId = currentId;
-    serverScreen* found = findScreen(currentId);
+    serverScreen* found = screens.find(static_cast<uint32_t>(currentId));
     serverScreen* neighbour = found ? (forward ? found->next : found->previous) : nullptr;
     serverScreen* target = neighbour ? neighbour : (forward ? screens.first : screens.last);
     if (target)
@@ -52,6 +42,22 @@ int stepScreen(bool forward, int32_t& currentId, int32_t& previousId, sessionOut
 }
 
 }   // namespace
+
+serverScreen* serverScreenList::find(uint32_t id)
+{
+    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+        if (s->id == id)
+            return s;
+    return nullptr;
+}
+
+serverScreen* serverScreenList::findByName(std::string_view shown)
+{
+    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+        if (cp437Text(s->name) == shown)
+            return s;
+    return nullptr;
+}
 
 serverScreen::serverScreen() : next(nullptr), previous(nullptr), id(0)
 {
@@ -68,7 +74,7 @@ int serverScreen::init(uint32_t newId, const char* newName)
     return 0;
 }
 
-int readScreenList(const unsigned char* payload, int32_t length)
+int readScreenList(serverScreenList& screens, const unsigned char* payload, int32_t length)
 {
     if (payload == nullptr || length <= 4)
         return 0;
@@ -94,14 +100,14 @@ int readScreenList(const unsigned char* payload, int32_t length)
     return added;
 }
 
-int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int selectNextScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(true, currentId, previousId, out);
+    return stepScreen(screens, true, currentId, previousId, out);
 }
 
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out)
+int selectPreviousScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out)
 {
-    return stepScreen(false, currentId, previousId, out);
+    return stepScreen(screens, false, currentId, previousId, out);
 }
 
 int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out)

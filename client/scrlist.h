@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "console/llist.h"
 
@@ -21,16 +22,24 @@ public:
 };
 
 // The server's screens as last reported; owns its items.
-extern llistN<serverScreen> screens;
+class serverScreenList : public llistN<serverScreen> {
+public:
+    // The first screen with the id, or null.
+    serverScreen* find(uint32_t id);
+    // The first screen whose name shows as `shown` (its glyphs as UTF-8,
+    // as a script writes it), or null.
+    serverScreen* findByName(std::string_view shown);
+};
 
-// Appends one screen per entry of a screen list payload of `length` bytes
-// (4 unused bytes, then entries: id, name length, name). Names are cut to 80
-// bytes; an entry cut short by the end of the payload, or one with a negative
+// Appends to screens one screen per entry of a screen list payload of
+// `length` bytes (4 unused bytes, then entries: id, name length, name).
+// Names are cut to 80 bytes; an entry cut short by the end of the payload, or one with a negative
 // name length, ends the parsing. Returns the number of screens added.
-int readScreenList(const unsigned char* payload, int32_t length);
+int readScreenList(serverScreenList& screens, const unsigned char* payload, int32_t length);
 
-// Screen selection for the session. Each returns 1 when it sent the select
-// screen message (word 2, then the id: 8 bytes in one message) and 0 otherwise.
-int selectNextScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
-int selectPreviousScreen(int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+// Screen selection for the session, over its list of screens. Each returns
+// 1 when it sent the select screen message (word 2, then the id: 8 bytes in
+// one message) and 0 otherwise.
+int selectNextScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out);
+int selectPreviousScreen(serverScreenList& screens, int32_t& currentId, int32_t& previousId, sessionOutbox& out);
 int selectScreen(uint32_t screenId, int32_t& currentId, int32_t& previousId, sessionOutbox& out);

@@ -17,10 +17,10 @@
 #include "console/global.h"
 #include "console/keyboard.h"
 #include "console/keyhold.h"
+#include "screen/decode.h"
 #include "console/term.h"
 #include "console/wait.h"
 #include "crypto/ccomm.h"
-#include "history/historyview.h"
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
@@ -42,6 +42,7 @@ constexpr char clientReady[] = "QUORCLI Ready";
 constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
+constexpr int catchUpQuietMs = 150;   // how long a server that is done is quiet
 constexpr int unitsPerPass = 16;           // headers and payloads taken in one turn of the loop
 
 enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
@@ -52,47 +53,6 @@ uint32_t readWord(const unsigned char* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-// Stands in for the terminal while one screen update is painted: the rows
-// the update touches are pushed once and the terminal is refreshed once,
-// instead of once per run-encoded item.
-class paintBatch : public Terminal {
-public:
-    paintBatch() : real_(terminal()) { setTerminal(this); }
-    ~paintBatch() override {
-        setTerminal(real_);
-        bool any = moved_;
-        for (int r = 0; r < screenRows; ++r) {
-            if (!dirty_[r]) continue;
-            real_->putRow(r, screenBuf[r]);
-            any = true;
-        }
-        if (moved_) real_->moveCursor(x_, y_);
-        if (any) real_->refresh();
-    }
-    paintBatch(const paintBatch&) = delete;
-    paintBatch& operator=(const paintBatch&) = delete;
-
-    void putRow(int row, const uint16_t*) override {
-        if (row >= 0 && row < screenRows) dirty_[row] = true;
-    }
-    void moveCursor(int x, int y) override {
-        x_ = x;
-        y_ = y;
-        moved_ = true;
-    }
-    int refresh() override { return 0; }
-    const bool (&dirtyRows() const)[screenRows] { return dirty_; }
-    int readKey(int timeoutMs, INPUT_RECORD& record) override { return real_->readKey(timeoutMs, record); }
-    int inputFd() const override { return real_->inputFd(); }
-    bool keyPending() const override { return real_->keyPending(); }
-
-private:
-    Terminal* real_;
-    bool dirty_[screenRows] = {};
-    bool moved_ = false;
-    int x_ = 0, y_ = 0;
-};
-
 // The status row while the client has something to say over the server's
 // picture: that the server keeps the session waiting (and how to leave), or
 // for a few seconds a notice about a key. The server's own row comes back
@@ -100,11 +60,13 @@ private:
 // server paints on it meanwhile goes under the notice.
 class statusNote {
 public:
-    explicit statusNote(_win_st* window) : window_(window) {}
+    statusNote(_win_st* window, const remoteScreen& model) : window_(window), model_(model) {}
     bool hintShown() const { return shown_ && !notice_; }
+    // Whether the client's words cover the server's status row.
+    bool covering() const { return shown_; }
     void showHint() {
         if (hintShown()) return;
-        cover();
+        shown_ = true;
         notice_ = false;
         static const char action[] = "=End remote session";
         const int keyLen = static_cast<int>(std::strlen(endSessionKeyName()));
@@ -121,11 +83,11 @@ public:
         if (shown_) hide();
     }
     void showNotice(const char* text) {
-        cover();
+        shown_ = true;
         notice_ = true;
-        std::snprintf(text_, sizeof text_, "%s", text);
+        std::snprintf(text_, sizeof text_, "%s", fitToRow(text).c_str());
         until_ = Clock::now() + noticeTime;
-        drawNotice();
+        consoleTextLine(window_, 0, 24, text_, screenCols, 0x71);
     }
     // Milliseconds until the notice goes (0 when due), -1 without one.
     long long noticeLeft() const {
@@ -136,36 +98,19 @@ public:
     void hideDueNotice() {
         if (noticeLeft() == 0) hide();
     }
-    // Paints a server update with the server's own status row in place,
-    // and the notice over it again.
-    template <class Paint>
-    void paintUnder(Paint paint) {
-        if (!shown_ || !notice_) {
-            paint();
-            return;
-        }
-        std::memcpy(screenBuf[screenRows - 1], saved_, sizeof saved_);
-        paint();
-        std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
-        drawNotice();
-    }
 
 private:
     static constexpr auto noticeTime = std::chrono::seconds(3);
     _win_st* window_;
+    const remoteScreen& model_;
     bool shown_ = false;
     bool notice_ = false;
     char text_[screenCols + 1] = {};
     Clock::time_point until_{};
-    uint16_t saved_[screenCols] = {};
 
-    void cover() {
-        if (!shown_) std::memcpy(saved_, screenBuf[screenRows - 1], sizeof saved_);
-        shown_ = true;
-    }
-    void drawNotice() { consoleTextLine(window_, 0, 24, text_, screenCols, 0x71); }
+    // The terminal shows the server's status row again.
     void hide() {
-        std::memcpy(screenBuf[screenRows - 1], saved_, sizeof saved_);
+        std::memcpy(screenBuf[screenRows - 1], model_.cells[screenRows - 1], sizeof screenBuf[0]);
         updateScreen(window_, screenRows - 1, 1);
         shown_ = false;
     }
@@ -178,10 +123,14 @@ public:
     sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd,
                int screenWaitMs)
         : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
-          note_(app.window), screenWaitMs_(screenWaitMs) {
-        app_.outbox = &outbox_;
+          note_(app.window, app.session.model), screenWaitMs_(screenWaitMs) {
+        app_.session.outbox = &outbox_;
+        app_.catchUp = [this] { catchUp(); };
     }
-    ~sessionRun() { app_.outbox = nullptr; }
+    ~sessionRun() {
+        app_.session.outbox = nullptr;
+        app_.catchUp = nullptr;
+    }
     sessionRun(const sessionRun&) = delete;
     sessionRun& operator=(const sessionRun&) = delete;
 
@@ -195,33 +144,33 @@ private:
     int fd_;
     sessionOutbox outbox_;
     statusNote note_;
-    std::unique_ptr<historyView> view_;   // the scroll-back view, while open
+    std::unique_ptr<screenMode> mode_;   // a mode over the screen (the history view), while open
     int32_t expected_ = openingLen;
     int32_t received_ = 0;
     uint32_t msgType_ = 0;
     int32_t msgLen_ = 0;
     int32_t headerCount_ = 0;
-    int32_t result_ = 0;
+    sessionResult result_ = resultEnded;
     Clock::time_point lastProgress_ = Clock::now();
     const Clock::time_point started_ = Clock::now();
     const int screenWaitMs_;   // 0: the first screen may take as long as it takes
 
-    void end(int32_t result) {
+    void end(sessionResult result) {
         result_ = result;
-        app_.receiveStatus = leaving;
+        app_.session.receiveStatus = leaving;
     }
-    bool leavingNow() const { return app_.receiveStatus == leaving; }
+    bool leavingNow() const { return app_.session.receiveStatus == leaving; }
     // Keys other than the end key wait for the first screen, for a payload
     // under way to be complete, and for the server to take our output.
     bool keysWait() const {
-        return !app_.sessionEstablished || app_.protocolState == statePayload || outputStuck();
+        return !app_.session.sessionEstablished || app_.session.protocolState == statePayload || outputStuck();
     }
     // The server does not take our output: reading waits too, for what it
     // sends would only add acknowledgements.
     bool outputStuck() const { return outbox_.backlog() > outboxBacklogLimit; }
     // Milliseconds left for the first screen; -1 without a limit.
     long long screenWaitLeft() const {
-        if (screenWaitMs_ <= 0 || app_.sessionEstablished) return -1;
+        if (screenWaitMs_ <= 0 || app_.session.sessionEstablished) return -1;
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
         return waited < screenWaitMs_ ? screenWaitMs_ - waited : 0;
     }
@@ -235,11 +184,14 @@ private:
     void reselectScreen();
     void announceScreen();
     void passNotice();
-    void openView();
-    void closeView();
+    void openMode(std::unique_ptr<screenMode> mode);
+    void drawMode();
+    void closeMode();
     void paint(const unsigned char* payload, int32_t length);
+    void showRows(const bool (&rows)[screenRows], bool cursor);
     void watchKeys(bool inputReady);
     void handleKey();
+    void catchUp();
     int waitTimeout() const;
 };
 
@@ -259,25 +211,25 @@ bool sessionRun::receive() {
     if (missing <= 0) return false;
     int32_t n = c_recv(app_.recvCipher, fd_, in_ + received_, missing);
     if (n == 0) {
-        end(4001);
+        end(resultServerClosed);
     } else if (n < 0) {
         const int err = sockLastError();
         if (sockInterrupted(err)) updateScreen(app_.window, 0, screenRows);
-        else if (!sockWouldBlock(err)) end(4002);
+        else if (!sockWouldBlock(err)) end(resultLinkLost);
     } else {
         received_ += n;
-        if (received_ == expected_) app_.receiveStatus = unitComplete;
+        if (received_ == expected_) app_.session.receiveStatus = unitComplete;
     }
-    return app_.receiveStatus == unitComplete;
+    return app_.session.receiveStatus == unitComplete;
 }
 
 void sessionRun::completeOpening() {
     if (in_[openingLen - 1] == '0') {
-        app_.protocolState = stateGreeting;
+        app_.session.protocolState = stateGreeting;
         expected_ = greetingLen;
     } else {
         outbox_.postWord(startWord);
-        app_.protocolState = stateHeader;
+        app_.session.protocolState = stateHeader;
     }
 }
 
@@ -297,9 +249,9 @@ void sessionRun::completeGreeting() {
         if (unpacked_) outbox_.postWord(compressedStartWord);
         std::memcpy(app_.serverGreeting.bytes, in_, greetingLen);
     } else {
-        app_.receiveStatus = leaving;   // result stays 0
+        app_.session.receiveStatus = leaving;   // result stays 0
     }
-    app_.protocolState = stateHeader;
+    app_.session.protocolState = stateHeader;
 }
 
 void sessionRun::completeHeader() {
@@ -315,15 +267,15 @@ void sessionRun::completeHeader() {
     case msgCompressed:
         // A payload must fit the receive buffer; anything else is a broken stream.
         if (msgLen_ < 0 || msgLen_ > comBufferSize) {
-            end(4002);
+            end(resultLinkLost);
             return;
         }
         expected_ = msgLen_;
-        app_.protocolState = statePayload;
+        app_.session.protocolState = statePayload;
         break;
     case msgScreenId:
         expected_ = 4;
-        app_.protocolState = statePayload;
+        app_.session.protocolState = statePayload;
         break;
     default:
         break;
@@ -333,14 +285,14 @@ void sessionRun::completeHeader() {
 void sessionRun::completePayload() {
     switch (msgType_) {
     case msgScreenList:
-        screens.free();
-        readScreenList(in_, msgLen_);
+        app_.session.screens.free();
+        readScreenList(app_.session.screens, in_, msgLen_);
         reselectScreen();
         announceScreen();
         break;
     case msgScreenId:
-        if (app_.currentScreenId == 0) app_.sessionEstablished = 1;
-        app_.currentScreenId = static_cast<int32_t>(readWord(in_));
+        if (app_.session.currentScreenId == 0) app_.session.sessionEstablished = 1;
+        app_.session.currentScreenId = static_cast<int32_t>(readWord(in_));
         reselectScreen();
         announceScreen();
         break;
@@ -361,58 +313,75 @@ void sessionRun::completePayload() {
     }
     msgType_ = 0;
     msgLen_ = 0;
-    app_.protocolState = stateHeader;
+    app_.session.protocolState = stateHeader;
 }
 
+// The update goes into the session's model of the server's screen; the
+// terminal shows the rows it touched, unless a mode is open over it.
 void sessionRun::paint(const unsigned char* payload, int32_t length) {
-    paintBatch batch;
-    // Under the scroll-back view the update goes on the server's picture,
-    // and the view is drawn again over the result.
-    if (view_) std::memcpy(screenBuf, app_.feed.screen().cells, sizeof screenBuf);
-    note_.paintUnder([&] {
-        paintScreenUpdate(app_.window, payload, length);
-        // Here the cell screen holds the server's picture alone.
-        app_.feed.painted(screenBuf, batch.dirtyRows(), cursorX, cursorY);
-    });
-    if (view_) view_->draw();
+    remoteScreen& model = app_.session.model;
+    bool rows[screenRows] = {};
+    paintScreenUpdate(model, payload, length, rows);
+    app_.session.feed.painted(model.cells, rows, model.cursorX, model.cursorY);
+    if (mode_) drawMode();
+    else showRows(rows, payload && length >= 4);
 }
 
-void sessionRun::openView() {
+// Puts the model's rows flagged in `rows` on the terminal (the status row
+// stays under the client's words while they cover it), and the model's
+// cursor when asked; one refresh for all.
+void sessionRun::showRows(const bool (&rows)[screenRows], bool cursor) {
+    const remoteScreen& model = app_.session.model;
+    Terminal* t = terminal();
+    bool any = false;
+    for (int r = 0; r < screenRows; ++r) {
+        if (!rows[r] || (r == screenRows - 1 && note_.covering())) continue;
+        std::memcpy(screenBuf[r], model.cells[r], sizeof screenBuf[r]);
+        t->putRow(r, screenBuf[r]);
+        any = true;
+    }
+    if (cursor) {
+        cursorX = static_cast<int16_t>(model.cursorX);
+        cursorY = static_cast<int16_t>(model.cursorY);
+        t->moveCursor(cursorX, cursorY);
+    }
+    if (any || cursor) t->refresh();
+}
+
+void sessionRun::openMode(std::unique_ptr<screenMode> mode) {
     note_.dismiss();
-    view_ = std::make_unique<historyView>(app_.window, app_.history, app_.feed);
-    view_->draw();
+    mode_ = std::move(mode);
+    drawMode();
+}
+
+void sessionRun::drawMode() {
+    int x = 0, y = 0;
+    mode_->draw(screenBuf, x, y);
+    updateScreen(app_.window, 0, screenRows);
+    SetConsoleCursorPosition(app_.window, COORD{static_cast<int16_t>(x), static_cast<int16_t>(y)});
 }
 
 // The live screen comes back as the server last painted it.
-void sessionRun::closeView() {
-    view_.reset();
-    const remoteScreen& live = app_.feed.screen();
-    std::memcpy(screenBuf, live.cells, sizeof screenBuf);
-    updateScreen(app_.window, 0, screenRows);
-    COORD cursor;
-    cursor.X = static_cast<int16_t>(live.cursorX);
-    cursor.Y = static_cast<int16_t>(live.cursorY);
-    SetConsoleCursorPosition(app_.window, cursor);
+void sessionRun::closeMode() {
+    mode_.reset();
+    bool all[screenRows];
+    std::fill(std::begin(all), std::end(all), true);
+    showRows(all, true);
 }
 
 // Tells the feed which screen the server shows, by its id and name.
 void sessionRun::announceScreen() {
-    if (!app_.sessionEstablished) return;
-    const auto id = static_cast<uint32_t>(app_.currentScreenId);
-    const char* name = "";
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->getId() == id) {
-            name = s->getName();
-            break;
-        }
-    app_.feed.shown(id, name);
+    if (!app_.session.sessionEstablished) return;
+    const auto id = static_cast<uint32_t>(app_.session.currentScreenId);
+    const serverScreen* s = app_.session.screens.find(id);
+    app_.session.feed.shown(id, s ? s->name : "");
 }
 
 // What a watcher of the screen (a recording) has to say goes on the status
 // row; its file names hold glyphs as UTF-8, which the row shows as they are.
 void sessionRun::passNotice() {
-    if (view_) return;   // kept until the view closes
-    const std::string text = cp437FromUtf8(app_.feed.takeNotice());
+    if (mode_) return;   // kept until the mode closes
+    const std::string text = cp437FromUtf8(app_.session.feed.takeNotice());
     if (!text.empty()) note_.showNotice(text.c_str());
 }
 
@@ -420,32 +389,28 @@ void sessionRun::passNotice() {
 // screens, goes back to the one shown before the link dropped, when the
 // server still lists it; otherwise stays on what the server shows.
 void sessionRun::reselectScreen() {
-    if (app_.reselectScreenId == 0 || !app_.sessionEstablished || screens.count == 0) return;
+    if (app_.reselectScreenId == 0 || !app_.session.sessionEstablished || app_.session.screens.count == 0) return;
     const auto id = static_cast<uint32_t>(app_.reselectScreenId);
     app_.reselectScreenId = 0;
-    for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
-        if (s->getId() == id) {
-            selectScreen(id, app_.currentScreenId, app_.previousScreenId, outbox_);
-            return;
-        }
+    if (app_.session.screens.find(id)) selectScreen(id, app_.session.currentScreenId, app_.session.previousScreenId, outbox_);
 }
 
 // Completes every unit that is ready; an empty payload is ready at once.
 void sessionRun::completeUnit() {
-    while (app_.receiveStatus == unitComplete) {
-        app_.receiveStatus = receiving;
+    while (app_.session.receiveStatus == unitComplete) {
+        app_.session.receiveStatus = receiving;
         lastProgress_ = Clock::now();
         note_.hideHint();
-        switch (app_.protocolState) {
+        switch (app_.session.protocolState) {
         case stateOpening: completeOpening(); break;
         case stateGreeting: completeGreeting(); break;
         case stateHeader: completeHeader(); break;
         default: completePayload(); break;
         }
-        if (app_.protocolState == stateHeader) expected_ = headerLen;
+        if (app_.session.protocolState == stateHeader) expected_ = headerLen;
         received_ = 0;
-        if (app_.receiveStatus == receiving && app_.protocolState == statePayload && expected_ == 0)
-            app_.receiveStatus = unitComplete;
+        if (app_.session.receiveStatus == receiving && app_.session.protocolState == statePayload && expected_ == 0)
+            app_.session.receiveStatus = unitComplete;
     }
 }
 
@@ -460,24 +425,41 @@ void sessionRun::watchKeys(bool inputReady) {
         INPUT_RECORD record{};
         const int got = pollTerminalKey(&record);
         if (got < 0) {
-            end(0);   // the terminal is gone: leave in order
+            end(resultEnded);   // the terminal is gone: leave in order
             return;
         }
         if (got == 0) return;
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
         if (isEndSessionKey(record.Event.KeyEvent)) {
-            end(0);
+            end(resultEnded);
             return;
         }
         // A tunnel is still connecting until the server greets: Esc gives up
         // as it does while a socket connects.
-        if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc && app_.protocolState < stateHeader &&
+        if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc && app_.session.protocolState < stateHeader &&
             dynamic_cast<TunnelSocket*>(app_.socket)) {
-            end(-1);
+            end(resultEscaped);
             return;
         }
-        holdKeyEvent(record);
+        app_.session.keys.hold(record);
     }
+}
+
+// The server sends an update only once the one before is acknowledged: what
+// it sent while a menu stood open is taken and acknowledged, and what it
+// sends after that, until it has been quiet for a moment (a second at most).
+void sessionRun::catchUp() {
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    while (!leavingNow() && !outputStuck() && Clock::now() < until) {
+        if (outbox_.backlog() > 0) outbox_.flush();
+        if ((waitSocketOrKey(fd_, waitRead, catchUpQuietMs, false) & seenReadable) == 0) break;
+        for (int units = 0; receive() && units < unitsPerPass; ++units) {
+            completeUnit();
+            if (leavingNow() || outputStuck()) break;
+        }
+        completeUnit();
+    }
+    if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // Takes one key event, if any, and hands it to the key handler.
@@ -485,18 +467,19 @@ void sessionRun::handleKey() {
     INPUT_RECORD record{};
     int got = waitKey(app_.window, &record, 0);
     if (got < 0) {
-        end(0);   // the terminal is gone: leave in order
+        end(resultEnded);   // the terminal is gone: leave in order
         return;
     }
     if (got > 0 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
-        // While the view is open no key reaches the server; the end key still ends.
-        if (!view_) app_.onKey(record.Event.KeyEvent);
-        else if (isEndSessionKey(record.Event.KeyEvent)) end(0);
-        else if (!view_->key(record.Event.KeyEvent)) closeView();
+        // While a mode is open no key reaches the server; the end key still ends.
+        if (!mode_) app_.onKey(record.Event.KeyEvent);
+        else if (isEndSessionKey(record.Event.KeyEvent)) end(resultEnded);
+        else if (!mode_->key(record.Event.KeyEvent)) closeMode();
+        else drawMode();
     }
-    if (app_.historyAsked) {
-        app_.historyAsked = false;
-        if (!view_ && !leavingNow()) openView();
+    if (app_.pendingMode) {
+        std::unique_ptr<screenMode> asked = std::move(app_.pendingMode);
+        if (!mode_ && !leavingNow()) openMode(std::move(asked));
     }
     if (app_.untypable) {
         char text[40];
@@ -505,7 +488,7 @@ void sessionRun::handleKey() {
         app_.untypable = 0;
     }
     // A dialog of the key handler may have sent while the loop stood still.
-    if (outbox_.failure()) end(outbox_.failure());
+    if (outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // How long the loop may sleep: not at all while keys can be handled, until
@@ -513,13 +496,13 @@ void sessionRun::handleKey() {
 // the first screen runs out, and never so long that a termination request
 // goes unseen.
 int sessionRun::waitTimeout() const {
-    if (!keysWait() && heldKeyCount() > 0) return 0;
+    if (!keysWait() && app_.session.keys.count() > 0) return 0;
     long long wait = idleWaitMs;
     if (keysWait() && !note_.hintShown()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
         wait = std::min<long long>(wait, left.count());
     }
-    for (const long long left : {screenWaitLeft(), note_.noticeLeft(), app_.feed.dueInMs()})
+    for (const long long left : {screenWaitLeft(), note_.noticeLeft(), app_.session.feed.dueInMs()})
         if (left >= 0) wait = std::min(wait, left);
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
@@ -527,13 +510,13 @@ int sessionRun::waitTimeout() const {
 int sessionRun::run() {
     sockSetNoDelay(fd_);
     sendOpeningBlock();
-    screens.free();
+    app_.session.screens.free();
     headerCount_ = 0;
-    app_.feed.started(app_.sessionServer.c_str(), app_.sessionResumes);
+    app_.session.feed.started(app_.sessionServer.c_str(), app_.sessionResumes);
 
     while (!leavingNow()) {
         if (EXIT) {
-            end(0);
+            end(resultEnded);
             break;
         }
         // A server that does not read is not read from either: what it
@@ -557,26 +540,27 @@ int sessionRun::run() {
             }
         }
         completeUnit();
-        if (!leavingNow() && outbox_.failure()) end(outbox_.failure());
+        if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
         if (leavingNow()) break;
-        app_.feed.tick();
+        app_.session.feed.tick();
+        if (leavingNow()) break;   // a watcher (a script) ended the session
         passNotice();
         if (!keysWait()) {
-            if (heldKeyCount() > 0 || (seen & seenKeys)) {
+            if (app_.session.keys.count() > 0 || (seen & seenKeys)) {
                 handleKey();
                 announceScreen();
                 passNotice();
             }
-        } else if (!app_.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
-                   app_.protocolState != statePayload) {
-            end(4003);
+        } else if (!app_.session.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
+                   app_.session.protocolState != statePayload) {
+            end(resultPasswordRefused);
         } else if (screenWaitLeft() == 0) {
-            end(4002);   // no screen in the time allowed: counts as a lost link
+            end(resultLinkLost);   // no screen in the time allowed: counts as a lost link
         } else if (Clock::now() - lastProgress_ >= hintAfter) {
             note_.showHint();
         }
     }
-    app_.feed.ended(result_ == 4001 || result_ == 4002);
+    app_.session.feed.ended(app_.endingOf(result_));
     return result_;
 }
 
@@ -611,7 +595,7 @@ private:
 // 4003 when no screen was ever reported (wrong password), -1 on Esc while a
 // tunnel still waited for the server. With screenWaitMs above 0, a session
 // that shows no screen within that many milliseconds ends with 4002.
-int consoleMain::processConnection(int screenWaitMs) {
+sessionResult consoleMain::processConnection(int screenWaitMs) {
     std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
     std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);
     const bool compressed = thisBuild().compressedUpdates;
@@ -619,14 +603,14 @@ int consoleMain::processConnection(int screenWaitMs) {
 
     serverGreeting.setWord(1, 0);
     serverGreeting.setWord(2, 0);
-    previousScreenId = 0;
-    currentScreenId = 0;
-    receiveStatus = receiving;
-    protocolState = stateOpening;
-    sessionEstablished = 0;
+    session.previousScreenId = 0;
+    session.currentScreenId = 0;
+    session.receiveStatus = receiving;
+    session.protocolState = stateOpening;
+    session.sessionEstablished = 0;
     typedChar.reset();
     untypable = 0;
-    historyAsked = false;
+    pendingMode.reset();
 
     sendCipher.setKey(sessionKey, 16);
     recvCipher.setKey(sessionKey, 16);
@@ -641,19 +625,20 @@ int consoleMain::processConnection(int screenWaitMs) {
         }
     } wipeOnEnd{sendCipher, recvCipher};
 
-    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return -2;
-    if (!socket || socket->sock < 0) return 4002;
+    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return resultNoMemory;
+    if (!socket || socket->sock < 0) return resultLinkLost;
 
     int result = 0;
     {
         nonBlockingScope nonBlocking(socket);
         rawKeysScope raw;
-        sessionRun session(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock, screenWaitMs);
-        result = session.run();
+        heldKeysInFront front(&session.keys);
+        sessionRun running(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock, screenWaitMs);
+        result = running.run();
     }
     // Keys kept for the session mean nothing to the lists.
-    dropHeldKeys();
+    session.keys.drop();
     wipeMemory(recvBuf.get(), comBufferSize);
     wipeMemory(sendBuf.get(), comBufferSize);
-    return result;
+    return static_cast<sessionResult>(result);
 }

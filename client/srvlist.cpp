@@ -174,7 +174,17 @@ void serverInfo::decrypt(const char* key)
 
 serverList::serverList() = default;
 
-serverList::~serverList() { deleteEntries<serverInfo>(*this); }
+serverList::~serverList()
+{
+    deleteEntries<serverInfo>(*this);
+    setMasterPassword(nullptr);
+}
+
+void serverList::setMasterPassword(const char* text)
+{
+    if (master_) wipeMemory(master_, std::strlen(master_));
+    setGlobalString(&master_, text);
+}
 
 int serverList::init(_win_st* win) { return consoleMenu::init(win, 5, 4, 70, 16, 11); }
 
@@ -288,12 +298,12 @@ void serverList::askMasterPassword(int reportCleared)
             if (std::strcmp(first, second) != 0) {
                 messageBox(window, alertColor, "Entered passwords does not match, try it again please.", pressEnter);
             } else if (*first) {
-                setGlobalString(&masterPassword, first);
+                setMasterPassword(first);
                 // Only a password actually kept is reported as set.
-                if (masterPassword)
+                if (master_)
                     messageBox(window, promptColor, "Master password has been succesfully set.", pressEnter);
             } else {
-                setGlobalString(&masterPassword, nullptr);
+                setMasterPassword(nullptr);
                 for (menuItem* it = items.first; it; it = it->next)
                     if (serverInfo* s = entryOf(it)) s->cleanPassword();
                 if (reportCleared)
@@ -310,9 +320,9 @@ void serverList::askMasterPassword(int reportCleared)
 int serverList::onSavePassword()
 {
     menuItem* item = getActiveItem();
-    if (!masterPassword) {
+    if (!master_) {
         askMasterPassword(0);
-        if (!masterPassword) {
+        if (!master_) {
             messageBox(window, alertColor, "You must set master password before saving server passwords.",
                        pressEnter);
             return 0;

@@ -59,6 +59,13 @@ public:
     // Asks twice for a new master password and sets, replaces or clears it;
     // reportCleared 0 keeps the "cleared" message back.
     void askMasterPassword(int reportCleared);
+    // The master password that protects the stored passwords (null: none
+    // set); the old one is wiped when it is replaced and when the list goes.
+    const char* masterPassword() const { return master_; }
+    void setMasterPassword(const char* text);
+
+private:
+    char* master_ = nullptr;
 };
 
 // Reads a port number the way atoi does (blanks, sign, digits; 0 when there

@@ -288,3 +288,18 @@ char displayLetter(const char* arg) {
     const char letter = arg[1] == '-' ? arg[2] : arg[1];
     return letter && std::strchr("mnau", letter) ? letter : 0;
 }
+
+std::string fitToRow(const std::string& text, size_t width) {
+    if (text.size() <= width) return text;
+    if (width < 8) return text.substr(0, width);
+    // The head: the words before the first path (a "/" or "X:\\" that
+    // begins a word), when they leave room for the path's end.
+    size_t path = 0;
+    while (path < text.size() &&
+           !((path == 0 || text[path - 1] == ' ') &&
+             (text[path] == '/' || (path + 2 < text.size() && text[path + 1] == ':' && text[path + 2] == '\\'))))
+        ++path;
+    const std::string head = path < text.size() && path + 3 + 20 <= width ? text.substr(0, path) : "";
+    const size_t tail = width - head.size() - 3;
+    return head + "..." + text.substr(text.size() - tail);
+}

@@ -12,12 +12,22 @@ struct _win_st;
 constexpr int screenCols = 80;
 constexpr int screenRows = 25;
 
+// The terminal's picture and cursor: what the program shows, one for the
+// terminal as there is one terminal. A session keeps the server's screen in
+// a model of its own and puts it here while it is in front; the lists,
+// menus and boxes draw here over it.
 extern uint16_t screenBuf[screenRows][screenCols];
 extern int16_t cursorX;
 extern int16_t cursorY;
 extern const int colorTable[8];
 extern const int compat_table[256];
 extern const char brd[7];          // double-line frame set
+
+// A message for one row of width columns (a byte a column): as it is when it
+// fits, else with the words before its first path (when they leave room),
+// then "...", then as much of its end as fits, so that a long path loses
+// its front and keeps the file's name.
+std::string fitToRow(const std::string& text, size_t width = screenCols);
 
 // Cell level: change screenBuf only. Writes clip at column 79; a count of zero
 // or less writes nothing; rows or columns outside the screen write nothing.
@@ -76,16 +86,3 @@ bool chooseDisplayMode(const char* term, int argc, char** argv, bool utf8Locale)
 // set-up with the colour pairs, the first picture).
 void terminalStartup(int argc, char** argv);
 void terminalShutdown();
-
-// Screen update decoding (run-encoded character and attribute data).
-void paintCharData(_win_st* window, const unsigned char* data, int32_t length);
-void paintAttrData(_win_st* window, const unsigned char* data, int32_t length);
-// Cursor word, character data, attribute data. Returns 0, or -1 when the
-// payload was malformed (what fitted was painted, nothing outside it read).
-int paintScreenUpdate(_win_st* window, const unsigned char* payload, int32_t length);
-// Size of the unpack buffer for compressed updates.
-constexpr int unpackBufferSize = 4100;
-// Expands a compressed update into dest (capacity destLen). Returns the number
-// of bytes written, or -1 when the data breaks the limits.
-int32_t unpackScreenData(const unsigned char* src, unsigned char* dest, int32_t length,
-                         int32_t destLen = unpackBufferSize);

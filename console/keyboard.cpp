@@ -15,16 +15,25 @@ INPUT_RECORD escEvent() {
     return record;
 }
 
+namespace {
+
+bool takeHeld(INPUT_RECORD* record) {
+    heldKeys* held = terminal()->held();
+    return held && held->take(record);
+}
+
+}  // namespace
+
 int getKey(_win_st*, INPUT_RECORD* record) {
     if (!record) return 0;
-    if (takeHeldKey(record)) return 1;
+    if (takeHeld(record)) return 1;
     return terminal()->readKey(1, *record) == 1 ? 1 : 0;
 }
 
 int waitKey(_win_st*, INPUT_RECORD* record, int timeoutMs) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
-    if (!EXIT && record && takeHeldKey(record)) return 1;
+    if (!EXIT && record && takeHeld(record)) return 1;
     for (;;) {
         if (EXIT) return -1;
         int wait = -1;

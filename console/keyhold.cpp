@@ -1,7 +1,5 @@
 #include "console/keyhold.h"
 
-#include <deque>
-
 #include "console/term.h"
 
 namespace {
@@ -10,29 +8,24 @@ namespace {
 // without bound.
 constexpr size_t maxHeld = 65536;
 
-std::deque<INPUT_RECORD>& held() {
-    static std::deque<INPUT_RECORD> events;
-    return events;
-}
-
 }  // namespace
 
-bool holdKeyEvent(const INPUT_RECORD& record) {
-    if (held().size() >= maxHeld) return false;
-    held().push_back(record);
+bool heldKeys::hold(const INPUT_RECORD& record) {
+    if (events_.size() >= maxHeld) return false;
+    events_.push_back(record);
     return true;
 }
 
-bool takeHeldKey(INPUT_RECORD* record) {
-    if (held().empty()) return false;
-    if (record) *record = held().front();
-    held().pop_front();
+bool heldKeys::take(INPUT_RECORD* record) {
+    if (events_.empty()) return false;
+    if (record) *record = events_.front();
+    events_.pop_front();
     return true;
 }
 
-int heldKeyCount() { return static_cast<int>(held().size()); }
+heldKeysInFront::heldKeysInFront(heldKeys* keys) : before_(terminal()->held()) { terminal()->holdFrom(keys); }
 
-void dropHeldKeys() { held().clear(); }
+heldKeysInFront::~heldKeysInFront() { terminal()->holdFrom(before_); }
 
 int pollTerminalKey(INPUT_RECORD* record) {
     INPUT_RECORD got{};

@@ -6,6 +6,8 @@
 
 #include "console/keyboard.h"
 
+class heldKeys;
+
 // Where the cell screen is shown and where keys come from. The program uses
 // the curses terminal; tests use the in-memory one with a scripted key queue.
 class Terminal {
@@ -20,6 +22,11 @@ public:
     virtual int readKey(int timeoutMs, INPUT_RECORD& record) = 0;
     // Descriptor that becomes readable when a key may be waiting, or -1.
     virtual int inputFd() const { return -1; }
+    // True when keys may come at any time to a terminal that has no
+    // descriptor to wait on, so that a wait has to ask it often; false where
+    // a descriptor tells, and where every key there will be is pending
+    // already (a script's terminal).
+    virtual bool needsAsking() const { return inputFd() < 0; }
     // True when keys are already buffered inside the terminal layer, or a
     // change of the terminal's size waits to be shown (the next readKey does).
     virtual bool keyPending() const { return false; }
@@ -35,6 +42,17 @@ public:
     virtual void rawKeys(bool on) {}
     // True when typed characters beyond ASCII come as UTF-8 bytes.
     virtual bool utf8Keys() const { return false; }
+    // Puts text on the clipboard of the terminal, where it says how (its
+    // description's Ms: xterm's OSC 52); false where it cannot.
+    virtual bool copyText(const std::string& text) { return false; }
+
+    // The held keys of the session in front, which key readers hand out
+    // before the terminal's own (null: none; not owned).
+    heldKeys* held() const { return held_; }
+    void holdFrom(heldKeys* keys) { held_ = keys; }
+
+private:
+    heldKeys* held_ = nullptr;
 };
 
 Terminal* terminal();              // the active terminal (never null)

@@ -46,6 +46,7 @@ public:
     void rawKeys(bool on) override;
     bool utf8Keys() const override { return utf8Typed; }
     void setTitle(const char* title) override { setTerminalTitle(title); }
+    bool copyText(const std::string& text) override { return copyToTerminalClipboard(text); }
 
     // Paints the whole terminal again from the cell screen.
     void redrawAll();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #define NCURSES_NOMACROS
@@ -77,6 +78,23 @@ void setTerminalTitle(const char* title) {
         addTerminalRescue(popTitle);
     }
     writeAll(bytes + start + terminalTitleText(title, unicodeMode != 0) + end);
+}
+
+bool copyToTerminalClipboard(const std::string& text) {
+    const char* ms = stdscr ? capability("Ms") : nullptr;
+    if (!ms) return false;
+    static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string coded;
+    for (size_t i = 0; i < text.size(); i += 3) {
+        uint32_t v = static_cast<unsigned char>(text[i]) << 16;
+        if (i + 1 < text.size()) v |= static_cast<unsigned char>(text[i + 1]) << 8;
+        if (i + 2 < text.size()) v |= static_cast<unsigned char>(text[i + 2]);
+        for (size_t j = 0; j < 4; ++j) coded += i + j <= text.size() ? digits[(v >> (18 - 6 * j)) & 63] : '=';
+    }
+    const char* bytes = tiparm(ms, "c", coded.c_str());
+    if (!bytes) return false;
+    writeAll(bytes);
+    return true;
 }
 
 void restoreTerminalTitle() {

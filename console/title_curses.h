@@ -13,6 +13,10 @@
 // ends the title or starts a control sequence.
 std::string terminalTitleText(const char* title, bool utf8);
 
+// Puts text on the terminal's clipboard through its description's Ms
+// (xterm's OSC 52, the text in Base64); false on a terminal without it.
+bool copyToTerminalClipboard(const std::string& text);
+
 // Sets the title; nothing on a terminal that has none.
 void setTerminalTitle(const char* title);
 // Puts back the title that the first setTerminalTitle replaced, where the

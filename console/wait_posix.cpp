@@ -62,7 +62,7 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
         if (keyFd >= 0) {
             keyAt = n;
             fds[n++] = pollfd{keyFd, POLLIN, 0};
-        } else {
+        } else if (t->needsAsking()) {
             // A terminal without a descriptor can only be asked: look often.
             seen |= seenKeys;
             if (timeoutMs < 0 || timeoutMs > 10) timeoutMs = 10;

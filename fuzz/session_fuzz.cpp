@@ -11,7 +11,6 @@
 #include "client/build.h"
 #include "client/cmain.h"
 #include "client/scrlist.h"
-#include "console/cutil.h"
 #include "console/term.h"
 #include "crypto/rc4.h"
 #include "fuzz/fuzz_util.h"
@@ -46,13 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int r = app.processConnection();
         if (r != 0 && r != 4001 && r != 4002 && r != 4003)
             __builtin_trap();
-        if (cursorX < 0 || cursorX >= screenCols || cursorY < 0 || cursorY >= screenRows)
+        const remoteScreen& model = app.session.model;
+        if (model.cursorX < 0 || model.cursorX >= screenCols || model.cursorY < 0 || model.cursorY >= screenRows)
             __builtin_trap();
+        serverScreenList& screens = app.session.screens;
         for (serverScreen* s = screens.getNext(nullptr); s; s = screens.getNext(s))
             if (s->getName()[80] != 0)
                 __builtin_trap();
     }
-    screens.free();
     useBuildProfile(nullptr);
     setTerminal(nullptr);
     return 0;

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "console/cutil.h"
 
 namespace {
 
@@ -15,8 +14,7 @@ int folded(int c) { return c < 128 ? std::tolower(c) : c; }
 
 }  // namespace
 
-historyView::historyView(_win_st* window, const screenHistory& history, const screenFeed& feed)
-    : window_(window), history_(history), feed_(feed) {
+historyView::historyView(const screenHistory& history, const screenFeed& feed) : history_(history), feed_(feed) {
     // It opens with the last lines of the history above the live screen's top half.
     const long long start = std::max<long long>(0, static_cast<long long>(history_.lines().size()) - viewRows / 2);
     topEver_ = history_.dropped() + static_cast<uint64_t>(start);
@@ -49,30 +47,27 @@ std::string historyView::statusText() const {
            " - / search - Esc returns";
 }
 
-void historyView::draw() {
+void historyView::draw(uint16_t (&cells)[screenRows][screenCols], int& x, int& y) {
     const long long t = top();
     for (int r = 0; r < viewRows; ++r) {
         const long long i = t + r;
-        if (i < total()) std::memcpy(screenBuf[r], line(i), sizeof screenBuf[r]);
-        else for (uint16_t& cell : screenBuf[r]) cell = 0x0720;
+        if (i < total()) std::memcpy(cells[r], line(i), sizeof cells[r]);
+        else for (uint16_t& cell : cells[r]) cell = 0x0720;
         if (i == matchLine_ && !pattern_.empty())
             for (int c = matchColumn_; c < matchColumn_ + static_cast<int>(pattern_.size()) && c < screenCols; ++c) {
                 // The match in reverse colours.
-                const int attr = screenBuf[r][c] >> 8;
+                const int attr = cells[r][c] >> 8;
                 const int swapped = ((attr & 0x07) << 4) | ((attr & 0x70) >> 4);
-                screenBuf[r][c] = static_cast<uint16_t>((screenBuf[r][c] & 0xFF) | (swapped << 8));
+                cells[r][c] = static_cast<uint16_t>((cells[r][c] & 0xFF) | (swapped << 8));
             }
     }
     const std::string status = statusText();
     std::string padded = status.substr(0, screenCols);
     padded.resize(screenCols, ' ');
     for (int c = 0; c < screenCols; ++c)
-        screenBuf[viewRows][c] = static_cast<uint16_t>(static_cast<unsigned char>(padded[c]) | (statusAttr << 8));
-    updateScreen(window_, 0, screenRows);
-    COORD cursor;
-    cursor.X = static_cast<int16_t>(std::min<size_t>(status.size(), screenCols - 1));
-    cursor.Y = viewRows;
-    SetConsoleCursorPosition(window_, cursor);
+        cells[viewRows][c] = static_cast<uint16_t>(static_cast<unsigned char>(padded[c]) | (statusAttr << 8));
+    x = static_cast<int>(std::min<size_t>(status.size(), screenCols - 1));
+    y = viewRows;
 }
 
 // Looks for the pattern from the line after (or before) the match shown, or
@@ -119,7 +114,6 @@ bool historyView::key(const KEY_EVENT_RECORD& k) {
         } else if (ch >= 32 && ch != 127 && typed_.size() < screenCols - 2) {
             typed_ += static_cast<char>(ch);
         }
-        draw();
         return true;
     }
     const long long t = top();
@@ -138,6 +132,5 @@ bool historyView::key(const KEY_EVENT_RECORD& k) {
         if (pattern_.empty()) said_ = "No search yet: / or ? first";
         else find(ch == 'n' ? forward_ : !forward_);
     }
-    draw();
     return true;
 }

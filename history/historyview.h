@@ -3,22 +3,20 @@
 #include <string>
 
 #include "console/keyboard.h"
-#include "history/scrollback.h"
+#include "history/history.h"
+#include "screen/screenmode.h"
 
-struct _win_st;
-
-// The scroll-back view: the history of the screen shown, above the live
-// screen, paged with the usual keys and searched with / and ?. It draws on
-// the cell screen, which the session restores from the feed when it closes;
-// the session goes on under it.
-class historyView {
+// The history view: the history of the screen shown, above the live
+// screen, paged with the usual keys and searched with / and ?. A mode of
+// the session's screen; the session goes on under it.
+class historyView : public screenMode {
 public:
-    historyView(_win_st* window, const screenHistory& history, const screenFeed& feed);
+    historyView(const screenHistory& history, const screenFeed& feed);
 
     // Every row, for the place and the lines as they are now.
-    void draw();
+    void draw(uint16_t (&cells)[screenRows][screenCols], int& x, int& y) override;
     // One key; false when the view closes (Esc).
-    bool key(const KEY_EVENT_RECORD& key);
+    bool key(const KEY_EVENT_RECORD& key) override;
 
     // The text of the status row.
     std::string statusText() const;
@@ -27,7 +25,6 @@ public:
     long long total() const;
 
 private:
-    _win_st* window_;
     const screenHistory& history_;
     const screenFeed& feed_;
     // The first line shown, counted from the first line the history ever

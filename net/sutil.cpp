@@ -338,3 +338,25 @@ void wipeMemory(void* p, size_t n)
     // when this function is inlined into its caller.
     __asm__ __volatile__("" : : "r"(p) : "memory");
 }
+
+bool globMatch(const char* pattern, const char* text) {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    while (*text) {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = text;
+        } else if (*pattern && (*pattern == '?' || lower(*pattern) == lower(*text))) {
+            ++pattern;
+            ++text;
+        } else if (star) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == 0;
+}

@@ -25,6 +25,9 @@ int memicmpFolded(const void* s1, const void* s2, int len);
 int stricmpPrefix(const char* first, const char* second);
 int stricmpWhole(const char* first, const char* second);
 int strcmpin(const char* first, const char* second, int n);
+// Whether the whole text matches the pattern, letters folded: '*' any run
+// of bytes (none too), '?' any one byte.
+bool globMatch(const char* pattern, const char* text);
 int stoi(char* str);
 int stoih(char* str);
 // Exactly len bytes of str plus a terminator on the heap (free()), or null.

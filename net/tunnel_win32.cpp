@@ -11,32 +11,12 @@
 #include <thread>
 
 #include "net/flags.h"
+#include "net/process_win32.h"
 #include "net/tunnel.h"
 
 namespace {
 
 constexpr DWORD endWaitMs = 1000;
-
-// One argument as the child's C runtime will split it out of the command line.
-std::string quoted(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-    std::string out = "\"";
-    for (size_t i = 0;; ++i) {
-        size_t slashes = 0;
-        while (i < arg.size() && arg[i] == '\\') {
-            ++i;
-            ++slashes;
-        }
-        if (i == arg.size()) {
-            out.append(slashes * 2, '\\');   // before the closing quote
-            break;
-        }
-        if (arg[i] == '"') out.append(slashes * 2 + 1, '\\');
-        else out.append(slashes, '\\');
-        out += arg[i];
-    }
-    return out + "\"";
-}
 
 void closeHandle(HANDLE& h) {
     if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -160,8 +140,6 @@ TunnelSocket::~TunnelSocket() {
 
 int TunnelSocket::start(const std::vector<std::string>& args) {
     if (args.empty() || carrier_) return tunnelFailed;
-    std::string line;
-    for (const std::string& a : args) line += (line.empty() ? "" : " ") + quoted(a);
 
     auto* c = new Carrier;
     carrier_ = c;
@@ -184,17 +162,8 @@ int TunnelSocket::start(const std::vector<std::string>& args) {
         ok = c->job && SetInformationJobObject(c->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
     PROCESS_INFORMATION child{};
-    if (ok) {
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = childIn;
-        si.hStdOutput = childOut;
-        si.hStdError = childErrors;
-        // Suspended until it is in the job, so that nothing it starts escapes.
-        ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
-                            nullptr, &si, &child);
-    }
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    if (ok) ok = startProcess(nullptr, args, childIn, childOut, childErrors, CREATE_SUSPENDED | CREATE_NO_WINDOW, child);
     closeHandle(childIn);
     closeHandle(childOut);
     closeHandle(childErrors);

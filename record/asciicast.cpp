@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "console/cp437.h"
-#include "console/global.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/formats.h"
+#include "screen/json.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
@@ -29,7 +29,10 @@ void appendColours(std::string& out, int attr) {
 
 }  // namespace
 
-castRecorder::castRecorder(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
+castRecorder::castRecorder(screenFeed& feed, const saveTarget& target, recordOptions options)
+    : feed_(feed), target_(target), options_(options) {
+    feed_.subscribe(this);
+}
 
 castRecorder::~castRecorder() {
     feed_.unsubscribe(this);
@@ -44,7 +47,7 @@ std::string castRecorder::headerLine(const std::string& server, long long timest
     }
     std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
                       ", \"title\": ";
-    out += jsonString(cp437Text(server));
+    out += jsonGlyphs(server);
     out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
     out += pcPalette[7];
     out += "\", \"bg\": \"";
@@ -98,12 +101,9 @@ std::string castRecorder::drawChanges(terminalState& shown, const remoteScreen& 
 std::string castRecorder::open(const remoteScreen& screen) {
     close();
     std::string error;
-    const std::string folder = saveFolder(error);
-    if (folder.empty()) return "Not recording: " + error;
     newFiles files;
     const std::time_t now = std::time(nullptr);
-    if (!files.create(folder, safeFileName(screen.server) + "-" + fileTimeStamp(now), {".cast"}, error))
-        return "Not recording: " + error;
+    if (!files.createSaved(target_, savedFileBase(screen.server, now), {".cast"}, error)) return "Not recording: " + error;
     // The file is ours from here; newFiles would remove it on leaving.
     file_ = files.file(0);
     path_ = files.path() + ".cast";
@@ -132,8 +132,8 @@ void castRecorder::close() {
 // One whole line or none, so that a file cut at the limit still plays;
 // "" when written, else why not.
 std::string castRecorder::write(const std::string& line) {
-    if (written_ + static_cast<long long>(line.size()) > recordLimitMb * 1000000LL)
-        return " at " + std::to_string(recordLimitMb) + " MB (--record-limit): " + path_;
+    if (written_ + static_cast<long long>(line.size()) > options_.limitMb * 1000000LL)
+        return " at " + std::to_string(options_.limitMb) + " MB (--record-limit): " + path_;
     errno = 0;
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
         return ": cannot write " + path_ + ": " + std::strerror(errno ? errno : EIO);
@@ -181,7 +181,7 @@ std::string castRecorder::stop() {
 void castRecorder::sessionStarted(const remoteScreen& screen, bool resumed) {
     if (resumed && file_) return;   // the same recording goes on
     close();
-    if (recordSessions) {
+    if (options_.everySession) {
         const std::string said = open(screen);
         if (!file_) feed_.say(said);
     }
@@ -205,8 +205,8 @@ std::string castRecorder::marker(const remoteScreen& screen) {
 
 void castRecorder::screenShown(const remoteScreen& screen) { event("m", marker(screen)); }
 
-void castRecorder::sessionEnded(const remoteScreen&, bool linkLost) {
-    if (linkLost && autoReconnect) {
+void castRecorder::sessionEnded(const remoteScreen&, const sessionEnding& how) {
+    if (how.reason == endReason::linkLostRetrying) {
         tick();   // kept open for the reconnection
         return;
     }
@@ -227,4 +227,11 @@ long long castRecorder::dueInMs() const {
     if (!file_ || !unflushed_) return -1;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(flushed_ + flushEvery - Clock::now()).count();
     return left > 0 ? left : 0;
+}
+
+std::string recordAction::menuText() const { return recorder_.recording() ? "Record session: on" : "Record session: off"; }
+
+sessionAction::after recordAction::run(sessionControl& session) {
+    session.statusLine(recorder_.recording() ? recorder_.stop() : recorder_.start());
+    return after::keepMenu;
 }

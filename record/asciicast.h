@@ -3,15 +3,22 @@
 #include <cstdio>
 #include <string>
 
-#include "client/screenfeed.h"
+#include "screen/savefile.h"
+#include "screen/screenfeed.h"
+#include "screen/sessionaction.h"
 
 // Records sessions as asciicast (version 2) files that terminal-recording
 // players replay: a header line, then one event line per change of the
 // remote screen, drawn with cursor moves, colours and UTF-8 glyphs. Keys are
 // never recorded: they can be passwords.
+struct recordOptions {
+    bool everySession = false;   // --record: every session of the run is recorded
+    long limitMb = 1000;         // --record-limit: a recording stops at this size (1 MB = 1,000,000 bytes)
+};
+
 class castRecorder : public screenWatcher {
 public:
-    explicit castRecorder(screenFeed& feed);
+    castRecorder(screenFeed& feed, const saveTarget& target, recordOptions options);
     ~castRecorder() override;
     castRecorder(const castRecorder&) = delete;
     castRecorder& operator=(const castRecorder&) = delete;
@@ -26,7 +33,7 @@ public:
     void rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) override;
     void cursorMoved(const remoteScreen& screen) override;
     void screenShown(const remoteScreen& screen) override;
-    void sessionEnded(const remoteScreen& screen, bool linkLost) override;
+    void sessionEnded(const remoteScreen& screen, const sessionEnding& how) override;
     void tick() override;
     long long dueInMs() const override;
 
@@ -49,12 +56,14 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     screenFeed& feed_;
+    const saveTarget& target_;
+    const recordOptions options_;
     FILE* file_ = nullptr;
     std::string path_;
     Clock::time_point started_{};
     Clock::time_point flushed_{};
     bool unflushed_ = false;
-    long long written_ = 0;   // bytes in the file, against --record-limit
+    long long written_ = 0;   // bytes in the file, against the limit
     bool drawn_ = false;   // the whole screen has been drawn once
     terminalState shown_;
 
@@ -63,4 +72,16 @@ private:
     void event(const char* type, const std::string& data);
     std::string write(const std::string& line);
     void drawAll(const remoteScreen& screen);
+};
+
+// The session menu's "Record session: off/on", which starts or stops
+// recording the session that runs; the menu stays, showing the new state.
+class recordAction : public sessionAction {
+public:
+    explicit recordAction(castRecorder& recorder) : recorder_(recorder) {}
+    std::string menuText() const override;
+    after run(sessionControl& session) override;
+
+private:
+    castRecorder& recorder_;
 };

@@ -1,6 +1,6 @@
 #include "share/page.h"
 
-#include "record/screenshot.h"
+#include "screen/formats.h"
 
 namespace {
 

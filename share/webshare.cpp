@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "console/cp437.h"
-#include "console/global.h"
+#include "console/term.h"
+#include "screen/json.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
@@ -20,17 +21,6 @@ const char* statusText(shareStatus s) {
     case shareStatus::ended: return "session ended";
     default: return "waiting";
     }
-}
-
-// Text from the server as a JSON string: each byte its code page 437
-// glyph (none of them a control character), quote and backslash escaped.
-void appendJsonCp437(std::string& out, const unsigned char* text, size_t n) {
-    out += '"';
-    for (size_t i = 0; i < n; ++i) {
-        if (text[i] == '"' || text[i] == '\\') out += '\\';
-        appendCp437(out, text[i]);
-    }
-    out += '"';
 }
 
 }  // namespace
@@ -139,7 +129,7 @@ std::string shareHub::message(shareStatus status, const std::string* name, const
     out += '"';
     if (name) {
         out += ",\"n\":";
-        appendJsonCp437(out, reinterpret_cast<const unsigned char*>(name->data()), name->size());
+        out += jsonGlyphs(*name);
     }
     out += ",\"r\":[";
     bool first = true;
@@ -148,9 +138,9 @@ std::string shareHub::message(shareStatus status, const std::string* name, const
         out += first ? "[" : ",[";
         first = false;
         out += std::to_string(r) + ",";
-        unsigned char chars[screenCols];
-        for (int c = 0; c < screenCols; ++c) chars[c] = static_cast<unsigned char>(cells[r][c] & 0xFF);
-        appendJsonCp437(out, chars, screenCols);
+        char chars[screenCols];
+        for (int c = 0; c < screenCols; ++c) chars[c] = static_cast<char>(cells[r][c] & 0xFF);
+        out += jsonGlyphs(std::string_view(chars, screenCols));
         out += ",\"";
         for (const uint16_t cell : cells[r]) {
             out += hex[(cell >> 12) & 15];
@@ -203,7 +193,9 @@ std::string shareAddressWarning(const std::string& host) {
            ": it is open to the network, and the page is plain HTTP";
 }
 
-webShare::webShare(screenFeed& feed) : feed_(feed) { feed_.subscribe(this); }
+webShare::webShare(screenFeed& feed, shareOptions options) : feed_(feed), options_(std::move(options)) {
+    feed_.subscribe(this);
+}
 
 webShare::~webShare() {
     feed_.unsubscribe(this);
@@ -237,6 +229,13 @@ std::string webShare::start(const std::string& address, bool forRun, bool* ok) {
     // Said now when a session shows it, else when the first session starts.
     urlSaid_ = !forRun;
     return "Shared: " + server_->url();
+}
+
+std::string webShare::startForRun() {
+    if (!options_.forRun) return "";
+    bool ok = false;
+    const std::string said = start(options_.address, true, &ok);
+    return ok ? "" : said;
 }
 
 std::string webShare::url() const { return server_ ? server_->url() : ""; }
@@ -280,11 +279,13 @@ void webShare::screenShown(const remoteScreen& screen) {
     if (server_) server_->hub().setName(screen.screenName);
 }
 
-void webShare::sessionEnded(const remoteScreen&, bool linkLost) {
-    if (!server_) return;
-    server_->hub().setStatus(linkLost ? shareStatus::linkLost : shareStatus::ended);
+void webShare::sessionEnded(const remoteScreen&, const sessionEnding& how) {
+    // A connection that failed changes nothing on the page: it shows what
+    // it showed before (waiting, or a link lost while reconnecting).
+    if (!server_ || how.reason == endReason::connectionFailed) return;
+    server_->hub().setStatus(how.linkLost() ? shareStatus::linkLost : shareStatus::ended);
     // A share of one session ends with it, unless a reconnection takes it up.
-    if (!forRun_ && !(linkLost && autoReconnect)) retire(true);
+    if (!forRun_ && how.reason != endReason::linkLostRetrying) retire(true);
 }
 
 void webShare::tick() {
@@ -293,4 +294,25 @@ void webShare::tick() {
     if (n == viewersSaid_) return;
     viewersSaid_ = n;
     feed_.say("Shared: " + std::to_string(n) + (n == 1 ? " viewer" : " viewers"));
+}
+
+sessionAction::after shareAddressAction::run(sessionControl& session) {
+    const std::string url = share_.url();
+    if (url.empty()) return after::closeMenu;
+    std::string text = "Share address";
+    // A box row holds 76 characters; a longer address goes on in the next.
+    for (size_t at = 0; at < url.size(); at += 76) text += "\n" + url.substr(at, 76);
+    if (terminal()->copyText(url)) text += "\n(copied to the terminal's clipboard)";
+    session.messageBox(text.c_str());
+    return after::closeMenu;
+}
+
+std::string shareAction::menuText() const {
+    return share_.sharing() ? "Stop sharing" : "Share in a browser (read-only)";
+}
+
+sessionAction::after shareAction::run(sessionControl& session) {
+    if (!shareAvailable()) session.messageBox(shareUnavailableText);
+    else session.statusLine(share_.sharing() ? share_.stop() : share_.start("", false));
+    return after::closeMenu;
 }

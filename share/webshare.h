@@ -8,7 +8,8 @@
 #include <string_view>
 #include <thread>
 
-#include "client/screenfeed.h"
+#include "screen/screenfeed.h"
+#include "screen/sessionaction.h"
 
 // A read-only view of the remote screen in a browser: a small web server
 // inside the client serves one page at http://ADDR:PORT/<token>/, and sends
@@ -91,12 +92,19 @@ std::string shareAddressWarning(const std::string& host);
 // to 255, without leading zeros.
 bool ipv4Literal(std::string_view text);
 
+// What the program asks of its share: one for the whole run (--share),
+// listening on address ("": 127.0.0.1 with a free port).
+struct shareOptions {
+    bool forRun = false;
+    std::string address;
+};
+
 // The watcher that feeds the hub and owns the server. Started from the
 // session menu, the share ends with that session; started for the run
 // (--share), it shows every session of the run and ends with the program.
 class webShare : public screenWatcher {
 public:
-    explicit webShare(screenFeed& feed);
+    webShare(screenFeed& feed, shareOptions options);
     ~webShare() override;
     webShare(const webShare&) = delete;
     webShare& operator=(const webShare&) = delete;
@@ -108,16 +116,20 @@ public:
     // what the status row should say, and false in ok when it failed.
     std::string start(const std::string& address, bool forRun, bool* ok = nullptr);
     std::string stop();
+    // The share of the run, when the options ask for one: "" when it
+    // started or was not asked for, else why it could not start.
+    std::string startForRun();
 
     void sessionStarted(const remoteScreen& screen, bool resumed) override;
     void rowsChanged(const remoteScreen& screen, const bool (&rows)[screenRows]) override;
     void cursorMoved(const remoteScreen&) override {}
     void screenShown(const remoteScreen& screen) override;
-    void sessionEnded(const remoteScreen& screen, bool linkLost) override;
+    void sessionEnded(const remoteScreen& screen, const sessionEnding& how) override;
     void tick() override;
 
 private:
     screenFeed& feed_;
+    const shareOptions options_;
     std::unique_ptr<shareServer> server_;
     bool forRun_ = false;
     bool urlSaid_ = false;
@@ -127,4 +139,30 @@ private:
     std::thread retiring_;
 
     void retire(bool drain);
+};
+
+// The session menu's "Show share address" while the share runs: a box with
+// the whole address (the status row shows it only a while), put on the
+// terminal's clipboard where the terminal can take it.
+class shareAddressAction : public sessionAction {
+public:
+    explicit shareAddressAction(const webShare& share) : share_(share) {}
+    std::string menuText() const override { return share_.sharing() ? "Show share address" : ""; }
+    after run(sessionControl& session) override;
+
+private:
+    const webShare& share_;
+};
+
+// The session menu's "Share in a browser (read-only)", which reads "Stop
+// sharing" while the share runs. Started here, the share ends with the
+// session.
+class shareAction : public sessionAction {
+public:
+    explicit shareAction(webShare& share) : share_(share) {}
+    std::string menuText() const override;
+    after run(sessionControl& session) override;
+
+private:
+    webShare& share_;
 };

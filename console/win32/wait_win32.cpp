@@ -41,7 +41,7 @@ int lookNow(int sock, int events, bool watchKeys, const wakeSignal* wake) {
         Terminal* t = terminal();
         // The key handle itself is left to the wait, which returns at once
         // when it is set: asking it here would cost a call each time.
-        if (t->keyPending() || t->inputFd() < 0) seen |= seenKeys;
+        if (t->keyPending() || t->needsAsking()) seen |= seenKeys;
     }
     if (wake && wake->raised()) seen |= seenWake;
     return seen;
@@ -81,7 +81,7 @@ struct networkEvent {
 
 int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
     int seen = lookNow(sock, events, watchKeys, wake);
-    const bool scriptedKeys = watchKeys && terminal()->inputFd() < 0;
+    const bool scriptedKeys = watchKeys && terminal()->needsAsking();
     if ((seen & ~seenKeys) || (seen && !scriptedKeys) || timeoutMs == 0) return seen;
     // A terminal without a handle can only be asked: look often.
     if (scriptedKeys && (timeoutMs < 0 || timeoutMs > 10)) timeoutMs = 10;
@@ -100,7 +100,7 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
         if (selected) handles[n++] = network.handle;
     }
     const DWORD keysAt = n;
-    if (watchKeys && !scriptedKeys) handles[n++] = asHandle(terminal()->inputFd());
+    if (watchKeys && !scriptedKeys && terminal()->inputFd() >= 0) handles[n++] = asHandle(terminal()->inputFd());
     if (wake && wake->handle()) handles[n++] = asHandle(wake->handle());
     const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     DWORD woke = WAIT_TIMEOUT;

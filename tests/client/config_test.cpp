@@ -267,14 +267,14 @@ TEST_F(ConfigFile, StoredPasswordsAreEncryptedUnderTheMasterPasswordAndBack)
     load();
     server(0)->setPassword("one");
     server(1)->setPassword("one");
-    setGlobalString(&masterPassword, "m1");
+    app->servers.setMasterPassword("m1");
     const std::string file = saved();
     // A fresh cipher per entry: equal passwords give equal fields.
     const std::string field = storedField("one", "m1");
     EXPECT_EQ(file, serverHeader + "server=a:1,Alpha," + field + "\r\nserver=b:2,Beta," + field +
                         "\r\nserver=c:3,Gamma\r\n" + proxyHeader);
 
-    setGlobalString(&masterPassword, nullptr);
+    app->servers.setMasterPassword(nullptr);
     load();
     ASSERT_EQ(app->servers.hasPasswords(), 1);
     unsigned char before[storedPasswordLen];
@@ -292,7 +292,7 @@ TEST_F(ConfigFile, StoredPasswordsAreEncryptedUnderTheMasterPasswordAndBack)
         EXPECT_EQ(memcmp(server(i)->password + 16, "40981", 5), 0);
     }
     // Saved again under the same master password, the file is unchanged.
-    setGlobalString(&masterPassword, "m1");
+    app->servers.setMasterPassword("m1");
     EXPECT_EQ(saved(), file);
 }
 
@@ -308,7 +308,7 @@ TEST_F(ConfigFile, OnlyTheFirstStoredPasswordJudgesTheMasterPassword)
     EXPECT_EQ(server(1)->hasPassword(), 0);
     const unsigned char zeros[storedPasswordLen] = {};
     EXPECT_EQ(memcmp(server(1)->password, zeros, storedPasswordLen), 0);
-    setGlobalString(&masterPassword, "first");
+    app->servers.setMasterPassword("first");
     EXPECT_EQ(saved(), serverHeader + "server=a:1,Alpha," + storedField("pa", "first") + "\r\nserver=b:2,Beta\r\n" +
                            proxyHeader);
 }

@@ -143,16 +143,14 @@ protected:
         if (!mkdtemp(tmpl)) return false;
         dir = tmpl;
         setGlobalString(&modulePath, (dir.string() + "/").c_str());
-        setGlobalString(&masterPassword, nullptr);
         return true;
     }
-    // Forgets the folder and the master password, and removes the folder
-    // with all in it (even where a test took the owner's rights away).
+    // Forgets the folder, and removes it with all in it (even where a test
+    // took the owner's rights away).
     void removeFolder()
     {
         setGlobalString(&modulePath, nullptr);
         setGlobalString(&startupConfig, nullptr);
-        setGlobalString(&masterPassword, nullptr);
         std::error_code ec;
         std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(dir, ec);

@@ -435,8 +435,8 @@ TEST_F(MainLoop, StoredPasswordsNeedTheMasterPasswordFirst)
     term.type("m1");
     term.pushKey(27);          // proxy list
     app.execute();
-    ASSERT_NE(masterPassword, nullptr);
-    EXPECT_STREQ(masterPassword, "m1");
+    ASSERT_NE(app.servers.masterPassword(), nullptr);
+    EXPECT_STREQ(app.servers.masterPassword(), "m1");
     ASSERT_EQ(pauses.size(), 1u);
     EXPECT_EQ(pauses[0].ms, 1000);
     EXPECT_EQ(pauses[0].keysReadBefore, 7u);   // Enter, "wrong" and Enter
@@ -465,7 +465,7 @@ TEST_F(MainLoop, EscAtTheMasterPasswordWritesTheFileBackUnchanged)
     writeFile("server = b.example,Beta\nserver=a.example:4242,Alpha, " + storedField("remote", "m1") + "\n");
     term.pushKey(27);
     app.execute();
-    EXPECT_EQ(masterPassword, nullptr);
+    EXPECT_EQ(app.servers.masterPassword(), nullptr);
     EXPECT_EQ(firstPicture("Select Proxy Server"), -1);
     EXPECT_EQ(readFile(), file);
 }

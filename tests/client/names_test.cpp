@@ -9,10 +9,9 @@
 #include <cwctype>
 #include <string>
 
-#include "batch/output.h"
 #include "record/asciicast.h"
-#include "record/savefile.h"
-#include "record/screenshot.h"
+#include "screen/formats.h"
+#include "screen/savefile.h"
 #include "share/webshare.h"
 
 namespace {

@@ -35,6 +35,7 @@
 
 #include "client/build.h"
 #include "client/cmain.h"
+#include "client/main_parts.h"
 #include "client/scrlist.h"
 #include "console/cutil.h"
 #include "console/keyboard.h"
@@ -572,11 +573,13 @@ private:
     pid_t pid_ = -1;
 };
 
-// consoleMain on the test terminal, with one server entry selected.
+// consoleMain on the test terminal, with the parts the program puts around
+// it and one server entry selected.
 class HeadlessClient {
 public:
     TestTerminal term;
     consoleMain app;
+    sessionParts parts{app, programOptions{}};
     serverInfo* server = nullptr;   // owned by app.servers
 
     HeadlessClient() {

@@ -95,7 +95,7 @@ TEST(ProxyTunnel, Http10GrantedAndTheTunnelCarriesTheSession) {
     ProxyRun r = throughProxy(c, "HTTP/1.0 200 Connection established\r\n\r\n", true);
     EXPECT_EQ(r.request, "CONNECT quorvex.example:4242 HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(carriedTheSession(r));
-    EXPECT_EQ(c.app.currentScreenId, 1);
+    EXPECT_EQ(c.app.session.currentScreenId, 1);
 }
 
 // An IPv6 server literal goes in brackets, as in a URL.
@@ -122,7 +122,7 @@ TEST(ProxyTunnel, HeaderLinesBeforeTheEmptyLineLeaveTheTunnelClean) {
     HeadlessClient c;
     ProxyRun r = throughProxy(c, "HTTP/1.0 200 Connection established\r\nProxy-agent: test/1.0\r\nVia: x\r\n\r\n", true);
     EXPECT_TRUE(carriedTheSession(r));
-    EXPECT_EQ(c.app.currentScreenId, 1);
+    EXPECT_EQ(c.app.session.currentScreenId, 1);
 }
 
 TEST(ProxyRefusal, Status407Is4005WithTheProxyMessage) {
@@ -252,8 +252,8 @@ protected:
         if (connected != 0) return connected;
         c.term.push('a');
         EXPECT_EQ(typeAfterFirstScreen(c, sim, "\"keyword\":\"0x1e61\""), 0);
-        EXPECT_EQ(c.app.sessionEstablished, 1);
-        EXPECT_GT(screens.count, 0);
+        EXPECT_EQ(c.app.session.sessionEstablished, 1);
+        EXPECT_GT(c.app.session.screens.count, 0);
         return 0;
     }
     bool refusedBox = false;

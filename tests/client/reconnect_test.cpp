@@ -60,7 +60,7 @@ TEST(Reselect, TheScreenShownBeforeComesBackWhenTheServerStillListsIt) {
         EXPECT_EQ(c.session(), 4001);
         c.app.closeConnection();
         p.finish();
-        EXPECT_EQ(c.app.currentScreenId, k.sends ? 7 : static_cast<int32_t>(k.shown));
+        EXPECT_EQ(c.app.session.currentScreenId, k.sends ? 7 : static_cast<int32_t>(k.shown));
     }
 }
 
@@ -117,7 +117,7 @@ protected:
         onCountdownSecond = nullptr;
         restarted.reset();
         shownOn = nullptr;
-        autoReconnect = 0;
+        app.options.autoReconnect = false;
         setGlobalString(&startupProxy, nullptr);
         setGlobalString(&startupServer, nullptr);
         setTerminal(nullptr);
@@ -141,7 +141,7 @@ protected:
         auto sim = std::make_unique<SimProcess>(simArgs());
         if (sim->port() <= 0) return nullptr;
         connectAtStart(sim->port());
-        autoReconnect = 1;
+        app.options.autoReconnect = true;
         onCountdownSecond = [this, first = sim.get(), extra] {
             if (!restarted) {
                 first->stop();   // returns once reaped, also while the driver is stopping it
@@ -228,7 +228,7 @@ TEST_F(ReconnectLoop, EscDuringThePausesStopsAndTheServerListReturns) {
     SimProcess sim(simArgs());
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
-    autoReconnect = 1;
+    app.options.autoReconnect = true;
     int seconds = 0;
     onCountdownSecond = [&] {
         if (++seconds == 3) term.push(keyEsc);
@@ -269,7 +269,7 @@ TEST_P(ReconnectAttempt, FailsOnceItsTimeIsOver) {
         proxy = std::make_unique<Tinyproxy>(sim->port());
         connectAtStart(sim->port(), proxy->port());
         password = term.takeAll();
-        autoReconnect = 1;
+        app.options.autoReconnect = true;
         // The proxy's place is taken by one that accepts and says nothing.
         onCountdownSecond = [this, &proxy] {
             if (!restarted) {
@@ -338,7 +338,7 @@ TEST_F(ReconnectLoop, ALinkLostBeforeTheFirstScreenIsReportedAsBefore) {
     SimProcess sim(simArgs("--close-on-accept"));
     ASSERT_GT(sim.port(), 0);
     connectAtStart(sim.port());
-    autoReconnect = 1;
+    app.options.autoReconnect = true;
     expectReportedAsBefore(sim, false);
 }
 

@@ -18,6 +18,9 @@
 
 namespace {
 
+// The list of screens the tests fill and step through.
+serverScreenList screens;
+
 using Bytes = std::vector<unsigned char>;
 
 void putLe32(Bytes& out, uint32_t v)
@@ -46,7 +49,7 @@ protected:
     void SetUp() override { screens.free(); }
     void TearDown() override { screens.free(); }
 
-    int read(const Bytes& payload) { return readScreenList(payload.data(), static_cast<int32_t>(payload.size())); }
+    int read(const Bytes& payload) { return readScreenList(screens, payload.data(), static_cast<int32_t>(payload.size())); }
 };
 
 TEST_F(ScreenListParseTest, EntriesAreAppendedInOrder)
@@ -104,8 +107,8 @@ TEST_F(ScreenListParseTest, DamagedEntriesEndTheParsing)
     EXPECT_EQ(listed()[0].first, 1u);
     screens.free();
 
-    EXPECT_EQ(readScreenList(p.data(), 3), 0);
-    EXPECT_EQ(readScreenList(nullptr, 100), 0);
+    EXPECT_EQ(readScreenList(screens, p.data(), 3), 0);
+    EXPECT_EQ(readScreenList(screens, nullptr, 100), 0);
     EXPECT_EQ(screens.count, 0);
 }
 
@@ -192,15 +195,15 @@ TEST_F(ScreenSelectTest, NextAndPreviousWrapAround)
 {
     list({3, 7, 9});
     current = 9;
-    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
+    EXPECT_EQ(selectNextScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 3);
     EXPECT_EQ(previous, 9);
     EXPECT_EQ(received(), selectMessage(3));
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 9);
     EXPECT_EQ(previous, 3);
     EXPECT_EQ(received(), selectMessage(9));
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 7);
     EXPECT_EQ(received(), selectMessage(7));
 }
@@ -209,11 +212,11 @@ TEST_F(ScreenSelectTest, UnknownCurrentGoesToTheEnds)
 {
     list({3, 7, 9});
     current = 0;
-    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
+    EXPECT_EQ(selectNextScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 3);
     EXPECT_EQ(received(), selectMessage(3));
     current = 42;
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 9);
     EXPECT_EQ(previous, 42);
     EXPECT_EQ(received(), selectMessage(9));
@@ -222,14 +225,14 @@ TEST_F(ScreenSelectTest, UnknownCurrentGoesToTheEnds)
 TEST_F(ScreenSelectTest, NothingIsSentWhenTheScreenStays)
 {
     current = 5;
-    EXPECT_EQ(selectNextScreen(current, previous, out), 0);
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 0);
+    EXPECT_EQ(selectNextScreen(screens, current, previous, out), 0);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 0);
     EXPECT_EQ(current, 5);
     EXPECT_EQ(previous, 5);
 
     list({5});
-    EXPECT_EQ(selectNextScreen(current, previous, out), 0);
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 0);
+    EXPECT_EQ(selectNextScreen(screens, current, previous, out), 0);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 0);
     EXPECT_EQ(current, 5);
     EXPECT_EQ(received(), Bytes{});
 
@@ -242,10 +245,10 @@ TEST_F(ScreenSelectTest, DuplicateIdsStartFromTheFirst)
 {
     list({4, 6, 4, 8});
     current = 4;
-    EXPECT_EQ(selectNextScreen(current, previous, out), 1);
+    EXPECT_EQ(selectNextScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 6);
     current = 4;
-    EXPECT_EQ(selectPreviousScreen(current, previous, out), 1);
+    EXPECT_EQ(selectPreviousScreen(screens, current, previous, out), 1);
     EXPECT_EQ(current, 8);   // the first 4 has no predecessor: the last screen
     received();
 }

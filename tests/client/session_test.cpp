@@ -57,11 +57,11 @@ TEST(SessionOpening, GreetingPathPaintsAndAcknowledges) {
     EXPECT_EQ(c.term.shown[5][12] >> 8, 0x1F);
     EXPECT_EQ(c.term.cursorX, 15);
     EXPECT_EQ(c.term.cursorY, 5);
-    ASSERT_EQ(screens.count, 2);
-    EXPECT_STREQ(screens.first->getName(), "Console");
-    EXPECT_EQ(screens.last->getId(), 7u);
-    EXPECT_EQ(c.app.currentScreenId, 3);
-    EXPECT_EQ(c.app.sessionEstablished, 1);
+    ASSERT_EQ(c.app.session.screens.count, 2);
+    EXPECT_STREQ(c.app.session.screens.first->getName(), "Console");
+    EXPECT_EQ(c.app.session.screens.last->getId(), 7u);
+    EXPECT_EQ(c.app.session.currentScreenId, 3);
+    EXPECT_EQ(c.app.session.sessionEstablished, 1);
     EXPECT_EQ(c.app.serverGreeting.getWord(1), 1u);
     for (unsigned char b : c.app.sessionKey) EXPECT_EQ(b, 0) << "session key wiped";
     // So are the keyed cipher states, which would decrypt any later session.
@@ -98,7 +98,7 @@ TEST(SessionOpening, WithoutGreetingOnlyTheStartWordIsSent) {
     });
     EXPECT_EQ(runSession(c, p), 4001);
     EXPECT_EQ(c.app.serverGreeting.getWord(1), 0u);
-    EXPECT_EQ(c.app.currentScreenId, 4);
+    EXPECT_EQ(c.app.session.currentScreenId, 4);
 }
 
 // The Windows build's second start word follows the start word on the
@@ -186,7 +186,7 @@ TEST(SessionFraming, HeadersAndPayloadsAreSplitExactly) {
         EXPECT_TRUE(l.quiet(200));
     });
     EXPECT_EQ(runSession(c, p), 4001);
-    EXPECT_EQ(c.app.currentScreenId, 9);
+    EXPECT_EQ(c.app.session.currentScreenId, 9);
     EXPECT_EQ(c.term.rowText(1).substr(0, 6), "framed");
 }
 
@@ -281,7 +281,7 @@ TEST(SessionFraming, PayloadOfExactlyTheBufferSizeFits) {
         EXPECT_EQ(ack, 0x10004u);
     });
     EXPECT_EQ(runSession(c, p), 4001);
-    EXPECT_EQ(c.app.currentScreenId, 2);
+    EXPECT_EQ(c.app.session.currentScreenId, 2);
 }
 
 // Lengths that cannot fit the receive buffer end the session as a broken stream.
@@ -313,8 +313,8 @@ TEST(SessionFraming, EmptyPayloadsNeedNoBytes) {
         EXPECT_EQ(ack, 0x10004u);
     });
     EXPECT_EQ(runSession(c, p), 4001);
-    EXPECT_EQ(screens.count, 0);
-    EXPECT_EQ(c.app.currentScreenId, 5);
+    EXPECT_EQ(c.app.session.screens.count, 0);
+    EXPECT_EQ(c.app.session.currentScreenId, 5);
 }
 
 TEST(SessionKeysQueue, KeysTypedBeforeTheFirstScreenIdFollowItInOrder) {
@@ -398,13 +398,13 @@ TEST(SessionEnd, TerminationRequestEndsTheSession) {
 }
 
 TEST(SessionEnd, NewSessionStartsWithAnEmptyScreenList) {
+    WaitingClient c;
     auto* s = new serverScreen();
     s->init(99, "old");
-    screens.add(s);
-    WaitingClient c;
+    c.app.session.screens.add(s);
     ScriptedPeer p([](PeerLink& l) { ASSERT_TRUE(serverHandshake(l)); });
     EXPECT_EQ(runSession(c, p), 4001);
-    EXPECT_EQ(screens.count, 0);
+    EXPECT_EQ(c.app.session.screens.count, 0);
 }
 
 namespace {
@@ -521,7 +521,7 @@ TEST_F(SimSession, GreetingExchangeAndOneAcknowledgementPerUpdate) {
     EXPECT_EQ(countLines(lines, "{\"type\":1,\"value\":0}"), 1);
     EXPECT_EQ(countLines(lines, "{\"type\":2,"), 2);
     EXPECT_EQ(countLines(lines, "{\"type\":4,\"value\":1}"), 3) << "three updates, three acknowledgements";
-    EXPECT_GE(screens.count, 2);
+    EXPECT_GE(c.app.session.screens.count, 2);
     EXPECT_EQ(c.app.serverGreeting.getWord(1), 1u);
 }
 
@@ -598,7 +598,7 @@ TEST_F(SimSession, SlowlyTypedPasswordIsStillAccepted) {
     ASSERT_EQ(c.connect(sim->port()), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));   // 80 heartbeat periods
     EXPECT_EQ(runUntilLogged(c, *sim, "{\"type\":4,"), 0);
-    EXPECT_EQ(c.app.sessionEstablished, 1);
+    EXPECT_EQ(c.app.session.sessionEstablished, 1);
 }
 
 TEST_F(SimSession, HostileLengthsGive4002) {

@@ -166,8 +166,8 @@ TEST(SessionShortcuts, ShiftF4AndShiftF3WalkTheScreenList) {
     for (uint32_t id : {3u, 9u, 7u})
         for (uint32_t w : selectMessage(id)) expected.push_back(w);
     EXPECT_EQ(runKeys(c, {}, [&](PeerLink& l) { expectWords(l, expected); }), 0);
-    EXPECT_EQ(c.app.currentScreenId, 7);
-    EXPECT_EQ(c.app.previousScreenId, 9);
+    EXPECT_EQ(c.app.session.currentScreenId, 7);
+    EXPECT_EQ(c.app.session.previousScreenId, 9);
 }
 
 TEST(SessionShortcuts, SingleScreenSelectsNothing) {
@@ -230,13 +230,12 @@ TEST(SessionMenu, TheReconnectItemTogglesInPlace) {
                      keyEnter,                      // on
                      keyEsc, shiftF(2)});
     EXPECT_EQ(runKeys(c, {}, [](PeerLink&) {}), 0);
-    EXPECT_EQ(autoReconnect, 1);
+    EXPECT_TRUE(c.app.options.autoReconnect);
     EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: on "));
     EXPECT_TRUE(c.term.everShown(18, 17, "Reconnect automatically: off"));
     const auto* shot = shotContaining(c.term, 17, 18, "Reconnect automatically: on ");
     ASSERT_NE(shot, nullptr);
     EXPECT_EQ(static_cast<unsigned char>((*shot)[23][15]), static_cast<unsigned char>(brd[5]));
-    autoReconnect = 0;
 }
 
 // Shift+F2 goes as Shift and F2; Ctrl+Alt+Del as the word the server takes

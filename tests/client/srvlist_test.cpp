@@ -21,13 +21,13 @@ class ServerScreen : public lists::ListScreenTest<serverList, serverInfo> {
 protected:
     void SetUp() override
     {
-        setGlobalString(&masterPassword, nullptr);
+        list.setMasterPassword(nullptr);
         ListScreenTest::SetUp();
     }
     void TearDown() override
     {
         ListScreenTest::TearDown();
-        setGlobalString(&masterPassword, nullptr);
+        list.setMasterPassword(nullptr);
     }
     void pressF(int n) { term.pushKey(KEY_F(n)); }
 };
@@ -204,7 +204,7 @@ TEST_F(ServerScreen, MasterPasswordIsSetOnlyWhenBothTextsMatch)
     term.type("two");
     term.pushKey(13);   // closes the message
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(masterPassword, nullptr);
+    EXPECT_EQ(list.masterPassword(), nullptr);
     EXPECT_GE(term.firstShown(mismatch), 0);
     EXPECT_GE(term.firstShown("New master password:"), 0);
     EXPECT_GE(term.firstShown("Retype master password:"), 0);
@@ -215,8 +215,8 @@ TEST_F(ServerScreen, MasterPasswordIsSetOnlyWhenBothTextsMatch)
     term.type("secret");
     term.pushKey(13);
     run();
-    ASSERT_NE(masterPassword, nullptr);
-    EXPECT_STREQ(masterPassword, "secret");
+    ASSERT_NE(list.masterPassword(), nullptr);
+    EXPECT_STREQ(list.masterPassword(), "secret");
     EXPECT_GE(term.firstShown(wasSet), 0);
 }
 
@@ -226,13 +226,13 @@ TEST_F(ServerScreen, EmptyMasterPasswordClearsEveryStoredPassword)
     add("b:1,Beta");
     entry(0)->setPassword("x");
     entry(1)->setPassword("y");
-    setGlobalString(&masterPassword, "old");
+    list.setMasterPassword("old");
     pressF(5);
     term.pushKey(13);
     term.pushKey(13);
     term.pushKey(13);
     run();
-    EXPECT_EQ(masterPassword, nullptr);
+    EXPECT_EQ(list.masterPassword(), nullptr);
     EXPECT_EQ(list.hasPasswords(), 0);
     EXPECT_GE(term.firstShown(wasCleared), 0);
 }
@@ -246,7 +246,7 @@ TEST_F(ServerScreen, StorePasswordAsksForTheMasterPasswordFirst)
     term.pushKey(13);        // "set" message
     term.type("remote");     // the server's password
     run();
-    EXPECT_STREQ(masterPassword, "m");
+    EXPECT_STREQ(list.masterPassword(), "m");
     ASSERT_EQ(entry(0)->hasPassword(), 1);
     unsigned char digest[16];
     serverInfo::makePassword(digest, "remote");
@@ -303,7 +303,7 @@ TEST_F(ServerScreen, OnAnEmptyListOnlyTheMasterPasswordDialogRuns)
     term.pushKey(KEY_DC);
     run();
     EXPECT_EQ(term.firstShown("Change description:"), -1);
-    setGlobalString(&masterPassword, "m");
+    list.setMasterPassword("m");
     pressF(4);
     run();
     EXPECT_EQ(term.firstShown("Enter password for"), -1);
@@ -312,7 +312,7 @@ TEST_F(ServerScreen, OnAnEmptyListOnlyTheMasterPasswordDialogRuns)
     term.pushKey(27);
     run();
     EXPECT_GE(term.firstShown("New master password:"), 0);
-    EXPECT_STREQ(masterPassword, "m");
+    EXPECT_STREQ(list.masterPassword(), "m");
 }
 
 // Ordinary prompts and good news are yellow on blue, master password prompts
@@ -346,8 +346,8 @@ TEST_F(ServerScreen, DialogsUseTheirColoursMasksAndLengths)
     EXPECT_EQ(term.attrOf("Retype master password:"), 0x4E);
     EXPECT_EQ(term.attrOf(mismatch), 0x4E);
     EXPECT_EQ(term.attrOf(wasSet), 0x1E);
-    ASSERT_NE(masterPassword, nullptr);
-    EXPECT_EQ(std::string(masterPassword), std::string(50, 'm'));
+    ASSERT_NE(list.masterPassword(), nullptr);
+    EXPECT_EQ(std::string(list.masterPassword()), std::string(50, 'm'));
 
     EXPECT_EQ(term.attrOf("Enter password for Alpha:"), 0x1E);
     EXPECT_EQ(term.firstShown("mmm"), -1);

@@ -1,7 +1,6 @@
-// The start-up routines belong to the client library, which this test
-// program does not link; they need nothing but the layers below it, so they
-// are compiled in here.
-#include "client/startup.h"
+// The start-up routines of the programs: their folder, the command line and
+// the signals.
+#include "client/main_startup.h"
 #include "console/global.h"
 
 #include <signal.h>
@@ -40,14 +39,19 @@ protected:
         setGlobalString(&startupProxy, nullptr);
         setGlobalString(&startupServer, nullptr);
         setGlobalString(&startupConfig, nullptr);
-        autoReconnect = 0;
+        options() = {};
+    }
+    // What the last parse took besides the preselections.
+    static programOptions& options() {
+        static programOptions taken;
+        return taken;
     }
     static void parse(std::vector<std::string> args) {
         clear();
         args.insert(args.begin(), "/usr/bin/quorcli");
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
-        ASSERT_EQ(parseCmdArguments(nullptr, static_cast<int>(argv.size()), argv.data()), 0);
+        ASSERT_EQ(parseCmdArguments(nullptr, static_cast<int>(argv.size()), argv.data(), &options()), 0);
     }
     static std::string proxy() { return startupProxy ? startupProxy : "<none>"; }
     static std::string server() { return startupServer ? startupServer : "<none>"; }
@@ -105,12 +109,12 @@ TEST_F(CmdArguments, DirectUsesThePrefixComparison) {
 // it leaves the preselections alone.
 TEST_F(CmdArguments, ReconnectIsTheWholeArgument) {
     parse({"--reconnect", "--server=a"});
-    EXPECT_EQ(autoReconnect, 1);
+    EXPECT_TRUE(options().reconnect);
     EXPECT_EQ(server(), "a");
     EXPECT_EQ(proxy(), "<none>");
     for (const char* arg : {"--reconnect=1", "--reconnectx", "--reconn", "--RECONNECT", "reconnect"}) {
         parse({arg});
-        EXPECT_EQ(autoReconnect, 0) << arg;
+        EXPECT_FALSE(options().reconnect) << arg;
         EXPECT_EQ(proxy(), "<none>") << arg;
     }
 }

@@ -61,6 +61,8 @@ done <<'TABLE'
 --server|2|quorcli: option '--server' needs a value: --server=NAME
 --config --version|2|quorcli: option '--config' needs a value: --config=FILE
 stray|2|quorcli: unknown argument 'stray'
+--history=abc|2|quorcli: --history takes a whole number from 0 to 1000000: 'abc'
+--record-limit=0|2|quorcli: --record-limit takes a whole number from 1 to 1000000: '0'
 --share=8081,0.0.0.0:8765 --version|2|quorcli: --share=8081,0.0.0.0:8765: not ADDR, ADDR:PORT or :PORT (one IPv4 address such as 127.0.0.1, one port from 0 to 65535)
 --share=[::1]:8080|2|quorcli: --share=[::1]:8080: IPv6 cannot be shared: Debian's civetweb library, which serves the page, is built without IPv6
 -m /a --n --dir --reconnect --config= --server= --proxy= --version|0|quorcli v.1.7

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The scroll-back history of the real quorcli in tmux, against the stand-in
+# The history of each screen, in the real quorcli in tmux, against the stand-in
 # serving real programs on a pseudo-terminal: a shell loop as fast as it
 # goes, and one at 10 lines a second under a fixed status row. Every line
 # that scrolled off must be in the saved history once, in order; the view

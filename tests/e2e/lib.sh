@@ -115,6 +115,9 @@ wait_row() { wait_until "${3:-10}" "row $1 does not begin with '$2'" row_begins 
 start_sim() {
     local program=$1
     shift
+    # Emptied here, not only by the redirection in the child: until the child
+    # runs, the file may still hold the line of the stand-in started before.
+    : >"$WORK/sim.out"
     "$program" --port=0 "$@" >"$WORK/sim.out" 2>&1 &
     E2E_PIDS+=("$!")
     wait_until 20 "the stand-in did not start within 20 s" sim_started "$!"
@@ -142,12 +145,13 @@ signal.pause()' >"$out" &
     RESERVED_PORT=$(cat "$out")
 }
 
-# session_menu_item <text>: opens the session menu with Shift+F1 (as the
-# Linux console sends it) and chooses the item that begins with the text,
-# looked for upwards from the last item.
+# session_menu_item <text> [command]: opens the session menu with Shift+F1 (as
+# the Linux console sends it), runs the command, and chooses the item that
+# begins with the text, looked for upwards from the last item.
 session_menu_item() {
     typed $'\e[25~'
     wait_for "Select Screen To View"
+    ${2:+eval "$2"}
     keys End
     local _
     for _ in $(seq 14); do

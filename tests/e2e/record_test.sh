@@ -42,7 +42,7 @@ wait_for "hello record"
 
 # --- Save screen to file: both files, private, the text as shown ---
 session_menu_item "Save screen to file"
-wait_for "Screen saved: $WORK/out/Rack 4_.._b_c-1-"
+wait_for "Screen saved: $WORK/out/Rack_4_.._b_c-1-"
 txt=$(ls "$WORK"/out/*.txt)
 [ "$(stat -c %a "$txt")" = 600 ] || fail "screenshot mode $(stat -c %a "$txt")"
 [ "$(wc -l <"$txt")" = 25 ] || fail "the text has $(wc -l <"$txt") lines"
@@ -57,6 +57,14 @@ diff "$WORK/dom.txt" <(rows_of "$txt") >/dev/null || fail "the browser shows oth
 # --- A screen switch and a reconnection go into the same recording ---
 shift_f 4
 wait_row 0 " QUORVEX System Monitor"
+# Saved from a menu open for two seconds of the Monitor's clock: the picture when chosen.
+opened=$(date +%s)
+past() { [ "$(date +%s)" -ge "$1" ]; }
+session_menu_item "Save screen to file" "wait_until 10 'the clock stood still' past $((opened + 3))"
+wait_for "Screen saved: $WORK/out/Rack_4_.._b_c-2-"
+clock=$(head -1 "$WORK"/out/*-2-*.txt | grep -o '[0-9][0-9]:[0-9][0-9]:[0-9][0-9]' | tail -1)
+ahead=$(( ($(date -d "$clock" +%s) - opened + 86400) % 86400 ))
+[ "$ahead" -ge 2 ] && [ "$ahead" -le 60 ] || fail "the saved clock $clock is from when the menu opened"
 stop_sim
 wait_for "Link lost - reconnecting in"
 # Back with a still picture, so that the screen seen last is the one recorded last.
@@ -94,7 +102,8 @@ typed quorvex
 keys Enter
 wait_row 0 " QUORVEX Server Console"
 session_menu_item "Save screen to file"
-wait_for "Screen not saved: cannot write to $WORK/quorcli.cfg"
+wait_for "Screen not saved: cannot write to ..."
+shows "/quorcli.cfg: Not a directory" || fail "no reason, or not the end of the path"
 shift_f 2
 wait_for "F5=Set Master Password"
 keys Escape Escape
@@ -128,7 +137,8 @@ start_reporting s "cd \"$WORK\" && ./quorcli --direct --server=Flood --record --
 wait_for "Password for Flood"
 typed quorvex
 keys Enter
-wait_for "Recording stopped at 1 MB (--record-limit): $WORK/out/Flood-" 60
+wait_for "Recording stopped at 1 MB (--record-limit): ..." 60
+shows "/out/Flood-" || fail "the file is not named"
 cast=$(ls "$WORK"/out/*.cast)
 [ "$(stat -c %s "$cast")" -le 1000000 ] || fail "the recording passed its limit: $(stat -c %s "$cast") bytes"
 timeout 60 asciinema play -s 1000 -i 0.01 "$cast" </dev/null >/dev/null 2>&1 || fail "asciinema cannot play the cut recording"

@@ -84,6 +84,16 @@ wait_for "Select Screen To View"
 keys End Enter
 wait_until 10 "no address on the status row" url_shown
 curl -s -o /dev/null --max-time 5 "$URL" || fail "the menu's share does not answer"
+# "Show share address" (last while sharing): a box, and the OSC 52 clipboard (tmux's buffer).
+tmx set -g set-clipboard on
+typed $'\e[25~'
+wait_for "Show share address"
+keys End Enter
+wait_for "Share address"
+screen | grep -qF "$URL" || fail "the box does not show $URL"
+[ "$(tmx show-buffer 2>/dev/null)" = "$URL" ] || fail "the address is not on the clipboard"
+keys Escape
+wait_gone "Share address"
 typed "$SF2"
 wait_for "F5=Set Master Password"
 wait_until 5 "the share outlived its session" not curl -s -o /dev/null --max-time 2 "$URL"

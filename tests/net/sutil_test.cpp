@@ -258,3 +258,19 @@ TEST(MultiValue, NullTextAndBuffers) {
     EXPECT_STREQ(mv.getRest(v, 3), "zz");
     EXPECT_EQ(mv.getNextValue(nullptr, 3), nullptr);
 }
+
+// Server patterns of batch runs: the whole description, letters folded.
+TEST(GlobMatch, WholeTextWithStarAndQuestionMark) {
+    const struct {
+        const char* pattern;
+        const char* text;
+        bool match;
+    } cases[] = {
+        {"rack*", "Rack 12 node 3", true},   {"*node ?", "rack 1 node 7", true},   {"*node ?", "rack 1 node 17", false},
+        {"r*k*3", "rack 12 node 3", true},   {"r*k*3", "rack 12 node 4", false},   {"*", "", true},
+        {"?", "", false},                    {"a**b", "ab", true},                 {"abc", "ab", false},
+        {"ab", "abc", false},                {"*a*a*a", "aaa", true},              {"*a*a*a", "aa", false},
+        {"\xc9*", "\xe9t\xe9", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(globMatch(c.pattern, c.text), c.match) << c.pattern << " / " << c.text;
+}

@@ -36,7 +36,8 @@ usr/share/doc/quorcli/README.md
 usr/share/doc/quorcli/changelog.gz
 usr/share/doc/quorcli/copyright
 usr/share/man/man1/quorcli.1.gz
-usr/share/man/man1/quorvex-sim.1.gz"
+usr/share/man/man1/quorvex-sim.1.gz
+usr/share/man/man5/quorcli-script.5.gz"
 files=$(cd "$ROOT" && find . -type f | sed 's|^\./||' | sort)
 [ "$files" = "$expected" ] || fail "the package holds:
 $files"
@@ -75,6 +76,12 @@ for prog in quorcli quorvex-sim; do
     [ "$count" -ge 8 ] || fail "only $count options found in $prog --help"
     ok "$prog.1 renders without warnings and names all $count options of --help"
 done
+page=$WORK/quorcli-script.5
+zcat "$ROOT/usr/share/man/man5/quorcli-script.5.gz" >"$page"
+warnings=$(groff -ww -man -z "$page" 2>&1; MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] && lexgrog "$page" | grep -q '"quorcli-script - ' || fail "quorcli-script.5: $warnings"
+"$ROOT/usr/bin/quorcli" --batch --help | grep -q 'quorcli-script(5)' || fail "quorcli --batch --help does not name quorcli-script(5)"
+ok "quorcli-script.5 renders without warnings, and quorcli --batch --help names it"
 
 # --- Completion, as bash runs it ---
 # complete_line LINE: runs the completion of the line with the cursor at its
@@ -139,6 +146,11 @@ cases=(
     "quorcli --se|--server="
     "quorcli --sh|--share|--share="
     "quorcli --ver|--version"
+    "quorcli --sa|--save-dir="
+    "quorcli --hi|--history="
+    "quorcli --ba|--batch"
+    "quorcli --batch --sc|--script=|--screenshot="
+    "quorcli --batch --j|--json"
     "$bin --server=|Lab\ box\ one|Lab\ box\ two|Lab:7\ panel=x|It\'s\ a\ very\ long\ description|Rack\ 12\ in\ the\ west\ hall\ of\ the\ big\ old"
     "$bin --server=Lab\ box\ t|Lab\ box\ two"
     "$bin --server='Lab b|Lab box one|Lab box two"

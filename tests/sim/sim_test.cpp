@@ -22,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/cutil.h"
+#include "screen/decode.h"
 #include "crypto/ccomm.h"
 #include "crypto/md5c.h"
 #include "crypto/rc4.h"
@@ -30,6 +30,9 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+// The client's model of the screen that the updates paint.
+remoteScreen shown;
 using Clock = std::chrono::steady_clock;
 
 constexpr int waitMs = 10000;   // upper bound of every wait for something expected
@@ -285,14 +288,14 @@ public:
         if (m.type == 2) {
             screenId = getLe32(m.payload.data());
         } else if (m.type == 3) {
-            paintScreenUpdate(nullptr, m.payload.data(), static_cast<int32_t>(m.payload.size()));
+            paintScreenUpdate(shown, m.payload.data(), static_cast<int32_t>(m.payload.size()));
             ++updates;
             ack();
         } else if (m.type == 6) {
             const int32_t n = unpackScreenData(m.payload.data(), expanded.data(),
                                                static_cast<int32_t>(m.payload.size()), unpackBufferSize);
             EXPECT_GT(n, 0);
-            paintScreenUpdate(nullptr, expanded.data(), n);
+            paintScreenUpdate(shown, expanded.data(), n);
             ++updates;
             ack();
         }
@@ -309,7 +312,7 @@ std::string screenRow(int y)
 {
     std::string s;
     for (int x = 0; x < screenCols; ++x)
-        s.push_back(static_cast<char>(screenBuf[y][x] & 0xFF));
+        s.push_back(static_cast<char>(shown.cells[y][x] & 0xFF));
     return s;
 }
 
@@ -413,12 +416,12 @@ TEST(SimOpening, GreetingPathThenListIdAndUpdate)
     auto update = c.readBusy(waitMs);
     ASSERT_TRUE(update);
     ASSERT_EQ(update->type, 3);
-    std::memset(screenBuf, 0, sizeof screenBuf);
-    ASSERT_EQ(paintScreenUpdate(nullptr, update->payload.data(), static_cast<int32_t>(update->payload.size())), 0);
+    std::memset(shown.cells, 0, sizeof shown.cells);
+    ASSERT_EQ(paintScreenUpdate(shown, update->payload.data(), static_cast<int32_t>(update->payload.size())), 0);
     EXPECT_NE(screenRow(0).find("QUORVEX Server Console"), std::string::npos);
     EXPECT_EQ(screenRow(2).substr(0, 9), "quorvex> ");
-    EXPECT_EQ(cursorX, 9);
-    EXPECT_EQ(cursorY, 2);
+    EXPECT_EQ(shown.cursorX, 9);
+    EXPECT_EQ(shown.cursorY, 2);
     c.ack();
 
     // Idle: only headers of type 1 without payload.
@@ -528,8 +531,8 @@ TEST(SimSession, NoSecondUpdateBeforeTheAcknowledgement)
     ASSERT_TRUE(m);
     ASSERT_EQ(m->type, 3);
     const size_t full = m->payload.size();
-    std::memset(screenBuf, 0, sizeof screenBuf);
-    ASSERT_EQ(paintScreenUpdate(nullptr, m->payload.data(), static_cast<int32_t>(full)), 0);
+    std::memset(shown.cells, 0, sizeof shown.cells);
+    ASSERT_EQ(paintScreenUpdate(shown, m->payload.data(), static_cast<int32_t>(full)), 0);
     EXPECT_NE(screenRow(0).find("QUORVEX System Monitor"), std::string::npos);
     EXPECT_FALSE(c.readBusy(200));
 
@@ -538,7 +541,7 @@ TEST(SimSession, NoSecondUpdateBeforeTheAcknowledgement)
     ASSERT_TRUE(m);
     ASSERT_EQ(m->type, 3);
     EXPECT_LT(m->payload.size(), full);   // only what changed
-    ASSERT_EQ(paintScreenUpdate(nullptr, m->payload.data(), static_cast<int32_t>(m->payload.size())), 0);
+    ASSERT_EQ(paintScreenUpdate(shown, m->payload.data(), static_cast<int32_t>(m->payload.size())), 0);
     EXPECT_NE(screenRow(0).find("QUORVEX System Monitor"), std::string::npos);
 }
 
@@ -548,22 +551,22 @@ TEST(SimSession, TypedKeysShowInTheNextUpdates)
     ASSERT_GT(sim.port(), 0);
     TestClient c(sim.port(), "quorvex");
     ASSERT_TRUE(c.openingExchange());
-    std::memset(screenBuf, 0, sizeof screenBuf);
+    std::memset(shown.cells, 0, sizeof shown.cells);
     ASSERT_TRUE(c.runUntil([&] { return c.updates == 1; }));
 
     for (uint16_t key : {0x2368, 0x1769, 0x0221})   // h, i, !
         c.sendKey(key);
     ASSERT_TRUE(c.runUntil([] { return screenRow(2).substr(0, 12) == "quorvex> hi!"; })) << screenRow(2);
-    EXPECT_EQ(cursorX, 12);
-    EXPECT_EQ(cursorY, 2);
+    EXPECT_EQ(shown.cursorX, 12);
+    EXPECT_EQ(shown.cursorY, 2);
 
     c.sendKey(0x0E08);   // Backspace
     ASSERT_TRUE(c.runUntil([] { return screenRow(2).substr(0, 12) == "quorvex> hi "; })) << screenRow(2);
     c.sendKey(0x1C0D);   // Enter
     ASSERT_TRUE(c.runUntil([] { return screenRow(3).substr(0, 9) == "quorvex> "; })) << screenRow(3);
     EXPECT_EQ(screenRow(2).substr(0, 12), "quorvex> hi ");
-    EXPECT_EQ(cursorY, 3);
-    EXPECT_EQ(cursorX, 9);
+    EXPECT_EQ(shown.cursorY, 3);
+    EXPECT_EQ(shown.cursorX, 9);
 }
 
 TEST(SimSession, SelectScreenAndCommands)

@@ -9,7 +9,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"
@@ -46,7 +46,6 @@ void drawScreen() {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");
-    ++count;
     installSignalHandlers();
     terminalStartup(argc, argv);
     keyboardInputInit(stdscr);
@@ -70,7 +69,6 @@ int main(int argc, char** argv) {
         if (record.Event.KeyEvent.wVirtualKeyCode == kcEsc) break;
     }
     terminalShutdown();
-    --count;
     std::printf("termdemo: %s %s\n", reason, last);
     return 0;
 }

@@ -9,7 +9,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "client/startup.h"
+#include "client/main_startup.h"
 #include "console/cinput.h"
 #include "console/cmenu.h"
 #include "console/cutil.h"
@@ -51,7 +51,6 @@ int runMenu(char* chosen, size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ++count;
     installSignalHandlers();
     terminalStartup(argc, argv);
     keyboardInputInit(stdscr);
@@ -87,6 +86,5 @@ int main(int argc, char** argv) {
     terminalShutdown();
     std::printf("uidemo: menu=%d:%s input=%d:[%s] password=%d:[%s] message=%d\n", menuCode, chosen,
                 nameCode, name, secretCode, secret, messageCode);
-    --count;
     return 0;
 }

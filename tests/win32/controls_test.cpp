@@ -19,7 +19,6 @@ protected:
     }
     void TearDown() override {
         setTerminal(nullptr);
-        setGlobalString(&masterPassword, nullptr);
     }
     void script(const std::vector<int>& keys) {
         term.keys.clear();
@@ -188,7 +187,7 @@ TEST_F(Controls, ServerListCommandsByVirtualKeys) {
     EXPECT_STREQ(second->description, "Gamma");
     EXPECT_STREQ(second->hostName, "g.example");
     EXPECT_EQ(second->port, 6000);
-    ASSERT_NE(masterPassword, nullptr);
-    EXPECT_STREQ(masterPassword, "m");
+    ASSERT_NE(list.masterPassword(), nullptr);
+    EXPECT_STREQ(list.masterPassword(), "m");
     EXPECT_TRUE(term.everShown("Master password has been succesfully set."));
 }

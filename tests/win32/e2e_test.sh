@@ -5,8 +5,9 @@
 # password, a closed port, code page 437 glyphs for control bytes, Home/End as
 # wine reads them, a configuration written with CR LF that the Linux build
 # reads back; --help and --version, a redirected input refused, a batch
-# script and a pattern that could backtrack refused, and an error at the end
-# left on the console until a key.
+# script and a pattern that could backtrack refused, the Linux test's
+# reading script over two shells in parallel, and an error at the end left
+# on the console until a key.
 # Usage: e2e_test.sh <windows-build-dir> <linux-build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
@@ -185,6 +186,21 @@ echo 'wait now /^(a+)+$/ timeout 2' >"$WORK/batch/slow"
 status=$?
 [ $status = 2 ] && grep -q "slow:1: bad regular expression /^(a+)+\$/: a repeated group" "$WORK/batch/out" ||
     fail "the backtracking pattern was not refused ($status): $(cat "$WORK/batch/out")"
+# The script the Linux test runs, unchanged, over two servers at once: the
+# password reaches each session through its pipe, and every line comes
+# prefixed with its server.
+chmod 600 "$WORK/batch/pw"
+for n in 1 2; do
+    start_sim "$BUILD/quorvex-sim" --pty=sh --password-file="$WORK/batch/pw"
+    printf 'server=127.0.0.1:%s,Read %s\r\n' "$SIM_PORT" "$n" >>"$WORK/batch/quorcli.cfg"
+done
+cp "$(dirname "${BASH_SOURCE[0]}")/../e2e/reads.qs" "$WORK/batch/"
+(cd "$WORK/batch" && timeout 120 wine ./quorcli.exe --batch --server='Read ?' --parallel=2 --password-file=pw \
+    --script=reads.qs) </dev/null >"$WORK/batch/out" 2>"$WORK/batch/err" || fail "the reading run failed: $(cat "$WORK/batch/err")"
+for n in 1 2; do
+    [ "$(tr -d '\r' <"$WORK/batch/out" | sed -n "s/^Read $n: //p" | tr '\n' ,)" = "42.1,found R7,else taken,row-zero," ] ||
+        fail "Read $n printed: $(cat "$WORK/batch/out")"
+done
 
 # --- An error at the end is said on the console, which waits for a key ---
 mkdir "$WORK/other/quorcli.cfg"

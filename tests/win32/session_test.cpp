@@ -80,7 +80,7 @@ TEST_F(Session, WithoutGreetingOnlyTheFirstStartWordIsSent) {
         EXPECT_TRUE(l.quiet(200)) << "no second start word";
     });
     EXPECT_EQ(run(p), 4001);
-    EXPECT_EQ(app.currentScreenId, 4);
+    EXPECT_EQ(app.session.currentScreenId, 4);
 }
 
 // Key words are made from the scan code and the character of the console's
@@ -116,5 +116,5 @@ TEST_F(Session, KeyWordsAndTheAltMask) {
         EXPECT_TRUE(l.closedSilently()) << "Alt+F2 sends nothing";
     });
     EXPECT_EQ(run(p), 0);
-    EXPECT_EQ(app.currentScreenId, 1);
+    EXPECT_EQ(app.session.currentScreenId, 1);
 }

@@ -3,7 +3,7 @@
 # texts and the configuration file. The console tests do, and wine gives a
 # program a console only on a terminal, so each of them runs inside
 # script(1) (in_terminal.sh).
-quor_test_area(win32 LIBS quor_client)
+quor_test_area(win32 LIBS quor_main)
 
 add_executable(win32_console_tests ${CMAKE_CURRENT_SOURCE_DIR}/win32/console/console_test.cpp)
 target_link_libraries(win32_console_tests PRIVATE quor_ui GTest::gtest GTest::gtest_main)

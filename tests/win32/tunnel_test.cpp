@@ -98,7 +98,7 @@ TEST_F(Tunnel, TheCommandEndingMidSessionIs4001) {
     ASSERT_EQ(connect(p.port()), 0);
     const long pid = relayPid();
     EXPECT_EQ(session(), 4001);
-    EXPECT_EQ(app.currentScreenId, 1);
+    EXPECT_EQ(app.session.currentScreenId, 1);
     p.finish();
     app.closeConnection();
     EXPECT_TRUE(gone(pid));
