@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "console/cp437.h"
+#include "screen/formats.h"
+#include "screen/json.h"
 
 namespace {
 
@@ -26,20 +28,20 @@ std::string wallCastHeader(std::string_view description, long long timestamp) {
     std::string palette;
     for (int i = 0; i < 16; ++i) {
         if (i) palette += ':';
-        palette += wallPalette[(i & 8) | ansiColour(i & 7)];
+        palette += pcPalette[(i & 8) | ansiColour(i & 7)];
     }
     std::string out = "{\"version\": 2, \"width\": 80, \"height\": 25, \"timestamp\": " + std::to_string(timestamp) +
                       ", \"title\": ";
-    wallJsonCp437(out, description);
+    out += jsonGlyphs(description);
     out += ", \"env\": {\"TERM\": \"xterm-256color\"}, \"theme\": {\"fg\": \"";
-    out += wallPalette[7];
+    out += pcPalette[7];
     out += "\", \"bg\": \"";
-    out += wallPalette[0];
+    out += pcPalette[0];
     out += "\", \"palette\": \"" + palette + "\"}}";
     return out;
 }
 
-std::string wallDrawChanges(wallTerminal& shown, const wallScreen& to, uint32_t rows, bool all) {
+std::string wallDrawChanges(wallTerminal& shown, const remoteScreen& to, uint32_t rows, bool all) {
     std::string out;
     if (all) rows = wallAllRows;
     for (int r = 0; r < screenRows; ++r) {
@@ -87,6 +89,6 @@ std::string wallCastEvent(double seconds, char type, std::string_view data) {
     char time[48];
     std::snprintf(time, sizeof time, "[%.6f, \"%c\", ", seconds, type);
     std::string line = time;
-    wallJson(line, data);
+    line += jsonString(data);
     return line + "]\n";
 }

@@ -5,6 +5,9 @@
 #include <utility>
 #include <memory>
 
+#include "screen/formats.h"
+#include "screen/json.h"
+
 namespace {
 
 // A viewer gets at most one message in this time: with hundreds of
@@ -41,7 +44,7 @@ void wallHub::mark(consoleState& c, uint32_t bits) {
     changed_.notify_all();
 }
 
-void wallHub::setRows(int index, const wallScreen& screen, uint32_t rows) {
+void wallHub::setRows(int index, const remoteScreen& screen, uint32_t rows) {
     if (index < 0 || index >= size()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     consoleState& c = consoles_[index];
@@ -147,7 +150,7 @@ void wallHub::write(std::string& out, const part& p) {
     out += "{\"i\":" + std::to_string(p.index);
     if (p.what & descriptionBit) {
         out += ",\"d\":";
-        wallJsonCp437(out, p.from->description);
+        out += jsonGlyphs(p.from->description);
     }
     if (p.what & stateBit) {
         out += ",\"s\":\"";
@@ -156,16 +159,16 @@ void wallHub::write(std::string& out, const part& p) {
         if (p.state == wallState::linkLost) out += ",\"w\":" + std::to_string(p.retryMs);
         if (p.state == wallState::failed) {
             out += ",\"e\":";
-            wallJson(out, p.reason);
+            out += jsonString(p.reason);
         }
     }
     if (p.what & nameBit) {
         out += ",\"n\":";
-        wallJsonCp437(out, p.name);
+        out += jsonGlyphs(p.name);
     }
     if (p.what & noteBit) {
         out += ",\"l\":";
-        wallJson(out, p.note);
+        out += jsonString(p.note);
     }
     if (p.what & wallAllRows) {
         out += ",\"r\":[";
@@ -175,7 +178,7 @@ void wallHub::write(std::string& out, const part& p) {
             out += first ? "[" : ",[";
             first = false;
             out += std::to_string(r) + ",";
-            wallJson(out, wallRowText(p.cells[r]));
+            out += jsonString(lineText(p.cells[r]));
             out += ",[";
             for (int c = 0; c < screenCols;) {
                 const int attr = (p.cells[r][c] >> 8) & 0x7F;   // blink is not shown

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "wall/walltext.h"
+#include "wall/wallscreen.h"
 
 // The console wall's state for its pages: the latest screen, name and state
 // of every console, between the sessions' thread (which writes it) and the
@@ -66,7 +66,7 @@ public:
     // The sessions' side: quick, never waits for a viewer. A console out
     // of range is ignored. rows: bit r for row r; rows that did not really
     // change are not sent.
-    void setRows(int console, const wallScreen& screen, uint32_t rows = wallAllRows);
+    void setRows(int console, const remoteScreen& screen, uint32_t rows = wallAllRows);
     void setName(int console, std::string_view name);
     // retryAt: with linkLost, when the next attempt starts; reason: with
     // failed, why (UTF-8).

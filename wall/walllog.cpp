@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "screen/savefile.h"
+
 std::unique_ptr<wallLog> wallLog::open(wallLogOptions options, std::string& error) {
     if (options.dir.empty()) {
         error = "no folder given";
@@ -46,7 +48,7 @@ wallLog::~wallLog() {
 
 int wallLog::add(std::string_view description) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string base = wallSafeName(description);
+    const std::string base = safeFileName(std::string(description));
     std::string name = base;
     for (int n = 2;; ++n) {
         bool taken = false;
@@ -81,7 +83,7 @@ void wallLog::tell(std::vector<std::pair<int, std::string>>& notes) {
 // Queues e for c. A console whose queue is full drops events until the
 // writer has taken all it had; then a screen (the call's, when it has one)
 // draws it all again.
-void wallLog::push(consoleLog& c, event e, const wallScreen* screen) {
+void wallLog::push(consoleLog& c, event e, const remoteScreen* screen) {
     std::vector<std::pair<int, std::string>> notes;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -109,7 +111,7 @@ void wallLog::push(consoleLog& c, event e, const wallScreen* screen) {
 
 namespace {
 
-void copyRows(std::vector<uint16_t>& out, const wallScreen& screen, uint32_t rows) {
+void copyRows(std::vector<uint16_t>& out, const remoteScreen& screen, uint32_t rows) {
     for (int r = 0; r < screenRows; ++r)
         if (rows & (1u << r)) out.insert(out.end(), screen.cells[r], screen.cells[r] + screenCols);
 }
@@ -121,7 +123,7 @@ wallLog::consoleLog* wallLog::find(int index) {
     return index >= 0 && static_cast<size_t>(index) < consoles_.size() ? &consoles_[index] : nullptr;
 }
 
-void wallLog::sessionStarted(int index, const wallScreen& screen, bool resumed) {
+void wallLog::sessionStarted(int index, const remoteScreen& screen, bool resumed) {
     consoleLog* const to = find(index);
     if (!to) return;
     consoleLog& c = *to;
@@ -135,7 +137,7 @@ void wallLog::sessionStarted(int index, const wallScreen& screen, bool resumed) 
     push(c, std::move(e), &screen);
 }
 
-void wallLog::rowsChanged(int index, const wallScreen& screen, uint32_t rows) {
+void wallLog::rowsChanged(int index, const remoteScreen& screen, uint32_t rows) {
     consoleLog* const to = find(index);
     if (!to) return;
     consoleLog& c = *to;
@@ -147,7 +149,7 @@ void wallLog::rowsChanged(int index, const wallScreen& screen, uint32_t rows) {
     push(c, std::move(e), &screen);
 }
 
-void wallLog::screenShown(int index, const wallScreen& screen) {
+void wallLog::screenShown(int index, const remoteScreen& screen) {
     consoleLog* const to = find(index);
     if (!to) return;
     consoleLog& c = *to;

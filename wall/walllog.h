@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "wall/wallcast.h"
-#include "wall/walltext.h"
+#include "wall/wallscreen.h"
 
 // --log-dir: every console of the wall kept on disk, under
-// DIR/<safe description>/, per local day:
+// DIR/<safe description>/ (safeFileName; "-2", "-3", ... for a name taken),
+// per local day:
 //   YYYY-MM-DD.cast            the recording (asciicast v2): the whole screen
 //                              first, then each change, screen switches as
 //                              markers ("-2", "-3", ... when the wall starts
@@ -73,9 +74,9 @@ public:
     // The folder of a console's files.
     std::string folder(int console) const;
 
-    void sessionStarted(int console, const wallScreen& screen, bool resumed);
-    void rowsChanged(int console, const wallScreen& screen, uint32_t rows);
-    void screenShown(int console, const wallScreen& screen);
+    void sessionStarted(int console, const remoteScreen& screen, bool resumed);
+    void rowsChanged(int console, const remoteScreen& screen, uint32_t rows);
+    void screenShown(int console, const remoteScreen& screen);
     // count lines of 80 cells that scrolled off screen screenId, oldest first.
     void linesScrolled(int console, uint32_t screenId, const uint16_t (*lines)[screenCols], size_t count);
     void sessionEnded(int console, std::string_view why = "session ended");
@@ -123,13 +124,13 @@ private:
         std::string diskNote;      // why
         bool drawn = false;        // the recording holds the whole screen
         bool live = false;
-        wallScreen model;
+        remoteScreen model;
         wallTerminal shown;
     };
 
     explicit wallLog(wallLogOptions options, int root);
     consoleLog* find(int index);
-    void push(consoleLog& c, event e, const wallScreen* screen);
+    void push(consoleLog& c, event e, const remoteScreen* screen);
     std::string noteOf(const consoleLog& c) const;
     void tell(std::vector<std::pair<int, std::string>>& notes);
     void run();

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "console/cp437.h"
+#include "screen/formats.h"
 #include "wall/walllog.h"
 
 namespace {
@@ -115,7 +116,7 @@ void wallLog::apply(consoleLog& c, const event& e) {
     if (day != c.day) newDay(c, day);
     // The model follows every event, stopped or not: a new day's recording
     // starts from the screen as it stands.
-    wallScreen& m = c.model;
+    remoteScreen& m = c.model;
     switch (e.what) {
     case event::kind::started:
     case event::kind::resumed:
@@ -256,7 +257,7 @@ void wallLog::history(consoleLog& c, const event& e) {
         }
     }
     std::string text;
-    for (uint32_t i = 0; i < e.rows; ++i) text += wallRowText(&e.cells[screenCols * i]) + "\n";
+    for (uint32_t i = 0; i < e.rows; ++i) text += lineText(&e.cells[screenCols * i]) + "\n";
     put(c, c.txt, c.txtName, text);
 }
 

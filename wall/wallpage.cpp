@@ -1,6 +1,6 @@
 #include "wall/wallpage.h"
 
-#include "wall/walltext.h"
+#include "screen/formats.h"
 
 namespace {
 
@@ -231,8 +231,8 @@ constexpr char body[] = R"page(</style>
 
 std::string build() {
     std::string page = head;
-    for (int i = 0; i < 16; ++i) page += ".f" + std::to_string(i) + "{color:" + wallPalette[i] + "}\n";
-    for (int i = 0; i < 8; ++i) page += ".b" + std::to_string(i) + "{background:" + wallPalette[i] + "}\n";
+    for (int i = 0; i < 16; ++i) page += ".f" + std::to_string(i) + "{color:" + pcPalette[i] + "}\n";
+    for (int i = 0; i < 8; ++i) page += ".b" + std::to_string(i) + "{background:" + pcPalette[i] + "}\n";
     return page + body;
 }
 

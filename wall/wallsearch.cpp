@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "console/cp437.h"
-#include "wall/walltext.h"
+#include "screen/formats.h"
+#include "screen/json.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ private:
 
 bool refuse(std::string& json, const char* why) {
     json = "{\"error\":";
-    wallJson(json, why);
+    json += jsonString(why);
     json += '}';
     return false;
 }
@@ -92,7 +93,7 @@ bool wallSearch(std::string_view query, const std::vector<wallSearchConsole>& co
                      [](const auto* a, const auto* b) { return a->description < b->description; });
 
     json = "{\"q\":";
-    wallJson(json, query.substr(0, lineBytesMax));
+    json += jsonString(query.substr(0, lineBytesMax));
     json += ",\"c\":[";
     size_t total = 0;
     bool firstConsole = true;
@@ -111,7 +112,7 @@ bool wallSearch(std::string_view query, const std::vector<wallSearchConsole>& co
         };
         bool going = true;
         for (int r = 0; c->cells && going && r < screenRows; ++r)
-            if (find.inRow(c->cells[r])) going = take(wallRowText(c->cells[r]));
+            if (find.inRow(c->cells[r])) going = take(lineText(c->cells[r]));
         if (going && c->history)
             c->history([&](std::string_view line) {
                 return !find.inText(line) || take(std::string(line.substr(0, lineBytesMax)));
@@ -120,11 +121,11 @@ bool wallSearch(std::string_view query, const std::vector<wallSearchConsole>& co
         json += firstConsole ? "{\"i\":" : ",{\"i\":";
         firstConsole = false;
         json += std::to_string(c->index) + ",\"d\":";
-        wallJsonCp437(json, c->description);
+        json += jsonGlyphs(c->description);
         json += ",\"m\":[";
         for (size_t i = 0; i < lines.size(); ++i) {
             if (i) json += ',';
-            wallJson(json, lines[i]);
+            json += jsonString(lines[i]);
         }
         json += more ? "],\"more\":true}" : "]}";
     }

@@ -10,7 +10,7 @@ namespace {
 struct hubTest : ::testing::Test {
     wallHub::clock::time_point now = wallHub::clock::time_point{} + 100h;
     wallHub hub{{"rack b", "rack a \"north\""}, [this] { return now; }};
-    wallScreen screen;
+    remoteScreen screen;
 
     std::string next(int slot, std::chrono::milliseconds wait = 0ms) {
         std::string message;

@@ -20,7 +20,7 @@ struct logTest : ::testing::Test {
     system_clock::time_point now;
     std::unique_ptr<wallLog> log;
     std::function<void(int, const std::string&)> noted;
-    wallScreen screen;
+    remoteScreen screen;
     mode_t umaskWas = ::umask(0);   // the modes below are the log's own
 
     void SetUp() override {
@@ -88,7 +88,7 @@ TEST_F(logTest, eachDayHasItsRecordingFromTheWholeScreenAndItsHistoryPerScreen) 
     EXPECT_EQ(log->note(c), "");
 
     const fs::path folder = log->folder(c);
-    EXPECT_EQ(folder.filename(), "Rack 1_node_a");
+    EXPECT_EQ(folder.filename(), "Rack_1_node_a");
     EXPECT_EQ(names(folder), (std::set<std::string>{"2024-03-01.cast", "2024-03-01-screen-1.txt", "2024-03-02.cast",
                                                     "2024-03-02-screen-2.txt"}));
     EXPECT_EQ(read(folder / "2024-03-01-screen-1.txt"), std::string(80, 'o') + "\n" + std::string(80, 'o') + "\n");

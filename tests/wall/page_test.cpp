@@ -19,7 +19,7 @@ TEST(wallPage, showsTheStreamAsTextInChromium) {
     const char* const names[] = {"Main", "<img src=x onerror=document.title='owned'>", "Setup \x1a\x01"};
     const char* const rows[] = {"BIOS Setup Utility", "Kernel panic - not syncing", "login:"};
     for (int i = 0; i < hub.size(); ++i) {
-        wallScreen screen;
+        remoteScreen screen;
         putRow(screen.cells, 2 * i, rows[i], static_cast<uint16_t>(0x17 + i));
         hub.setRows(i, screen);
         hub.setName(i, names[i]);
@@ -30,13 +30,13 @@ TEST(wallPage, showsTheStreamAsTextInChromium) {
     const int slot = hub.join();
     std::string first, change;
     ASSERT_TRUE(hub.next(slot, first, 0ms));
-    wallScreen later;
+    remoteScreen later;
     hub.copyScreen(1, later.cells);
     putRow(later.cells, 10, "only on node a");
     hub.setRows(1, later);
     ASSERT_TRUE(hub.next(slot, change, 1000ms));
 
-    std::vector<wallScreen> screens(hub.size());
+    std::vector<remoteScreen> screens(hub.size());
     std::vector<wallSearchConsole> consoles;
     for (int i = 0; i < hub.size(); ++i) {
         hub.copyScreen(i, screens[i].cells);

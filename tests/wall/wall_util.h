@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "wall/walltext.h"
+#include "wall/wallscreen.h"
 
 // Row r of cells reads text (code page 437 bytes) in attribute attr, blanks after.
 inline void putRow(uint16_t (&cells)[screenRows][screenCols], int r, std::string_view text, uint16_t attr = 0x07) {
