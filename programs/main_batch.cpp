@@ -1,4 +1,4 @@
-#include "client/main_batch.h"
+#include "programs/main_batch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +19,7 @@
 #include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "console/cp437.h"
 #include "console/global.h"
 #include "console/term.h"
