@@ -53,10 +53,12 @@ bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
 // One pass of the session for what its socket showed (0: a timer fell due).
 void hostedSession::ready(int seen) {
     if (!running()) return;
+    inPass_ = true;
     link_->pass(seen);
     if (running()) session.feed.tick();
     if (running() && !link_->keysWait()) sendHeldKeys();
     if (running()) link_->checkRules();
+    inPass_ = false;
     if (!running()) {
         finish();
         return;
@@ -133,16 +135,13 @@ uint32_t hostedSession::findScreenByName(std::string_view shown) const {
     return s ? s->id : 0;
 }
 
-// Ends at the next turn of the wait point, as a session ends.
+// Called from within the session's own pass (a watcher of its feed), the
+// pass finishes it; otherwise it is finished here.
 void hostedSession::endSession() {
     session.keys.drop();
     if (!running()) return;
     link_->end(resultEnded);
-    if (timer_) waits_.cancel(timer_);
-    timer_ = waits_.at(waitPoint::clock::now(), [this] {
-        timer_ = 0;
-        finish();
-    });
+    if (!inPass_) finish();
 }
 
 hostedSession& sessionHost::add(std::string name) {

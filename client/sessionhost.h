@@ -58,6 +58,7 @@ private:
     sessionResult result_ = resultEnded;
     int watch_ = 0;
     int timer_ = 0;
+    bool inPass_ = false;
 
     void ready(int seen);
     void sendHeldKeys();

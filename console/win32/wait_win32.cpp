@@ -151,7 +151,8 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
 // one WaitForMultipleObjects, however many sockets there are. When the
 // network event woke the wait, it is reset first and the sockets are then
 // asked in one WSAPoll: what any of them records after the reset signals
-// the event again, so nothing is lost between the two.
+// the event again, so nothing is lost between the two. Only the sockets
+// found ready have their records cleared: an idle one costs no call.
 int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
     networkEvent& network = threadNetworkEvent();
     // A single wait of this thread selected a socket anew: the memos no
@@ -204,6 +205,10 @@ int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const 
                 if (got & (POLLRDNORM | bad)) items[i].seen |= seenSocket | seenReadable;
                 if (got & (POLLWRNORM | bad)) items[i].seen |= seenSocket | seenWritable;
                 seen |= items[i].seen & seenSocket;
+                // The socket's record of what happened is cleared, so that
+                // what happens next is recorded, and signalled, anew.
+                WSANETWORKEVENTS happened{};
+                if (got) WSAEnumNetworkEvents(static_cast<SOCKET>(items[i].sock), nullptr, &happened);
             }
     }
     if (watchKeys && terminal()->keyPending()) seen |= seenKeys;
