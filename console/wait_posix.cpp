@@ -51,8 +51,9 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
 }
 
 int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
-    std::vector<pollfd> fds;
-    fds.reserve(n + 2);
+    // Kept from wait to wait: a wait allocates nothing once it has grown.
+    thread_local std::vector<pollfd> fds;
+    fds.clear();
     for (size_t i = 0; i < n; ++i) {
         short want = 0;
         if (items[i].events & waitRead) want |= POLLIN;

@@ -67,9 +67,10 @@ int waitPoint::turn(int maxMs) {
         const long long untilDue = std::max<long long>(left, 0);
         if (waitMs < 0 || untilDue < waitMs) waitMs = untilDue;
     }
-    // The items are gathered afresh: a handler may have added some.
-    std::vector<waitItem> items;
-    items.reserve(watches_.size());
+    // The items are gathered afresh (a handler may have added some) into a
+    // vector kept from turn to turn.
+    std::vector<waitItem>& items = items_;
+    items.clear();
     for (const watched& w : watches_) items.push_back(w.item);
     const int seen = waitSockets(items.data(), items.size(), static_cast<int>(std::min<long long>(waitMs, 1 << 30)),
                                  static_cast<bool>(keys_), wake_.get());

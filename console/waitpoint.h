@@ -14,7 +14,8 @@
 // system. Nothing is polled: a turn sleeps until a socket is ready, a key
 // may be waiting, the earliest timer is due or another thread wakes it, and
 // then calls the handlers of what it saw. Handlers may watch, change, forget,
-// set and cancel anything, themselves included.
+// set and cancel anything, themselves included, but not turn the wait
+// point themselves.
 class waitPoint {
 public:
     using clock = std::chrono::steady_clock;
@@ -55,6 +56,7 @@ private:
         std::function<void(int)> ready;
     };
     std::vector<watched> watches_;
+    std::vector<waitItem> items_;
     std::multimap<clock::time_point, std::pair<int, std::function<void()>>> timers_;
     std::function<void()> keys_;
     std::unique_ptr<wakeSignal> wake_;

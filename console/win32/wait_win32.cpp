@@ -192,7 +192,8 @@ int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const 
     if (watchKeys && !scriptedKeys && keysAt < count && woke == WAIT_OBJECT_0 + keysAt) seen |= seenKeys;
     if (anySocket && woke == WAIT_OBJECT_0) {
         WSAResetEvent(network.handle);
-        std::vector<WSAPOLLFD> fds(n);
+        thread_local std::vector<WSAPOLLFD> fds;
+        fds.assign(n, WSAPOLLFD{});
         for (size_t i = 0; i < n; ++i) {
             fds[i].fd = items[i].sock < 0 ? INVALID_SOCKET : static_cast<SOCKET>(items[i].sock);
             fds[i].events = static_cast<SHORT>(((items[i].events & waitRead) ? POLLRDNORM : 0) |
