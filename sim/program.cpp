@@ -135,11 +135,14 @@ void ProgramScreen::pushLine(const VTermScreenCell* cells)
         return;
     if (!keptThisByte_) {
         // Had the screen only scrolled since the client's frame, this line
-        // would be its row pushed_; and some written row of that frame must
-        // stay in sight, for the client to see the scroll at all.
+        // would be its row pushed_; and two written rows of that frame must
+        // stay in sight, for the client to see the scroll at all (one
+        // matching row is no evidence of a scroll).
         int lastWritten = simRows - 1;
         while (lastWritten > 0 && blankRow(base_, lastWritten)) --lastWritten;
-        bool shown = pushed_ < scrollLimit && pushed_ < lastWritten;
+        int keptWritten = lastWritten - 1;
+        while (keptWritten > 0 && blankRow(base_, keptWritten)) --keptWritten;
+        bool shown = pushed_ < scrollLimit && pushed_ < keptWritten;
         for (int x = 0; shown && x < simCols; ++x) {
             unsigned char ch = 0;
             unsigned char attr = 0;

@@ -35,7 +35,7 @@
 
 #include "client/build.h"
 #include "client/cmain.h"
-#include "client/main_parts.h"
+#include "programs/main_parts.h"
 #include "client/scrlist.h"
 #include "console/cutil.h"
 #include "console/keyboard.h"

@@ -1,6 +1,6 @@
 // The start-up routines of the programs: their folder, the command line and
 // the signals.
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "console/global.h"
 
 #include <signal.h>

@@ -9,7 +9,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"

@@ -9,7 +9,7 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "console/cinput.h"
 #include "console/cmenu.h"
 #include "console/cutil.h"

@@ -1,6 +1,6 @@
 // What the Windows program needs for a batch run: its key events need no
 // tables, and the console's own handler takes its signals.
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 
 void batchKeysInit() {}
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "client/main_batch.h"
+#include "programs/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
-#include "client/main_parts.h"
-#include "client/main_startup.h"
+#include "programs/main_parts.h"
+#include "programs/main_startup.h"
 #include "console/global.h"
 #include "console/term.h"
 #include "console/win32/keyqueue.h"

@@ -5,7 +5,7 @@
 
 #include <signal.h>
 
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "console/global.h"
 #include "console/keyboard_curses.h"
 

@@ -1,4 +1,4 @@
-#include "client/main_parts.h"
+#include "programs/main_parts.h"
 
 #include <algorithm>
 

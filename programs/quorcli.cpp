@@ -7,12 +7,12 @@
 #define NCURSES_NOMACROS
 #include <curses.h>
 
-#include "client/main_batch.h"
+#include "programs/main_batch.h"
 #include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
-#include "client/main_parts.h"
-#include "client/main_startup.h"
+#include "programs/main_parts.h"
+#include "programs/main_startup.h"
 #include "console/cutil.h"
 #include "console/global.h"
 #include "console/keyboard.h"

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 #include "history/history.h"
 #include "record/asciicast.h"
 #include "record/screenshot.h"

@@ -1,4 +1,4 @@
-#include "client/main_startup.h"
+#include "programs/main_startup.h"
 
 #include <cstdio>
 #include <cstdlib>
