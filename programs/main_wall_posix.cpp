@@ -220,13 +220,16 @@ public:
         // from this change scrolled off.
         const uint64_t now = history_.dropped() + history_.lines().size();
         const auto& lines = history_.lines();
-        const size_t fresh = static_cast<size_t>(std::min<uint64_t>(now - std::min(now, lines_), lines.size()));
+        // One change scrolls off at most a screen.
+        const size_t fresh = static_cast<size_t>(
+            std::min<uint64_t>({now - std::min(now, lines_), lines.size(), uint64_t{screenRows}}));
         lines_ = now;
-        uint16_t line[1][screenCols];
-        for (size_t i = lines.size() - fresh; i < lines.size(); ++i) {
-            std::copy(lines[i].begin(), lines[i].end(), line[0]);
-            log_->linesScrolled(logIndex_, screen.screenId, line, 1);
+        uint16_t scrolled[screenRows][screenCols];
+        for (size_t i = 0; i < fresh; ++i) {
+            const screenLine& line = lines[lines.size() - fresh + i];
+            std::copy(line.begin(), line.end(), scrolled[i]);
         }
+        if (fresh) log_->linesScrolled(logIndex_, screen.screenId, scrolled, fresh);
     }
     void cursorMoved(const remoteScreen& screen) override {
         if (log_) log_->rowsChanged(logIndex_, screen, 0);
