@@ -4,7 +4,7 @@
 # screen name as text (a hostile name too), a stopped stand-in's tile says
 # "link lost" and is live again after a restart, one with another password
 # says so, a search finds what one console alone shows (in its history);
-# the share's hostile requests; the log folder, the history text included;
+# the share's hostile requests and viewer limits; the log folder, the history text included;
 # no child process; SIGTERM ends it with status 0. And the token file's
 # rules.
 # Usage: wall_test.sh <build-dir>
@@ -74,6 +74,13 @@ E2E_PIDS+=("$(cat "$WORK/sim3b.pid")")
 
 /usr/bin/python3 "$HERE/share_check.py" hostile "$URL" "$WALL_PID" || fail "hostile requests"
 [ -z "$(ps -o pid= --ppid "$WALL_PID")" ] || fail "the wall started processes: $(ps -f --ppid "$WALL_PID")"
+# 16 viewers and no 17th; one of them reads no more, and a search, which
+# the sessions' thread answers, still comes at once.
+/usr/bin/python3 "$HERE/share_check.py" viewers "$URL" >"$WORK/viewers" &
+E2E_PIDS+=("$!")
+wait_until 25 "16 viewers" grep -q -e "reads no more" -e FAIL "$WORK/viewers"
+grep -q "reads no more" "$WORK/viewers" || fail "$(cat "$WORK/viewers")"
+curl -s --max-time 5 "${URL}search?q=needle" | grep -q '"d":"Rack 07"' || fail "no search beside a stalled viewer"
 
 # Every console that was live has its folder (0700) with its files (0600),
 # and a recording plays.
