@@ -47,6 +47,8 @@ bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
 void hostedSession::startLink(bool resumes) {
     sendCipher_.setKey(key_, 16);
     recvCipher_.setKey(key_, 16);
+    // Only a session kept open needs the key again.
+    if (!keep_) wipeMemory(key_, sizeof key_);
     link_ = std::make_unique<sessionLink>(session, sendCipher_, recvCipher_, socket_->sock,
                                           thisBuild().compressedUpdates, keep_ ? attemptMs : 0);
     if (!link_->usable()) {
