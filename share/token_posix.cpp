@@ -71,7 +71,8 @@ const char* shareToken::below(const char* path) const {
     if (strnlen(path + 1, n + 1) < n + 1) return nullptr;
     unsigned char diff = 0;
     for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(path[1 + i] ^ text_[i]);
-    return (diff == 0) & (path[1 + n] == '/') ? path + 2 + n : nullptr;
+    const bool opens = (diff == 0) & (path[1 + n] == '/');
+    return opens ? path + 2 + n : nullptr;
 }
 
 bool shareHostAllowed(const char* value) {
