@@ -10,8 +10,7 @@
 std::string secondsText(long long ms);
 
 // What a batch run says: plain lines on standard output and error, or one
-// JSON object a line on standard output with --json. Safe from any thread
-// (the deadline's watchdog ends the run from its own).
+// JSON object a line on standard output with --json. Safe from any thread.
 class batchOutput {
 public:
     bool json = false;

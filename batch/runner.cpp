@@ -101,27 +101,29 @@ std::string batchRunner::where(const scriptCommand& c) const {
 
 bool batchRunner::timedOut(const scriptCommand& c) const { return Clock::now() - begunAt_ >= std::chrono::milliseconds(c.timeoutMs); }
 
-long long batchRunner::dueInMs() const {
-    if (finished_ || !begun_ || next_ >= commands_.size()) return -1;
+batchRunner::Clock::time_point batchRunner::commandDueAt() const {
+    if (!begun_ || next_ >= commands_.size()) return Clock::time_point::max();
     const scriptCommand& c = commands_[next_];
-    Clock::time_point due = Clock::time_point::max();
     switch (c.kind) {
     case cmdKind::wait:
     case cmdKind::waitGone:
     case cmdKind::screen:
-        due = begunAt_ + std::chrono::milliseconds(c.timeoutMs);
-        break;
+        return begunAt_ + std::chrono::milliseconds(c.timeoutMs);
     case cmdKind::waitStill:
-        due = std::min(begunAt_ + std::chrono::milliseconds(c.timeoutMs),
-                       std::max(lastChange_, begunAt_) + std::chrono::milliseconds(c.ms));
-        break;
+        return std::min(begunAt_ + std::chrono::milliseconds(c.timeoutMs),
+                        std::max(lastChange_, begunAt_) + std::chrono::milliseconds(c.ms));
     case cmdKind::key:
     case cmdKind::type:
-        if (pace_ > 0 && keysQueued_ < c.keys.size() && session_.keysQueued() == 0) due = nextKeyAt_;
-        break;
+        if (pace_ > 0 && keysQueued_ < c.keys.size() && session_.keysQueued() == 0) return nextKeyAt_;
+        return Clock::time_point::max();
     default:
-        break;
+        return Clock::time_point::max();
     }
+}
+
+long long batchRunner::dueInMs() const {
+    if (finished_) return -1;
+    const Clock::time_point due = std::min(endAt_, commandDueAt());
     if (due == Clock::time_point::max()) return -1;
     // Rounded up: a wait that ends a little early would only wake once more.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
@@ -130,6 +132,7 @@ long long batchRunner::dueInMs() const {
 
 void batchRunner::step() {
     while (!finished_) {
+        if (Clock::now() >= endAt_) return finish(endCode_, endWhy_);
         if (term_.dialogAsked) return finish(2, "a dialog asked for an answer, which batch mode cannot give");
         if (next_ >= commands_.size()) return finish(0, "");
         const scriptCommand& c = commands_[next_];

@@ -30,6 +30,14 @@ public:
         naming_ = std::move(naming);
     }
 
+    // Ends the run at `at` with `code`, and `why` said, whatever it is
+    // doing then.
+    void endAt(std::chrono::steady_clock::time_point at, int code, std::string why) {
+        endAt_ = at;
+        endCode_ = code;
+        endWhy_ = std::move(why);
+    }
+
     bool finished() const { return finished_; }
     int exitCode() const { return code_; }
     const std::string& message() const { return message_; }
@@ -41,8 +49,8 @@ public:
         noteKeysTaken();
         step();
     }
-    // The next timer of the command running: its timeout, the end of a
-    // still wait, the next key at the script's pace.
+    // The next timer: the run's end, or the command's (its timeout, the
+    // end of a still wait, the next key at the script's pace).
     long long dueInMs() const override;
 
 private:
@@ -73,11 +81,15 @@ private:
     unsigned long long cacheSeq_ = ~0ull;
     std::string scriptName_;
     saveNaming naming_;
+    Clock::time_point endAt_ = Clock::time_point::max();
+    int endCode_ = 0;
+    std::string endWhy_;
     size_t goTo_ = 0;                  // the command after this one, when not the next
     std::vector<std::pair<const char*, std::string>> said_;   // what its command event adds
 
     void changed();
     void noteKeysTaken();
+    Clock::time_point commandDueAt() const;   // max when none
     void step();
     bool advance(const scriptCommand& c);   // true when the command is done
     bool timedOut(const scriptCommand& c) const;

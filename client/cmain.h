@@ -8,10 +8,12 @@
 
 #include "client/pxylist.h"
 #include "client/remotesession.h"
+#include "client/sessionlink.h"
 #include "client/sessionctl.h"
 #include "client/srvlist.h"
 #include "console/cp437.h"
 #include "console/keyboard.h"
+#include "console/waitpoint.h"
 #include "crypto/rc4.h"
 #include "screen/screenmode.h"
 #include "screen/sessionaction.h"
@@ -25,42 +27,11 @@ struct sessionCommandsDeleter {
     void operator()(sessionCommands* commands) const;
 };
 
-// What a session, or the connection for one, came to: the program's result
-// codes, whose numbers the batch mode's exit statuses and the tests know.
-enum sessionResult : int {
-    resultEnded = 0,               // the operator ended it, or the server's greeting was not valid
-    resultEscaped = -1,            // Esc while connecting, or while a tunnel waited for the server
-    resultNoMemory = -2,
-    resultServerClosed = 4001,     // the server closed the connection
-    resultLinkLost = 4002,         // a socket error, or no screen in the time allowed
-    resultPasswordRefused = 4003,  // no screen after 34 headers: the password was wrong
-    resultConnectFailed = 4004,    // the TCP connection failed
-    resultProxyRefused = 4005,     // the proxy refused the tunnel or did not answer
-    resultProxyLineTooLong = 4006,
-    resultNoSuchHost = 4007,       // the host name did not resolve (or the address is not valid)
-};
-
 // How the session behaves, given when it is made.
 struct sessionOptions {
     // --reconnect, or the session menu's switch: a link that fails under an
     // open session is ridden out with new connections.
     bool autoReconnect = false;
-};
-
-// The 26-byte greeting record exchanged at the start of a session.
-struct helloData {
-    unsigned char bytes[26];
-
-    void setCmd(uint32_t v) { setWord(0, v); }
-    uint32_t getCmd() const { return getWord(0); }
-    void setWord(int index, uint32_t v) {
-        for (int b = 0; b < 4; ++b) bytes[index * 4 + b] = static_cast<unsigned char>(v >> (8 * b));
-    }
-    uint32_t getWord(int index) const {
-        uint32_t v = 0;
-        for (int b = 3; b >= 0; --b) v = (v << 8) | bytes[index * 4 + b];
-        return v;
-    }
 };
 
 // Why the configuration of this run (fileName beside the program or in the
@@ -142,12 +113,18 @@ public:
     // as one stable word: refused, timeout, name, proxy or tunnel.
     std::string connectFailure;
     const char* connectFailureKind = "refused";
+    // The last session ended on a server greeting that was not valid: with
+    // a wrong password the opening block, read with the wrong key, may say
+    // that a greeting follows, which then reads as garbage.
+    bool greetingInvalid = false;
     // What menu items and scripts may ask of the session; the items of the
     // session menu that consumers of the screen offer, after the session's
     // own (the program puts them here at start; not owned); and the mode
     // an item asked to open over the screen, taken by the session once the
     // key at hand has been handled.
     consoleSessionControl control{*this};
+    // The one wait of the program's thread, which its sessions run on.
+    waitPoint waits;
     std::vector<sessionAction*> actions;
     std::unique_ptr<screenMode> pendingMode;
 

@@ -43,17 +43,19 @@ int stepScreen(serverScreenList& screens, bool forward, int32_t& currentId, int3
 
 }   // namespace
 
-serverScreen* serverScreenList::find(uint32_t id)
+serverScreen* serverScreenList::find(uint32_t id) const
 {
-    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+    auto& list = const_cast<serverScreenList&>(*this);   // walking the list changes nothing
+    for (serverScreen* s = list.getNext(nullptr); s; s = list.getNext(s))
         if (s->id == id)
             return s;
     return nullptr;
 }
 
-serverScreen* serverScreenList::findByName(std::string_view shown)
+serverScreen* serverScreenList::findByName(std::string_view shown) const
 {
-    for (serverScreen* s = getNext(nullptr); s; s = getNext(s))
+    auto& list = const_cast<serverScreenList&>(*this);   // walking the list changes nothing
+    for (serverScreen* s = list.getNext(nullptr); s; s = list.getNext(s))
         if (cp437Text(s->name) == shown)
             return s;
     return nullptr;

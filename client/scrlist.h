@@ -25,10 +25,10 @@ public:
 class serverScreenList : public llistN<serverScreen> {
 public:
     // The first screen with the id, or null.
-    serverScreen* find(uint32_t id);
+    serverScreen* find(uint32_t id) const;
     // The first screen whose name shows as `shown` (its glyphs as UTF-8,
     // as a script writes it), or null.
-    serverScreen* findByName(std::string_view shown);
+    serverScreen* findByName(std::string_view shown) const;
 };
 
 // Appends to screens one screen per entry of a screen list payload of

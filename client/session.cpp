@@ -30,28 +30,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t openingLen = 128;
-constexpr int32_t greetingLen = 26;
-constexpr int32_t headerLen = 4;
-constexpr int32_t maxHeadersWithoutScreen = 34;
-constexpr uint32_t startWord = 1;          // type 1, value 0
-constexpr uint32_t compressedStartWord = 20;   // type 20: this client expands type 6
-constexpr uint32_t ackWord = 0x10004;      // type 4, value 1
-constexpr char serverReady[] = "QUORVEX Ready";
-constexpr char clientReady[] = "QUORCLI Ready";
-constexpr int readyLen = 13;
 constexpr int idleWaitMs = 1000;           // a safety net: signals end the waits themselves
 constexpr auto hintAfter = std::chrono::seconds(3);
 constexpr int catchUpQuietMs = 150;   // how long a server that is done is quiet
-constexpr int unitsPerPass = 16;           // headers and payloads taken in one turn of the loop
-
-enum : int32_t { stateOpening = 0, stateGreeting = 1, stateHeader = 2, statePayload = 3 };
-enum : int32_t { receiving = 0, unitComplete = 1, leaving = 2 };
-enum : uint32_t { msgScreenList = 0, msgScreenId = 2, msgScreenUpdate = 3, msgIgnored = 5, msgCompressed = 6 };
-
-uint32_t readWord(const unsigned char* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+constexpr int32_t stateHeader = 2;        // the protocol state once the greetings are done
 
 // The status row while the client has something to say over the server's
 // picture: that the server keeps the session waiting (and how to leave), or
@@ -116,216 +98,59 @@ private:
     }
 };
 
-// One session: the receive state machine over the encrypted connection,
-// the keys, and the output that waits for the socket.
-class sessionRun {
+// The session the operator is in: its link to the server, shown on the
+// terminal, with the status row's notes, a mode over the screen when one
+// is open, and the keys.
+class sessionRun final : public linkView {
 public:
-    sessionRun(consoleMain& app, unsigned char* recvBuf, unsigned char* sendBuf, unsigned char* unpackBuf, int fd,
-               int screenWaitMs)
-        : app_(app), in_(recvBuf), out_(sendBuf), unpacked_(unpackBuf), fd_(fd), outbox_(app.sendCipher, fd),
-          note_(app.window, app.session.model), screenWaitMs_(screenWaitMs) {
-        app_.session.outbox = &outbox_;
+    sessionRun(consoleMain& app, waitPoint& waits, int fd, int screenWaitMs)
+        : app_(app), waits_(waits), fd_(fd),
+          link_(app.session, app.sendCipher, app.recvCipher, fd, thisBuild().compressedUpdates, screenWaitMs),
+          note_(app.window, app.session.model) {
+        link_.view = this;
+        link_.greetingOut = &app.serverGreeting;
+        link_.reselectScreenId = app.reselectScreenId;
+        app_.session.outbox = &link_.outbox();
         app_.catchUp = [this] { catchUp(); };
     }
-    ~sessionRun() {
+    ~sessionRun() override {
+        app_.reselectScreenId = link_.reselectScreenId;
         app_.session.outbox = nullptr;
         app_.catchUp = nullptr;
     }
     sessionRun(const sessionRun&) = delete;
     sessionRun& operator=(const sessionRun&) = delete;
 
+    bool usable() const { return link_.usable(); }
     int run();
+
+    void painted(const bool (&rows)[screenRows], bool cursor) override {
+        if (mode_) drawMode();
+        else showRows(rows, cursor);
+    }
+    void progressed() override { note_.hideHint(); }
 
 private:
     consoleMain& app_;
-    unsigned char* in_;
-    unsigned char* out_;
-    unsigned char* unpacked_;   // null where compressed updates are not understood
+    waitPoint& waits_;
     int fd_;
-    sessionOutbox outbox_;
+    sessionLink link_;
     statusNote note_;
     std::unique_ptr<screenMode> mode_;   // a mode over the screen (the history view), while open
-    int32_t expected_ = openingLen;
-    int32_t received_ = 0;
-    uint32_t msgType_ = 0;
-    int32_t msgLen_ = 0;
-    int32_t headerCount_ = 0;
-    sessionResult result_ = resultEnded;
-    Clock::time_point lastProgress_ = Clock::now();
-    const Clock::time_point started_ = Clock::now();
-    const int screenWaitMs_;   // 0: the first screen may take as long as it takes
+    int seen_ = 0;                       // what this turn of the wait saw
 
-    void end(sessionResult result) {
-        result_ = result;
-        app_.session.receiveStatus = leaving;
-    }
-    bool leavingNow() const { return app_.session.receiveStatus == leaving; }
-    // Keys other than the end key wait for the first screen, for a payload
-    // under way to be complete, and for the server to take our output.
-    bool keysWait() const {
-        return !app_.session.sessionEstablished || app_.session.protocolState == statePayload || outputStuck();
-    }
-    // The server does not take our output: reading waits too, for what it
-    // sends would only add acknowledgements.
-    bool outputStuck() const { return outbox_.backlog() > outboxBacklogLimit; }
-    // Milliseconds left for the first screen; -1 without a limit.
-    long long screenWaitLeft() const {
-        if (screenWaitMs_ <= 0 || app_.session.sessionEstablished) return -1;
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
-        return waited < screenWaitMs_ ? screenWaitMs_ - waited : 0;
-    }
-    void sendOpeningBlock();
-    bool receive();
-    void completeUnit();
-    void completeOpening();
-    void completeGreeting();
-    void completeHeader();
-    void completePayload();
-    void reselectScreen();
-    void announceScreen();
+    bool leavingNow() const { return link_.leaving(); }
+    void end(sessionResult result) { link_.end(result); }
     void passNotice();
     void openMode(std::unique_ptr<screenMode> mode);
     void drawMode();
     void closeMode();
-    void paint(const unsigned char* payload, int32_t length);
     void showRows(const bool (&rows)[screenRows], bool cursor);
     void watchKeys(bool inputReady);
     void handleKey();
     void catchUp();
     int waitTimeout() const;
 };
-
-// Filler bytes are (r & 0xC8) + 0x37; the last byte says "greeting follows".
-void sessionRun::sendOpeningBlock() {
-    // Seeded afresh so that two runs never open with the same bytes.
-    std::srand(std::random_device{}());
-    for (int i = 0; i < openingLen - 1; ++i) out_[i] = static_cast<unsigned char>((std::rand() & 0xC8) + 0x37);
-    out_[openingLen - 1] = '0';
-    outbox_.post(out_, openingLen);
-}
-
-// Receives what the current unit still lacks, never more. True when that
-// completed the unit: more may be waiting behind it.
-bool sessionRun::receive() {
-    int32_t missing = expected_ - received_;
-    if (missing <= 0) return false;
-    int32_t n = c_recv(app_.recvCipher, fd_, in_ + received_, missing);
-    if (n == 0) {
-        end(resultServerClosed);
-    } else if (n < 0) {
-        const int err = sockLastError();
-        if (sockInterrupted(err)) updateScreen(app_.window, 0, screenRows);
-        else if (!sockWouldBlock(err)) end(resultLinkLost);
-    } else {
-        received_ += n;
-        if (received_ == expected_) app_.session.receiveStatus = unitComplete;
-    }
-    return app_.session.receiveStatus == unitComplete;
-}
-
-void sessionRun::completeOpening() {
-    if (in_[openingLen - 1] == '0') {
-        app_.session.protocolState = stateGreeting;
-        expected_ = greetingLen;
-    } else {
-        outbox_.postWord(startWord);
-        app_.session.protocolState = stateHeader;
-    }
-}
-
-void sessionRun::completeGreeting() {
-    const uint32_t cmd = readWord(in_);
-    const bool valid = cmd <= 1 && std::memcmp(in_ + 12, serverReady, readyLen) == 0;
-    if (valid) {
-        helloData hello;
-        std::memset(hello.bytes, 0, sizeof hello.bytes);
-        hello.setCmd(0);
-        hello.setWord(1, 1);
-        hello.setWord(2, 0);
-        std::memcpy(hello.bytes + 12, clientReady, readyLen);
-        std::memcpy(out_, hello.bytes, greetingLen);
-        outbox_.post(out_, greetingLen);
-        outbox_.postWord(startWord);
-        if (unpacked_) outbox_.postWord(compressedStartWord);
-        std::memcpy(app_.serverGreeting.bytes, in_, greetingLen);
-    } else {
-        app_.session.receiveStatus = leaving;   // result stays 0
-    }
-    app_.session.protocolState = stateHeader;
-}
-
-void sessionRun::completeHeader() {
-    ++headerCount_;
-    const uint32_t header = readWord(in_);
-    msgType_ = header & 0xFFFF;
-    msgLen_ = static_cast<int16_t>(header >> 16);
-    if (msgType_ == msgCompressed && !unpacked_) return;   // no payload on a build that cannot expand it
-    switch (msgType_) {
-    case msgScreenList:
-    case msgScreenUpdate:
-    case msgIgnored:
-    case msgCompressed:
-        // A payload must fit the receive buffer; anything else is a broken stream.
-        if (msgLen_ < 0 || msgLen_ > comBufferSize) {
-            end(resultLinkLost);
-            return;
-        }
-        expected_ = msgLen_;
-        app_.session.protocolState = statePayload;
-        break;
-    case msgScreenId:
-        expected_ = 4;
-        app_.session.protocolState = statePayload;
-        break;
-    default:
-        break;
-    }
-}
-
-void sessionRun::completePayload() {
-    switch (msgType_) {
-    case msgScreenList:
-        app_.session.screens.free();
-        readScreenList(app_.session.screens, in_, msgLen_);
-        reselectScreen();
-        announceScreen();
-        break;
-    case msgScreenId:
-        if (app_.session.currentScreenId == 0) app_.session.sessionEstablished = 1;
-        app_.session.currentScreenId = static_cast<int32_t>(readWord(in_));
-        reselectScreen();
-        announceScreen();
-        break;
-    case msgScreenUpdate:
-        paint(in_, msgLen_);
-        outbox_.postWord(ackWord);
-        break;
-    case msgCompressed: {
-        // An update that does not expand within the buffer is dropped, but
-        // still acknowledged: the server waits for that before the next.
-        const int32_t n = unpackScreenData(in_, unpacked_, msgLen_, unpackBufferSize);
-        if (n >= 0) paint(unpacked_, n);
-        outbox_.postWord(ackWord);
-        break;
-    }
-    default:
-        break;
-    }
-    msgType_ = 0;
-    msgLen_ = 0;
-    app_.session.protocolState = stateHeader;
-}
-
-// The update goes into the session's model of the server's screen; the
-// terminal shows the rows it touched, unless a mode is open over it.
-void sessionRun::paint(const unsigned char* payload, int32_t length) {
-    remoteScreen& model = app_.session.model;
-    bool rows[screenRows] = {};
-    paintScreenUpdate(model, payload, length, rows);
-    app_.session.feed.painted(model.cells, rows, model.cursorX, model.cursorY);
-    if (mode_) drawMode();
-    else showRows(rows, payload && length >= 4);
-}
 
 // Puts the model's rows flagged in `rows` on the terminal (the status row
 // stays under the client's words while they cover it), and the model's
@@ -369,49 +194,12 @@ void sessionRun::closeMode() {
     showRows(all, true);
 }
 
-// Tells the feed which screen the server shows, by its id and name.
-void sessionRun::announceScreen() {
-    if (!app_.session.sessionEstablished) return;
-    const auto id = static_cast<uint32_t>(app_.session.currentScreenId);
-    const serverScreen* s = app_.session.screens.find(id);
-    app_.session.feed.shown(id, s ? s->name : "");
-}
-
 // What a watcher of the screen (a recording) has to say goes on the status
 // row; its file names hold glyphs as UTF-8, which the row shows as they are.
 void sessionRun::passNotice() {
     if (mode_) return;   // kept until the mode closes
     const std::string text = cp437FromUtf8(app_.session.feed.takeNotice());
     if (!text.empty()) note_.showNotice(text.c_str());
-}
-
-// After a reconnection: once the server shows a screen and has listed its
-// screens, goes back to the one shown before the link dropped, when the
-// server still lists it; otherwise stays on what the server shows.
-void sessionRun::reselectScreen() {
-    if (app_.reselectScreenId == 0 || !app_.session.sessionEstablished || app_.session.screens.count == 0) return;
-    const auto id = static_cast<uint32_t>(app_.reselectScreenId);
-    app_.reselectScreenId = 0;
-    if (app_.session.screens.find(id)) selectScreen(id, app_.session.currentScreenId, app_.session.previousScreenId, outbox_);
-}
-
-// Completes every unit that is ready; an empty payload is ready at once.
-void sessionRun::completeUnit() {
-    while (app_.session.receiveStatus == unitComplete) {
-        app_.session.receiveStatus = receiving;
-        lastProgress_ = Clock::now();
-        note_.hideHint();
-        switch (app_.session.protocolState) {
-        case stateOpening: completeOpening(); break;
-        case stateGreeting: completeGreeting(); break;
-        case stateHeader: completeHeader(); break;
-        default: completePayload(); break;
-        }
-        if (app_.session.protocolState == stateHeader) expected_ = headerLen;
-        received_ = 0;
-        if (app_.session.receiveStatus == receiving && app_.session.protocolState == statePayload && expected_ == 0)
-            app_.session.receiveStatus = unitComplete;
-    }
 }
 
 // While other keys must wait, the keyboard is still read so that the end key
@@ -450,16 +238,12 @@ void sessionRun::watchKeys(bool inputReady) {
 // sends after that, until it has been quiet for a moment (a second at most).
 void sessionRun::catchUp() {
     const auto until = Clock::now() + std::chrono::seconds(1);
-    while (!leavingNow() && !outputStuck() && Clock::now() < until) {
-        if (outbox_.backlog() > 0) outbox_.flush();
-        if ((waitSocketOrKey(fd_, waitRead, catchUpQuietMs, false) & seenReadable) == 0) break;
-        for (int units = 0; receive() && units < unitsPerPass; ++units) {
-            completeUnit();
-            if (leavingNow() || outputStuck()) break;
-        }
-        completeUnit();
+    while (!leavingNow() && !link_.outputStuck() && Clock::now() < until) {
+        if (link_.outbox().backlog() > 0) link_.outbox().flush();
+        const int seen = waitSocketOrKey(fd_, waitRead, catchUpQuietMs, false);
+        if ((seen & seenReadable) == 0) break;
+        link_.pass(seen & ~seenWritable);
     }
-    if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
 }
 
 // Takes one key event, if any, and hands it to the key handler.
@@ -488,7 +272,7 @@ void sessionRun::handleKey() {
         app_.untypable = 0;
     }
     // A dialog of the key handler may have sent while the loop stood still.
-    if (outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
+    if (!leavingNow() && link_.outbox().failure()) end(static_cast<sessionResult>(link_.outbox().failure()));
 }
 
 // How long the loop may sleep: not at all while keys can be handled, until
@@ -496,72 +280,67 @@ void sessionRun::handleKey() {
 // the first screen runs out, and never so long that a termination request
 // goes unseen.
 int sessionRun::waitTimeout() const {
-    if (!keysWait() && app_.session.keys.count() > 0) return 0;
+    if (!link_.keysWait() && app_.session.keys.count() > 0) return 0;
     long long wait = idleWaitMs;
-    if (keysWait() && !note_.hintShown()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastProgress_ + hintAfter - Clock::now());
+    if (link_.keysWait() && !note_.hintShown()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(link_.lastProgress() + hintAfter - Clock::now());
         wait = std::min<long long>(wait, left.count());
     }
-    for (const long long left : {screenWaitLeft(), note_.noticeLeft(), app_.session.feed.dueInMs()})
+    for (const long long left : {link_.ruleDueInMs(), note_.noticeLeft(), app_.session.feed.dueInMs()})
         if (left >= 0) wait = std::min(wait, left);
     return wait > 0 ? static_cast<int>(wait) : 0;
 }
 
+// The loop of the session on the thread's wait point: the socket, the keys,
+// and one timer for what falls due next (the hint, a notice, the first
+// screen's time, what the screen's watchers wait for).
 int sessionRun::run() {
-    sockSetNoDelay(fd_);
-    sendOpeningBlock();
-    app_.session.screens.free();
-    headerCount_ = 0;
-    app_.session.feed.started(app_.sessionServer.c_str(), app_.sessionResumes);
+    link_.start(app_.sessionServer.c_str(), app_.sessionResumes);
+    const int watch = waits_.watch(fd_, link_.events(), [this](int seen) { seen_ |= seen; });
+    waits_.watchKeys([this] { seen_ |= seenKeys; });
 
     while (!leavingNow()) {
         if (EXIT) {
             end(resultEnded);
             break;
         }
-        // A server that does not read is not read from either: what it
-        // sends stays in the socket until it takes our output again.
-        const bool reading = !outputStuck();
-        const int events = (reading ? waitRead : 0) | (outbox_.backlog() > 0 ? waitWrite : 0);
-        const int seen = waitSocketOrKey(fd_, events, waitTimeout(), true);
+        waits_.change(watch, link_.events());
+        seen_ = 0;
+        const int due = waits_.at(Clock::now() + std::chrono::milliseconds(waitTimeout()), [] {});
+        waits_.turn();
+        waits_.cancel(due);
+        const int seen = seen_;
         note_.hideDueNotice();
-        if (keysWait()) {
+        if (link_.keysWait()) {
             watchKeys((seen & seenKeys) != 0);
             if (leavingNow()) break;
         }
-        if (seen & seenWritable) outbox_.flush();
-        if (reading && (seen & seenReadable)) {
-            // What arrived together is taken together, a few units a pass:
-            // a message does not cost a wait of its own (on Windows several
-            // calls to the system), and keys still come in between.
-            for (int units = 0; receive() && units < unitsPerPass; ++units) {
-                completeUnit();
-                if (leavingNow() || outputStuck()) break;
-            }
-        }
-        completeUnit();
-        if (!leavingNow() && outbox_.failure()) end(static_cast<sessionResult>(outbox_.failure()));
+        link_.pass(seen);
         if (leavingNow()) break;
         app_.session.feed.tick();
         if (leavingNow()) break;   // a watcher (a script) ended the session
         passNotice();
-        if (!keysWait()) {
+        if (!link_.keysWait()) {
             if (app_.session.keys.count() > 0 || (seen & seenKeys)) {
                 handleKey();
-                announceScreen();
+                link_.announceScreen();
                 passNotice();
             }
-        } else if (!app_.session.sessionEstablished && headerCount_ > maxHeadersWithoutScreen &&
-                   app_.session.protocolState != statePayload) {
-            end(resultPasswordRefused);
-        } else if (screenWaitLeft() == 0) {
-            end(resultLinkLost);   // no screen in the time allowed: counts as a lost link
-        } else if (Clock::now() - lastProgress_ >= hintAfter) {
-            note_.showHint();
+        } else {
+            link_.checkRules();
+            if (!leavingNow() && Clock::now() - link_.lastProgress() >= hintAfter) note_.showHint();
         }
     }
-    app_.session.feed.ended(app_.endingOf(result_));
-    return result_;
+    waits_.watchKeys(nullptr);
+    waits_.forget(watch);
+    const sessionResult result = link_.result();
+    sessionEnding ending = app_.endingOf(result);
+    // A greeting that is not valid most often comes of a wrong password.
+    app_.greetingInvalid = link_.greetingInvalid;
+    if (link_.greetingInvalid) ending.reason = endReason::passwordRefused;
+    app_.session.feed.ended(ending);
+    return result;
 }
 
 // Puts the socket in non-blocking mode for the session and back afterwards.
@@ -596,18 +375,6 @@ private:
 // tunnel still waited for the server. With screenWaitMs above 0, a session
 // that shows no screen within that many milliseconds ends with 4002.
 sessionResult consoleMain::processConnection(int screenWaitMs) {
-    std::unique_ptr<unsigned char[]> recvBuf(new (std::nothrow) unsigned char[comBufferSize]);
-    std::unique_ptr<unsigned char[]> sendBuf(new (std::nothrow) unsigned char[comBufferSize]);
-    const bool compressed = thisBuild().compressedUpdates;
-    std::unique_ptr<unsigned char[]> unpackBuf(compressed ? new (std::nothrow) unsigned char[unpackBufferSize] : nullptr);
-
-    serverGreeting.setWord(1, 0);
-    serverGreeting.setWord(2, 0);
-    session.previousScreenId = 0;
-    session.currentScreenId = 0;
-    session.receiveStatus = receiving;
-    session.protocolState = stateOpening;
-    session.sessionEstablished = 0;
     typedChar.reset();
     untypable = 0;
     pendingMode.reset();
@@ -625,20 +392,18 @@ sessionResult consoleMain::processConnection(int screenWaitMs) {
         }
     } wipeOnEnd{sendCipher, recvCipher};
 
-    if (!recvBuf || !sendBuf || (compressed && !unpackBuf)) return resultNoMemory;
-    if (!socket || socket->sock < 0) return resultLinkLost;
-
+    const int fd = socket ? socket->sock : -1;
     int result = 0;
     {
+        sessionRun running(*this, waits, fd, screenWaitMs);
+        if (!running.usable()) return resultNoMemory;
+        if (fd < 0) return resultLinkLost;
         nonBlockingScope nonBlocking(socket);
         rawKeysScope raw;
         heldKeysInFront front(&session.keys);
-        sessionRun running(*this, recvBuf.get(), sendBuf.get(), unpackBuf.get(), socket->sock, screenWaitMs);
         result = running.run();
     }
     // Keys kept for the session mean nothing to the lists.
     session.keys.drop();
-    wipeMemory(recvBuf.get(), comBufferSize);
-    wipeMemory(sendBuf.get(), comBufferSize);
     return static_cast<sessionResult>(result);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -36,6 +37,23 @@ private:
 // a key may be waiting (when watchKeys), or wake is raised. Returns a mask of
 // seenSocket, seenKeys and seenWake; 0 after a timeout or a signal.
 int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake = nullptr);
+
+// One socket of a wait for many: what to wait for, what the wait saw (the
+// seen* socket bits), and a word the platform's wait keeps for itself.
+struct waitItem {
+    int sock = -1;
+    int events = 0;
+    int seen = 0;
+    int memo = 0;
+};
+
+// Waits as waitSocketOrKey does, for all n sockets of items together; fills
+// each item's seen. Returns seenSocket when any socket was seen, with
+// seenKeys and seenWake as above; 0 after a timeout or a signal.
+int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const wakeSignal* wake);
+// A socket that a wait for many watched is not watched any more (before it
+// goes back to blocking mode, or to a wait of its own).
+void releaseWaitItem(waitItem& item);
 
 // Runs work on a thread of its own that is left to finish by itself and
 // never takes the program's signals (they must reach the waits above).

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <vector>
 
 #include "console/term.h"
 #include "console/wait.h"
@@ -42,26 +43,35 @@ bool wakeSignal::raised() const {
 intptr_t wakeSignal::handle() const { return read_; }
 
 int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
-    pollfd fds[3];
-    int n = 0, sockAt = -1, keyAt = -1, wakeAt = -1;
-    int seen = 0;
-    if (sock >= 0) {
+    waitItem item;
+    item.sock = sock;
+    item.events = events;
+    const int seen = waitSockets(&item, sock >= 0 ? 1 : 0, timeoutMs, watchKeys, wake);
+    return (seen & ~seenSocket) | item.seen;
+}
+
+int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
+    // Kept from wait to wait: a wait allocates nothing once it has grown.
+    thread_local std::vector<pollfd> fds;
+    fds.clear();
+    for (size_t i = 0; i < n; ++i) {
         short want = 0;
-        if (events & waitRead) want |= POLLIN;
-        if (events & waitWrite) want |= POLLOUT;
-        sockAt = n;
-        fds[n++] = pollfd{sock, want, 0};
+        if (items[i].events & waitRead) want |= POLLIN;
+        if (items[i].events & waitWrite) want |= POLLOUT;
+        fds.push_back(pollfd{items[i].sock, want, 0});
+        items[i].seen = 0;
     }
+    int seen = 0;
+    int keyAt = -1, wakeAt = -1;
     if (watchKeys) {
         Terminal* t = terminal();
         if (t->keyPending()) {
             seen |= seenKeys;
             timeoutMs = 0;
         }
-        const int keyFd = t->inputFd();
-        if (keyFd >= 0) {
-            keyAt = n;
-            fds[n++] = pollfd{keyFd, POLLIN, 0};
+        if (t->inputFd() >= 0) {
+            keyAt = static_cast<int>(fds.size());
+            fds.push_back(pollfd{t->inputFd(), POLLIN, 0});
         } else if (t->needsAsking()) {
             // A terminal without a descriptor can only be asked: look often.
             seen |= seenKeys;
@@ -69,23 +79,25 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
         }
     }
     if (wake && wake->handle() >= 0) {
-        wakeAt = n;
-        fds[n++] = pollfd{static_cast<int>(wake->handle()), POLLIN, 0};
+        wakeAt = static_cast<int>(fds.size());
+        fds.push_back(pollfd{static_cast<int>(wake->handle()), POLLIN, 0});
     }
-    const int ready = poll(fds, static_cast<nfds_t>(n), timeoutMs);
+    const int ready = poll(fds.data(), static_cast<nfds_t>(fds.size()), timeoutMs);
     if (ready < 0 && errno == EINTR && watchKeys && terminal()->keyPending()) return seen | seenKeys;
     if (ready <= 0) return seen;
     const short bad = POLLHUP | POLLERR | POLLNVAL;
-    if (sockAt >= 0) {
-        const short got = fds[sockAt].revents;
-        if (got & (fds[sockAt].events | bad)) seen |= seenSocket;
-        if (got & (POLLIN | bad)) seen |= seenReadable;
-        if (got & (POLLOUT | bad)) seen |= seenWritable;
+    for (size_t i = 0; i < n; ++i) {
+        const short got = fds[i].revents;
+        if (got & (POLLIN | bad)) items[i].seen |= seenSocket | seenReadable;
+        if (got & (POLLOUT | bad)) items[i].seen |= seenSocket | seenWritable;
+        seen |= items[i].seen & seenSocket;
     }
     if (keyAt >= 0 && (fds[keyAt].revents & (POLLIN | bad))) seen |= seenKeys;
     if (wakeAt >= 0 && (fds[wakeAt].revents & POLLIN)) seen |= seenWake;
     return seen;
 }
+
+void releaseWaitItem(waitItem&) {}
 
 bool runDetached(std::function<void()> work) {
     // The new thread inherits the mask: all signals blocked.

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
 
 #include "batch/output.h"
 #include "batch/platform.h"
@@ -244,20 +244,25 @@ bool readScriptText(const std::string& path, std::string& text) {
     return ok;
 }
 
-// Ends the run with status 124 once the deadline has passed, whatever the
-// run is doing then (connecting, or in a session).
-void startDeadline(long long ms, batchOutput& out) {
-    if (ms <= 0) return;
-    const auto at = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    runDetached([at, ms, &out] {
-        std::this_thread::sleep_until(at);
-        const std::string why = "the deadline of " + secondsText(ms) + " passed";
-        out.complain(why);
-        out.event("end", {{"code", std::to_string(exitDeadline)}, {"message", jsonString(why)}});
-        std::fflush(nullptr);
-        std::_Exit(exitDeadline);
-    });
-}
+// The run's end by --deadline: status 124 then, whatever the run is doing
+// (connecting, or in a session); none without it.
+struct runDeadline {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point at = Clock::time_point::max();
+    long long ms = 0;
+
+    explicit runDeadline(long long limitMs) : ms(limitMs) {
+        if (ms > 0) at = Clock::now() + std::chrono::milliseconds(ms);
+    }
+    bool passed() const { return Clock::now() >= at; }
+    // The milliseconds left for a connection attempt, at least 1; 0 for no limit.
+    int connectLimitMs() const {
+        if (at == Clock::time_point::max()) return 0;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 1, INT_MAX));
+    }
+    std::string why() const { return "the deadline of " + secondsText(ms) + " passed"; }
+};
 
 // What a session that ended without the script's say means: the status,
 // why in words (a failed connection's as its message box gives them), and
@@ -268,7 +273,14 @@ int sessionStatus(sessionResult result, const consoleMain& app, std::string& why
     case resultPasswordRefused: why = "the password was invalid"; reason = "password"; return exitPassword;
     case resultServerClosed: why = "the server closed the connection"; return exitLinkLost;
     case resultLinkLost: why = "the connection with the server was lost"; return exitLinkLost;
-    case resultEnded: why = "the session ended before the script"; return exitLinkLost;
+    case resultEnded:
+        if (app.greetingInvalid) {
+            why = "the password was invalid (the server's greeting could not be read)";
+            reason = "password";
+            return exitPassword;
+        }
+        why = "the session ended before the script";
+        return exitLinkLost;
     default:
         why = app.connectFailure.empty() ? "the connection failed" : app.connectFailure;
         reason = app.connectFailureKind;
@@ -300,7 +312,8 @@ int takeSessionKey(serverInfo* server, const batchOptions& o, runSecrets& secret
 
 // Connects to the server, through the proxy the options name. exitDone, or
 // the status that ends the run (what failed said).
-int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batchOutput& out) {
+int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, const runDeadline& deadline,
+              batchOutput& out) {
     proxyInfo* proxy = nullptr;
     if (!o.proxy.empty()) {
         menuItem* item = app.proxies.select(o.proxy.c_str());
@@ -312,7 +325,9 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
     }
     app.quietFailures = true;
     app.session.feed.connecting(server->description ? server->description : "");
+    app.connectLimitMs = deadline.connectLimitMs();
     const sessionResult connected = app.connect(server, proxy);
+    app.connectLimitMs = 0;
     if (connected == resultEnded) {
         out.event("connected", {{"host", jsonString(writtenHost(server->hostName) + ":" + std::to_string(server->port))}});
         return exitDone;
@@ -322,6 +337,11 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
     failed.reason = endReason::connectionFailed;
     failed.words = app.connectFailure;
     app.session.feed.ended(failed);
+    if (deadline.passed()) {
+        out.complain(deadline.why());
+        out.event("end", {{"code", std::to_string(exitDeadline)}, {"message", jsonString(deadline.why())}});
+        return exitDeadline;
+    }
     std::string why, reason;
     const int status = sessionStatus(connected == resultEscaped ? resultConnectFailed : connected, app, why, reason);
     out.complain(why);
@@ -331,14 +351,14 @@ int connectTo(consoleMain& app, serverInfo* server, const batchOptions& o, batch
 
 // One server: connects, runs the script in its session, and says how it ended.
 int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
-           runSecrets& secrets, const scriptTerminal& term, batchOutput& out) {
+           runSecrets& secrets, const scriptTerminal& term, const runDeadline& deadline, batchOutput& out) {
     unsigned char key[16] = {};
     struct keyWipe {
         unsigned char (&k)[16];
         ~keyWipe() { wipeMemory(k, sizeof k); }
     } wipeOnLeave{key};
     if (const int status = takeSessionKey(server, o, secrets, out, key)) return status;
-    if (const int status = connectTo(app, server, o, out)) return status;
+    if (const int status = connectTo(app, server, o, deadline, out)) return status;
     std::memcpy(app.sessionKey, key, sizeof key);
     app.sessionServer = server->description ? server->description : "";
 
@@ -346,6 +366,7 @@ int runOne(consoleMain& app, serverInfo* server, const batchOptions& o, const st
     std::string why, reason;
     {
         batchRunner runner(app.session.feed, app.control, term, commands, out);
+        runner.endAt(deadline.at, exitDeadline, deadline.why());
         saveNaming naming;
         naming.server = o.fileTag.empty() ? fileTagOf(server->description) : o.fileTag;
         naming.host = safeFileName(writtenHost(server->hostName));
@@ -491,7 +512,7 @@ std::vector<size_t> serversOfRun(consoleMain& app, const batchOptions& o, const 
 int runSingle(consoleMain& app, serverInfo* server, const batchOptions& o, const std::vector<scriptCommand>& commands,
               const scriptTerminal& term, batchOutput& out) {
     out.server = cp437Text(server->description ? server->description : "");
-    startDeadline(o.deadlineMs, out);
+    const runDeadline deadline(o.deadlineMs);
     int status = exitDone;
     runSecrets secrets;
     if (o.fromParent) secrets.takeHandedOver();
@@ -510,7 +531,7 @@ int runSingle(consoleMain& app, serverInfo* server, const batchOptions& o, const
         }
         wipeMemory(secrets.master, sizeof secrets.master);
     }
-    return status == exitDone ? runOne(app, server, o, commands, secrets, term, out) : status;
+    return status == exitDone ? runOne(app, server, o, commands, secrets, term, deadline, out) : status;
 }
 
 // The run once the terminal is the script's: the configuration, the

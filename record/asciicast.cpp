@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr auto flushEvery = std::chrono::seconds(1);
-
 // PC colour numbers are ANSI ones with bits 0 and 2 swapped.
 int ansiColour(int pc) { return (pc & 2) | ((pc & 1) << 2) | ((pc & 4) >> 2); }
 
@@ -34,6 +32,7 @@ castRecorder::castRecorder(screenFeed& feed, const saveTarget& target, recordOpt
     feed_.subscribe(this);
 }
 
+// What was recorded is written whole before the program goes on.
 castRecorder::~castRecorder() {
     feed_.unsubscribe(this);
     close();
@@ -100,16 +99,16 @@ std::string castRecorder::drawChanges(terminalState& shown, const remoteScreen& 
 
 std::string castRecorder::open(const remoteScreen& screen) {
     close();
+    if (closing_.size() >= 4) return "Not recording: the disk has not yet taken the recordings before";
     std::string error;
     newFiles files;
     const std::time_t now = std::time(nullptr);
     if (!files.createSaved(target_, savedFileBase(screen.server, now), {".cast"}, error)) return "Not recording: " + error;
     // The file is ours from here; newFiles would remove it on leaving.
-    file_ = files.file(0);
+    file_ = std::make_unique<queuedFile>(files.file(0), unwrittenLimit);
     path_ = files.path() + ".cast";
     files.release();
-    started_ = flushed_ = Clock::now();
-    unflushed_ = false;
+    started_ = Clock::now();
     drawn_ = false;
     written_ = 0;
     shown_ = terminalState{};
@@ -123,10 +122,11 @@ std::string castRecorder::open(const remoteScreen& screen) {
     return "Recording to " + path_;
 }
 
+// The writer goes on with what it has queued, without holding the session up.
 void castRecorder::close() {
     if (!file_) return;
-    std::fclose(file_);
-    file_ = nullptr;
+    file_->finish();
+    closing_.push_back(std::move(file_));
 }
 
 // One whole line or none, so that a file cut at the limit still plays;
@@ -134,11 +134,10 @@ void castRecorder::close() {
 std::string castRecorder::write(const std::string& line) {
     if (written_ + static_cast<long long>(line.size()) > options_.limitMb * 1000000LL)
         return " at " + std::to_string(options_.limitMb) + " MB (--record-limit): " + path_;
-    errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
-        return ": cannot write " + path_ + ": " + std::strerror(errno ? errno : EIO);
+    if (const int error = file_->failure()) return ": cannot write " + path_ + ": " + std::strerror(error);
+    if (!file_->write(line))
+        return ": the disk fell " + std::to_string(file_->capacity() / 1000000) + " MB behind: " + path_;
     written_ += static_cast<long long>(line.size());
-    unflushed_ = true;
     return "";
 }
 
@@ -155,9 +154,7 @@ void castRecorder::event(const char* type, const std::string& data) {
         // Said once; the recording ends, the session goes on.
         feed_.say("Recording stopped" + why);
         close();
-        return;
     }
-    if (Clock::now() - flushed_ >= flushEvery) tick();
 }
 
 void castRecorder::drawAll(const remoteScreen& screen) {
@@ -206,27 +203,17 @@ std::string castRecorder::marker(const remoteScreen& screen) {
 void castRecorder::screenShown(const remoteScreen& screen) { event("m", marker(screen)); }
 
 void castRecorder::sessionEnded(const remoteScreen&, const sessionEnding& how) {
-    if (how.reason == endReason::linkLostRetrying) {
-        tick();   // kept open for the reconnection
-        return;
-    }
-    close();
+    if (how.reason != endReason::linkLostRetrying) close();   // else kept open for the reconnection
 }
 
+// A failed write is said within a second, also while nothing is recorded.
 void castRecorder::tick() {
-    if (!file_ || !unflushed_) return;
-    flushed_ = Clock::now();
-    unflushed_ = false;
-    if (std::fflush(file_) != 0) {
-        feed_.say("Recording stopped: cannot write " + path_ + ": " + std::strerror(errno));
+    std::erase_if(closing_, [](const std::unique_ptr<queuedFile>& f) { return f->finished(); });
+    if (!file_) return;
+    if (const int error = file_->failure()) {
+        feed_.say("Recording stopped: cannot write " + path_ + ": " + std::strerror(error));
         close();
     }
-}
-
-long long castRecorder::dueInMs() const {
-    if (!file_ || !unflushed_) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(flushed_ + flushEvery - Clock::now()).count();
-    return left > 0 ? left : 0;
 }
 
 std::string recordAction::menuText() const { return recorder_.recording() ? "Record session: on" : "Record session: off"; }

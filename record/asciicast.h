@@ -1,7 +1,11 @@
 #pragma once
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "record/queuedfile.h"
 
 #include "screen/savefile.h"
 #include "screen/screenfeed.h"
@@ -18,6 +22,9 @@ struct recordOptions {
 
 class castRecorder : public screenWatcher {
 public:
+    // Bytes a recording may have waiting for the disk: past them it stops.
+    static constexpr size_t unwrittenLimit = 4000000;
+
     castRecorder(screenFeed& feed, const saveTarget& target, recordOptions options);
     ~castRecorder() override;
     castRecorder(const castRecorder&) = delete;
@@ -35,7 +42,6 @@ public:
     void screenShown(const remoteScreen& screen) override;
     void sessionEnded(const remoteScreen& screen, const sessionEnding& how) override;
     void tick() override;
-    long long dueInMs() const override;
 
     // The output that brings a terminal showing `shown` (cursor at
     // shownX, shownY; -1 unknown; colour attribute shownAttr, -1 unknown) to
@@ -58,11 +64,11 @@ private:
     screenFeed& feed_;
     const saveTarget& target_;
     const recordOptions options_;
-    FILE* file_ = nullptr;
+    std::unique_ptr<queuedFile> file_;
+    // Recordings that ended, still being written: a few at most.
+    std::vector<std::unique_ptr<queuedFile>> closing_;
     std::string path_;
     Clock::time_point started_{};
-    Clock::time_point flushed_{};
-    bool unflushed_ = false;
     long long written_ = 0;   // bytes in the file, against the limit
     bool drawn_ = false;   // the whole screen has been drawn once
     terminalState shown_;

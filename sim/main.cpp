@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/random.h>
 
 #include "net/secretfile.h"
@@ -31,6 +35,9 @@ const char usage[] =
     "\n"
     "  --bind=ADDR          listen address, IPv4 or IPv6 (default 127.0.0.1)\n"
     "  --port=N             listen port (default 4242; 0 picks a free one)\n"
+    "  --ports=N            serve N ports, from --port on (with --port=0, N free\n"
+    "                       ones), each a server of its own with its own client\n"
+    "                       (default 1, at most 1000)\n"
     "  --reuse-port         listen with SO_REUSEPORT: share the port with other\n"
     "                       sockets of the same user that set it too\n"
     "  --password=TEXT      remote console password (default \"quorvex\"); not with --pty\n"
@@ -62,7 +69,15 @@ const char usage[] =
     "  --help               show this text\n"
     "\n"
     "Prints \"quorvex-sim listening on ADDR:PORT\" ([ADDR]:PORT for IPv6) once it\n"
-    "listens; ends on SIGTERM or SIGINT.\n";
+    "listens, a line for each port in order; ends on SIGTERM or SIGINT.\n";
+
+// A stop request reaches one thread: the server that saw it wakes the others.
+void wakeOthers(const std::vector<pthread_t>& threads)
+{
+    for (pthread_t t : threads)
+        if (!pthread_equal(t, pthread_self()))
+            pthread_kill(t, SIGTERM);
+}
 
 // Value of "--name=value" when arg has that name, else null.
 const char* valueOf(const char* arg, const char* name)
@@ -141,7 +156,7 @@ int choosePassword(SimOptions& options, const char* passwordFile, bool passwordG
 }
 
 // 0 parsed, 1 help shown, 2 bad argument.
-int parseArguments(int argc, char** argv, SimOptions& options)
+int parseArguments(int argc, char** argv, SimOptions& options, int& ports)
 {
     struct Flag {
         const char* name;
@@ -189,6 +204,8 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             options.logPath = v;
         } else if ((v = valueOf(arg, "--port")) && parseNumber(v, 0, 65535, number)) {
             options.port = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--ports")) && parseNumber(v, 1, 1000, number)) {
+            ports = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--update-ms")) && parseNumber(v, 10, 3600000, number)) {
             options.updateMs = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--heartbeat-ms")) && parseNumber(v, 0, 3600000, number)) {
@@ -202,6 +219,10 @@ int parseArguments(int argc, char** argv, SimOptions& options)
             return 2;
         }
     }
+    if (options.port > 0 && options.port + ports - 1 > 65535) {
+        std::fprintf(stderr, "quorvex-sim: --ports=%d from port %d passes port 65535\n", ports, options.port);
+        return 2;
+    }
     return choosePassword(options, passwordFile, passwordGiven);
 }
 
@@ -210,12 +231,14 @@ int parseArguments(int argc, char** argv, SimOptions& options)
 int main(int argc, char** argv)
 {
     SimOptions options;
-    const int parsed = parseArguments(argc, argv, options);
+    int ports = 1;
+    const int parsed = parseArguments(argc, argv, options, ports);
     if (parsed != 0)
         return parsed == 1 ? 0 : 2;
 
-    // The signals stay blocked except inside the server's waits, so a stop
-    // request is never lost between a check and a wait.
+    // The signals stay blocked except inside the servers' waits, so a stop
+    // request is never lost between a check and a wait. Threads started
+    // later inherit the mask.
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -228,14 +251,38 @@ int main(int argc, char** argv)
     sigaddset(&blocked, SIGINT);
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
 
-    SimServer server(options);
-    const int port = server.open();
-    if (port < 0) {
-        std::fprintf(stderr, "quorvex-sim: %s\n", server.error().c_str());
-        return 1;
+    std::vector<std::unique_ptr<SimServer>> servers;
+    for (int i = 0; i < ports; ++i) {
+        SimOptions own = options;
+        if (options.port > 0)
+            own.port = options.port + i;
+        servers.push_back(std::make_unique<SimServer>(own));
+        const int port = servers.back()->open();
+        if (port < 0) {
+            std::fprintf(stderr, "quorvex-sim: %s\n", servers.back()->error().c_str());
+            return 1;
+        }
+        std::printf("quorvex-sim listening on %s\n", servers.back()->listenText(port).c_str());
     }
-    std::printf("quorvex-sim listening on %s\n", server.listenText(port).c_str());
     std::fflush(stdout);
-    server.run(&stopRequested);
+    // Every thread is known before any can wake the others.
+    std::vector<pthread_t> threads{pthread_self()};
+    std::vector<std::thread> running;
+    std::mutex started;
+    {
+        const std::lock_guard<std::mutex> hold(started);
+        for (int i = 1; i < ports; ++i) {
+            running.emplace_back([&, i] {
+                { const std::lock_guard<std::mutex> wait(started); }
+                servers[static_cast<size_t>(i)]->run(&stopRequested);
+                wakeOthers(threads);
+            });
+            threads.push_back(running.back().native_handle());
+        }
+    }
+    servers[0]->run(&stopRequested);
+    wakeOthers(threads);
+    for (std::thread& t : running)
+        t.join();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <thread>
+#include <vector>
 
 #include "console/term.h"
 #include "console/wait.h"
@@ -77,6 +78,15 @@ struct networkEvent {
     }
 };
 
+// The thread's one network event, for its single waits and its waits for many.
+networkEvent& threadNetworkEvent() {
+    thread_local networkEvent network;
+    return network;
+}
+
+// How often this thread's single waits selected a socket to its event.
+thread_local unsigned singleSelects = 0;
+
 }  // namespace
 
 int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
@@ -86,7 +96,7 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
     // A terminal without a handle can only be asked: look often.
     if (scriptedKeys && (timeoutMs < 0 || timeoutMs > 10)) timeoutMs = 10;
 
-    thread_local networkEvent network;
+    networkEvent& network = threadNetworkEvent();
     HANDLE handles[3];
     DWORD n = 0;
     bool selected = false;
@@ -97,6 +107,7 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
         if (events & waitRead) what |= FD_READ;
         if (events & waitWrite) what |= FD_WRITE | FD_CONNECT;
         selected = WSAEventSelect(static_cast<SOCKET>(sock), network.handle, what) == 0;
+        ++singleSelects;
         if (selected) handles[n++] = network.handle;
     }
     const DWORD keysAt = n;
@@ -132,6 +143,83 @@ int waitSocketOrKey(int sock, int events, int timeoutMs, bool watchKeys, const w
         if (watchKeys && woke == WAIT_OBJECT_0 + keysAt) return seenKeys;
     }
     return lookNow(sock, events, watchKeys, wake);
+}
+
+// Every socket of the wait is selected to the thread's one network event
+// (the memo keeps what it was selected for, so that it is selected again
+// only when that changes); the event, the key queue's and the wake-up's are
+// one WaitForMultipleObjects, however many sockets there are. When the
+// network event woke the wait, it is reset first and the sockets are then
+// asked in one WSAPoll: what any of them records after the reset signals
+// the event again, so nothing is lost between the two. Only the sockets
+// found ready have their records cleared: an idle one costs no call.
+int waitSockets(waitItem* items, size_t n, int timeoutMs, bool watchKeys, const wakeSignal* wake) {
+    networkEvent& network = threadNetworkEvent();
+    // A single wait of this thread selected a socket anew: the memos no
+    // longer say what is selected.
+    thread_local unsigned singlesSeen = 0;
+    const bool reselect = singlesSeen != singleSelects;
+    singlesSeen = singleSelects;
+    const bool scriptedKeys = watchKeys && terminal()->needsAsking();
+    int seen = 0;
+    if (watchKeys && (terminal()->keyPending() || scriptedKeys)) seen |= seenKeys;
+    if (wake && wake->raised()) seen |= seenWake;
+    if (scriptedKeys && (timeoutMs < 0 || timeoutMs > 10)) timeoutMs = 10;
+    if (seen && !scriptedKeys) timeoutMs = 0;
+
+    bool anySocket = false;
+    for (size_t i = 0; i < n; ++i) {
+        waitItem& item = items[i];
+        item.seen = 0;
+        if (item.sock < 0 || network.handle == WSA_INVALID_EVENT) continue;
+        long what = FD_CLOSE;
+        if (item.events & waitRead) what |= FD_READ;
+        if (item.events & waitWrite) what |= FD_WRITE | FD_CONNECT;
+        if ((reselect || item.memo != what) && WSAEventSelect(static_cast<SOCKET>(item.sock), network.handle, what) == 0)
+            item.memo = static_cast<int>(what);
+        anySocket = true;
+    }
+    HANDLE handles[3];
+    DWORD count = 0;
+    if (anySocket) handles[count++] = network.handle;
+    const DWORD keysAt = count;
+    if (watchKeys && !scriptedKeys && terminal()->inputFd() >= 0) handles[count++] = asHandle(terminal()->inputFd());
+    if (wake && wake->handle()) handles[count++] = asHandle(wake->handle());
+    const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    DWORD woke = WAIT_TIMEOUT;
+    if (count > 0) woke = WaitForMultipleObjects(count, handles, FALSE, wait);
+    else if (wait > 0) Sleep(wait);
+    if (watchKeys && !scriptedKeys && keysAt < count && woke == WAIT_OBJECT_0 + keysAt) seen |= seenKeys;
+    if (anySocket && woke == WAIT_OBJECT_0) {
+        WSAResetEvent(network.handle);
+        thread_local std::vector<WSAPOLLFD> fds;
+        fds.assign(n, WSAPOLLFD{});
+        for (size_t i = 0; i < n; ++i) {
+            fds[i].fd = items[i].sock < 0 ? INVALID_SOCKET : static_cast<SOCKET>(items[i].sock);
+            fds[i].events = static_cast<SHORT>(((items[i].events & waitRead) ? POLLRDNORM : 0) |
+                                               ((items[i].events & waitWrite) ? POLLWRNORM : 0));
+        }
+        if (WSAPoll(fds.data(), static_cast<ULONG>(n), 0) > 0)
+            for (size_t i = 0; i < n; ++i) {
+                const SHORT got = fds[i].revents;
+                const SHORT bad = POLLHUP | POLLERR | POLLNVAL;
+                if (got & (POLLRDNORM | bad)) items[i].seen |= seenSocket | seenReadable;
+                if (got & (POLLWRNORM | bad)) items[i].seen |= seenSocket | seenWritable;
+                seen |= items[i].seen & seenSocket;
+                // The socket's record of what happened is cleared, so that
+                // what happens next is recorded, and signalled, anew.
+                WSANETWORKEVENTS happened{};
+                if (got) WSAEnumNetworkEvents(static_cast<SOCKET>(items[i].sock), nullptr, &happened);
+            }
+    }
+    if (watchKeys && terminal()->keyPending()) seen |= seenKeys;
+    if (wake && wake->raised()) seen |= seenWake;
+    return seen;
+}
+
+void releaseWaitItem(waitItem& item) {
+    if (item.sock >= 0 && item.memo != 0) WSAEventSelect(static_cast<SOCKET>(item.sock), nullptr, 0);
+    item.memo = 0;
 }
 
 bool runDetached(std::function<void()> work) {

@@ -58,7 +58,8 @@ int msLeft(Clock::time_point deadline)
 // quorvex-sim started with --port=0; stopped by its pid at the end.
 class SimProcess {
 public:
-    explicit SimProcess(std::vector<std::string> args)
+    // Reads the first `ports` lines: a port each.
+    explicit SimProcess(std::vector<std::string> args, int ports = 1)
     {
         args.insert(args.begin(), "--port=0");
         int out[2];
@@ -79,7 +80,8 @@ public:
         }
         close(out[1]);
         stdout_ = out[0];
-        readPort();
+        for (int i = 0; i < ports && readPort(); ++i)
+            ports_.push_back(port_);
     }
     ~SimProcess()
     {
@@ -90,8 +92,9 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    int port() const { return port_; }
-    const std::string& firstLine() const { return line_; }
+    int port() const { return ports_.empty() ? 0 : ports_[0]; }
+    const std::vector<int>& ports() const { return ports_; }
+    const std::string& firstLine() const { return first_; }
 
     // SIGTERM, then up to 10 s for the exit; the exit status, or -1.
     int stop()
@@ -115,8 +118,10 @@ public:
     }
 
 private:
-    void readPort()
+    bool readPort()
     {
+        line_.clear();
+        port_ = 0;
         const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         char c = 0;
         while (c != '\n' && msLeft(deadline) > 0) {
@@ -131,12 +136,16 @@ private:
              line_.rfind("quorvex-sim listening on [::1]:", 0) == 0) &&
             colon != std::string::npos)
             port_ = std::atoi(line_.c_str() + colon + 1);
+        if (first_.empty())
+            first_ = line_;
+        return port_ > 0;
     }
 
     pid_t pid_ = -1;
     int stdout_ = -1;
     int port_ = 0;
-    std::string line_;
+    std::vector<int> ports_;
+    std::string line_, first_;
 };
 
 struct Message {
@@ -809,6 +818,19 @@ TEST(SimProcessLife, EndsCleanlyOnSigtermWithAClientConnected)
     EXPECT_EQ(sim.stop(), 0);
 }
 
+// Each port is a server of its own: a client on one does not keep the
+// other's waiting.
+TEST(SimProcessLife, ServesSeveralPortsEachItsOwnClient)
+{
+    SimProcess sim({"--ports=2"}, 2);
+    ASSERT_EQ(sim.ports().size(), 2u) << sim.firstLine();
+    TestClient first(sim.ports()[0], "quorvex");
+    TestClient second(sim.ports()[1], "quorvex");
+    EXPECT_TRUE(first.openingExchange());
+    EXPECT_TRUE(second.openingExchange());
+    EXPECT_EQ(sim.stop(), 0);
+}
+
 // An IPv6 literal is shown in brackets before the port.
 TEST(SimProcessLife, ListensOnAnIPv6Literal)
 {
@@ -820,7 +842,8 @@ TEST(SimProcessLife, ListensOnAnIPv6Literal)
 TEST(SimProcessLife, BadArgumentsAndHelp)
 {
     const std::vector<std::vector<std::string>> bad = {{"--port=99999"}, {"--bind=::1::2"}, {"--bind=localhost"},
-                                                       {"--pty="}, {"--pty='open"}, {"--pty=sh", "--password=x"}};
+                                                       {"--pty="}, {"--pty='open"}, {"--pty=sh", "--password=x"},
+                                                       {"--port=65535", "--ports=2"}};
     for (const auto& args : bad) {
         SimProcess sim(args);
         EXPECT_EQ(sim.port(), 0) << args.back();

@@ -1,7 +1,11 @@
 // The session of the Windows build against a peer on a Winsock loopback
 // listener, with the keys coming through the console key queue.
 
+#include <atomic>
+
 #include "client/scrlist.h"
+#include "client/sessionhost.h"
+#include "screen/formats.h"
 #include "tests/win32/win_util.h"
 
 using namespace win;
@@ -117,4 +121,50 @@ TEST_F(Session, KeyWordsAndTheAltMask) {
     });
     EXPECT_EQ(run(p), 0);
     EXPECT_EQ(app.session.currentScreenId, 1);
+}
+
+// Two sessions on the one wait point of a thread: each shows what its own
+// server painted, and a key given to one reaches only its server.
+TEST(HostedSessions, TwoOnOneWaitPoint) {
+    std::atomic<int> keysSeen[2] = {0, 0};
+    auto script = [&](int i, const char* text) {
+        return [&keysSeen, i, text](Link& l) {
+            ASSERT_TRUE(serverOpening(l, true));
+            uint32_t w = 0;
+            ASSERT_TRUE(l.recvWord(w) && l.recvWord(w));
+            l.sendScreenId(1);
+            l.sendMessage(3, textUpdate(0, 2, text, 0x07));
+            ASSERT_TRUE(l.recvWord(w));   // the acknowledgement
+            // Keys until the client ends the session, each answered with an
+            // update (which wakes the client's wait).
+            while (l.recvWord(w))
+                if ((w & 0xFFFF) == 5) {
+                    ++keysSeen[i];
+                    l.sendMessage(3, textUpdate(0, 3, "key", 0x07));
+                }
+        };
+    };
+    Peer first(script(0, "first"));
+    Peer second(script(1, "second"));
+    waitPoint waits;
+    sessionHost host(waits);
+    for (Peer* p : {&first, &second}) {
+        unsigned char key[16];
+        passwordDigest(key, "quorvex");
+        ASSERT_TRUE(host.add("peer").open("127.0.0.1", p->port(), key));
+    }
+    hostedSession& a = *host.sessions()[0];
+    hostedSession& b = *host.sessions()[1];
+    auto row = [](const hostedSession& s) { return lineText(s.session.model.cells[2]); };
+    ASSERT_TRUE(host.runUntil([&] { return row(a).find("first") == 0 && row(b).find("second") == 0; }, 10000));
+    a.sendKey(keyRecord('A', 0x1E, 'a'));
+    a.sendKey(keyRecord('B', 0x30, 'b'));
+    ASSERT_TRUE(host.runUntil([&] { return keysSeen[0] == 2; }, 10000));
+    a.endSession();
+    b.endSession();
+    ASSERT_TRUE(host.runUntil(nullptr, 10000));
+    first.finish();
+    second.finish();
+    EXPECT_EQ(keysSeen[0], 2);
+    EXPECT_EQ(keysSeen[1], 0);
 }

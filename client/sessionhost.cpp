@@ -1,0 +1,170 @@
+#include "client/sessionhost.h"
+
+#include "client/build.h"
+#include "client/scrlist.h"
+#include "client/sessionkeys.h"
+#include "console/global.h"
+#include "net/iclass.h"
+#include "net/sutil.h"
+#include "net/sysnet.h"
+
+namespace {
+
+constexpr uint32_t wordKey = 5;   // a key message: the key word in the high half
+
+}  // namespace
+
+hostedSession::hostedSession(waitPoint& waits, std::string sessionName) : name(std::move(sessionName)), waits_(waits) {}
+
+hostedSession::~hostedSession() {
+    if (watch_) waits_.forget(watch_);
+    if (timer_) waits_.cancel(timer_);
+    link_.reset();
+    sendCipher_.wipe();
+    recvCipher_.wipe();
+}
+
+bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
+    sendCipher_.setKey(key, 16);
+    recvCipher_.setKey(key, 16);
+    wipeMemory(key, 16);
+    socket_ = std::make_unique<ClientSocket>(InternetAddress::resolve(host), htons(static_cast<uint16_t>(port)));
+    if (!socket_->connected()) {
+        result_ = resultConnectFailed;
+        session.feed.ended(sessionEnding{endReason::connectionFailed, {}, "the connection was refused"});
+        return false;
+    }
+    socket_->noblock();
+    link_ = std::make_unique<sessionLink>(session, sendCipher_, recvCipher_, socket_->sock,
+                                          thisBuild().compressedUpdates, 0);
+    if (!link_->usable()) {
+        link_.reset();
+        result_ = resultNoMemory;
+        return false;
+    }
+    link_->greetingOut = &greeting_;
+    session.outbox = &link_->outbox();
+    link_->start(name.c_str(), false);
+    watch_ = waits_.watch(socket_->sock, link_->events(), [this](int seen) { ready(seen); });
+    armTimer();
+    return true;
+}
+
+// One pass of the session for what its socket showed (0: a timer fell due).
+void hostedSession::ready(int seen) {
+    if (!running()) return;
+    inPass_ = true;
+    link_->pass(seen);
+    if (running()) session.feed.tick();
+    if (running() && !link_->keysWait()) sendHeldKeys();
+    if (running()) link_->checkRules();
+    inPass_ = false;
+    if (!running()) {
+        finish();
+        return;
+    }
+    waits_.change(watch_, link_->events());
+    armTimer();
+}
+
+// The keys queued go out as key messages, as far as the server takes them.
+void hostedSession::sendHeldKeys() {
+    INPUT_RECORD record{};
+    while (!link_->keysWait() && session.keys.take(&record))
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            link_->outbox().postWord(wordKey | (uint32_t{sessionKeyWord(record.Event.KeyEvent)} << 16));
+}
+
+// One timer, for what falls due first: the time allowed for the first
+// screen, or what a watcher of the screen waits for.
+void hostedSession::armTimer() {
+    long long due = -1;
+    for (const long long left : {link_->ruleDueInMs(), session.feed.dueInMs()})
+        if (left >= 0 && (due < 0 || left < due)) due = left;
+    if (timer_) waits_.cancel(timer_);
+    timer_ = 0;
+    if (due >= 0)
+        timer_ = waits_.at(waitPoint::clock::now() + std::chrono::milliseconds(due), [this] {
+            timer_ = 0;
+            ready(0);
+        });
+}
+
+void hostedSession::finish() {
+    result_ = link_->result();
+    if (watch_) waits_.forget(watch_);
+    if (timer_) waits_.cancel(timer_);
+    watch_ = timer_ = 0;
+    sessionEnding ending;
+    if (result_ == resultPasswordRefused || link_->greetingInvalid) ending.reason = endReason::passwordRefused;
+    else if (result_ == resultServerClosed || result_ == resultLinkLost) ending.reason = endReason::linkLostForGood;
+    session.outbox = nullptr;
+    session.keys.drop();
+    session.feed.ended(ending);
+    socket_->close();
+}
+
+void hostedSession::sendKey(const INPUT_RECORD& key) {
+    session.keys.hold(key);
+    if (running() && !link_->keysWait()) {
+        sendHeldKeys();
+        waits_.change(watch_, link_->events());
+    }
+}
+
+void hostedSession::sendRawKey(uint16_t word) {
+    if (!running()) return;
+    link_->outbox().postWord(wordKey | (uint32_t{word} << 16));
+    waits_.change(watch_, link_->events());
+}
+
+bool hostedSession::selectScreen(uint32_t id) {
+    if (!running()) return false;
+    const bool sent = ::selectScreen(id, session.currentScreenId, session.previousScreenId, link_->outbox()) != 0;
+    waits_.change(watch_, link_->events());
+    return sent;
+}
+
+const char* hostedSession::findScreen(uint32_t id) const {
+    const serverScreen* s = session.screens.find(id);
+    return s ? s->name : nullptr;
+}
+
+uint32_t hostedSession::findScreenByName(std::string_view shown) const {
+    const serverScreen* s = session.screens.findByName(shown);
+    return s ? s->id : 0;
+}
+
+// Called from within the session's own pass (a watcher of its feed), the
+// pass finishes it; otherwise it is finished here.
+void hostedSession::endSession() {
+    session.keys.drop();
+    if (!running()) return;
+    link_->end(resultEnded);
+    if (!inPass_) finish();
+}
+
+hostedSession& sessionHost::add(std::string name) {
+    sessions_.push_back(std::make_unique<hostedSession>(waits_, std::move(name)));
+    return *sessions_.back();
+}
+
+size_t sessionHost::running() const {
+    size_t n = 0;
+    for (const auto& s : sessions_) n += s->running() ? 1 : 0;
+    return n;
+}
+
+bool sessionHost::runUntil(const std::function<bool()>& done, int maxMs) {
+    const auto until = waitPoint::clock::now() + std::chrono::milliseconds(maxMs);
+    for (;;) {
+        if ((done && done()) || running() == 0) return true;
+        int left = -1;
+        if (maxMs >= 0) {
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - waitPoint::clock::now()).count();
+            if (ms <= 0) return false;
+            left = static_cast<int>(ms);
+        }
+        waits_.turn(left);
+    }
+}

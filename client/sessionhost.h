@@ -1,0 +1,89 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/remotesession.h"
+#include "client/sessionlink.h"
+#include "console/waitpoint.h"
+#include "crypto/rc4.h"
+#include "screen/sessioncontrol.h"
+
+class ClientSocket;
+
+// One session of a sessionHost: its connection, its link and its state,
+// and the control that what keeps or shows its screen may use.
+class hostedSession final : public sessionControl {
+public:
+    hostedSession(waitPoint& waits, std::string name);
+    ~hostedSession() override;
+    hostedSession(const hostedSession&) = delete;
+    hostedSession& operator=(const hostedSession&) = delete;
+
+    // The session's screen model, screens, ids, keys and feed.
+    remoteSession session;
+    const std::string name;
+
+    // Connects to host:port (an IPv4 address or a name) and starts the
+    // session keyed by the password's digest, which is wiped. False when
+    // there is no connection; the session has ended then, with result().
+    bool open(const char* host, int port, unsigned char key[16]);
+    bool running() const { return link_ && !link_->leaving(); }
+    sessionResult result() const { return result_; }
+    // The server's greeting (words 1 and 2 are 0 without one).
+    const helloData& greeting() const { return greeting_; }
+
+    void sendKey(const INPUT_RECORD& key) override;
+    void sendRawKey(uint16_t word) override;
+    size_t keysQueued() const override { return session.keys.count(); }
+    bool selectScreen(uint32_t id) override;
+    const char* findScreen(uint32_t id) const override;
+    uint32_t findScreenByName(std::string_view shown) const override;
+    void endSession() override;
+    void statusLine(const std::string& text) override { session.feed.say(text); }
+    // There is no operator at a hosted session's own screen: messages go to
+    // the feed's status line, modes are not opened.
+    void messageBox(const char* text) override { session.feed.say(text); }
+    void openMode(std::unique_ptr<screenMode>) override {}
+
+private:
+    waitPoint& waits_;
+    std::unique_ptr<ClientSocket> socket_;
+    rc4Cipher sendCipher_;
+    rc4Cipher recvCipher_;
+    std::unique_ptr<sessionLink> link_;
+    helloData greeting_{};
+    sessionResult result_ = resultEnded;
+    int watch_ = 0;
+    int timer_ = 0;
+    bool inPass_ = false;
+
+    void ready(int seen);
+    void sendHeldKeys();
+    void armTimer();
+    void finish();
+};
+
+// Sessions side by side in one thread, all on its one wait point: however
+// many there are, the thread sleeps until one of their sockets or timers
+// has something, and an idle session costs no wake-up.
+class sessionHost {
+public:
+    explicit sessionHost(waitPoint& waits) : waits_(waits) {}
+
+    // A new session, not yet connected (see hostedSession::open); owned by
+    // the host.
+    hostedSession& add(std::string name);
+    const std::vector<std::unique_ptr<hostedSession>>& sessions() const { return sessions_; }
+    size_t running() const;
+    // Turns the wait point until done says so (checked after each turn),
+    // no session runs any more, or maxMs have passed (-1: no limit); true
+    // when done said so or all have ended.
+    bool runUntil(const std::function<bool()>& done, int maxMs = -1);
+
+private:
+    waitPoint& waits_;
+    std::vector<std::unique_ptr<hostedSession>> sessions_;
+};

@@ -1,0 +1,90 @@
+// Sessions side by side in one process, on one wait point, against stand-ins
+// that each serve a program on a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "client/sessionhost.h"
+#include "crypto/md5c.h"
+#include "history/history.h"
+#include "screen/formats.h"
+#include "tests/client/peer_util.h"
+
+using namespace peer;
+
+namespace {
+
+bool shows(const hostedSession& s, const std::string& text) {
+    return screenText(s.session.model).find(text) != std::string::npos;
+}
+
+// How many lines of the history hold `text`.
+int historyLines(const screenHistory& h, const std::string& text) {
+    int n = 0;
+    for (const screenLine& line : h.lines()) n += lineText(line.data()).find(text) != std::string::npos;
+    return n;
+}
+
+}  // namespace
+
+// Two sessions at once: each shows its own server's screen, takes its own
+// keys, and keeps its own history of what scrolled by.
+TEST(HostedSessions, TwoAtOnceStayApart) {
+    struct stat st{};
+    if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+    const std::string dir = tempDir();
+    const std::string password = dir + "/pw";
+    std::ofstream(password) << "quorvex\n";
+    chmod(password.c_str(), 0600);
+    const char* names[] = {"alpha", "bravo"};
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (const char* name : names)
+        sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{
+            "--pty=sh -c 'read x; echo " + std::string(name) + " got $x; seq -f " + name + "-%g 1 60; read y'",
+            "--password-file=" + password, "--port=0"}));
+
+    waitPoint waits;
+    sessionHost host(waits);
+    std::vector<std::unique_ptr<screenHistory>> histories;
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_GT(sims[i]->port(), 0);
+        hostedSession& s = host.add(names[i]);
+        histories.push_back(std::make_unique<screenHistory>(s.session.feed));
+        unsigned char key[16];
+        passwordDigest(key, "quorvex");
+        ASSERT_TRUE(s.open("127.0.0.1", sims[i]->port(), key));
+    }
+    hostedSession& a = *host.sessions()[0];
+    hostedSession& b = *host.sessions()[1];
+    ASSERT_TRUE(host.runUntil([&] { return a.session.sessionEstablished && b.session.sessionEstablished; }, 20000));
+
+    // Each is typed its own line, through its own queue of keys.
+    for (auto [s, typed] : {std::pair{&a, "x1\r"}, std::pair{&b, "y2\r"}})
+        for (const char* c = typed; *c; ++c) {
+            INPUT_RECORD key{};
+            makeKeyEvent(static_cast<unsigned char>(*c), &key);
+            s->sendKey(key);
+        }
+    ASSERT_TRUE(host.runUntil([&] { return shows(a, "alpha-60") && shows(b, "bravo-60"); }, 20000))
+        << screenText(a.session.model) << screenText(b.session.model);
+    EXPECT_EQ(host.running(), 2u);
+    EXPECT_FALSE(shows(a, "bravo") || shows(b, "alpha"));
+    // What scrolled off, the typed line's answer first, is in its own history.
+    EXPECT_EQ(historyLines(*histories[0], "alpha got x1"), 1);
+    EXPECT_EQ(historyLines(*histories[1], "bravo got y2"), 1);
+    EXPECT_GT(historyLines(*histories[0], "alpha-"), 10);
+    EXPECT_GT(historyLines(*histories[1], "bravo-"), 10);
+    EXPECT_EQ(historyLines(*histories[0], "bravo") + historyLines(*histories[1], "alpha"), 0);
+
+    // One ends; the other runs on.
+    a.endSession();
+    ASSERT_TRUE(host.runUntil([&] { return !a.running(); }, 5000));
+    EXPECT_TRUE(b.running());
+    EXPECT_EQ(a.result(), resultEnded);
+    for (auto& sim : sims) sim->stop();
+    ASSERT_TRUE(host.runUntil(nullptr, 10000));
+    EXPECT_EQ(b.result(), resultServerClosed);
+    std::remove(password.c_str());
+    rmdir(dir.c_str());
+}
