@@ -113,6 +113,10 @@ public:
     // as one stable word: refused, timeout, name, proxy or tunnel.
     std::string connectFailure;
     const char* connectFailureKind = "refused";
+    // The last session ended on a server greeting that was not valid: with
+    // a wrong password the opening block, read with the wrong key, may say
+    // that a greeting follows, which then reads as garbage.
+    bool greetingInvalid = false;
     // What menu items and scripts may ask of the session; the items of the
     // session menu that consumers of the screen offer, after the session's
     // own (the program puts them here at start; not owned); and the mode

@@ -336,8 +336,8 @@ int sessionRun::run() {
     waits_.forget(watch);
     const sessionResult result = link_.result();
     sessionEnding ending = app_.endingOf(result);
-    // A greeting that is not valid most often comes of a wrong password:
-    // the opening block, read with the wrong key, said that one follows.
+    // A greeting that is not valid most often comes of a wrong password.
+    app_.greetingInvalid = link_.greetingInvalid;
     if (link_.greetingInvalid) ending.reason = endReason::passwordRefused;
     app_.session.feed.ended(ending);
     return result;

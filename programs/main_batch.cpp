@@ -291,7 +291,14 @@ int sessionStatus(sessionResult result, const consoleMain& app, std::string& why
     case resultPasswordRefused: why = "the password was invalid"; reason = "password"; return exitPassword;
     case resultServerClosed: why = "the server closed the connection"; return exitLinkLost;
     case resultLinkLost: why = "the connection with the server was lost"; return exitLinkLost;
-    case resultEnded: why = "the session ended before the script"; return exitLinkLost;
+    case resultEnded:
+        if (app.greetingInvalid) {
+            why = "the password was invalid (the server's greeting could not be read)";
+            reason = "password";
+            return exitPassword;
+        }
+        why = "the session ended before the script";
+        return exitLinkLost;
     default:
         why = app.connectFailure.empty() ? "the connection failed" : app.connectFailure;
         reason = app.connectFailureKind;

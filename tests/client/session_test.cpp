@@ -546,6 +546,7 @@ TEST_F(SimSession, InvalidGreetingsEndWithZeroBeforeTheClientGreets) {
         EXPECT_TRUE(waitForLog(log_, "\"event\":\"close\""));
         sim->stop();
         EXPECT_EQ(r, 0) << option;
+        EXPECT_TRUE(c.app.greetingInvalid) << option;   // a batch run says the password was invalid
         auto lines = log();
         EXPECT_EQ(countLines(lines, "\"type\":\"greeting\""), 0) << option;
         EXPECT_EQ(countLines(lines, "{\"type\":1,"), 0) << option;
