@@ -1,6 +1,9 @@
 #include "client/sessionhost.h"
 
+#include <cstring>
+
 #include "client/build.h"
+#include "client/cmain.h"
 #include "client/scrlist.h"
 #include "client/sessionkeys.h"
 #include "console/global.h"
@@ -19,14 +22,15 @@ hostedSession::hostedSession(waitPoint& waits, std::string sessionName) : name(s
 hostedSession::~hostedSession() {
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);
+    if (retry_) waits_.cancel(retry_);
     link_.reset();
     sendCipher_.wipe();
     recvCipher_.wipe();
+    wipeMemory(key_, sizeof key_);
 }
 
 bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
-    sendCipher_.setKey(key, 16);
-    recvCipher_.setKey(key, 16);
+    std::memcpy(key_, key, sizeof key_);
     wipeMemory(key, 16);
     socket_ = std::make_unique<ClientSocket>(InternetAddress::resolve(host), htons(static_cast<uint16_t>(port)));
     if (!socket_->connected()) {
@@ -35,19 +39,97 @@ bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
         return false;
     }
     socket_->noblock();
+    startLink(false);
+    return link_ != nullptr;
+}
+
+// The session's protocol over the connected socket, keyed anew.
+void hostedSession::startLink(bool resumes) {
+    sendCipher_.setKey(key_, 16);
+    recvCipher_.setKey(key_, 16);
+    // Only a session kept open needs the key again.
+    if (!keep_) wipeMemory(key_, sizeof key_);
     link_ = std::make_unique<sessionLink>(session, sendCipher_, recvCipher_, socket_->sock,
-                                          thisBuild().compressedUpdates, 0);
+                                          thisBuild().compressedUpdates, keep_ ? attemptMs : 0);
     if (!link_->usable()) {
         link_.reset();
         result_ = resultNoMemory;
-        return false;
+        return;
     }
     link_->greetingOut = &greeting_;
+    if (resumes) link_->reselectScreenId = lastScreenId_;
     session.outbox = &link_->outbox();
-    link_->start(name.c_str(), false);
+    link_->start(name.c_str(), resumes);
     watch_ = waits_.watch(socket_->sock, link_->events(), [this](int seen) { ready(seen); });
     armTimer();
-    return true;
+}
+
+void hostedSession::keepOpen(std::string host, int port, const unsigned char key[16]) {
+    std::memcpy(key_, key, sizeof key_);
+    host_ = std::move(host);
+    port_ = port;
+    keep_ = true;
+    attempt();
+}
+
+// One attempt: a connection started without waiting for it, then its
+// socket watched until it is made or has failed, within attemptMs.
+void hostedSession::attempt() {
+    retry_ = 0;
+    if (stopped_) return;
+    link_.reset();
+    session.outbox = nullptr;
+    session.feed.connecting(name.c_str());
+    const unsigned int address = InternetAddress::resolve(host_.c_str());
+    if (address == INADDR_NONE) return connectFailed("the host name " + host_ + " did not resolve");
+    socket_ = std::make_unique<ClientSocket>();
+    socket_->noblock();
+    if (socket_->connect(address, htons(static_cast<uint16_t>(port_))) == 0) return connected();
+    const int error = sockLastError();
+    if (!sockInProgress(error) && !sockWouldBlock(error)) return connectFailed(sockErrorText(error));
+    connecting_ = true;
+    watch_ = waits_.watch(socket_->sock, waitWrite, [this](int) {
+        const int failed = sockPendingError(socket_->sock);
+        if (failed) connectFailed(sockErrorText(failed));
+        else connected();
+    });
+    timer_ = waits_.at(waitPoint::clock::now() + std::chrono::milliseconds(attemptMs), [this] {
+        timer_ = 0;
+        connectFailed("no connection within " + std::to_string(attemptMs / 1000) + " s");
+    });
+}
+
+void hostedSession::connected() {
+    connecting_ = false;
+    if (watch_) waits_.forget(watch_);
+    if (timer_) waits_.cancel(timer_);
+    watch_ = timer_ = 0;
+    socket_->state |= Socket::Connected;
+    startLink(everShown_);
+    if (!link_) connectFailed("no memory for the session");
+}
+
+void hostedSession::connectFailed(const std::string& why) {
+    connecting_ = false;
+    if (watch_) waits_.forget(watch_);
+    if (timer_) waits_.cancel(timer_);
+    watch_ = timer_ = 0;
+    if (socket_) socket_->close();
+    result_ = resultConnectFailed;
+    sessionEnding ending{endReason::connectionFailed, {}, why};
+    retryLater(ending);
+    // The console that showed a screen before lost its link: that is what
+    // it still says while the server cannot be reached.
+    if (everShown_) ending.reason = endReason::linkLostRetrying;
+    session.feed.ended(ending);
+}
+
+// The next attempt of a session kept open, after its pause; ending gets
+// its time.
+void hostedSession::retryLater(sessionEnding& ending) {
+    if (!keep_ || stopped_) return;
+    ending.retryAt = waitPoint::clock::now() + std::chrono::seconds(reconnectDelaySeconds(attempt_++));
+    retry_ = waits_.at(ending.retryAt, [this] { attempt(); });
 }
 
 // One pass of the session for what its socket showed (0: a timer fell due).
@@ -100,6 +182,15 @@ void hostedSession::finish() {
     else if (result_ == resultServerClosed || result_ == resultLinkLost) ending.reason = endReason::linkLostForGood;
     session.outbox = nullptr;
     session.keys.drop();
+    if (session.sessionEstablished) {
+        everShown_ = true;
+        attempt_ = 0;
+        lastScreenId_ = session.currentScreenId;
+    }
+    if (ending.reason != endReason::passwordRefused && result_ != resultEnded) {
+        retryLater(ending);
+        if (retry_) ending.reason = endReason::linkLostRetrying;
+    }
     session.feed.ended(ending);
     socket_->close();
 }
@@ -139,6 +230,17 @@ uint32_t hostedSession::findScreenByName(std::string_view shown) const {
 // pass finishes it; otherwise it is finished here.
 void hostedSession::endSession() {
     session.keys.drop();
+    stopped_ = true;
+    if (retry_ || connecting_) {
+        if (retry_) waits_.cancel(retry_);
+        if (watch_) waits_.forget(watch_);
+        if (timer_) waits_.cancel(timer_);
+        retry_ = watch_ = timer_ = 0;
+        connecting_ = false;
+        if (socket_) socket_->close();
+        session.feed.ended(sessionEnding{});
+        return;
+    }
     if (!running()) return;
     link_->end(resultEnded);
     if (!inPass_) finish();
@@ -155,10 +257,16 @@ size_t sessionHost::running() const {
     return n;
 }
 
+size_t sessionHost::active() const {
+    size_t n = 0;
+    for (const auto& s : sessions_) n += s->active() ? 1 : 0;
+    return n;
+}
+
 bool sessionHost::runUntil(const std::function<bool()>& done, int maxMs) {
     const auto until = waitPoint::clock::now() + std::chrono::milliseconds(maxMs);
     for (;;) {
-        if ((done && done()) || running() == 0) return true;
+        if ((done && done()) || active() == 0) return true;
         int left = -1;
         if (maxMs >= 0) {
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - waitPoint::clock::now()).count();

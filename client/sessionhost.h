@@ -30,7 +30,20 @@ public:
     // session keyed by the password's digest, which is wiped. False when
     // there is no connection; the session has ended then, with result().
     bool open(const char* host, int port, unsigned char key[16]);
+    // Keeps the session open: connects to host:port now without waiting for
+    // the connection, and after a failed link or connection connects again
+    // after pauses of reconnectDelaySeconds (1, 2, 4, 8, 16, then 30 s; from
+    // 1 s again after a session that showed a screen), each attempt, the
+    // connection and its first screen, within attemptMs. The feed tells
+    // every attempt and every end: a link lost, or a failed connection of
+    // a session that showed a screen before, as linkLostRetrying with the
+    // time of the next attempt. The password's digest is kept for that and
+    // wiped with the session; a refused password, or endSession, ends it.
+    void keepOpen(std::string host, int port, const unsigned char key[16]);
+    static constexpr int attemptMs = 15000;
     bool running() const { return link_ && !link_->leaving(); }
+    // Running, connecting, or waiting for the next attempt.
+    bool active() const { return running() || connecting_ || retry_ != 0; }
     sessionResult result() const { return result_; }
     // The server's greeting (words 1 and 2 are 0 without one).
     const helloData& greeting() const { return greeting_; }
@@ -59,7 +72,24 @@ private:
     int watch_ = 0;
     int timer_ = 0;
     bool inPass_ = false;
+    // keepOpen's: where, the key, the next attempt's timer and its number,
+    // the screen to select again.
+    bool keep_ = false;
+    bool stopped_ = false;
+    bool connecting_ = false;
+    bool everShown_ = false;
+    std::string host_;
+    int port_ = 0;
+    unsigned char key_[16] = {};
+    int retry_ = 0;
+    int attempt_ = 0;
+    int32_t lastScreenId_ = 0;
 
+    void startLink(bool resumes);
+    void attempt();
+    void connected();
+    void connectFailed(const std::string& why);
+    void retryLater(sessionEnding& ending);
     void ready(int seen);
     void sendHeldKeys();
     void armTimer();
@@ -78,8 +108,10 @@ public:
     hostedSession& add(std::string name);
     const std::vector<std::unique_ptr<hostedSession>>& sessions() const { return sessions_; }
     size_t running() const;
+    // Running, connecting or waiting to reconnect.
+    size_t active() const;
     // Turns the wait point until done says so (checked after each turn),
-    // no session runs any more, or maxMs have passed (-1: no limit); true
+    // no session is active any more, or maxMs have passed (-1: no limit); true
     // when done said so or all have ended.
     bool runUntil(const std::function<bool()>& done, int maxMs = -1);
 

@@ -1,4 +1,5 @@
 #include "programs/main_batch.h"
+#include "programs/main_wall.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -230,6 +231,23 @@ std::vector<size_t> chosenServers(consoleMain& app, const std::vector<std::strin
         if (taken[i]) out.push_back(i);
     return out;
 }
+
+}  // namespace
+
+bool serversMatching(consoleMain& app, const std::vector<std::string>& patterns, std::vector<serverInfo*>& servers,
+                     std::string& error) {
+    try {
+        const std::vector<serverInfo*> all = allServers(app);
+        servers.clear();
+        for (const size_t i : chosenServers(app, patterns)) servers.push_back(all[i]);
+        return true;
+    } catch (const usageError& e) {
+        error = e.what;
+        return false;
+    }
+}
+
+namespace {
 
 // The script's bytes (at most one more than a script may have, so that an
 // overlong one is seen); false when it cannot be read.
@@ -574,6 +592,12 @@ int runBatch(const batchOptions& o, const std::vector<scriptCommand>& commands, 
 bool batchRequested(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (argv[i] && std::strcmp(argv[i], "--batch") == 0) return true;
+    return false;
+}
+
+bool wallRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && (std::strcmp(argv[i], "--wall") == 0 || std::strncmp(argv[i], "--wall=", 7) == 0)) return true;
     return false;
 }
 

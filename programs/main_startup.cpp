@@ -160,6 +160,7 @@ void printOptions(FILE* out) {
                  "  --history=N    keep N lines of each screen's history (10000; 0: none); all\n"
                  "                 histories together hold at most %zu MiB (%zu lines)\n"
                  "  --batch        run a script without a terminal (quorcli --batch --help)\n"
+                 "  --wall[=ADDR:PORT] consoles on one page in a browser (quorcli --wall --help)\n"
                  "  --share[=ADDR:PORT]\n"
                  "                 show every session read-only in a browser; ADDR one IPv4\n"
                  "                 address (default 127.0.0.1), PORT one port (default a free one)\n",

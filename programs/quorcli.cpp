@@ -8,6 +8,7 @@
 #include <curses.h>
 
 #include "programs/main_batch.h"
+#include "programs/main_wall.h"
 #include "batch/secrets.h"
 #include "client/cfgplace.h"
 #include "client/cmain.h"
@@ -21,7 +22,12 @@
 int main(int argc, char** argv) {
     // Before anything can start a program that would inherit it.
     const bool batch = batchRequested(argc, argv);
-    takeEnvironmentSecrets(batch);
+    const bool wall = !batch && wallRequested(argc, argv);
+    takeEnvironmentSecrets(batch || wall);
+    if (wall) {
+        modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
+        return wallMain(argc, argv);
+    }
     // Batch mode takes no terminal: none is refused, curses never starts.
     if (batch) {
         modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);

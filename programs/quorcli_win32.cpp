@@ -7,6 +7,7 @@
 #include <string>
 
 #include "programs/main_batch.h"
+#include "programs/main_wall.h"
 #include "batch/secrets.h"
 #include "client/cmain.h"
 #include "programs/main_parts.h"
@@ -41,7 +42,12 @@ std::string inputRefusal() {
 int main(int argc, char** argv) {
     // Before anything can start a program that would inherit it.
     const bool batch = batchRequested(argc, argv);
-    takeEnvironmentSecrets(batch);
+    const bool wall = !batch && wallRequested(argc, argv);
+    takeEnvironmentSecrets(batch || wall);
+    if (wall) {
+        modulePath = getModulePath(argc > 0 ? argv[0] : nullptr);
+        return wallMain(argc, argv);
+    }
     // Batch mode takes no console: standard input and output may be pipes.
     if (batch) {
         modulePath = getModulePath(programPath().c_str());

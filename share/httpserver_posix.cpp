@@ -1,7 +1,7 @@
-// The web server of a share, on civetweb. Every request is answered from
-// its begin_request callback, on one of civetweb's worker threads; a
-// viewer's stream of Server-Sent Events keeps its worker for as long as the
-// viewer stays, taking the latest state from the hub and writing it.
+// Our web server, on civetweb. Every request is answered from its
+// begin_request callback, on one of civetweb's worker threads; a viewer's
+// stream of Server-Sent Events keeps its worker for as long as the viewer
+// stays, taking the latest state from the site and writing it.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -14,8 +14,8 @@
 #include <civetweb.h>
 
 #include "net/sutil.h"
-#include "share/page.h"
 #include "share/token.h"
+#include "share/webserver.h"
 #include "share/webshare.h"
 
 namespace {
@@ -26,7 +26,7 @@ namespace {
 constexpr int idleConnections = 100;
 // Workers: one for each viewer's stream, one for each of those idle
 // connections, and a few for page loads.
-constexpr int workerThreads = shareHub::maxViewers + idleConnections + 8;
+constexpr int workerThreads = webStreamsMax + idleConnections + 8;
 // How long civetweb waits for a whole request (and for a write to make
 // progress). It measures from the start of the request but waits this long
 // again after each piece, so a request that trickles in is closed within
@@ -74,19 +74,20 @@ void limitSendBuffer(int port) {
     closedir(fds);
 }
 
-class civetShare final : public shareServer {
+class civetServer final : public webServer {
 public:
-    ~civetShare() override {
+    explicit civetServer(webSite& site) : site_(site) {}
+    ~civetServer() override {
         if (ctx_) {
-            hub_.finish();
+            site_.finish();
             mg_stop(ctx_);   // waits for every worker, streams included
         }
         wipeMemory(url_.data(), url_.size());
     }
 
-    bool start(const std::string& host, int port, std::string& error) {
-        if (!token_.make()) {
-            error = "the system gives no random bytes";
+    bool start(const std::string& host, int port, const std::string& token, std::string& error) {
+        if (token.empty() ? !token_.make() : !token_.take(token)) {
+            error = token.empty() ? "the system gives no random bytes" : "the token is not 32 hex digits";
             return false;
         }
 
@@ -107,7 +108,7 @@ public:
                                  nullptr};
         mg_callbacks callbacks{};
         callbacks.log_message = [](const mg_connection*, const char*) { return 1; };   // not on the terminal
-        callbacks.begin_request = &civetShare::onRequest;
+        callbacks.begin_request = &civetServer::onRequest;
         mg_init_data init{&callbacks, this, options};
         mg_error_data failed{};
         char why[256] = "";
@@ -129,13 +130,12 @@ public:
     }
 
     const std::string& url() const override { return url_; }
-    shareHub& hub() override { return hub_; }
 
 private:
+    webSite& site_;
     mg_context* ctx_ = nullptr;
     shareToken token_;
     std::string url_;
-    shareHub hub_;
 
     // After an answer civetweb would read what is left of the request's
     // body, at the peer's pace. An error with no body is the one way to
@@ -155,7 +155,7 @@ private:
     static int onRequest(mg_connection* conn) {
         const mg_request_info* req = mg_get_request_info(conn);
         if (!req || !req->request_method) return refuse(conn, 400, "Bad Request");
-        auto* self = static_cast<civetShare*>(req->user_data);
+        auto* self = static_cast<civetServer*>(req->user_data);
         // Only a page of this machine's own addresses (this also stops DNS
         // rebinding), and only requests from that page or none.
         const char* host = mg_get_header(conn, "Host");
@@ -168,40 +168,43 @@ private:
         if (std::strcmp(req->request_method, "GET") != 0 || req->content_length > 0 ||
             mg_get_header(conn, "Transfer-Encoding"))
             return refuse(conn, 404, "Not Found");
-        if (self->token_.opens(req->local_uri_raw, "/")) {
-            const std::string& page = sharePage();
-            mg_printf(conn,
-                      "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/html; charset=utf-8\r\nContent-Length: %zu\r\n\r\n",
-                      commonHeaders, pageCsp, page.size());
-            mg_write(conn, page.data(), page.size());
-            return done(conn, 200);
-        }
-        if (self->token_.opens(req->local_uri_raw, "/events")) return self->stream(conn);
-        return refuse(conn, 404, "Not Found");
+        const char* tail = self->token_.below(req->local_uri_raw);
+        if (!tail) return refuse(conn, 404, "Not Found");
+        if (self->site_.isStream(tail)) return self->stream(conn);
+        webSite::answer answer;
+        if (!self->site_.get(tail, req->query_string ? req->query_string : "", answer))
+            return refuse(conn, 404, "Not Found");
+        const bool page = answer.type.rfind("text/html", 0) == 0;
+        mg_printf(conn, "HTTP/1.1 %d %s\r\n%s%sContent-Type: %s\r\nContent-Length: %zu\r\n\r\n", answer.code,
+                  answer.code == 200 ? "OK" : "Bad Request", commonHeaders, page ? pageCsp : otherCsp,
+                  answer.type.c_str(), answer.body.size());
+        mg_write(conn, answer.body.data(), answer.body.size());
+        return done(conn, answer.code);
     }
 
     // A viewer's stream, until it cannot be written, the viewer's slot is
     // taken away or the server stops. Each message is one line of JSON
     // with no control characters, so one "data:" line.
     int stream(mg_connection* conn) {
-        const int slot = hub_.join();
+        const int slot = site_.join();
         if (slot < 0) return refuse(conn, 503, "Service Unavailable");
         mg_printf(conn, "HTTP/1.1 200 OK\r\n%s%sContent-Type: text/event-stream\r\n\r\n", commonHeaders, otherCsp);
         std::string message, event;
-        while (hub_.next(slot, message, heartbeat)) {
+        while (site_.next(slot, message, heartbeat)) {
             event = message.empty() ? std::string(":\n\n") : "data: " + message + "\n\n";
             if (mg_write(conn, event.data(), event.size()) != static_cast<int>(event.size())) break;
         }
-        hub_.leave(slot);
+        site_.leave(slot);
         return done(conn, 200);
     }
 };
 
 }  // namespace
 
-std::unique_ptr<shareServer> startShareServer(const std::string& host, int port, std::string& error) {
-    auto server = std::make_unique<civetShare>();
-    if (!server->start(host, port, error)) return nullptr;
+std::unique_ptr<webServer> startWebServer(const std::string& host, int port, webSite& site, const std::string& token,
+                                          std::string& error) {
+    auto server = std::make_unique<civetServer>(site);
+    if (!server->start(host, port, token, error)) return nullptr;
     return server;
 }
 

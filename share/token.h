@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string_view>
 
 // What a request to a share must show before it is answered: the share's
 // secret token at the start of its path, a Host that names this machine by
@@ -16,10 +17,13 @@ public:
 
     // A new token from the system's random bytes; false when it gives none.
     bool make();
+    // The token as given (32 hex digits, kept in lower case); false for
+    // anything else.
+    bool take(const std::string_view hex);
     const char* text() const { return text_; }
-    // Whether the path is "/<token>" followed by tail exactly; the token is
-    // compared in constant time.
-    bool opens(const char* path, const char* tail) const;
+    // What follows "/<token>/" in path, or null when path does not begin
+    // so; the token is compared in constant time.
+    const char* below(const char* path) const;
 
 private:
     char text_[2 * bytes + 1] = {};

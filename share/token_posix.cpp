@@ -54,14 +54,25 @@ bool shareToken::make() {
     return true;
 }
 
-bool shareToken::opens(const char* path, const char* tail) const {
-    if (!path || path[0] != '/') return false;
+bool shareToken::take(const std::string_view hex) {
+    if (hex.size() != 2 * bytes) return false;
+    for (size_t i = 0; i < hex.size(); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(hex[i])));
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        text_[i] = c;
+    }
+    text_[2 * bytes] = 0;
+    return true;
+}
+
+const char* shareToken::below(const char* path) const {
+    if (!path || path[0] != '/') return nullptr;
     const size_t n = 2 * bytes;
-    if (strnlen(path + 1, n) < n) return false;
+    if (strnlen(path + 1, n + 1) < n + 1) return nullptr;
     unsigned char diff = 0;
     for (size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(path[1 + i] ^ text_[i]);
-    const bool tailOk = std::strcmp(path + 1 + n, tail) == 0;
-    return (diff == 0) & tailOk;
+    const bool opens = (diff == 0) & (path[1 + n] == '/');
+    return opens ? path + 2 + n : nullptr;
 }
 
 bool shareHostAllowed(const char* value) {

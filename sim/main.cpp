@@ -54,6 +54,8 @@ const char usage[] =
     "                       update sent) to FILE as JSON lines: every key typed,\n"
     "                       passwords included. Made 0600; a link is not followed\n"
     "  --console-name=TEXT  name of the Console screen, its bytes as given\n"
+    "  --first-screen=ID    the screen a session shows first (1 Console, 2 Monitor,\n"
+    "                       3 Log, 4 Program; default the first of them served)\n"
     "  --no-greeting        opening block without greeting\n"
     "  --greeting-cmd=N     command word of the greeting (default 0)\n"
     "  --no-restart         greeting word 1 = 0 (restart not offered)\n"
@@ -206,6 +208,8 @@ int parseArguments(int argc, char** argv, SimOptions& options, int& ports)
             options.port = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--ports")) && parseNumber(v, 1, 1000, number)) {
             ports = static_cast<int>(number);
+        } else if ((v = valueOf(arg, "--first-screen")) && parseNumber(v, 1, 4, number)) {
+            options.firstScreen = static_cast<uint32_t>(number);
         } else if ((v = valueOf(arg, "--update-ms")) && parseNumber(v, 10, 3600000, number)) {
             options.updateMs = static_cast<int>(number);
         } else if ((v = valueOf(arg, "--heartbeat-ms")) && parseNumber(v, 0, 3600000, number)) {

@@ -200,7 +200,9 @@ private:
 
 SimSession::SimSession(SimServer& server, int fd, volatile std::sig_atomic_t* stop)
     : server_(server), options_(server.options_), fd_(fd), stop_(stop),
-      currentId_(server.screens_.all().front()->id()), lastSend_(Clock::now()),
+      currentId_(server.screens_.find(server.options_.firstScreen) ? server.options_.firstScreen
+                                                                     : server.screens_.all().front()->id()),
+      lastSend_(Clock::now()),
       random_(static_cast<uint32_t>(Clock::now().time_since_epoch().count()))
 {
     send_.setKey(server.digest_, 16);

@@ -33,6 +33,7 @@ struct SimOptions {
     int floodSeconds = 0;            // full updates back to back, not waiting for acknowledgements
     std::string logPath;
     std::string consoleName = "Console";   // any bytes: a server's names are its own
+    uint32_t firstScreen = 0;        // the screen a session shows first (0: the first served)
     std::vector<std::string> ptyArgs;   // a program to serve on a pseudo-terminal
 };
 

@@ -35,13 +35,14 @@ usr/share/bash-completion/completions/quorcli
 usr/share/doc/quorcli/README.md
 usr/share/doc/quorcli/changelog.gz
 usr/share/doc/quorcli/copyright
+usr/share/doc/quorcli/examples/quorcli-wall.service
 usr/share/man/man1/quorcli.1.gz
 usr/share/man/man1/quorvex-sim.1.gz
 usr/share/man/man5/quorcli-script.5.gz"
 files=$(cd "$ROOT" && find . -type f | sed 's|^\./||' | sort)
 [ "$files" = "$expected" ] || fail "the package holds:
 $files"
-ok "the package holds the two programs, man pages, README, completion, copyright and changelog, nothing else"
+ok "the package holds the two programs, man pages, README, completion, copyright, changelog and the wall's service, nothing else"
 verdict=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
 [ -z "$verdict" ] || fail "lintian: $verdict"
 ok "lintian finds no error and no warning"

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The console wall with N consoles (N = 1 and 200) against one stand-in
+# serving N ports, as bench/sessions.sh does: each console shows the
+# stand-in's Monitor screen, whose clock row changes once a second; logging
+# on (--log-dir) and one page in headless chromium. Measured:
+#  - the page's load: from navigating to all N tiles live (a second load,
+#    once every session is live);
+#  - the page following a change: how long until the first tile's clock
+#    row, which changes once a second, changes on the page (an upper
+#    bound: it includes the wait for the next tick);
+#  - the wall's resident memory and its CPU over 10 s with the page open.
+# Prints for each N:
+#   N consoles: resident K kB, cpu X ms/s, page load L ms, follows F ms
+# and then the memory a console costs beyond the first.
+# Targets (README): 1 MiB a console beyond the first, 10% of one core, a
+# page load within 2 s and a change followed within 1 s.
+# Usage: wall.sh <build-dir>
+set -u
+
+BUILD=$(cd "${1:?usage: wall.sh <build-dir>}" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+WORK=$(mktemp -d)
+PIDS=()
+cleanup() {
+    local p
+    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+cd "$WORK" || exit 1
+ulimit -n 4096 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+printf 'quorvex\n' >pw
+chmod 600 pw
+
+# measure N: the line for N consoles.
+measure() {
+    local n=$1 ports="" i=0 url=""
+    stdbuf -oL "$BUILD/quorvex-sim" --ports="$n" --port=0 --first-screen=2 --heartbeat-ms=0 >sim.out 2>&1 &
+    local sim=$!
+    PIDS+=("$sim")
+    for _ in $(seq 200); do
+        ports=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' sim.out)
+        [ "$(printf '%s' "$ports" | grep -c .)" = "$n" ] && break
+        sleep 0.05
+    done
+    : >wall.cfg
+    for p in $ports; do
+        i=$((i + 1))
+        printf 'server=127.0.0.1:%s,Rack %03d\r\n' "$p" "$i" >>wall.cfg
+    done
+    rm -rf logs
+    "$BUILD/quorcli" --wall "--server=Rack*" --config="$WORK/wall.cfg" --password-file=pw --log-dir=logs 2>wall.err &
+    local wall=$!
+    PIDS+=("$wall")
+    for _ in $(seq 200); do
+        url=$(grep -o 'http://[^ ]*/' wall.err) && break
+        sleep 0.05
+    done
+    [ -n "$url" ] || { echo "the wall did not start: $(cat wall.err)" >&2; return 1; }
+    timeout 120 /usr/bin/python3 - "$url" "$wall" "$n" <<'PY'
+import json, os, sys, time, urllib.request
+sys.path.insert(0, os.environ["E2E_DIR"])
+from share_check import Browser, until
+url, pid, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
+ticks = os.sysconf("SC_CLK_TCK")
+cpu = lambda: sum(int(x) for x in open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[11:13])
+rss = lambda: int(open("/proc/%s/status" % pid).read().split("VmRSS:")[1].split()[0])
+b = Browser()
+try:
+    # Once every session is live (the browser warmed up), a second load is timed.
+    live = "document.querySelectorAll('.state.live').length === %d" % n
+    b.call("Page.navigate", b.session, url=url)
+    if not until(60, lambda: b.eval(live)): sys.exit("the page never showed %d live tiles" % n)
+    b.call("Page.navigate", b.session, url="about:blank")
+    t0 = time.time()
+    b.call("Page.navigate", b.session, url=url)
+    if not until(20, lambda: b.eval(live)): sys.exit("the page did not load again")
+    load = (time.time() - t0) * 1000
+    # A change in the stream, then on the page: console 0's clock row.
+    rows = "document.querySelector('.tile .scr').textContent"
+    before = b.eval(rows)
+    t1 = time.time()
+    until(5, lambda: b.eval(rows) != before)
+    follows = (time.time() - t1) * 1000
+    c0, w0 = cpu(), time.time()
+    time.sleep(10)
+    ms = (cpu() - c0) * 1000.0 / ticks / (time.time() - w0)
+    print("%d consoles: resident %d kB, cpu %.1f ms/s, page load %.0f ms, follows %.0f ms" % (n, rss(), ms, load, follows))
+finally:
+    b.close()
+PY
+    local status=$?
+    kill "$wall" "$sim" 2>/dev/null
+    wait "$wall" "$sim" 2>/dev/null
+    return "$status"
+}
+
+export E2E_DIR="$HERE/../tests/e2e"
+one=$(measure 1) || exit 1
+echo "$one"
+many=$(measure 200) || exit 1
+echo "$many"
+kb() { printf '%s' "$1" | sed -n 's/.*resident \([0-9]*\) kB.*/\1/p'; }
+echo "a console beyond the first: $((($(kb "$many") - $(kb "$one")) / 199)) kB"
