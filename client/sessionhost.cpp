@@ -4,6 +4,8 @@
 
 #include "client/build.h"
 #include "client/cmain.h"
+#include "client/connect.h"
+#include "client/pxylist.h"
 #include "client/scrlist.h"
 #include "client/sessionkeys.h"
 #include "console/global.h"
@@ -27,6 +29,7 @@ hostedSession::~hostedSession() {
     sendCipher_.wipe();
     recvCipher_.wipe();
     wipeMemory(key_, sizeof key_);
+    wipeMemory(proxyPassword_.data(), proxyPassword_.size());
 }
 
 bool hostedSession::open(const char* host, int port, unsigned char key[16]) {
@@ -64,8 +67,17 @@ void hostedSession::startLink(bool resumes) {
     armTimer();
 }
 
-void hostedSession::keepOpen(std::string host, int port, const unsigned char key[16]) {
+void hostedSession::keepOpen(std::string host, int port, const unsigned char key[16], const proxyInfo* via) {
     std::memcpy(key_, key, sizeof key_);
+    if (via && via->hostName && *via->hostName) {
+        proxyHost_ = via->hostName;
+        proxyPort_ = via->port;
+        proxyCredentials_ = via->userName && via->password;
+        if (proxyCredentials_) {
+            proxyUser_ = via->userName;
+            proxyPassword_ = via->password;
+        }
+    }
     host_ = std::move(host);
     port_ = port;
     keep_ = true;
@@ -77,14 +89,18 @@ void hostedSession::keepOpen(std::string host, int port, const unsigned char key
 void hostedSession::attempt() {
     retry_ = 0;
     if (stopped_) return;
+    headerLines_ = -1;
     link_.reset();
     session.outbox = nullptr;
     session.feed.connecting(name.c_str());
-    const unsigned int address = InternetAddress::resolve(host_.c_str());
-    if (address == INADDR_NONE) return connectFailed("the host name " + host_ + " did not resolve");
+    const bool viaProxy = !proxyHost_.empty();
+    const std::string& host = viaProxy ? proxyHost_ : host_;
+    const unsigned int address = InternetAddress::resolve(host.c_str());
+    if (address == INADDR_NONE) return connectFailed("the host name " + host + " did not resolve");
     socket_ = std::make_unique<ClientSocket>();
     socket_->noblock();
-    if (socket_->connect(address, htons(static_cast<uint16_t>(port_))) == 0) return connected();
+    if (socket_->connect(address, htons(static_cast<uint16_t>(viaProxy ? proxyPort_ : port_))) == 0)
+        return connected();
     const int error = sockLastError();
     if (!sockInProgress(error) && !sockWouldBlock(error)) return connectFailed(sockErrorText(error));
     connecting_ = true;
@@ -100,16 +116,90 @@ void hostedSession::attempt() {
 }
 
 void hostedSession::connected() {
-    connecting_ = false;
     if (watch_) waits_.forget(watch_);
-    if (timer_) waits_.cancel(timer_);
-    watch_ = timer_ = 0;
+    watch_ = 0;
     socket_->state |= Socket::Connected;
+    if (!proxyHost_.empty() && headerLines_ < 0) return askProxy();
+    connecting_ = false;
+    if (timer_) waits_.cancel(timer_);
+    timer_ = 0;
     startLink(everShown_);
     if (!link_) connectFailed("no memory for the session");
 }
 
+// The CONNECT request to the proxy, then its answer watched for, still
+// within the attempt's time.
+void hostedSession::askProxy() {
+    connecting_ = true;
+    answer_.clear();
+    linesBefore_ = 0;
+    auto request = std::make_unique<char[]>(proxyMessageLen + 1);
+    const int len = proxyRequest(request.get(), host_.c_str(), port_, proxyCredentials_ ? proxyUser_.c_str() : nullptr,
+                                 proxyCredentials_ ? proxyPassword_.c_str() : nullptr);
+    const int sent = len < 0 ? -1 : sendAll(socket_->sock, request.get(), len);
+    const int error = sockLastError();
+    wipeMemory(request.get(), proxyMessageLen + 1);   // it holds the credentials
+    if (sent != 0) return proxyRefused(len < 0 ? "" : sockErrorText(error));
+    watch_ = waits_.watch(socket_->sock, waitRead, [this](int) { readProxyAnswer(); });
+}
+
+// What the proxy answered so far, one byte at a time so that nothing of the
+// session after the answer is taken; a line at most proxyMessageLen - 1
+// characters long.
+void hostedSession::readProxyAnswer() {
+    for (;;) {
+        char c = 0;
+        const int got = sockRecv(socket_->sock, &c, 1);
+        if (got == 0) return proxyRefused("The proxy closed the connection");
+        if (got < 0) {
+            const int error = sockLastError();
+            if (sockInterrupted(error)) continue;
+            if (!sockWouldBlock(error)) proxyRefused(sockErrorText(error));
+            return;
+        }
+        if (c != '\n') {
+            if (answer_.size() + 1 >= proxyMessageLen) return proxyRefused("The proxy's answer has a line too long");
+            answer_ += c;
+            continue;
+        }
+        std::string line(strip(answer_.data()));
+        answer_.clear();
+        if (!proxyLine(line)) return;
+    }
+}
+
+// One line of the proxy's answer: one empty line may come before the status
+// line, which must grant the tunnel; an empty line ends the header, of at
+// most proxyHeaderLinesMax lines. False once the answer is over.
+bool hostedSession::proxyLine(const std::string& line) {
+    if (headerLines_ < 0) {
+        if (line.empty() && linesBefore_++ == 0) return true;
+        if (!proxyGranted(line.c_str())) {
+            proxyRefused(line);
+            return false;
+        }
+        headerLines_ = 0;
+        return true;
+    }
+    if (line.empty()) {
+        connected();
+        return false;
+    }
+    if (++headerLines_ < proxyHeaderLinesMax) return true;
+    proxyRefused("");
+    return false;
+}
+
+// A refusal, or an answer that could not be read, fails the attempt with
+// the proxy's words.
+void hostedSession::proxyRefused(const std::string& why) {
+    const std::string text = proxyFailureText(proxyHost_.c_str(), proxyPort_);
+    connectFailed(why.empty() ? text : text + " " + why);
+}
+
 void hostedSession::connectFailed(const std::string& why) {
+    headerLines_ = -1;
+    answer_.clear();
     connecting_ = false;
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);

@@ -12,6 +12,7 @@
 #include "screen/sessioncontrol.h"
 
 class ClientSocket;
+class proxyInfo;
 
 // One session of a sessionHost: its connection, its link and its state,
 // and the control that what keeps or shows its screen may use.
@@ -39,7 +40,11 @@ public:
     // a session that showed a screen before, as linkLostRetrying with the
     // time of the next attempt. The password's digest is kept for that and
     // wiped with the session; a refused password, or endSession, ends it.
-    void keepOpen(std::string host, int port, const unsigned char key[16]);
+    // Through the proxy entry `via` when given: each attempt connects to the
+    // proxy and asks it for a CONNECT tunnel to host:port, its answer read as
+    // it comes, within the attempt's time (the entry is copied, its password
+    // wiped with the session).
+    void keepOpen(std::string host, int port, const unsigned char key[16], const proxyInfo* via = nullptr);
     static constexpr int attemptMs = 15000;
     bool running() const { return link_ && !link_->leaving(); }
     // Running, connecting, or waiting for the next attempt.
@@ -84,10 +89,23 @@ private:
     int retry_ = 0;
     int attempt_ = 0;
     int32_t lastScreenId_ = 0;
+    // The proxy of a session kept open, and its answer being read: the line
+    // so far, the lines before the status line and after it.
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    std::string proxyUser_, proxyPassword_;
+    bool proxyCredentials_ = false;
+    std::string answer_;
+    int linesBefore_ = 0;
+    int headerLines_ = -1;   // -1: no status line yet
 
     void startLink(bool resumes);
     void attempt();
     void connected();
+    void askProxy();
+    void readProxyAnswer();
+    bool proxyLine(const std::string& line);
+    void proxyRefused(const std::string& why);
     void connectFailed(const std::string& why);
     void retryLater(sessionEnding& ending);
     void ready(int seen);

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
+#include "client/pxylist.h"
 #include "client/sessionhost.h"
 #include "crypto/md5c.h"
 #include "history/history.h"
@@ -85,6 +87,51 @@ TEST(HostedSessions, TwoAtOnceStayApart) {
     for (auto& sim : sims) sim->stop();
     ASSERT_TRUE(host.runUntil(nullptr, 10000));
     EXPECT_EQ(b.result(), resultServerClosed);
+    std::remove(password.c_str());
+    rmdir(dir.c_str());
+}
+
+// A session kept open through a proxy entry: a real tinyproxy carries it to
+// the stand-in's screen, and a refusal fails the attempt in the proxy's words.
+TEST(HostedSessions, KeptOpenThroughAProxy) {
+    struct stat st{};
+    if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+    if (stat("/usr/bin/tinyproxy", &st) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+    const std::string dir = tempDir();
+    const std::string password = dir + "/pw";
+    std::ofstream(password) << "quorvex\n";
+    chmod(password.c_str(), 0600);
+    SimProcess sim({"--pty=sh -c 'echo routed-ok; read x'", "--password-file=" + password, "--port=0"});
+    ASSERT_GT(sim.port(), 0);
+    Tinyproxy tiny(sim.port());
+    ASSERT_GT(tiny.port(), 0) << "tinyproxy did not start";
+    proxyInfo proxy;
+    proxy.hostName = strdup("127.0.0.1");
+    proxy.port = tiny.port();
+
+    struct row {
+        int port;           // where the session asks the proxy to connect
+        const char* shown;  // on the screen, or else in the failure's words
+    };
+    // tinyproxy connects to the stand-in's port only.
+    for (const row& r : {row{sim.port(), "routed-ok"}, row{sim.port() + 1, "has failed! HTTP/1.0 403"}}) {
+        struct endingWords : screenWatcher {
+            std::string words;
+            void sessionEnded(const remoteScreen&, const sessionEnding& how) override { words = how.words; }
+        } ended;
+        waitPoint waits;
+        sessionHost host(waits);
+        hostedSession& s = host.add("routed");
+        s.session.feed.subscribe(&ended);
+        unsigned char key[16];
+        passwordDigest(key, "quorvex");
+        s.keepOpen("127.0.0.1", r.port, key, &proxy);
+        EXPECT_TRUE(host.runUntil([&] { return shows(s, r.shown) || ended.words.find(r.shown) != std::string::npos; },
+                                  20000))
+            << r.shown << ": " << ended.words;
+        s.endSession();
+        s.session.feed.unsubscribe(&ended);
+    }
     std::remove(password.c_str());
     rmdir(dir.c_str());
 }
