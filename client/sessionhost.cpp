@@ -1,5 +1,6 @@
 #include "client/sessionhost.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "client/build.h"
@@ -12,6 +13,7 @@
 #include "net/iclass.h"
 #include "net/sutil.h"
 #include "net/sysnet.h"
+#include "net/tunnel.h"
 
 namespace {
 
@@ -78,6 +80,7 @@ void hostedSession::keepOpen(std::string host, int port, const unsigned char key
             proxyPassword_ = via->password;
         }
     }
+    if (via && via->command) tunnel_ = via->command;
     host_ = std::move(host);
     port_ = port;
     keep_ = true;
@@ -93,6 +96,7 @@ void hostedSession::attempt() {
     link_.reset();
     session.outbox = nullptr;
     session.feed.connecting(name.c_str());
+    if (!tunnel_.empty()) return startTunnel();
     const bool viaProxy = !proxyHost_.empty();
     const std::string& host = viaProxy ? proxyHost_ : host_;
     const unsigned int address = InternetAddress::resolve(host.c_str());
@@ -125,6 +129,35 @@ void hostedSession::connected() {
     timer_ = 0;
     startLink(everShown_);
     if (!link_) connectFailed("no memory for the session");
+}
+
+// The tunnel command started for the attempt, its end of the connection
+// watched as a connected socket's. A target that is not plain starts nothing.
+void hostedSession::startTunnel() {
+    char message[128];
+    if (!tunnelTargetPlain(host_.c_str(), port_)) {
+        resolveFailureText(message, sizeof message, host_.c_str());
+        return connectFailed(message);
+    }
+    auto carrier = std::make_unique<TunnelSocket>();
+    std::vector<std::string> args;
+    const bool started =
+        tunnelArguments(tunnel_.c_str(), host_.c_str(), port_, args) && carrier->start(args) == tunnelStarted;
+    socket_ = std::move(carrier);
+    if (!started) {
+        std::snprintf(message, sizeof message, "Tunnel command '%.40s' has failed!", tunnel_.c_str());
+        return connectFailed(message);
+    }
+    socket_->noblock();
+    connected();
+}
+
+// Closes the connection; a tunnel's command is ended (and reaped) at once,
+// not when the next attempt replaces it.
+void hostedSession::closeSocket() {
+    if (!socket_) return;
+    if (auto* carrier = dynamic_cast<TunnelSocket*>(socket_.get())) carrier->finish();
+    else socket_->close();
 }
 
 // The CONNECT request to the proxy, then its answer watched for, still
@@ -204,7 +237,7 @@ void hostedSession::connectFailed(const std::string& why) {
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);
     watch_ = timer_ = 0;
-    if (socket_) socket_->close();
+    closeSocket();
     result_ = resultConnectFailed;
     sessionEnding ending{endReason::connectionFailed, {}, why};
     retryLater(ending);
@@ -282,7 +315,7 @@ void hostedSession::finish() {
         if (retry_) ending.reason = endReason::linkLostRetrying;
     }
     session.feed.ended(ending);
-    socket_->close();
+    closeSocket();
 }
 
 void hostedSession::sendKey(const INPUT_RECORD& key) {
@@ -327,7 +360,7 @@ void hostedSession::endSession() {
         if (timer_) waits_.cancel(timer_);
         retry_ = watch_ = timer_ = 0;
         connecting_ = false;
-        if (socket_) socket_->close();
+        closeSocket();
         session.feed.ended(sessionEnding{});
         return;
     }

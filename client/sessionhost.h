@@ -43,7 +43,9 @@ public:
     // Through the proxy entry `via` when given: each attempt connects to the
     // proxy and asks it for a CONNECT tunnel to host:port, its answer read as
     // it comes, within the attempt's time (the entry is copied, its password
-    // wiped with the session).
+    // wiped with the session). Through a tunnel entry, each attempt starts
+    // its command (net/tunnel.h), whose standard input and output carry the
+    // session; the command is ended with the attempt or the link.
     void keepOpen(std::string host, int port, const unsigned char key[16], const proxyInfo* via = nullptr);
     static constexpr int attemptMs = 15000;
     bool running() const { return link_ && !link_->leaving(); }
@@ -96,12 +98,15 @@ private:
     std::string proxyUser_, proxyPassword_;
     bool proxyCredentials_ = false;
     std::string answer_;
+    std::string tunnel_;   // a tunnel entry's command
     int linesBefore_ = 0;
     int headerLines_ = -1;   // -1: no status line yet
 
     void startLink(bool resumes);
     void attempt();
     void connected();
+    void startTunnel();
+    void closeSocket();
     void askProxy();
     void readProxyAnswer();
     bool proxyLine(const std::string& line);

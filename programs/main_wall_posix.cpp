@@ -71,7 +71,7 @@ void printWallUsage() {
                "\n"
                "  --wall[=ADDR:PORT]   where the page is served (default 127.0.0.1, a free port)\n"
                "  --server=PATTERN     the server entries to show, as in batch mode; may repeat\n"
-               "  --proxy=NAME         connect through the proxy entry NAME (default: directly)\n"
+               "  --proxy=NAME         through the proxy or tunnel entry NAME (default: directly)\n"
                "  --log-dir=DIR        keep every console on disk: DIR/<server>/ per day\n"
                "  --log-limit=MB       at most MB a console in DIR (default 100)\n"
                "  --token-file=FILE    keep the page's token across runs (made 0600 if missing)\n"
@@ -180,8 +180,9 @@ std::string tokenFromFile(const std::string& path, std::string& why) {
 }
 
 // The soft limit on open files raised to the hard one; how many consoles
-// it allows, each with its socket and, with a log, three files.
-long long raiseFileLimit(bool logging) {
+// it allows, each with its socket, the pipe of its tunnel command's
+// standard error with a tunnel, and three files with a log.
+long long raiseFileLimit(bool tunnel, bool logging) {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
     if (limit.rlim_cur < limit.rlim_max) {
@@ -190,7 +191,7 @@ long long raiseFileLimit(bool logging) {
         getrlimit(RLIMIT_NOFILE, &limit);
     }
     const long long files = limit.rlim_cur == RLIM_INFINITY ? 1048576 : static_cast<long long>(limit.rlim_cur);
-    return std::max(0LL, (files - sparedFiles) / (logging ? 4 : 1));
+    return std::max(0LL, (files - sparedFiles) / (1 + (tunnel ? 1 : 0) + (logging ? 3 : 0)));
 }
 
 // One console's watcher: what its session shows goes to the hub and the
@@ -380,7 +381,7 @@ int runWall(const wallOptions& o) {
         std::fprintf(stderr, "quorcli: %s\n", app.configError.c_str());
         return exitUsage;
     }
-    // Every session goes through the proxy entry --proxy names.
+    // Every session goes through the proxy or tunnel entry --proxy names.
     const proxyInfo* proxy = nullptr;
     if (!o.proxy.empty()) {
         menuItem* item = app.proxies.select(o.proxy.c_str());
@@ -389,8 +390,9 @@ int runWall(const wallOptions& o) {
             std::fprintf(stderr, "quorcli: no proxy entry begins with '%s'\n", o.proxy.c_str());
             return exitUsage;
         }
-        if (proxy->command) {
-            std::fprintf(stderr, "quorcli: the wall does not start tunnel commands\n");
+        // Tunnel commands start only from a private configuration file.
+        if (proxy->command && !app.tunnelRefusal.empty()) {
+            std::fprintf(stderr, "quorcli: Tunnel refused: %s\n", app.tunnelRefusal.c_str());
             return exitUsage;
         }
     }
@@ -434,7 +436,7 @@ int runWall(const wallOptions& o) {
             return exitUsage;
         }
 
-    const long long allowed = raiseFileLimit(!o.logDir.empty());
+    const long long allowed = raiseFileLimit(proxy && proxy->command, !o.logDir.empty());
     std::fprintf(stderr, "quorcli: the limit on open files allows %lld consoles; %zu chosen\n", allowed,
                  servers.size());
     if (static_cast<long long>(servers.size()) > allowed) {

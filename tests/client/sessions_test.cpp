@@ -92,11 +92,13 @@ TEST(HostedSessions, TwoAtOnceStayApart) {
 }
 
 // A session kept open through a proxy entry: a real tinyproxy carries it to
-// the stand-in's screen, and a refusal fails the attempt in the proxy's words.
-TEST(HostedSessions, KeptOpenThroughAProxy) {
+// the stand-in's screen, and a refusal fails the attempt in the proxy's
+// words; a tunnel entry's command carries it too.
+TEST(HostedSessions, KeptOpenThroughAProxyOrATunnel) {
     struct stat st{};
     if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
     if (stat("/usr/bin/tinyproxy", &st) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+    if (stat(QUOR_BINARY_DIR "/tools/relay", &st) != 0) GTEST_SKIP() << "relay not built";
     const std::string dir = tempDir();
     const std::string password = dir + "/pw";
     std::ofstream(password) << "quorvex\n";
@@ -108,13 +110,19 @@ TEST(HostedSessions, KeptOpenThroughAProxy) {
     proxyInfo proxy;
     proxy.hostName = strdup("127.0.0.1");
     proxy.port = tiny.port();
+    proxyInfo tunnel;
+    // The relay goes to the stand-in whatever port it is given.
+    const std::string relay = QUOR_BINARY_DIR "/tools/relay %h " + std::to_string(sim.port());
+    ASSERT_EQ(tunnel.setTunnel(relay.c_str(), "Relay"), 0);
 
     struct row {
-        int port;           // where the session asks the proxy to connect
+        const proxyInfo* via;
+        int port;           // where the session asks to be connected
         const char* shown;  // on the screen, or else in the failure's words
     };
     // tinyproxy connects to the stand-in's port only.
-    for (const row& r : {row{sim.port(), "routed-ok"}, row{sim.port() + 1, "has failed! HTTP/1.0 403"}}) {
+    for (const row& r : {row{&proxy, sim.port(), "routed-ok"}, row{&proxy, sim.port() + 1, "has failed! HTTP/1.0 403"},
+                         row{&tunnel, sim.port() + 1, "routed-ok"}}) {
         struct endingWords : screenWatcher {
             std::string words;
             void sessionEnded(const remoteScreen&, const sessionEnding& how) override { words = how.words; }
@@ -125,7 +133,7 @@ TEST(HostedSessions, KeptOpenThroughAProxy) {
         s.session.feed.subscribe(&ended);
         unsigned char key[16];
         passwordDigest(key, "quorvex");
-        s.keepOpen("127.0.0.1", r.port, key, &proxy);
+        s.keepOpen("127.0.0.1", r.port, key, r.via);
         EXPECT_TRUE(host.runUntil([&] { return shows(s, r.shown) || ended.words.find(r.shown) != std::string::npos; },
                                   20000))
             << r.shown << ": " << ended.words;
