@@ -15,6 +15,16 @@
 #include "net/sysnet.h"
 #include "net/tunnel.h"
 
+// A name lookup on its own thread; owner is the session that still waits
+// for it, and only the wait point's thread reads or changes it.
+struct hostedSession::lookupJob {
+    hostedSession* owner = nullptr;
+    std::string host;
+    int port = 0;
+    hostLookupFn lookup;
+    std::vector<sockAddress> addresses;
+};
+
 namespace {
 
 constexpr uint32_t wordKey = 5;   // a key message: the key word in the high half
@@ -24,6 +34,7 @@ constexpr uint32_t wordKey = 5;   // a key message: the key word in the high hal
 hostedSession::hostedSession(waitPoint& waits, std::string sessionName) : name(std::move(sessionName)), waits_(waits) {}
 
 hostedSession::~hostedSession() {
+    forgetLookup();
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);
     if (retry_) waits_.cancel(retry_);
@@ -96,27 +107,89 @@ void hostedSession::attempt() {
     link_.reset();
     session.outbox = nullptr;
     session.feed.connecting(name.c_str());
-    if (!tunnel_.empty()) return startTunnel();
-    const bool viaProxy = !proxyHost_.empty();
-    const std::string& host = viaProxy ? proxyHost_ : host_;
-    const unsigned int address = InternetAddress::resolve(host.c_str());
-    if (address == INADDR_NONE) return connectFailed("the host name " + host + " did not resolve");
-    socket_ = std::make_unique<ClientSocket>();
-    socket_->noblock();
-    if (socket_->connect(address, htons(static_cast<uint16_t>(viaProxy ? proxyPort_ : port_))) == 0)
-        return connected();
-    const int error = sockLastError();
-    if (!sockInProgress(error) && !sockWouldBlock(error)) return connectFailed(sockErrorText(error));
     connecting_ = true;
-    watch_ = waits_.watch(socket_->sock, waitWrite, [this](int) {
-        const int failed = sockPendingError(socket_->sock);
-        if (failed) connectFailed(sockErrorText(failed));
-        else connected();
-    });
     timer_ = waits_.at(waitPoint::clock::now() + std::chrono::milliseconds(attemptMs), [this] {
         timer_ = 0;
         connectFailed("no connection within " + std::to_string(attemptMs / 1000) + " s");
     });
+    if (!tunnel_.empty()) return startTunnel();
+    const bool viaProxy = !proxyHost_.empty();
+    const std::string& host = viaProxy ? proxyHost_ : host_;
+    const int port = viaProxy ? proxyPort_ : port_;
+    addresses_.clear();
+    next_ = 0;
+    sockAddress literal;
+    if (sockLiteralAddress(host.c_str(), port, literal)) {
+        addresses_.push_back(literal);
+        return connectNext();
+    }
+    // A name is looked up on a thread of its own, so that the other
+    // sessions run on meanwhile; its answer comes back through the wait
+    // point's mailbox to the session that still waits for it.
+    auto job = std::make_shared<lookupJob>();
+    job->owner = this;
+    job->host = host;
+    job->port = port;
+    job->lookup = hostLookup ? hostLookup : hostLookupFn(sockResolveAll);
+    lookup_ = job;
+    auto mail = waits_.mail();
+    const bool started = runDetached([job, mail] {
+        job->addresses = job->lookup(job->host.c_str(), job->port);
+        mail->post([job] {
+            if (job->owner) job->owner->lookedUp(*job);
+        });
+    });
+    if (!started) {
+        // No thread to be had: looked up here.
+        job->addresses = job->lookup(host.c_str(), port);
+        lookedUp(*job);
+    }
+}
+
+void hostedSession::lookedUp(lookupJob& job) {
+    lookup_.reset();
+    job.owner = nullptr;
+    if (job.addresses.empty()) {
+        char message[128];
+        resolveFailureText(message, sizeof message, job.host.c_str());
+        return connectFailed(message);
+    }
+    addresses_ = std::move(job.addresses);
+    connectNext();
+}
+
+// Drops the lookup under way, which finishes on its own.
+void hostedSession::forgetLookup() {
+    if (lookup_) lookup_->owner = nullptr;
+    lookup_.reset();
+}
+
+// Connects to the next of the addresses without waiting for it: one that
+// fails gives way to the next, all within the attempt's time.
+void hostedSession::connectNext() {
+    int error = sockErrTimedOut;
+    while (next_ < addresses_.size()) {
+        const sockAddress& address = addresses_[next_++];
+        socket_ = std::make_unique<ClientSocket>();
+        if (socket_->open(address.family()) != 0) {
+            error = sockLastError();
+            continue;
+        }
+        socket_->noblock();
+        if (socket_->connectTo(address) == 0) return connected();
+        error = sockLastError();
+        if (!sockInProgress(error) && !sockWouldBlock(error)) continue;
+        watch_ = waits_.watch(socket_->sock, waitWrite, [this](int) {
+            const int failed = sockPendingError(socket_->sock);
+            if (!failed) return connected();
+            waits_.forget(watch_);
+            watch_ = 0;
+            if (next_ < addresses_.size()) connectNext();
+            else connectFailed(sockErrorText(failed));
+        });
+        return;
+    }
+    connectFailed(sockErrorText(error));
 }
 
 void hostedSession::connected() {
@@ -234,6 +307,7 @@ void hostedSession::connectFailed(const std::string& why) {
     headerLines_ = -1;
     answer_.clear();
     connecting_ = false;
+    forgetLookup();
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);
     watch_ = timer_ = 0;
@@ -360,6 +434,7 @@ void hostedSession::endSession() {
         if (timer_) waits_.cancel(timer_);
         retry_ = watch_ = timer_ = 0;
         connecting_ = false;
+        forgetLookup();
         closeSocket();
         session.feed.ended(sessionEnding{});
         return;

@@ -9,6 +9,7 @@
 #include "client/sessionlink.h"
 #include "console/waitpoint.h"
 #include "crypto/rc4.h"
+#include "net/sysnet.h"
 #include "screen/sessioncontrol.h"
 
 class ClientSocket;
@@ -99,6 +100,11 @@ private:
     bool proxyCredentials_ = false;
     std::string answer_;
     std::string tunnel_;   // a tunnel entry's command
+    // The attempt's name lookup under way, its addresses and the next to try.
+    struct lookupJob;
+    std::shared_ptr<lookupJob> lookup_;
+    std::vector<sockAddress> addresses_;
+    size_t next_ = 0;
     int linesBefore_ = 0;
     int headerLines_ = -1;   // -1: no status line yet
 
@@ -106,6 +112,9 @@ private:
     void attempt();
     void connected();
     void startTunnel();
+    void lookedUp(lookupJob& job);
+    void forgetLookup();
+    void connectNext();
     void closeSocket();
     void askProxy();
     void readProxyAnswer();
