@@ -98,8 +98,10 @@ void hostedSession::keepOpen(std::string host, int port, const unsigned char key
     attempt();
 }
 
-// One attempt: a connection started without waiting for it, then its
-// socket watched until it is made or has failed, within attemptMs.
+// One attempt, within attemptMs: the tunnel command started, or the name
+// looked up and a connection started without waiting for it, then its
+// socket watched until it is made or has failed (and, through a proxy, the
+// tunnel asked for).
 void hostedSession::attempt() {
     retry_ = 0;
     if (stopped_) return;
@@ -146,6 +148,7 @@ void hostedSession::attempt() {
     }
 }
 
+// The lookup's answer: the addresses to try, or a failed attempt.
 void hostedSession::lookedUp(lookupJob& job) {
     lookup_.reset();
     job.owner = nullptr;
