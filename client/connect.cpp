@@ -30,10 +30,9 @@ const char base64_table[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw
 
 namespace {
 
-constexpr int messageLen = 2000;            // characters of the message buffer
+constexpr int messageLen = proxyMessageLen;   // characters of the message buffer
 constexpr int connectWaitMs = 120 * 1000;   // 120 turns of 1 s
 constexpr int turnMs = 1000;
-constexpr int maxHeaderLines = 100;         // proxy header lines after the status line
 constexpr unsigned char errorColor = 0x4E;
 constexpr char pressEnter[] = "Press Enter to continue...";
 // Keepalive timers: a link that vanished ends the session within a minute.
@@ -211,30 +210,9 @@ std::string connectFailureCause(int error, const sockAddress& address) {
     return cause + " (" + host + ":" + std::to_string(sockAddressPort(address)) + ")";
 }
 
-// Builds the CONNECT request in buffer (messageLen + 1 bytes). Returns its
-// length, or -1 when it does not fit.
+// Builds the CONNECT request in buffer (messageLen + 1 bytes).
 int buildProxyRequest(char* buffer, const serverInfo* server, const proxyInfo* proxy) {
-    // An IPv6 literal goes in brackets, as in a URL.
-    const std::string host = writtenHost(server->hostName);
-    int n = -1;
-    // An empty password is still a password: only a missing one leaves the line out.
-    if (proxy->userName && proxy->password) {
-        int c = std::snprintf(buffer, messageLen + 1, "%s:%s", proxy->userName, proxy->password);
-        char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
-        wipeMemory(buffer, messageLen + 1);   // the credentials in clear
-        if (encoded) {
-            // The second line is the one standard proxies read.
-            n = std::snprintf(buffer, messageLen + 1,
-                              "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n"
-                              "Proxy-Authorization: Basic %s\r\n\r\n",
-                              host.c_str(), server->port, encoded, encoded);
-            wipeMemory(encoded, std::strlen(encoded));
-            std::free(encoded);
-            return (n >= 0 && n <= messageLen) ? n : -1;
-        }
-    }
-    n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\n\r\n", host.c_str(), server->port);
-    return (n >= 0 && n <= messageLen) ? n : -1;
+    return proxyRequest(buffer, server->hostName, server->port, proxy->userName, proxy->password);
 }
 
 // Reads the proxy's status line (allowing one empty line before it). True
@@ -326,7 +304,7 @@ int connectThroughTunnel(consoleMain& app, const serverInfo& server, const proxy
 
 int readProxyAnswer(int sock, char* buffer, _win_st* window) {
     if (!readProxyStatus(sock, buffer, window)) return resultProxyRefused;
-    for (int line = 0; line < maxHeaderLines; ++line) {
+    for (int line = 0; line < proxyHeaderLinesMax; ++line) {
         int r = telnetRead(sock, buffer, messageLen, window);
         if (r != 0) return r;
         strip(buffer);
@@ -334,6 +312,42 @@ int readProxyAnswer(int sock, char* buffer, _win_st* window) {
     }
     buffer[0] = 0;
     return resultProxyRefused;
+}
+
+int proxyRequest(char* buffer, const char* host, int port, const char* user, const char* password) {
+    // An IPv6 literal goes in brackets, as in a URL.
+    const std::string target = writtenHost(host);
+    int n = -1;
+    // An empty password is still a password: only a missing one leaves the line out.
+    if (user && password) {
+        int c = std::snprintf(buffer, messageLen + 1, "%s:%s", user, password);
+        char* encoded = (c >= 0 && c <= messageLen) ? make_base64_string(buffer) : nullptr;
+        wipeMemory(buffer, messageLen + 1);   // the credentials in clear
+        if (encoded) {
+            // The second line is the one standard proxies read.
+            n = std::snprintf(buffer, messageLen + 1,
+                              "CONNECT %s:%d HTTP/1.0\r\nAuthorization: basic %s\r\n"
+                              "Proxy-Authorization: Basic %s\r\n\r\n",
+                              target.c_str(), port, encoded, encoded);
+            wipeMemory(encoded, std::strlen(encoded));
+            std::free(encoded);
+            return (n >= 0 && n <= messageLen) ? n : -1;
+        }
+    }
+    n = std::snprintf(buffer, messageLen + 1, "CONNECT %s:%d HTTP/1.0\r\n\r\n", target.c_str(), port);
+    return (n >= 0 && n <= messageLen) ? n : -1;
+}
+
+std::string proxyFailureText(const char* host, int port) {
+    char message[96];
+    if (thisBuild().failureTextsWithPort)
+        std::snprintf(message, sizeof message,
+                      std::strchr(orEmpty(host), ':') ? "Connection to [%.40s]:%d has failed!"
+                                                      : "Connection to %.40s:%d has failed!",
+                      orEmpty(host), port);
+    else
+        std::snprintf(message, sizeof message, "Connection to host '%.40s' has failed!", orEmpty(host));
+    return message;
 }
 
 hostLookupFn hostLookup;
@@ -559,15 +573,7 @@ sessionResult consoleMain::connect(serverInfo* server, proxyInfo* proxy) {
     if (result == 4005 || result == 4006) connectFailureKind = "proxy";
     if (result == 4005) {
         const std::string cause = message.get();
-        if (thisBuild().failureTextsWithPort)
-            std::snprintf(message.get(), messageLen + 1,
-                          std::strchr(orEmpty(proxy->hostName), ':') ? "Connection to [%.40s]:%d has failed!"
-                                                                     : "Connection to %.40s:%d has failed!",
-                          orEmpty(proxy->hostName), static_cast<int>(proxy->port));
-        else
-            std::snprintf(message.get(), messageLen + 1, "Connection to host '%.40s' has failed!",
-                          orEmpty(proxy->hostName));
-        showError(window, message.get(), cause);
+        showError(window, proxyFailureText(proxy->hostName, proxy->port).c_str(), cause);
     }
     wipeMemory(message.get(), messageLen + 1);
     return static_cast<sessionResult>(result);

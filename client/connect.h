@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "net/sysnet.h"
@@ -38,6 +39,21 @@ bool proxyGranted(const char* statusLine);
 // proxy's status line, what ended the reading, or nothing); 4001, 4002, 4006
 // or -1 (Esc) while reading the lines after the status line.
 int readProxyAnswer(int sock, char* buffer, _win_st* window);
+
+// The longest proxy request or answer line (without its terminator).
+constexpr int proxyMessageLen = 2000;
+// The most header lines a proxy's answer may have after its status line.
+constexpr int proxyHeaderLinesMax = 100;
+
+// Writes the CONNECT request for host:port into buffer (proxyMessageLen + 1
+// bytes), with Basic credentials when user and password are given (an empty
+// password counts); the credentials in clear are wiped from buffer. Its
+// length, or -1 when it does not fit.
+int proxyRequest(char* buffer, const char* host, int port, const char* user, const char* password);
+
+// The first line of a failed connection through the proxy at host:port, in
+// this build's form; why follows it.
+std::string proxyFailureText(const char* host, int port);
 
 // A name lookup: every address of host with the port, in the order to try
 // them; empty when the name does not resolve.

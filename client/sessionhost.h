@@ -9,9 +9,11 @@
 #include "client/sessionlink.h"
 #include "console/waitpoint.h"
 #include "crypto/rc4.h"
+#include "net/sysnet.h"
 #include "screen/sessioncontrol.h"
 
 class ClientSocket;
+class proxyInfo;
 
 // One session of a sessionHost: its connection, its link and its state,
 // and the control that what keeps or shows its screen may use.
@@ -39,7 +41,13 @@ public:
     // a session that showed a screen before, as linkLostRetrying with the
     // time of the next attempt. The password's digest is kept for that and
     // wiped with the session; a refused password, or endSession, ends it.
-    void keepOpen(std::string host, int port, const unsigned char key[16]);
+    // Through the proxy entry `via` when given: each attempt connects to the
+    // proxy and asks it for a CONNECT tunnel to host:port, its answer read as
+    // it comes, within the attempt's time (the entry is copied, its password
+    // wiped with the session). Through a tunnel entry, each attempt starts
+    // its command (net/tunnel.h), whose standard input and output carry the
+    // session; the command is ended with the attempt or the link.
+    void keepOpen(std::string host, int port, const unsigned char key[16], const proxyInfo* via = nullptr);
     static constexpr int attemptMs = 15000;
     bool running() const { return link_ && !link_->leaving(); }
     // Running, connecting, or waiting for the next attempt.
@@ -84,10 +92,34 @@ private:
     int retry_ = 0;
     int attempt_ = 0;
     int32_t lastScreenId_ = 0;
+    // The proxy of a session kept open, and its answer being read: the line
+    // so far, the lines before the status line and after it.
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    std::string proxyUser_, proxyPassword_;
+    bool proxyCredentials_ = false;
+    std::string answer_;
+    std::string tunnel_;   // a tunnel entry's command
+    // The attempt's name lookup under way, its addresses and the next to try.
+    struct lookupJob;
+    std::shared_ptr<lookupJob> lookup_;
+    std::vector<sockAddress> addresses_;
+    size_t next_ = 0;
+    int linesBefore_ = 0;
+    int headerLines_ = -1;   // -1: no status line yet
 
     void startLink(bool resumes);
     void attempt();
     void connected();
+    void startTunnel();
+    void lookedUp(lookupJob& job);
+    void forgetLookup();
+    void connectNext();
+    void closeSocket();
+    void askProxy();
+    void readProxyAnswer();
+    bool proxyLine(const std::string& line);
+    void proxyRefused(const std::string& why);
     void connectFailed(const std::string& why);
     void retryLater(sessionEnding& ending);
     void ready(int seen);

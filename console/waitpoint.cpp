@@ -4,6 +4,38 @@
 
 waitPoint::~waitPoint() {
     for (watched& w : watches_) releaseWaitItem(w.item);
+    if (mail_) {
+        std::lock_guard<std::mutex> lock(mail_->mutex_);
+        mail_->wake_ = nullptr;
+        mail_->calls_.clear();
+    }
+}
+
+void waitPoint::mailbox::post(std::function<void()> call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!wake_) return;
+    calls_.push_back(std::move(call));
+    wake_->raise();
+}
+
+std::shared_ptr<waitPoint::mailbox> waitPoint::mail() {
+    if (!mail_) {
+        mail_ = std::make_shared<mailbox>();
+        mail_->wake_ = &wakeUp();
+    }
+    return mail_;
+}
+
+// Runs what other threads posted, outside the box's lock: a call may post.
+int waitPoint::runPosted() {
+    if (!mail_) return 0;
+    std::vector<std::function<void()>> calls;
+    {
+        std::lock_guard<std::mutex> lock(mail_->mutex_);
+        calls.swap(mail_->calls_);
+    }
+    for (auto& call : calls) call();
+    return static_cast<int>(calls.size());
 }
 
 int waitPoint::watch(int sock, int events, std::function<void(int seen)> ready) {
@@ -91,6 +123,7 @@ int waitPoint::turn(int maxMs) {
         keys();
         ++ran;
     }
+    ran += runPosted();
     ran += runDueTimers();
     if (forgot_) {
         std::erase_if(watches_, [](const watched& w) { return w.item.sock < 0; });

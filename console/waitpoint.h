@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "console/wait.h"
@@ -41,6 +42,23 @@ public:
     // it); made on the first call, by the wait point's thread.
     wakeSignal& wakeUp();
 
+    // Where another thread hands work back to this one: a call posted runs
+    // on the wait point's thread in the turn that the post wakes. The box
+    // outlives the wait point for the threads that still hold it; what they
+    // post then is dropped. Made on the first call, by the wait point's
+    // thread.
+    class mailbox {
+    public:
+        void post(std::function<void()> call);
+
+    private:
+        friend class waitPoint;
+        std::mutex mutex_;
+        std::vector<std::function<void()>> calls_;
+        wakeSignal* wake_ = nullptr;   // null once the wait point is gone
+    };
+    std::shared_ptr<mailbox> mail();
+
     // One turn: waits up to maxMs (-1: no limit besides the timers) and runs
     // the handlers of what was seen and of the timers due. Returns how many
     // handlers ran.
@@ -60,8 +78,10 @@ private:
     std::multimap<clock::time_point, std::pair<int, std::function<void()>>> timers_;
     std::function<void()> keys_;
     std::unique_ptr<wakeSignal> wake_;
+    std::shared_ptr<mailbox> mail_;
     int nextId_ = 1;
     bool forgot_ = false;   // a watch was forgotten during this turn's calls
 
     int runDueTimers();
+    int runPosted();
 };

@@ -57,19 +57,21 @@ constexpr long long sparedFiles = 3 + 1 + webStreamsMax + 100 + 8 + 2 + 16;
 struct wallOptions {
     std::string address;   // --wall=ADDR:PORT
     std::vector<std::string> servers;
-    std::string config, passwordFile, masterFile, logDir, tokenFile;
+    std::string config, passwordFile, masterFile, logDir, tokenFile, proxy;
+    bool direct = false;
     long long logLimitMb = wallLogLimitMbDefault;
 };
 
 void printWallUsage() {
-    std::fputs("Usage: quorcli --wall[=ADDR:PORT] --server=PATTERN... [--direct] [--config=FILE]\n"
-               "               [--password-file=FILE] [--master-password-file=FILE]\n"
+    std::fputs("Usage: quorcli --wall[=ADDR:PORT] --server=PATTERN... [--proxy=NAME | --direct]\n"
+               "               [--config=FILE] [--password-file=FILE] [--master-password-file=FILE]\n"
                "               [--log-dir=DIR] [--log-limit=MB] [--token-file=FILE]\n"
                "Shows the consoles of every matching server live on one page in a browser,\n"
                "and keeps each session open, reconnecting, until SIGTERM or SIGINT.\n"
                "\n"
                "  --wall[=ADDR:PORT]   where the page is served (default 127.0.0.1, a free port)\n"
                "  --server=PATTERN     the server entries to show, as in batch mode; may repeat\n"
+               "  --proxy=NAME         through the proxy or tunnel entry NAME (default: directly)\n"
                "  --log-dir=DIR        keep every console on disk: DIR/<server>/ per day\n"
                "  --log-limit=MB       at most MB a console in DIR (default 100)\n"
                "  --token-file=FILE    keep the page's token across runs (made 0600 if missing)\n"
@@ -90,7 +92,11 @@ std::string readWallOptions(int argc, char** argv, wallOptions& o) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         std::string v;
-        if (!a || std::strcmp(a, "--wall") == 0 || std::strcmp(a, "--direct") == 0) continue;
+        if (!a || std::strcmp(a, "--wall") == 0) continue;
+        if (std::strcmp(a, "--direct") == 0) {
+            o.direct = true;
+            continue;
+        }
         if (valueOf(a, "--wall", v)) {
             std::string host;
             int port = 0;
@@ -102,7 +108,7 @@ std::string readWallOptions(int argc, char** argv, wallOptions& o) {
         } else if (valueOf(a, "--server", v)) {
             o.servers.push_back(v);
         } else if (valueOf(a, "--proxy", v)) {
-            return "the wall connects to its servers directly: --proxy is not available with --wall";
+            o.proxy = v;
         } else if (valueOf(a, "--config", v)) {
             o.config = v;
         } else if (valueOf(a, "--password-file", v)) {
@@ -123,6 +129,7 @@ std::string readWallOptions(int argc, char** argv, wallOptions& o) {
         }
     }
     if (o.servers.empty()) return "the wall needs --server=PATTERN";
+    if (o.direct && !o.proxy.empty()) return "--proxy and --direct exclude each other";
     return "";
 }
 
@@ -173,8 +180,9 @@ std::string tokenFromFile(const std::string& path, std::string& why) {
 }
 
 // The soft limit on open files raised to the hard one; how many consoles
-// it allows, each with its socket and, with a log, three files.
-long long raiseFileLimit(bool logging) {
+// it allows, each with its socket, the pipe of its tunnel command's
+// standard error with a tunnel, and three files with a log.
+long long raiseFileLimit(bool tunnel, bool logging) {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
     if (limit.rlim_cur < limit.rlim_max) {
@@ -183,7 +191,7 @@ long long raiseFileLimit(bool logging) {
         getrlimit(RLIMIT_NOFILE, &limit);
     }
     const long long files = limit.rlim_cur == RLIM_INFINITY ? 1048576 : static_cast<long long>(limit.rlim_cur);
-    return std::max(0LL, (files - sparedFiles) / (logging ? 4 : 1));
+    return std::max(0LL, (files - sparedFiles) / (1 + (tunnel ? 1 : 0) + (logging ? 3 : 0)));
 }
 
 // One console's watcher: what its session shows goes to the hub and the
@@ -373,6 +381,21 @@ int runWall(const wallOptions& o) {
         std::fprintf(stderr, "quorcli: %s\n", app.configError.c_str());
         return exitUsage;
     }
+    // Every session goes through the proxy or tunnel entry --proxy names.
+    const proxyInfo* proxy = nullptr;
+    if (!o.proxy.empty()) {
+        menuItem* item = app.proxies.select(o.proxy.c_str());
+        proxy = item ? static_cast<const proxyInfo*>(item->data) : nullptr;
+        if (!proxy) {
+            std::fprintf(stderr, "quorcli: no proxy entry begins with '%s'\n", o.proxy.c_str());
+            return exitUsage;
+        }
+        // Tunnel commands start only from a private configuration file.
+        if (proxy->command && !app.tunnelRefusal.empty()) {
+            std::fprintf(stderr, "quorcli: Tunnel refused: %s\n", app.tunnelRefusal.c_str());
+            return exitUsage;
+        }
+    }
     std::vector<serverInfo*> servers;
     if (std::string why; !serversMatching(app, o.servers, servers, why)) {
         std::fprintf(stderr, "quorcli: %s\n", why.c_str());
@@ -413,7 +436,7 @@ int runWall(const wallOptions& o) {
             return exitUsage;
         }
 
-    const long long allowed = raiseFileLimit(!o.logDir.empty());
+    const long long allowed = raiseFileLimit(proxy && proxy->command, !o.logDir.empty());
     std::fprintf(stderr, "quorcli: the limit on open files allows %lld consoles; %zu chosen\n", allowed,
                  servers.size());
     if (static_cast<long long>(servers.size()) > allowed) {
@@ -490,7 +513,7 @@ int runWall(const wallOptions& o) {
         unsigned char key[16];
         if (servers[i]->hasPassword()) std::memcpy(key, servers[i]->password, sizeof key);
         else serverInfo::makePassword(key, secrets.password);
-        consoles[i].session->keepOpen(servers[i]->hostName, servers[i]->port, key);
+        consoles[i].session->keepOpen(servers[i]->hostName, servers[i]->port, key, proxy);
         wipeMemory(key, sizeof key);
     }
     wipeMemory(secrets.password, sizeof secrets.password);

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstring>
 #include <fstream>
+#include <mutex>
 
+#include "client/connect.h"
+#include "client/pxylist.h"
 #include "client/sessionhost.h"
 #include "crypto/md5c.h"
 #include "history/history.h"
@@ -85,6 +90,86 @@ TEST(HostedSessions, TwoAtOnceStayApart) {
     for (auto& sim : sims) sim->stop();
     ASSERT_TRUE(host.runUntil(nullptr, 10000));
     EXPECT_EQ(b.result(), resultServerClosed);
+    std::remove(password.c_str());
+    rmdir(dir.c_str());
+}
+
+// A session kept open through a proxy entry: a real tinyproxy carries it to
+// the stand-in's screen, and a refusal fails the attempt in the proxy's
+// words; a tunnel entry's command carries it too. A name is looked up while
+// the wait point turns on.
+TEST(HostedSessions, KeptOpenThroughAProxyOrATunnel) {
+    struct stat st{};
+    if (stat(QUOR_BINARY_DIR "/quorvex-sim", &st) != 0) GTEST_SKIP() << "quorvex-sim not built";
+    if (stat("/usr/bin/tinyproxy", &st) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+    if (stat(QUOR_BINARY_DIR "/tools/relay", &st) != 0) GTEST_SKIP() << "relay not built";
+    const std::string dir = tempDir();
+    const std::string password = dir + "/pw";
+    std::ofstream(password) << "quorvex\n";
+    chmod(password.c_str(), 0600);
+    SimProcess sim({"--pty=sh -c 'echo routed-ok; read x'", "--password-file=" + password, "--port=0"});
+    ASSERT_GT(sim.port(), 0);
+    Tinyproxy tiny(sim.port());
+    ASSERT_GT(tiny.port(), 0) << "tinyproxy did not start";
+    proxyInfo proxy;
+    proxy.hostName = strdup("127.0.0.1");
+    proxy.port = tiny.port();
+    proxyInfo tunnel;
+    // The relay goes to the stand-in whatever port it is given.
+    const std::string relay = QUOR_BINARY_DIR "/tools/relay %h " + std::to_string(sim.port());
+    ASSERT_EQ(tunnel.setTunnel(relay.c_str(), "Relay"), 0);
+
+    // The lookup answers once a timer of the wait point has run, or after 5 s.
+    struct gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false, waited = false;
+    };
+    auto g = std::make_shared<gate>();
+    hostLookup = [g](const char*, int port) {
+        std::unique_lock<std::mutex> lock(g->mutex);
+        g->waited = g->opened.wait_for(lock, std::chrono::seconds(5), [&] { return g->open; });
+        sockAddress address;
+        sockLiteralAddress("127.0.0.1", port, address);
+        return std::vector<sockAddress>{address};
+    };
+
+    struct row {
+        const proxyInfo* via;
+        const char* host;
+        int port;           // where the session asks to be connected
+        const char* shown;  // on the screen, or else in the failure's words
+    };
+    // tinyproxy connects to the stand-in's port only.
+    for (const row& r : {row{&proxy, "127.0.0.1", sim.port(), "routed-ok"},
+                         row{&proxy, "127.0.0.1", sim.port() + 1, "has failed! HTTP/1.0 403"},
+                         row{&tunnel, "127.0.0.1", sim.port() + 1, "routed-ok"},
+                         row{nullptr, "console.test", sim.port(), "routed-ok"}}) {
+        struct endingWords : screenWatcher {
+            std::string words;
+            void sessionEnded(const remoteScreen&, const sessionEnding& how) override { words = how.words; }
+        } ended;
+        waitPoint waits;
+        sessionHost host(waits);
+        hostedSession& s = host.add("routed");
+        s.session.feed.subscribe(&ended);
+        unsigned char key[16];
+        passwordDigest(key, "quorvex");
+        g->open = false;
+        s.keepOpen(r.host, r.port, key, r.via);
+        waits.at(waitPoint::clock::now(), [g] {
+            std::lock_guard<std::mutex> lock(g->mutex);
+            g->open = true;
+            g->opened.notify_all();
+        });
+        EXPECT_TRUE(host.runUntil([&] { return shows(s, r.shown) || ended.words.find(r.shown) != std::string::npos; },
+                                  20000))
+            << r.shown << ": " << ended.words;
+        EXPECT_TRUE(r.via || g->waited) << "the lookup held the wait point";
+        s.endSession();
+        s.session.feed.unsubscribe(&ended);
+    }
+    hostLookup = nullptr;
     std::remove(password.c_str());
     rmdir(dir.c_str());
 }

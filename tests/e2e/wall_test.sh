@@ -6,7 +6,7 @@
 # says so, a search finds what one console alone shows (in its history);
 # the share's hostile requests and viewer limits; the log folder, the history text included;
 # no child process; SIGTERM ends it with status 0. And the token file's
-# rules.
+# rules, and a wall through a tunnel entry.
 # Usage: wall_test.sh <build-dir>
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -14,6 +14,7 @@ set -u
 BUILD=$(cd "${1:?usage: wall_test.sh <build-dir>}" && pwd)
 need "$BUILD/quorcli"
 need "$BUILD/quorvex-sim"
+need "$BUILD/tools/relay"
 for t in chromium asciinema; do command -v $t >/dev/null || fail "$t not installed"; done
 HERE=$(dirname "$0")
 
@@ -101,4 +102,18 @@ wait "$WALL_PID"
 status=$?
 [ "$status" = 0 ] || fail "the wall ended with status $status"
 echo "the wall ended $(($(now_ms) - t0)) ms after SIGTERM"
+
+# Through a tunnel entry the console is live over the relay, the only
+# process that wall starts.
+{ cat "$WORK/quorcli.cfg"; printf 'tunnel=%s %%h %%p,Relay\r\n' "$BUILD/tools/relay"; } >"$WORK/tunnel.cfg"
+"$BUILD/quorcli" --wall "--server=Rack 01" --config="$WORK/tunnel.cfg" --password-file="$WORK/pw" --proxy=Relay \
+    2>"$WORK/tunnel.err" &
+WALL_PID=$!
+E2E_PIDS+=("$WALL_PID")
+wait_until 20 "no wall address" grep -q "wall at" "$WORK/tunnel.err"
+/usr/bin/python3 "$HERE/wall_check.py" "$(grep -o 'http://[^ ]*/' "$WORK/tunnel.err")" "state:Rack 01:live" \
+    || fail "the wall through a tunnel: $(cat "$WORK/tunnel.err")"
+[ "$(ps -o comm= --ppid "$WALL_PID")" = relay ] || fail "the wall started processes: $(ps -f --ppid "$WALL_PID")"
+kill -TERM "$WALL_PID"
+wait_until 30 "the wall did not end after SIGTERM" gone "$WALL_PID"
 echo "PASS"
