@@ -55,3 +55,9 @@ void consoleSessionControl::messageBox(const char* text) {
 }
 
 void consoleSessionControl::openMode(std::unique_ptr<screenMode> mode) { app_.pendingMode = std::move(mode); }
+
+// Through the program's wait point, which the session runs on.
+std::function<void(std::function<void()>)> consoleSessionControl::handBack() {
+    auto box = app_.waits.mail();
+    return [box](std::function<void()> call) { box->post(std::move(call)); };
+}

@@ -22,6 +22,7 @@ public:
     void statusLine(const std::string& text) override;
     void messageBox(const char* text) override;
     void openMode(std::unique_ptr<screenMode> mode) override;
+    std::function<void(std::function<void()>)> handBack() override;
 
 private:
     consoleMain& app_;

@@ -190,16 +190,25 @@ void screenHistory::rowsChanged(const remoteScreen& screen, const bool (&rows)[s
     remember(screen);
 }
 
-std::string saveHistory(const screenHistory& history, const remoteScreen& screen, const saveTarget& target) {
+namespace {
+
+// The history's text (its lines, then the screen as it is) and its file.
+std::string historyText(const screenHistory& history, const remoteScreen& screen) {
     std::string text;
     for (const screenLine& line : history.lines()) text += lineText(line.data()) + '\n';
-    text += screenText(screen);
+    return text + screenText(screen);
+}
+
+std::string saveHistoryText(const std::string& text, const remoteScreen& screen, const saveTarget& target) {
     std::string error;
     const std::string path = saveNewFiles(
         target, savedFileBase(screen.server, std::time(nullptr), screen.screenId) + "-history", {{".txt", text}}, error);
     if (path.empty()) return "History not saved: " + error;
     return "History saved: " + path + ".txt";
 }
+
+}  // namespace
+
 
 bool historyViewAction::takesKey(const KEY_EVENT_RECORD& key) const {
     return (key.dwControlKeyState & ksSessionAlt) != 0 && key.wVirtualKeyCode == kcF7;
@@ -215,6 +224,9 @@ sessionAction::after historyViewAction::run(sessionControl& session) {
 }
 
 sessionAction::after historySaveAction::run(sessionControl& session) {
-    session.statusLine(saveHistory(history_, feed_.screen(), target_));
+    // The text is taken here, where the history is kept; the disk gets it off the session.
+    saveOffSession(session, [text = historyText(history_, feed_.screen()), shot = feed_.screen(), target = target_] {
+        return saveHistoryText(text, shot, target);
+    });
     return after::closeMenu;
 }

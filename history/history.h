@@ -115,11 +115,6 @@ private:
     void remember(const remoteScreen& screen);
 };
 
-// Saves the history of the screen shown and the screen itself, as text, in
-// the folder of saved screens: <server>-<screen id>-<time>-history.txt. What
-// the status row should say.
-std::string saveHistory(const screenHistory& history, const remoteScreen& screen, const saveTarget& target);
-
 // The session menu's "Scroll back" and its shortcut (Alt+F7: the key after
 // the session's own): the history view over the session's screen.
 class historyViewAction : public sessionAction {
@@ -134,7 +129,9 @@ private:
     const screenFeed& feed_;
 };
 
-// The session menu's "Save history to file".
+// "Save history to file": the history of the screen shown and the screen
+// itself, as text, in the folder of saved screens:
+// <server>-<screen id>-<time>-history.txt, written off the session.
 class historySaveAction : public sessionAction {
 public:
     historySaveAction(const screenHistory& history, const screenFeed& feed, const saveTarget& target)

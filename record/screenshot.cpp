@@ -13,6 +13,6 @@ std::string saveScreenshot(const remoteScreen& screen, const saveTarget& target)
 
 sessionAction::after screenshotAction::run(sessionControl& session) {
     session.catchUp();
-    session.statusLine(saveScreenshot(feed_.screen(), target_));
+    saveOffSession(session, [shot = feed_.screen(), target = target_] { return saveScreenshot(shot, target); });
     return after::closeMenu;
 }

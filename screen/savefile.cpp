@@ -1,5 +1,8 @@
 #include "screen/savefile.h"
 
+#include "console/wait.h"
+#include "screen/sessioncontrol.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -123,4 +126,17 @@ std::string saveNewFiles(const saveTarget& target, const std::string& base,
     for (size_t i = 0; i < texts.size(); ++i) std::fwrite(texts[i].second.data(), 1, texts[i].second.size(), files.file(i));
     const std::string path = files.path();
     return files.finish(error) ? path : "";
+}
+
+void saveOffSession(sessionControl& session, std::function<std::string()> write) {
+    auto handBack = session.handBack();
+    if (handBack) {
+        sessionControl* to = &session;
+        auto job = [write, handBack, to] {
+            std::string said = write();
+            handBack([to, said = std::move(said)] { to->statusLine(said); });
+        };
+        if (runDetached(std::move(job))) return;
+    }
+    session.statusLine(write());
 }

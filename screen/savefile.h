@@ -89,3 +89,11 @@ char pathSeparator();
 // Whether file names may hold UTF-8 glyphs (the Windows build names files
 // through the ANSI code page, which has not all of them).
 bool glyphsInFileNames();
+
+class sessionControl;
+// Writes a file the operator asked for (write returns what to say of it) on
+// a thread of its own, so that a slow disk holds up that thread and never
+// the session; what write says comes to the session's status row when it is
+// done. Where the session cannot take work back, or no thread can be had,
+// it is written at once.
+void saveOffSession(sessionControl& session, std::function<std::string()> write);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,4 +47,9 @@ public:
     // Puts a mode over the session's screen (at most one at a time), once
     // the key at hand has been handled.
     virtual void openMode(std::unique_ptr<screenMode> mode) = 0;
+    // A way for another thread to hand a call back to the session's thread
+    // (it runs there when the session's wait next turns, and is dropped once
+    // the wait is gone); taken on the session's thread. Null where the
+    // session has none: the work is then done at once.
+    virtual std::function<void(std::function<void()>)> handBack() { return nullptr; }
 };

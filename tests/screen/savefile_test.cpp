@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "console/cp437.h"
 #include "screen/savefile.h"
+#include "screen/sessioncontrol.h"
 
 namespace {
 
@@ -51,4 +56,48 @@ TEST(SafeFileName, PlainTextStaysAndTheRulesReplaceWithUnderscore) {
         {"tab\there", "tab_here"},                {"caf\x82", "caf\xc3\xa9"},
     };
     for (const auto& c : cases) EXPECT_EQ(safeFileName(c.text), c.name) << c.text;
+}
+
+// A file the operator asked for is written on a thread of its own: the
+// session goes on while the disk takes its time, and hears how it went on
+// its own thread, through what it hands back.
+TEST(SaveOffSession, TheSessionGoesOnWhileTheDiskIsSlow) {
+    struct control final : sessionControl {
+        std::vector<std::function<void()>> handed;
+        std::mutex mutex;
+        std::string said;
+        void sendKey(const INPUT_RECORD&) override {}
+        void sendRawKey(uint16_t) override {}
+        size_t keysQueued() const override { return 0; }
+        bool selectScreen(uint32_t) override { return false; }
+        const char* findScreen(uint32_t) const override { return nullptr; }
+        uint32_t findScreenByName(std::string_view) const override { return 0; }
+        void endSession() override {}
+        void statusLine(const std::string& text) override { said = text; }
+        void messageBox(const char*) override {}
+        void openMode(std::unique_ptr<screenMode>) override {}
+        std::function<void(std::function<void()>)> handBack() override {
+            return [this](std::function<void()> call) {
+                std::lock_guard<std::mutex> lock(mutex);
+                handed.push_back(std::move(call));
+            };
+        }
+    } session;
+    std::promise<void> diskDone;
+    saveOffSession(session, [done = diskDone.get_future().share()] {
+        done.wait();   // the disk holds the writer, not the caller
+        return std::string("Screen saved: x.txt");
+    });
+    EXPECT_EQ(session.said, "");
+    diskDone.set_value();
+    for (int i = 0; i < 1000; ++i) {
+        std::lock_guard<std::mutex> lock(session.mutex);
+        if (!session.handed.empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::lock_guard<std::mutex> lock(session.mutex);
+    ASSERT_EQ(session.handed.size(), 1u);
+    EXPECT_EQ(session.said, "") << "said on the writer's thread";
+    session.handed[0]();
+    EXPECT_EQ(session.said, "Screen saved: x.txt");
 }
