@@ -7,6 +7,7 @@
 
 #include "record/queuedfile.h"
 
+#include "screen/asciicast.h"
 #include "screen/savefile.h"
 #include "screen/screenfeed.h"
 #include "screen/sessionaction.h"
@@ -47,11 +48,7 @@ public:
     // shownX, shownY; -1 unknown; colour attribute shownAttr, -1 unknown) to
     // the screen `to`, for the rows marked; every row when all. Updates the
     // shown state.
-    struct terminalState {
-        uint16_t cells[screenRows][screenCols] = {};
-        int x = -1, y = -1;
-        int attr = -1;
-    };
+    using terminalState = castTerminal;
     static std::string drawChanges(terminalState& shown, const remoteScreen& to, const bool* rows);
     // The header line (without its newline), titled with the server's
     // description as shown.

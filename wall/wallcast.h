@@ -2,17 +2,12 @@
 #include <string>
 #include <string_view>
 
+#include "screen/asciicast.h"
 #include "wall/wallscreen.h"
 
-// The asciicast (version 2) lines of a console's recording. The drawing is
-// the recordings' (castRecorder's header, drawChanges and marker), copied
-// here since the wall may not use the recording layer; the two are to become
-// one in the screen layer.
-struct wallTerminal {
-    uint16_t cells[screenRows][screenCols] = {};
-    int x = -1, y = -1;   // -1: unknown
-    int attr = -1;
-};
+// The asciicast (version 2) lines of a console's recording, drawn as the
+// screen layer draws them for recordings.
+using wallTerminal = castTerminal;
 
 // The output that brings a terminal showing `shown` to the screen `to`, for
 // the rows in the mask, or every cell of every row when all; updates shown.
