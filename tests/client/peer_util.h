@@ -338,13 +338,15 @@ private:
 };
 
 // A listening socket on 127.0.0.1 (or ::1) and a thread that runs a script
-// on the first connection it accepts.
+// on the first connection it accepts. A receive buffer size given is set
+// before listening, so the connection opens with the small window.
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(std::function<void(PeerLink&)> script, const char* password = "quorvex",
-                          int family = AF_INET)
+                          int family = AF_INET, int receiveBuffer = 0)
         : script_(std::move(script)), password_(password) {
         listenFd_ = bindLoopback(family);
+        if (receiveBuffer > 0) setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         ::listen(listenFd_, 4);
         port_ = boundPort(listenFd_);
         thread_ = std::thread([this] { serve(); });
