@@ -11,7 +11,12 @@
 #  - the wall's resident memory and its CPU over 10 s with the page open.
 # Prints for each N:
 #   N consoles: resident K kB, cpu X ms/s, page load L ms, follows F ms
-# and then the memory a console costs beyond the first.
+# and then the memory a console costs beyond the first. Then the same 200
+# consoles with their histories full: each shows a program on the stand-in's
+# pseudo-terminal that scrolls more lines than the console's share of the
+# history holds (the wall splits one program's history total among them);
+# once every console's history file has them all, the wall's resident memory
+# (no page open) is printed, and the memory a console costs beyond the first.
 # Targets (README): 1 MiB a console beyond the first, 10% of one core, a
 # page load within 2 s and a change followed within 1 s.
 # Usage: wall.sh <build-dir>
@@ -95,6 +100,53 @@ PY
     return "$status"
 }
 
+# full N LINES: N consoles that each scrolled LINES lines into their histories.
+full() {
+    local n=$1 lines=$2 ports="" i=0 url="" total=0
+    # Ten lines every 0.1 s, so each update the stand-in sends has scrolled by
+    # fewer rows than the screen has; it starts once the wall has connected.
+    local program="sh -c 'while [ ! -e $WORK/go ]; do sleep 0.1; done; i=0; while [ \$i -lt $lines ]; do i=\$((i+1)); echo history line \$i of the console on this port; [ \$((i % 10)) = 0 ] && sleep 0.1; done; exec sleep 3600'"
+    rm -f go
+    stdbuf -oL "$BUILD/quorvex-sim" --ports="$n" --port=0 --password-file=pw --first-screen=4 --heartbeat-ms=0 \
+        "--pty=$program" >sim.out 2>&1 &
+    local sim=$!
+    PIDS+=("$sim")
+    for _ in $(seq 400); do
+        ports=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' sim.out)
+        [ "$(printf '%s' "$ports" | grep -c .)" = "$n" ] && break
+        sleep 0.05
+    done
+    : >wall.cfg
+    for p in $ports; do
+        i=$((i + 1))
+        printf 'server=127.0.0.1:%s,Rack %03d\r\n' "$p" "$i" >>wall.cfg
+    done
+    rm -rf logs
+    "$BUILD/quorcli" --wall "--server=Rack*" --config="$WORK/wall.cfg" --password-file=pw --log-dir=logs 2>wall.err &
+    local wall=$!
+    PIDS+=("$wall")
+    # Every console has its recording once it has shown the program.
+    for _ in $(seq 600); do
+        [ "$(find logs -name '*.cast' 2>/dev/null | wc -l)" = "$n" ] && break
+        sleep 0.1
+    done
+    touch go
+    # All but the last screenful scroll into the history (and its file).
+    local want=$((n * (lines - 25)))
+    for _ in $(seq 1200); do
+        total=$(find logs -name '*-screen-4.txt' -exec cat {} + 2>/dev/null | grep -c 'history line')
+        [ "$total" -ge "$want" ] && break
+        sleep 0.5
+    done
+    if [ "$total" -lt "$want" ]; then
+        echo "the histories did not fill: $total of $want lines logged" >&2
+        return 1
+    fi
+    echo "$n consoles, histories full: resident $(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' /proc/$wall/status) kB"
+    kill "$wall" "$sim" 2>/dev/null
+    wait "$wall" "$sim" 2>/dev/null
+}
+
 export E2E_DIR="$HERE/../tests/e2e"
 one=$(measure 1) || exit 1
 echo "$one"
@@ -102,3 +154,8 @@ many=$(measure 200) || exit 1
 echo "$many"
 kb() { printf '%s' "$1" | sed -n 's/.*resident \([0-9]*\) kB.*/\1/p'; }
 echo "a console beyond the first: $((($(kb "$many") - $(kb "$one")) / 199)) kB"
+# A console's history keeps the program's 64 MiB of 160-byte lines split 200
+# ways, 2,097 lines; 2,300 fill it.
+filled=$(full 200 2300) || exit 1
+echo "$filled"
+echo "a console beyond the first, histories full: $((($(kb "$filled") - $(kb "$one")) / 199)) kB"
