@@ -38,6 +38,12 @@ hostedSession::~hostedSession() {
     if (watch_) waits_.forget(watch_);
     if (timer_) waits_.cancel(timer_);
     if (retry_) waits_.cancel(retry_);
+    // The tunnel commands still being ended are waited for (each is bounded).
+    closeSocket();
+    {
+        std::unique_lock<std::mutex> hold(endings_->lock);
+        endings_->done.wait(hold, [this] { return endings_->pending == 0; });
+    }
     link_.reset();
     sendCipher_.wipe();
     recvCipher_.wipe();
@@ -229,11 +235,27 @@ void hostedSession::startTunnel() {
 }
 
 // Closes the connection; a tunnel's command is ended (and reaped) at once,
-// not when the next attempt replaces it.
+// not when the next attempt replaces it, on a thread of its own: a command
+// that takes its grace to go holds that thread, not the wait point and the
+// other sessions on it.
 void hostedSession::closeSocket() {
     if (!socket_) return;
-    if (auto* carrier = dynamic_cast<TunnelSocket*>(socket_.get())) carrier->finish();
-    else socket_->close();
+    socket_->close();   // a tunnel's command sees the end of its input now
+    if (!dynamic_cast<TunnelSocket*>(socket_.get())) return;
+    std::shared_ptr<TunnelSocket> tunnel(static_cast<TunnelSocket*>(socket_.release()));
+    auto endings = endings_;
+    {
+        std::lock_guard<std::mutex> hold(endings->lock);
+        ++endings->pending;
+    }
+    auto end = [endings](std::shared_ptr<TunnelSocket>& t) {
+        t->finish();
+        t.reset();
+        std::lock_guard<std::mutex> hold(endings->lock);
+        --endings->pending;
+        endings->done.notify_all();
+    };
+    if (!runDetached([tunnel, end]() mutable { end(tunnel); })) end(tunnel);
 }
 
 // The CONNECT request to the proxy, then its answer watched for, still

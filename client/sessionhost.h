@@ -1,7 +1,9 @@
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,13 @@ private:
     bool proxyCredentials_ = false;
     std::string answer_;
     std::string tunnel_;   // a tunnel entry's command
+    // Tunnel commands being ended off the wait point.
+    struct tunnelEndings {
+        std::mutex lock;
+        std::condition_variable done;
+        int pending = 0;
+    };
+    std::shared_ptr<tunnelEndings> endings_ = std::make_shared<tunnelEndings>();
     // The attempt's name lookup under way, its addresses and the next to try.
     struct lookupJob;
     std::shared_ptr<lookupJob> lookup_;

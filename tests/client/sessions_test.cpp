@@ -118,6 +118,14 @@ TEST(HostedSessions, KeptOpenThroughAProxyOrATunnel) {
     // The relay goes to the stand-in whatever port it is given.
     const std::string relay = QUOR_BINARY_DIR "/tools/relay %h " + std::to_string(sim.port());
     ASSERT_EQ(tunnel.setTunnel(relay.c_str(), "Relay"), 0);
+    // A command that outlives its relay and ignores the request to end: it
+    // goes only when forced, after its grace.
+    proxyInfo stubborn;
+    const std::string pidFile = dir + "/stubborn.pid";
+    const std::string lingering = "sh -c 'trap \"\" TERM; echo $$ > " + pidFile + "; " QUOR_BINARY_DIR "/tools/relay %h " +
+                                  std::to_string(sim.port()) + "; exec sleep 30'";
+    ASSERT_EQ(stubborn.setTunnel(lingering.c_str(), "Stubborn"), 0);
+    int stubbornPid = 0;
 
     // The lookup answers once a timer of the wait point has run, or after 5 s.
     struct gate {
@@ -139,12 +147,14 @@ TEST(HostedSessions, KeptOpenThroughAProxyOrATunnel) {
         const char* host;
         int port;           // where the session asks to be connected
         const char* shown;  // on the screen, or else in the failure's words
+        bool lingers = false;
     };
     // tinyproxy connects to the stand-in's port only.
     for (const row& r : {row{&proxy, "127.0.0.1", sim.port(), "routed-ok"},
                          row{&proxy, "127.0.0.1", sim.port() + 1, "has failed! HTTP/1.0 403"},
                          row{&tunnel, "127.0.0.1", sim.port() + 1, "routed-ok"},
-                         row{nullptr, "console.test", sim.port(), "routed-ok"}}) {
+                         row{nullptr, "console.test", sim.port(), "routed-ok"},
+                         row{&stubborn, "127.0.0.1", sim.port(), "routed-ok", true}}) {
         struct endingWords : screenWatcher {
             std::string words;
             void sessionEnded(const remoteScreen&, const sessionEnding& how) override { words = how.words; }
@@ -167,8 +177,19 @@ TEST(HostedSessions, KeptOpenThroughAProxyOrATunnel) {
             << r.shown << ": " << ended.words;
         EXPECT_TRUE(r.via || g->waited) << "the lookup held the wait point";
         s.endSession();
+        if (r.lingers) {
+            // The session is over while the command still has its grace:
+            // ending it did not hold the wait point.
+            std::ifstream(pidFile) >> stubbornPid;
+            EXPECT_TRUE(host.runUntil([&] { return !s.active(); }, 5000));
+            EXPECT_EQ(kill(stubbornPid, 0), 0) << "the wait point waited for the command to end";
+        }
         s.session.feed.unsubscribe(&ended);
     }
+    // Gone with its session, and reaped: not even a zombie is left.
+    ASSERT_GT(stubbornPid, 0);
+    EXPECT_NE(kill(stubbornPid, 0), 0);
+    std::remove(pidFile.c_str());
     hostLookup = nullptr;
     std::remove(password.c_str());
     rmdir(dir.c_str());
