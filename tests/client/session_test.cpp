@@ -470,25 +470,41 @@ TEST(SessionSending, AServerThatNeverReadsIsNotReadEither) {
     auto queued = [](int fd, unsigned long what) { int n = 0; return ioctl(fd, what, &n) == 0 ? n : -1; };
     WaitingClient c;
     ScriptedPeer p(onScreenOne([&](PeerLink& l) {
-        int sent = 0;
-        // One acknowledgement per header taken; what no socket holds waits in the outbox.
-        // The queues are read in the order the bytes flow, so a byte moving on while
-        // they are read counts twice rather than not at all: never an outbox too big.
-        auto outbox = [&] {
-            const int wire = queued(l.fd, SIOCOUTQ) + queued(clientFd, SIOCINQ);
-            return sent - wire - queued(clientFd, SIOCOUTQ) - queued(l.fd, SIOCINQ);
+        // Where the bytes are: the server's send queue, the client's receive
+        // queue, and for the acknowledgements the client's send queue and
+        // the server's receive queue.
+        struct queues {
+            int sent, serverOut, clientIn, clientOut, serverIn;
+            bool operator==(const queues&) const = default;
+            // One acknowledgement per header taken; what no socket holds waits in the outbox.
+            int outbox() const { return sent - serverOut - clientIn - clientOut - serverIn; }
+        };
+        queues q{}, again{};
+        auto read = [&](queues& r) {
+            r.serverOut = queued(l.fd, SIOCOUTQ);
+            r.clientIn = queued(clientFd, SIOCINQ);
+            r.clientOut = queued(clientFd, SIOCOUTQ);
+            r.serverIn = queued(l.fd, SIOCINQ);
+        };
+        // Two readings that agree: nothing moved in between, so the outbox is exact.
+        auto settled = [&] {
+            again.sent = q.sent;
+            read(q);
+            read(again);
+            return q == again;
         };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (outbox() <= bound && std::chrono::steady_clock::now() < deadline) {
-            if (sent < (1 << 20) && sockWait(l.fd, sockWritable, 50) > 0) {
-                for (int i = 0; i < 256 && sockWait(l.fd, sockWritable, 0) > 0 && l.sendWord(word(3, 0)); ++i) sent += 4;
-            } else if (sent >= (1 << 20)) {
+        while (!(settled() && q.outbox() > bound) && std::chrono::steady_clock::now() < deadline) {
+            if (q.sent < (1 << 20) && sockWait(l.fd, sockWritable, 50) > 0) {
+                for (int i = 0; i < 256 && sockWait(l.fd, sockWritable, 0) > 0 && l.sendWord(word(3, 0)); ++i)
+                    q.sent += 4;
+            } else if (q.sent >= (1 << 20)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));   // the client works through what it holds
             }
         }
-        EXPECT_GT(outbox(), bound) << "the client takes headers while its outbox has room";
-        EXPECT_LE(outbox(), bound + 64) << "and no more after";
-        EXPECT_GT(queued(clientFd, SIOCINQ), 0) << "what the server sent stays unread";
+        EXPECT_GT(q.outbox(), bound) << "the client takes headers while its outbox has room";
+        EXPECT_LE(q.outbox(), bound + 64) << "and no more after";
+        EXPECT_GT(q.clientIn, 0) << "what the server sent stays unread";
         c.term.push(shiftF(2));
         EXPECT_TRUE(l.closedByClient(5000));
     }), "quorvex", AF_INET, small);   // the acknowledgements back up after kilobytes, not the loopback's megabyte
