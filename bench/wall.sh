@@ -37,13 +37,15 @@ ulimit -n 4096 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 printf 'quorvex\n' >pw
 chmod 600 pw
 
-# measure N: the line for N consoles.
-measure() {
-    local n=$1 ports="" i=0 url=""
-    stdbuf -oL "$BUILD/quorvex-sim" --ports="$n" --port=0 --first-screen=2 --heartbeat-ms=0 >sim.out 2>&1 &
-    local sim=$!
+# start_wall N [STAND-IN OPTIONS...]: one stand-in serving N ports and a
+# wall over them all, logging into logs/; sets sim and wall to their pids.
+start_wall() {
+    local n=$1 ports="" i=0
+    shift
+    stdbuf -oL "$BUILD/quorvex-sim" --ports="$n" --port=0 --heartbeat-ms=0 "$@" >sim.out 2>&1 &
+    sim=$!
     PIDS+=("$sim")
-    for _ in $(seq 200); do
+    for _ in $(seq 1200); do
         ports=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' sim.out)
         [ "$(printf '%s' "$ports" | grep -c .)" = "$n" ] && break
         sleep 0.05
@@ -55,8 +57,14 @@ measure() {
     done
     rm -rf logs
     "$BUILD/quorcli" --wall "--server=Rack*" --config="$WORK/wall.cfg" --password-file=pw --log-dir=logs 2>wall.err &
-    local wall=$!
+    wall=$!
     PIDS+=("$wall")
+}
+
+# measure N: the line for N consoles.
+measure() {
+    local n=$1 url="" sim wall
+    start_wall "$n" --first-screen=2
     for _ in $(seq 200); do
         url=$(grep -o 'http://[^ ]*/' wall.err) && break
         sleep 0.05
@@ -102,30 +110,13 @@ PY
 
 # full N LINES: N consoles whose histories hold LINES lines each (or more).
 full() {
-    local n=$1 lines=$2 ports="" i=0 url="" least=0
+    local n=$1 lines=$2 least=0 sim wall
     # Ten lines every 0.1 s, so that an update of the stand-in mostly scrolls
     # by fewer rows than the screen has (a busy machine still loses some,
     # hence twice the lines); it starts once the wall has every console.
     local program="perl -e '\$|=1; select(undef,undef,undef,0.1) until -e q($WORK/go); for \$i (1..$((2 * lines))) { print qq(history line \$i of this console\\n); select(undef,undef,undef,0.1) unless \$i % 10 } sleep 3600'"
     rm -f go
-    stdbuf -oL "$BUILD/quorvex-sim" --ports="$n" --port=0 --password-file=pw --first-screen=4 --heartbeat-ms=0 \
-        "--pty=$program" >sim.out 2>&1 &
-    local sim=$!
-    PIDS+=("$sim")
-    for _ in $(seq 1200); do
-        ports=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' sim.out)
-        [ "$(printf '%s' "$ports" | grep -c .)" = "$n" ] && break
-        sleep 0.05
-    done
-    : >wall.cfg
-    for p in $ports; do
-        i=$((i + 1))
-        printf 'server=127.0.0.1:%s,Rack %03d\r\n' "$p" "$i" >>wall.cfg
-    done
-    rm -rf logs
-    "$BUILD/quorcli" --wall "--server=Rack*" --config="$WORK/wall.cfg" --password-file=pw --log-dir=logs 2>wall.err &
-    local wall=$!
-    PIDS+=("$wall")
+    start_wall "$n" --password-file=pw --first-screen=4 "--pty=$program"
     # Every console has its recording once it has shown the program.
     for _ in $(seq 600); do
         [ "$(find logs -name '*.cast' 2>/dev/null | wc -l)" = "$n" ] && break
